@@ -1,0 +1,11 @@
+# TOLVANE_SANITIZE=address builds everything with ASan and UBSan, =thread with
+# TSan. Applied globally so the tests and the module agree.
+if(TOLVANE_SANITIZE STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+elseif(TOLVANE_SANITIZE STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(NOT TOLVANE_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "TOLVANE_SANITIZE must be empty, 'address' or 'thread'")
+endif()

@@ -1,0 +1,85 @@
+// RIFF WAVE reader for Xbox ADPCM, and the raw-data fallback that plays every
+// other file as headerless stereo ADPCM at 44100 Hz from its first byte.
+
+#include "containers/riff_wave.h"
+
+#include <string.h>
+
+#include "codec/little_endian.h"
+#include "codec/xbox_adpcm.h"
+#include "player/player_state.h"
+
+namespace {
+
+const int32_t RIFF_HEADER_BYTES = 12;  // "RIFF", size of the rest, form type
+const int32_t CHUNK_HEADER_BYTES = 8;
+const int32_t WAVE_FORMAT_BYTES = 16;
+
+// Raw data is the whole file. Positions are signed 32-bit, so a file of 2 GiB
+// or more plays as far as INT32_MAX bytes reach.
+int32_t raw_length(file_handle file) {
+    int64_t size_bytes = file_size(file);
+    if (size_bytes < 0) return 0;
+    if (size_bytes > INT32_MAX) return INT32_MAX;
+    return (int32_t)size_bytes;
+}
+
+}  // namespace
+
+int32_t find_riff_chunk(file_handle file, const char* tag) {
+    int64_t header_pos = RIFF_HEADER_BYTES;
+    for (;;) {
+        // The content must start at a position a signed 32-bit seek can name.
+        if (header_pos + CHUNK_HEADER_BYTES > INT32_MAX) return -1;
+        if (file_seek(file, (int32_t)header_pos) != header_pos) return -1;
+        uint8_t header[CHUNK_HEADER_BYTES];
+        // A header cut short by the end of the file ends the search too.
+        if (file_read(file, header, CHUNK_HEADER_BYTES) != CHUNK_HEADER_BYTES) return -1;
+        int32_t size_bytes = read_s32le(header + 4);
+        if (memcmp(header, tag, 4) == 0) return size_bytes;
+        // Only forward moves below 2^31: a size with the top bit set would step
+        // backwards (or onto the same header for -8) and the search could loop.
+        if (size_bytes < 0) return -1;
+        header_pos += CHUNK_HEADER_BYTES + (int64_t)size_bytes;
+    }
+}
+
+int32_t read_riff_wave(file_handle file, wave_format* format) {
+    // The "RIFF" tag and the size are not checked; the form type must match.
+    uint8_t riff_header[RIFF_HEADER_BYTES];
+    if (file_read(file, riff_header, RIFF_HEADER_BYTES) != RIFF_HEADER_BYTES) return -1;
+    if (memcmp(riff_header + 8, "WAVE", 4) != 0) return -1;
+
+    if (find_riff_chunk(file, "fmt ") < 0) return -1;
+    // Exactly the 16 format bytes, whatever size the chunk states. A format cut
+    // short by the end of the file keeps zeros for the bytes it lacks.
+    uint8_t raw[WAVE_FORMAT_BYTES] = {};
+    if (file_read(file, raw, WAVE_FORMAT_BYTES) <= 0) return -1;
+    format->format_tag = read_u16le(raw + 0);
+    format->channels = read_u16le(raw + 2);
+    format->sample_rate = read_u32le(raw + 4);
+    format->average_bytes_per_second = read_u32le(raw + 8);
+    format->block_align = read_u16le(raw + 12);
+    format->bits_per_sample = read_u16le(raw + 14);
+
+    // The search starts again at offset 12, so "data" may come before "fmt ".
+    return find_riff_chunk(file, "data");
+}
+
+int32_t open_wave_or_raw(file_handle file) {
+    wave_format format;
+    int32_t data_bytes = read_riff_wave(file, &format);
+    if (data_bytes < 0) {
+        file_seek(file, 0);
+        return raw_length(file);
+    }
+    if (format.format_tag != XBOX_ADPCM_TAG) {
+        file_seek(file, 0);
+        return -1;
+    }
+    // Taken as they stand; the player refuses formats it cannot play.
+    store_relaxed(player_state.channels, format.channels);
+    store_relaxed(player_state.sample_rate, format.sample_rate);
+    player_state.data_start = file_tell(file);
+    return data_bytes;
+}

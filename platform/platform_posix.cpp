@@ -1,0 +1,262 @@
+// POSIX implementation of the platform layer (Linux and other Unix hosts).
+// The host's "main window" is a small object with a queue for posted
+// messages; message boxes go to stderr.
+
+// glibc's <fcntl.h> declares a struct file_handle of its own; keep it apart
+// from ours.
+#define file_handle glibc_file_handle
+#include <fcntl.h>
+#undef file_handle
+
+#include "platform/platform.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <limits.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <new>
+
+// ---- Files -----------------------------------------------------------------
+
+file_handle file_open_read(const char* path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return INVALID_FILE;
+    struct stat info;
+    // Folders open fine on POSIX but are not files to play.
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        close(fd);
+        return INVALID_FILE;
+    }
+    return fd;
+}
+
+file_handle file_create_new(const char* path) {
+    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    return fd < 0 ? INVALID_FILE : fd;
+}
+
+int32_t file_read(file_handle file, void* buffer, int32_t byte_count) {
+    if (file == INVALID_FILE || byte_count <= 0) return 0;
+    // Keep reading until the count is met or the file ends, as ReadFile does
+    // for a disk file.
+    int32_t total = 0;
+    while (total < byte_count) {
+        ssize_t got = read((int)file, (char*)buffer + total, (size_t)(byte_count - total));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        total += (int32_t)got;
+    }
+    return total;
+}
+
+int32_t file_write(file_handle file, const void* buffer, int32_t byte_count) {
+    if (file == INVALID_FILE || byte_count <= 0) return 0;
+    int32_t total = 0;
+    while (total < byte_count) {
+        ssize_t put = write((int)file, (const char*)buffer + total, (size_t)(byte_count - total));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        total += (int32_t)put;
+    }
+    return total;
+}
+
+int32_t file_seek(file_handle file, int32_t position) {
+    if (file == INVALID_FILE || position < 0) return -1;
+    off_t result = lseek((int)file, (off_t)position, SEEK_SET);
+    if (result < 0 || result > INT32_MAX) return -1;
+    return (int32_t)result;
+}
+
+int32_t file_tell(file_handle file) {
+    if (file == INVALID_FILE) return -1;
+    off_t result = lseek((int)file, 0, SEEK_CUR);
+    if (result < 0 || result > INT32_MAX) return -1;
+    return (int32_t)result;
+}
+
+int64_t file_size(file_handle file) {
+    struct stat info;
+    if (file == INVALID_FILE || fstat((int)file, &info) != 0) return -1;
+    return (int64_t)info.st_size;
+}
+
+void file_close(file_handle file) {
+    if (file != INVALID_FILE) close((int)file);
+}
+
+int file_remove(const char* path) {
+    return unlink(path) == 0 ? 1 : 0;
+}
+
+int file_rename_replace(const char* from, const char* to) {
+    return rename(from, to) == 0 ? 1 : 0;
+}
+
+// ---- Threads and time -------------------------------------------------------
+
+struct platform_thread {
+    pthread_t thread;
+    thread_routine routine;
+    void* parameter;
+};
+
+static void* thread_trampoline(void* raw) {
+    platform_thread* self = (platform_thread*)raw;
+    self->routine(self->parameter);
+    return nullptr;
+}
+
+platform_thread* thread_start(thread_routine routine, void* parameter) {
+    platform_thread* self = new (std::nothrow) platform_thread;
+    if (!self) return nullptr;
+    self->routine = routine;
+    self->parameter = parameter;
+    if (pthread_create(&self->thread, nullptr, thread_trampoline, self) != 0) {
+        delete self;
+        return nullptr;
+    }
+    return self;
+}
+
+void thread_join(platform_thread* thread) {
+    if (!thread) return;
+    pthread_join(thread->thread, nullptr);
+    delete thread;
+}
+
+void sleep_ms(uint32_t milliseconds) {
+    struct timespec wait;
+    wait.tv_sec = (time_t)(milliseconds / 1000);
+    wait.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+}
+
+uint64_t clock_ms() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint64_t)now.tv_sec * 1000u + (uint64_t)(now.tv_nsec / 1000000L);
+}
+
+// ---- Host window and messages ----------------------------------------------
+
+namespace {
+
+struct posted_message {
+    uint32_t message;
+    uintptr_t wparam;
+    intptr_t lparam;
+};
+
+// Stands in for the host's main window. Posted messages queue up until the
+// host pumps them on its own thread; sent messages reach the handler at once.
+struct posix_window {
+    window_handler handler;
+    void* context;
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::deque<posted_message> queue;
+};
+
+}  // namespace
+
+void window_post_message(window_ref window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+    posix_window* self = (posix_window*)window;
+    if (!self) return;
+    {
+        std::lock_guard<std::mutex> guard(self->lock);
+        self->queue.push_back(posted_message{message, wparam, lparam});
+    }
+    self->arrived.notify_one();
+}
+
+intptr_t window_send_message(window_ref window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+    posix_window* self = (posix_window*)window;
+    if (!self || !self->handler) return 0;
+    return self->handler(self->context, message, wparam, lparam);
+}
+
+window_ref window_create(window_handler handler, void* context) {
+    posix_window* self = new (std::nothrow) posix_window;
+    if (!self) return nullptr;
+    self->handler = handler;
+    self->context = context;
+    return self;
+}
+
+void window_destroy(window_ref window) {
+    delete (posix_window*)window;
+}
+
+int window_pump(window_ref window, uint32_t timeout_ms) {
+    posix_window* self = (posix_window*)window;
+    if (!self) return 0;
+    std::deque<posted_message> taken;
+    {
+        std::unique_lock<std::mutex> guard(self->lock);
+        self->arrived.wait_for(guard, std::chrono::milliseconds(timeout_ms), [self] { return !self->queue.empty(); });
+        taken.swap(self->queue);
+    }
+    // The handler runs without the lock, so it may post again.
+    for (const posted_message& m : taken) {
+        if (self->handler) self->handler(self->context, m.message, m.wparam, m.lparam);
+    }
+    return (int)taken.size();
+}
+
+// ---- Dialogs, directories, libraries ------------------------------------------
+
+void message_box(window_ref, const char* text, const char* caption) {
+    fprintf(stderr, "[%s]\n%s\n", caption ? caption : "", text ? text : "");
+}
+
+static uint32_t copy_with_separator(const char* folder, char* buffer, uint32_t capacity) {
+    size_t length = strlen(folder);
+    bool needs_separator = length == 0 || folder[length - 1] != '/';
+    size_t total = length + (needs_separator ? 1 : 0);
+    if (total + 1 > capacity) return 0;
+    memcpy(buffer, folder, length);
+    if (needs_separator) buffer[length] = '/';
+    buffer[total] = '\0';
+    return (uint32_t)total;
+}
+
+uint32_t temp_directory(char* buffer, uint32_t capacity) {
+    const char* folder = getenv("TMPDIR");
+    if (!folder || !*folder) folder = "/tmp";
+    return copy_with_separator(folder, buffer, capacity);
+}
+
+uint32_t executable_directory(char* buffer, uint32_t capacity) {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return 0;
+    path[length] = '\0';
+    char* last = strrchr(path, '/');
+    if (!last) return 0;
+    last[1] = '\0';
+    return copy_with_separator(path, buffer, capacity);
+}
+
+library_handle library_load(const char* name) {
+    return dlopen(name, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* library_symbol(library_handle library, const char* name) {
+    return library ? dlsym(library, name) : nullptr;
+}
+
+void library_free(library_handle library) {
+    if (library) dlclose(library);
+}

@@ -1,0 +1,19 @@
+// The module record handed to the player and the one exported function that
+// hands it out.
+#pragma once
+
+#include "host/winamp_host.h"
+
+#if defined(_WIN32)
+#define TOLVANE_EXPORT extern "C" __declspec(dllexport)
+#else
+#define TOLVANE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+#define TOLVANE_DESCRIPTION "Tolvane 0.1.2"
+
+// The player's title buffer for GetFileInfo is taken to hold this many bytes;
+// what we write there is cut to fit.
+const int HOST_TITLE_BYTES = 512;
+
+TOLVANE_EXPORT In_Module* HOST_CALL winampGetInModule2();

@@ -1,0 +1,193 @@
+// The Xbox ADPCM decoder: hand-computed golden blocks, header clamping, the
+// interleaved layout for several channels, and the counting of block sets.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "codec/xbox_adpcm.h"
+#include "tests/support/sample_files.h"
+
+namespace {
+
+const int16_t SENTINEL = 0x5A5A;
+
+// One mono block: the header, then 64 codes given in decoding order (the
+// rest 0), packed low nibble first.
+bytes mono_block(int16_t predictor, uint8_t index_byte, const std::vector<uint8_t>& codes) {
+    bytes block(ADPCM_BLOCK_BYTES, 0);
+    block[0] = (uint8_t)((uint16_t)predictor & 0xFF);
+    block[1] = (uint8_t)((uint16_t)predictor >> 8);
+    block[2] = index_byte;
+    block[3] = 0xA5;  // reserved, must not matter
+    for (size_t n = 0; n < codes.size(); ++n) block[4 + n / 2] |= (uint8_t)(n % 2 ? codes[n] << 4 : codes[n]);
+    return block;
+}
+
+std::vector<int16_t> decode(const bytes& input, uint32_t channels, size_t output_samples, int32_t* result) {
+    std::vector<int16_t> out(output_samples, SENTINEL);
+    *result = decode_blocks(input.data(), (int32_t)input.size(), out.data(), channels);
+    return out;
+}
+
+// The decoding order written out the long way: all channels' headers, then
+// for each code group all channels' 8 samples, interleaved frame by frame.
+std::vector<int16_t> reference_decode(const bytes& input, uint32_t channels) {
+    size_t sets = input.size() / ADPCM_BLOCK_BYTES / channels;
+    std::vector<int16_t> out;
+    const uint8_t* p = input.data();
+    for (size_t set = 0; set < sets; ++set) {
+        std::vector<adpcm_channel_state> state(channels);
+        for (uint32_t j = 0; j < channels; ++j, p += 4) {
+            int idx = (int8_t)p[2] < 0 ? 0 : ((int8_t)p[2] > 88 ? 88 : p[2]);
+            state[j] = {(int8_t)idx, IMA_STEP_TABLE[idx], (int16_t)(p[0] | p[1] << 8)};
+            out.push_back(state[j].predictor);
+        }
+        for (int g = 0; g < 8; ++g) {
+            std::vector<int16_t> s(channels * 8);
+            for (uint32_t j = 0; j < channels; ++j, p += 4)
+                for (int k = 0; k < 8; ++k) s[j * 8 + k] = decode_nibble((p[k / 2] >> (k % 2 * 4)) & 15, &state[j]);
+            for (int k = 0; k < 8; ++k)
+                for (uint32_t j = 0; j < channels; ++j) out.push_back(s[j * 8 + k]);
+        }
+    }
+    return out;
+}
+
+TEST(ImaTables, MatchThePublishedTables) {
+    const int16_t head[] = {7, 8, 9, 10, 11, 12, 13, 14, 16, 17};
+    const int16_t tail[] = {24623, 27086, 29794, 32767};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(IMA_STEP_TABLE[i], head[i]);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(IMA_STEP_TABLE[85 + i], tail[i]);
+    for (int i = 1; i < 89; ++i) EXPECT_GT(IMA_STEP_TABLE[i], IMA_STEP_TABLE[i - 1]) << i;
+    const int8_t index[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
+    for (int c = 0; c < 16; ++c) EXPECT_EQ(IMA_INDEX_TABLE[c], index[c % 8]) << c;
+}
+
+struct golden_case {
+    const char* name;
+    int16_t predictor;
+    uint8_t index_byte;
+    std::vector<uint8_t> codes;
+    std::vector<int16_t> samples;  // the first samples of the block
+};
+
+TEST(DecodeBlocks, GoldenMonoBlocks) {
+    const golden_case cases[] = {
+        {"all zero codes hold the predictor", 0x1234, 0, {}, std::vector<int16_t>(65, 4660)},
+        {"index climbs 0, 8, 16", 0, 0, {7, 15, 0}, {0, 11, -19, -15}},
+        {"top stays clamped at 32767", 32767, 88, {7}, {32767, 32767}},
+        {"bottom clamps, then step 32767", -32768, 88, {15, 0}, {-32768, -32768, -28673}},
+    };
+    for (const golden_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int32_t result = 0;
+        std::vector<int16_t> out = decode(mono_block(c.predictor, c.index_byte, c.codes), 1, 65, &result);
+        EXPECT_EQ(result, 130);
+        EXPECT_EQ(std::vector<int16_t>(out.begin(), out.begin() + c.samples.size()), c.samples);
+    }
+}
+
+TEST(DecodeBlocks, CodeGroupBytesReadLowNibbleFirst) {
+    bytes block = mono_block(0, 0, {});
+    block[4] = 0x21, block[5] = 0x43, block[6] = 0x65, block[7] = 0x87;
+    int32_t result = 0;
+    std::vector<int16_t> out = decode(block, 1, 65, &result);
+    EXPECT_EQ(std::vector<int16_t>(out.begin(), out.begin() + 9), (std::vector<int16_t>{0, 1, 4, 8, 15, 27, 47, 88, 82}));
+}
+
+// From predictor -32768, code 1 adds step/8 + step/4, which tells the
+// starting step apart: step 7 gives -32767, step 32767 gives -20482.
+TEST(DecodeBlocks, IndexByteIsSignedAndClamped) {
+    const struct {
+        uint8_t index_byte;
+        int16_t second_sample;
+    } cases[] = {
+        {0, -32767}, {1, -32765}, {87, -21596}, {88, -20482}, {89, -20482}, {0x7F, -20482}, {0x80, -32767}, {0xFF, -32767},
+    };
+    for (const auto& c : cases) {
+        int32_t result = 0;
+        std::vector<int16_t> out = decode(mono_block(-32768, c.index_byte, {1}), 1, 65, &result);
+        EXPECT_EQ(out[1], c.second_sample) << "index byte " << (int)c.index_byte;
+    }
+}
+
+TEST(DecodeBlocks, EveryIndexByteActsAsItsClampedIndex) {
+    uint32_t seed = test_seed(2024);
+    bytes block = random_bytes(ADPCM_BLOCK_BYTES, seed);
+    block[0] = 0, block[1] = 0;
+    for (int b = 0; b < 256; ++b) {
+        int clamped = b >= 128 ? 0 : (b > 88 ? 88 : b);
+        bytes actual = block, expected = block;
+        actual[2] = (uint8_t)b;
+        expected[2] = (uint8_t)clamped;
+        int32_t r1 = 0, r2 = 0;
+        EXPECT_EQ(decode(actual, 1, 65, &r1), decode(expected, 1, 65, &r2)) << "index byte " << b;
+    }
+}
+
+TEST(DecodeBlocks, StereoInterleavesHeadersThenGroups) {
+    bytes set(72, 0);
+    set[0] = 100, set[1] = 0;                        // left predictor 100
+    set[4] = (uint8_t)(-200 & 0xFF), set[5] = 0xFF;  // right predictor -200
+    set[8] = 0x04;                                   // left first code 4: +7
+    set[12] = 0x0C;                                  // right first code 12: -7
+    int32_t result = 0;
+    std::vector<int16_t> out = decode(set, 2, 130, &result);
+    EXPECT_EQ(result, 260);
+    EXPECT_EQ(std::vector<int16_t>(out.begin(), out.begin() + 4), (std::vector<int16_t>{100, -200, 107, -207}));
+
+    // Byte 12 belongs to the right channel alone: changing it leaves every
+    // left sample as it was.
+    set[12] = 0x77;
+    std::vector<int16_t> changed = decode(set, 2, 130, &result);
+    for (size_t i = 0; i < 130; i += 2) EXPECT_EQ(changed[i], out[i]) << i;
+    EXPECT_NE(changed[3], out[3]);
+}
+
+TEST(DecodeBlocks, ThreeChannelsMatchTheInterleavedOrder) {
+    uint32_t seed = test_seed(7);
+    for (uint32_t channels = 1; channels <= 5; ++channels) {
+        bytes input = random_bytes(ADPCM_BLOCK_BYTES * channels * 3, seed + channels);
+        int32_t result = 0;
+        std::vector<int16_t> out = decode(input, channels, 65 * channels * 3, &result);
+        EXPECT_EQ(result, 390 * (int32_t)channels);
+        EXPECT_EQ(out, reference_decode(input, channels)) << channels << " channels";
+    }
+}
+
+TEST(DecodeBlocks, BlockSetsDecodeIndependently) {
+    uint32_t seed = test_seed(99);
+    bytes first = random_bytes(108, seed), second = random_bytes(108, seed + 1);
+    bytes both = first;
+    both.insert(both.end(), second.begin(), second.end());
+    int32_t r_both = 0, r_first = 0, r_second = 0;
+    std::vector<int16_t> whole = decode(both, 3, 390, &r_both);
+    std::vector<int16_t> expected = decode(first, 3, 195, &r_first);
+    std::vector<int16_t> tail = decode(second, 3, 195, &r_second);
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(r_both, 780);
+    EXPECT_EQ(whole, expected);
+}
+
+// Only whole block sets count; nothing is written past them.
+TEST(DecodeBlocks, CountsWholeBlockSetsOnly) {
+    const struct {
+        int32_t input_bytes;
+        uint32_t channels;
+        int32_t result;
+    } cases[] = {
+        {71, 2, 0},      {72, 2, 260},       {108, 2, 260},        {143, 2, 260},  {144, 2, 520},
+        {35, 1, 0},      {36, 1, 130},       {107, 3, 0},          {108, 3, 390},  {0, 2, 0},
+        {-1, 2, 0},      {-36, 1, 0},        {INT32_MIN, 1, 0},    {144, 0, 0},    {0, 0, 0},
+        {144, UINT32_MAX, 0},
+    };
+    bytes input = random_bytes(144, 5);
+    for (const auto& c : cases) {
+        std::vector<int16_t> out(300, SENTINEL);
+        int32_t result = decode_blocks(input.data(), c.input_bytes, out.data(), c.channels);
+        EXPECT_EQ(result, c.result) << c.input_bytes << " bytes, " << c.channels << " channels";
+        for (size_t i = (size_t)result / 2; i < out.size(); ++i) ASSERT_EQ(out[i], SENTINEL) << "wrote sample " << i;
+    }
+}
+
+}  // namespace

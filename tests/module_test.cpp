@@ -1,0 +1,220 @@
+// The module record and the callbacks the host calls outside Play and Stop:
+// what the record holds, lengths, titles, the output time and the calls that
+// go straight through to the output plug-in.
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "player/player_state.h"
+#include "plugin/module.h"
+#include "tests/support/test_host.h"
+
+namespace {
+
+class ModuleTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        release_entry_table();
+        player_state.data_length = 0;
+        store_relaxed(player_state.sample_rate, 0u);
+        store_relaxed(player_state.channels, (uint16_t)0);
+        store_relaxed(player_state.decode_pos_ms, 0);
+    }
+
+    void set_stream(int32_t length, uint32_t rate, uint16_t channels) {
+        player_state.data_length = length;
+        store_relaxed(player_state.sample_rate, rate);
+        store_relaxed(player_state.channels, channels);
+    }
+
+    test_host host;
+};
+
+TEST_F(ModuleTest, RecordDescribesThePlugin) {
+    In_Module* m = winampGetInModule2();
+    EXPECT_EQ(m, winampGetInModule2());
+    EXPECT_EQ(m->version, 0x100);
+    EXPECT_STREQ(m->description, "Tolvane 0.1.2");
+    EXPECT_EQ(m->is_seekable, 1);
+    EXPECT_EQ(m->UsesOutputPlug, 1);
+    for (auto callback : {(void*)m->Config, (void*)m->About, (void*)m->Init, (void*)m->Quit, (void*)m->GetFileInfo,
+                          (void*)m->InfoBox, (void*)m->IsOurFile, (void*)m->Play, (void*)m->Pause, (void*)m->UnPause,
+                          (void*)m->IsPaused, (void*)m->Stop, (void*)m->GetLength, (void*)m->GetOutputTime,
+                          (void*)m->SetOutputTime, (void*)m->SetVolume, (void*)m->SetPan, (void*)m->EQSet})
+        EXPECT_NE(callback, nullptr);
+}
+
+TEST_F(ModuleTest, ExtensionListIsPairsEndedByAnEmptyString) {
+    const char* expected[][2] = {
+        {"WAV", "Xbox wave file (*.WAV)"},         {"XWB", "Xbox wave bank file (*.XWB)"},
+        {"ZWB", "Xbox wave bank file (*.ZWB)"},    {"WBA", "Xbox wave bank file (*.WBA)"},
+        {"XSD", "Xbox stream data file (*.XSD)"},  {"XSH", "Xbox stream header file (*.XSH)"},
+        {"DAT", "Xbox old kavro file (*.DAT)"},
+    };
+    const char* p = host.module->FileExtensions;
+    for (const auto& pair : expected) {
+        EXPECT_STREQ(p, pair[0]);
+        p += strlen(p) + 1;
+        EXPECT_STREQ(p, pair[1]);
+        p += strlen(p) + 1;
+    }
+    EXPECT_EQ(*p, '\0');
+}
+
+TEST_F(ModuleTest, LengthFollowsTheBlockArithmetic) {
+    const struct {
+        int32_t length;
+        uint32_t rate;
+        uint16_t channels;
+        int expected_ms;
+    } cases[] = {
+        {36000, 44100, 2, 650},      // 360 000 / 1 764 = 204, / 36 = 5 blocks
+        {0, 44100, 2, 0},
+        {36000, 22050, 1, 2860},
+        {2000000000, 44100, 2, 40942200},  // beyond 32-bit intermediate products
+        {-1, 44100, 2, 0},           // a refused file
+        {36000, 0, 2, 0},            // nothing opened yet
+        {36000, 99, 2, 0},
+        {36000, 44100, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        set_stream(c.length, c.rate, c.channels);
+        EXPECT_EQ(host.module->GetLength(), c.expected_ms);
+    }
+}
+
+TEST_F(ModuleTest, FileInfoNamesTheFileOrTheBankEntry) {
+    const char sep = PLATFORM_PATH_SEPARATOR;
+    const char other = sep == '/' ? '\\' : '/';
+    std::string nested = std::string("C:") + sep + "snd" + sep + "a.wav";
+    std::string foreign = std::string("C:") + other + "snd" + other + "a.wav";
+    set_stream(36000, 44100, 2);
+    const struct {
+        const char* file;
+        const char* expected;
+    } cases[] = {
+        {nested.c_str(), "a.wav"},
+        {"a.wav", "a.wav"},
+        {foreign.c_str(), foreign.c_str()},  // only the platform's separator counts
+        {"", "untouched"},
+        {nullptr, "untouched"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file ? c.file : "(null)");
+        char title[HOST_TITLE_BYTES] = "untouched";
+        int length = -1;
+        std::string file = c.file ? c.file : "";
+        host.module->GetFileInfo(c.file ? &file[0] : nullptr, title, &length);
+        EXPECT_STREQ(title, c.expected);
+        EXPECT_EQ(length, 650);
+    }
+
+    int length = -1;
+    host.module->GetFileInfo(&nested[0], nullptr, &length);
+    EXPECT_EQ(length, 650);
+    char title[HOST_TITLE_BYTES] = "untouched";
+    host.module->GetFileInfo(&nested[0], title, nullptr);
+    EXPECT_STREQ(title, "a.wav");
+}
+
+TEST_F(ModuleTest, FileInfoOfABankCountsEntriesWhateverTheFile) {
+    ASSERT_TRUE(reserve_entries(12));
+    for (int i = 0; i < 12; ++i) ASSERT_TRUE(append_entry(i * 72, 72, 44100, 2));
+    store_relaxed(player_state.current_entry, 3);
+    strcpy(player_state.title, "music.xwb");
+    char other[] = "other.wav";
+    for (char* file : {other, (char*)nullptr}) {
+        char title[HOST_TITLE_BYTES] = "";
+        host.module->GetFileInfo(file, title, nullptr);
+        EXPECT_STREQ(title, "music.xwb - 4 / 12");
+    }
+    // The longest title with the longest counter still fits the host's buffer.
+    memset(player_state.title, 'x', TITLE_BYTES - 1);
+    player_state.title[TITLE_BYTES - 1] = '\0';
+    char title[HOST_TITLE_BYTES];
+    host.module->GetFileInfo(nullptr, title, nullptr);
+    EXPECT_EQ(strlen(title), (size_t)TITLE_BYTES - 1 + strlen(" - 4 / 12"));
+}
+
+TEST_F(ModuleTest, OutputTimeRunsBehindTheWrittenTime) {
+    store_relaxed(player_state.decode_pos_ms, 61000);
+    host.output_time_ms = 500;
+    host.written_time_ms = 800;
+    EXPECT_EQ(host.module->GetOutputTime(), 60700);
+    std::vector<std::string> names = host.call_names();
+    EXPECT_EQ(names, (std::vector<std::string>{"GetOutputTime", "GetWrittenTime"}));
+}
+
+TEST_F(ModuleTest, PauseVolumeAndPanGoToTheOutput) {
+    host.module->Pause();
+    host.module->Pause();
+    EXPECT_EQ(host.module->IsPaused(), 1);
+    host.module->UnPause();
+    EXPECT_EQ(host.module->IsPaused(), 0);
+    host.module->SetVolume(200);
+    host.module->SetPan(-127);
+    std::vector<host_call> calls = host.calls();
+    ASSERT_EQ(calls.size(), 5u);
+    const std::pair<const char*, long long> expected[] = {
+        {"Pause", 1}, {"Pause", 1}, {"Pause", 0}, {"SetVolume", 200}, {"SetPan", -127}};
+    for (size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].name, expected[i].first);
+        EXPECT_EQ(calls[i].args, (std::vector<long long>{expected[i].second}));
+    }
+}
+
+TEST_F(ModuleTest, SeekRequestIsLeftForTheDecodeThread) {
+    host.module->SetOutputTime(61500);
+    EXPECT_EQ(load_relaxed(player_state.seek_request_ms), 61500);
+    EXPECT_TRUE(host.calls().empty());
+    store_relaxed(player_state.seek_request_ms, NO_SEEK_REQUEST);
+}
+
+TEST_F(ModuleTest, ClaimsNoFileAndShowsNoInfoBox) {
+    char names[][16] = {"a.wav", "b.XWB", "c.zwb", "", "noext"};
+    for (char* name : names) {
+        EXPECT_EQ(host.module->IsOurFile(name), 0);
+        EXPECT_EQ(host.module->InfoBox(name, nullptr), 0);
+    }
+    host.module->Init();
+    char eq[10] = {};
+    host.module->EQSet(1, eq, 0);
+    host.module->Quit();
+    EXPECT_TRUE(host.calls().empty());
+}
+
+TEST_F(ModuleTest, ConfigAndAboutShowTheirBoxes) {
+    testing::internal::CaptureStderr();
+    host.module->Config(nullptr);
+    std::string config = testing::internal::GetCapturedStderr();
+    EXPECT_NE(config.find("Configuration"), std::string::npos);
+    EXPECT_NE(config.find("No configuration"), std::string::npos);
+
+    testing::internal::CaptureStderr();
+    host.module->About(nullptr);
+    std::string about = testing::internal::GetCapturedStderr();
+    EXPECT_NE(about.find("[Tolvane]"), std::string::npos);
+    EXPECT_NE(about.find("Tolvane 0.1.2\nby "), std::string::npos);
+    EXPECT_NE(about.find("\ne-mail: "), std::string::npos);
+    EXPECT_NE(about.find("\nweb:    "), std::string::npos);
+    EXPECT_NE(about.find("\nplugin: "), std::string::npos);
+}
+
+TEST_F(ModuleTest, HostWithoutAnOutputCannotPlayButSurvives) {
+    Out_Module* saved = host.module->outMod;
+    host.module->outMod = nullptr;
+    char path[] = "anything.wav";
+    EXPECT_EQ(host.module->Play(path), 1);
+    host.module->Pause();
+    host.module->SetVolume(1);
+    host.module->SetPan(1);
+    host.module->GetOutputTime();
+    host.module->Stop();
+    host.module->outMod = saved;
+}
+
+}  // namespace

@@ -1,0 +1,461 @@
+// The playback engine driven through the module by the recording test host:
+// bit-exact output, the output and visualisation call sequence, seeks, room
+// thresholds, draining and the end-of-stream message, Stop, refusals, the DSP
+// path and stepping through a hand-built entry table.
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "player/playback.h"
+#include "plugin/module.h"
+#include "player/player_state.h"
+#include "tests/support/sample_files.h"
+#include "tests/support/test_host.h"
+
+namespace {
+
+const int BIG_ROOM = 1 << 30;
+
+bytes slice(const bytes& data, size_t from, size_t count) {
+    return bytes(data.begin() + (long)from, data.begin() + (long)(from + count));
+}
+
+bytes concat(std::vector<bytes> parts) {
+    bytes out;
+    for (const bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// A WAVE whose data chunk starts at data_start (fmt chunk grown to fit).
+bytes wave_with_data_start(const bytes& adpcm, uint16_t channels, uint32_t rate, size_t data_start) {
+    size_t fmt_bytes = data_start - 12 - 8 - 8;
+    return build_riff({{"fmt ", fmt_content(0x0069, channels, rate, fmt_bytes)}, {"data", adpcm}});
+}
+
+struct entry_spec {
+    int32_t offset;
+    int32_t length;
+    int32_t rate;
+    int16_t channels;
+};
+
+class PlaybackTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir = make_scratch_dir(); }
+    void TearDown() override {
+        host.module->Stop();
+        release_entry_table();
+        remove_scratch_dir(dir);
+    }
+
+    std::string write(const std::string& name, const bytes& content) { return write_file_in(dir, name, content); }
+
+    // Plays a file to its end and stops; returns Play's result.
+    int play_to_end(const std::string& path) {
+        int result = host.play(path);
+        if (result == 0) {
+            EXPECT_TRUE(host.wait_for_end_of_stream());
+            host.module->Stop();
+        }
+        return result;
+    }
+
+    // Starts the decode thread the way Play does, but over a hand-built entry
+    // table, so the engine's entry stepping can be tested on its own.
+    void start_engine(const std::string& path, int32_t data_start, int32_t data_length,
+                      const std::vector<entry_spec>& entries) {
+        ASSERT_TRUE(reserve_entries((int32_t)entries.size()));
+        for (const entry_spec& e : entries) ASSERT_TRUE(append_entry(e.offset, e.length, e.rate, e.channels));
+        player_state.file = file_open_read(path.c_str());
+        ASSERT_NE(player_state.file, INVALID_FILE);
+        file_seek(player_state.file, data_start);
+        player_state.data_start = data_start;
+        player_state.data_length = data_length;
+        store_relaxed(player_state.sample_rate, (uint32_t)entries[0].rate);
+        store_relaxed(player_state.channels, (uint16_t)entries[0].channels);
+        store_relaxed(player_state.current_entry, 0);
+        store_relaxed(player_state.decode_pos_ms, 0);
+        store_relaxed(player_state.seek_request_ms, NO_SEEK_REQUEST);
+        strcpy(player_state.title, "bank.xwb");
+        ASSERT_EQ(open_output(), 0);
+        store_relaxed(player_state.kill_flag, 0);
+        player_state.decode_thread_handle = thread_start(decode_thread, &player_state.kill_flag);
+        ASSERT_NE(player_state.decode_thread_handle, nullptr);
+    }
+
+    std::vector<std::vector<long long>> args_of(const std::string& name) {
+        std::vector<std::vector<long long>> out;
+        for (const host_call& call : host.calls_named(name)) out.push_back(call.args);
+        return out;
+    }
+
+    std::string dir;
+    test_host host;
+};
+
+// ---- Whole streams --------------------------------------------------------------
+
+struct stream_case {
+    uint16_t channels;
+    uint32_t rate;
+    uint32_t block_sets;
+    uint32_t trailing_bytes;  // less than a block set, never played
+};
+
+TEST_F(PlaybackTest, WaveStreamsPlayBitExactWithTheAnnouncedFormat) {
+    const stream_case cases[] = {
+        {1, 22050, 7, 0}, {2, 44100, 12, 40}, {3, 32000, 5, 107}, {2, 8000, 1, 71}, {8, 48000, 3, 1},
+    };
+    for (const stream_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.channels << " channels at " << c.rate);
+        host.clear_calls();
+        bytes adpcm = concat({tone_adpcm(c.channels, c.block_sets, c.rate), random_bytes(c.trailing_bytes, 5)});
+        std::string path = write("tone.wav", adpcm_wave(adpcm, c.channels, c.rate));
+        ASSERT_EQ(play_to_end(path), 0);
+
+        EXPECT_EQ(host.written(), reference_pcm(adpcm, c.channels));
+        long long bitrate = (long long)(c.channels * c.rate * 16u / 1000u);
+        std::vector<host_call> calls = host.calls();
+        ASSERT_GE(calls.size(), 5u);
+        EXPECT_EQ(calls[0].name, "Open");
+        EXPECT_EQ(calls[0].args, (std::vector<long long>{c.rate, c.channels, 16, -1, -1}));
+        EXPECT_EQ(calls[1].name, "SetInfo");
+        EXPECT_EQ(calls[1].args, (std::vector<long long>{bitrate, c.rate / 1000, c.channels, 1}));
+        EXPECT_EQ(calls[2].name, "SAVSAInit");
+        EXPECT_EQ(calls[2].args, (std::vector<long long>{0, c.rate}));
+        EXPECT_EQ(calls[3].name, "VSASetInfo");
+        EXPECT_EQ(calls[3].args, (std::vector<long long>{c.rate, c.channels}));
+        EXPECT_EQ(calls[4].name, "SetVolume");
+        EXPECT_EQ(calls[4].args, (std::vector<long long>{-666}));
+        EXPECT_EQ(calls[calls.size() - 2].name, "Close");
+        EXPECT_EQ(calls.back().name, "SAVSADeInit");
+        EXPECT_EQ(host.end_of_stream_messages(), 1);
+        EXPECT_EQ(host.calls_named("Open").size(), 1u);
+    }
+}
+
+TEST_F(PlaybackTest, RawFilePlaysAsStereoAt44100) {
+    bytes data = random_bytes(72 * 9 + 50, 11);
+    ASSERT_EQ(play_to_end(write("noise.dat", data)), 0);
+    EXPECT_EQ(host.written(), reference_pcm(data, 2));
+    EXPECT_EQ(args_of("Open")[0], (std::vector<long long>{44100, 2, 16, -1, -1}));
+}
+
+TEST_F(PlaybackTest, EmptyDataDrainsAndEndsAtOnce) {
+    ASSERT_EQ(play_to_end(write("empty.wav", adpcm_wave({}, 2, 44100))), 0);
+    EXPECT_TRUE(host.written().empty());
+    EXPECT_TRUE(host.calls_named("SAAddPCMData").empty());
+    EXPECT_EQ(host.end_of_stream_messages(), 1);
+}
+
+TEST_F(PlaybackTest, VisualisationGetsEachBlockSetBeforeItIsWrittenWithItsTime) {
+    const struct {
+        uint32_t rate;
+        long long step_ms;
+    } cases[] = {{44100, 1}, {32000, 2}, {22050, 2}, {8000, 8}, {100, 650}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rate);
+        host.clear_calls();
+        ASSERT_EQ(play_to_end(write("t.wav", adpcm_wave(tone_adpcm(1, 4, 3), 1, c.rate))), 0);
+        std::vector<std::string> names;
+        for (const std::string& name : host.call_names())
+            if (name == "SAAddPCMData" || name == "VSAAddPCMData" || name == "Write") names.push_back(name);
+        std::vector<std::string> expected;
+        for (int i = 0; i < 4; ++i) expected.insert(expected.end(), {"SAAddPCMData", "VSAAddPCMData", "Write"});
+        EXPECT_EQ(names, expected);
+        std::vector<std::vector<long long>> sa = args_of("SAAddPCMData");
+        std::vector<std::vector<long long>> vsa = args_of("VSAAddPCMData");
+        for (size_t i = 0; i < sa.size(); ++i) {
+            EXPECT_EQ(sa[i], (std::vector<long long>{1, 16, (long long)i * c.step_ms}));
+            EXPECT_EQ(vsa[i], sa[i]);
+        }
+    }
+}
+
+// ---- Seeking ----------------------------------------------------------------
+
+struct seek_case {
+    int request_ms;
+    int expected_ms;
+    int32_t expected_position;
+};
+
+TEST_F(PlaybackTest, SeekLandsOnWholeSecondsAndWholeBlockPairs) {
+    // Stereo 44100 Hz with the data at offset 60.
+    bytes adpcm = random_bytes(3000000, 21);
+    std::string path = write("long.wav", wave_with_data_start(adpcm, 2, 44100, 60));
+    const seek_case cases[] = {
+        {61500, 61000, 2979852},  // 2 690 100 samples: 20 693 pairs of blocks
+        {999, 0, 60},
+        {1000, 1000, 60 + 339 * 144},
+        {-2500, 0, 60},  // before the start: the start
+    };
+    for (const seek_case& c : cases) {
+        SCOPED_TRACE(c.request_ms);
+        host.can_write = 0;
+        ASSERT_EQ(host.play(path), 0);
+        host.clear_calls();
+        host.module->SetOutputTime(c.request_ms);
+        ASSERT_TRUE(host.wait_until([&] { return !host.calls_named("Flush").empty(); }));
+        EXPECT_EQ(args_of("Flush")[0], (std::vector<long long>{c.expected_ms}));
+        EXPECT_EQ(host.module->GetOutputTime(), c.expected_ms);
+
+        host.can_write = BIG_ROOM;
+        ASSERT_TRUE(host.wait_until([&] { return host.written().size() >= 260; }));
+        bytes expected = reference_pcm(slice(adpcm, (size_t)c.expected_position - 60, 72), 2);
+        EXPECT_EQ(slice(host.written(), 0, 260), expected);
+        host.module->Stop();
+    }
+}
+
+TEST_F(PlaybackTest, SeekFarBeyondTheEndEndsTheStream) {
+    bytes adpcm = random_bytes(72 * 40, 4);
+    host.can_write = 0;
+    ASSERT_EQ(host.play(write("short.wav", adpcm_wave(adpcm, 2, 44100))), 0);
+    host.module->SetOutputTime(2000000000);
+    ASSERT_TRUE(host.wait_until([&] { return !host.calls_named("Flush").empty(); }));
+    host.clear_calls();
+    host.can_write = BIG_ROOM;
+    EXPECT_TRUE(host.wait_for_end_of_stream());
+    EXPECT_TRUE(host.written().empty());
+}
+
+TEST_F(PlaybackTest, SeekWhileDrainingResumesDecoding) {
+    bytes adpcm = tone_adpcm(2, 3, 8);
+    bytes pcm = reference_pcm(adpcm, 2);
+    host.is_playing = 1;
+    ASSERT_EQ(host.play(write("d.wav", adpcm_wave(adpcm, 2, 44100))), 0);
+    ASSERT_TRUE(host.wait_until([&] { return host.written().size() == pcm.size(); }));
+    host.pump_for(60);
+    EXPECT_EQ(host.end_of_stream_messages(), 0);  // held back while the output plays
+
+    host.module->SetOutputTime(0);
+    ASSERT_TRUE(host.wait_until([&] { return host.written().size() == 2 * pcm.size(); }));
+    host.is_playing = 0;
+    ASSERT_TRUE(host.wait_for_end_of_stream());
+    EXPECT_EQ(host.written(), concat({pcm, pcm}));
+    EXPECT_EQ(host.end_of_stream_messages(), 1);
+}
+
+// ---- Output room and the DSP ---------------------------------------------------
+
+TEST_F(PlaybackTest, WritesOnlyWhenTheOutputHasRoomForABlockSet) {
+    const struct {
+        uint16_t channels;
+        int dsp;
+        int room;
+        bool writes;
+    } cases[] = {
+        {2, 0, 259, false}, {2, 0, 260, true}, {2, 1, 519, false}, {2, 1, 520, true},
+        {1, 0, 129, false}, {1, 0, 130, true}, {3, 1, 779, false}, {3, 1, 780, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.channels << " channels, dsp " << c.dsp << ", room " << c.room);
+        host.clear_calls();
+        host.can_write = c.room;
+        host.dsp_active = c.dsp;
+        int polls_before = host.can_write_polls();
+        ASSERT_EQ(host.play(write("r.wav", adpcm_wave(tone_adpcm(c.channels, 50, 1), c.channels, 44100))), 0);
+        if (c.writes) {
+            EXPECT_TRUE(host.wait_until([&] { return !host.written().empty(); }));
+        } else {
+            ASSERT_TRUE(host.wait_until([&] { return host.can_write_polls() > polls_before + 3; }));
+            EXPECT_TRUE(host.written().empty());
+        }
+        host.module->Stop();
+    }
+}
+
+TEST_F(PlaybackTest, DspOutputIsWrittenAndBoundedByTheBuffer) {
+    bytes adpcm = tone_adpcm(2, 3, 2);
+    bytes pcm = reference_pcm(adpcm, 2);
+    const struct {
+        const char* name;
+        int factor_num;  // returned = n * num / den, or a fixed value when den is 0
+        int factor_den;
+        int expected_bytes_per_set;
+    } cases[] = {
+        {"identity", 1, 1, 260}, {"doubling", 2, 1, 520}, {"claims ten times", 10, 1, 520},
+        {"halving", 1, 2, 128}, {"negative", -5, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.clear_calls();
+        host.dsp_active = 1;
+        host.dsp = [&](short*, int n, int) { return c.factor_den ? n * c.factor_num / c.factor_den : c.factor_num; };
+        ASSERT_EQ(play_to_end(write("dsp.wav", adpcm_wave(adpcm, 2, 44100))), 0);
+        std::vector<std::vector<long long>> writes = args_of("Write");
+        ASSERT_EQ(writes.size(), 3u);
+        for (const auto& w : writes) EXPECT_EQ(w[0], c.expected_bytes_per_set);
+        for (const auto& d : args_of("dsp_dosamples")) EXPECT_EQ(d, (std::vector<long long>{65, 16, 2, 44100}));
+        if (c.factor_num == 1 && c.factor_den == 1) EXPECT_EQ(host.written(), pcm);
+    }
+    host.dsp = nullptr;
+}
+
+// ---- Stop and refusals --------------------------------------------------------------
+
+TEST_F(PlaybackTest, StopReturnsPromptlyWhileTheOutputIsFull) {
+    host.can_write = 0;
+    ASSERT_EQ(host.play(write("s.wav", adpcm_wave(tone_adpcm(2, 20, 1), 2, 44100))), 0);
+    host.pump_for(30);
+    uint64_t before = clock_ms();
+    host.module->Stop();
+    // The thread looks at the stop flag after every 20 ms sleep; the bound
+    // here only catches a Stop that waits for something else.
+    EXPECT_LT(clock_ms() - before, 1000u);
+    EXPECT_EQ(player_state.decode_thread_handle, nullptr);
+    EXPECT_EQ(player_state.file, INVALID_FILE);
+    std::vector<std::string> names = host.call_names();
+    ASSERT_GE(names.size(), 2u);
+    EXPECT_EQ(names[names.size() - 2], "Close");
+    EXPECT_EQ(names.back(), "SAVSADeInit");
+    EXPECT_EQ(host.end_of_stream_messages(), 0);
+}
+
+TEST_F(PlaybackTest, UnplayableFilesAreRefusedWithNothingLeftOpen) {
+    const struct {
+        const char* name;
+        bytes content;
+        bool output_fails;
+    } cases[] = {
+        {"pcm.wav", build_riff({{"fmt ", fmt_content(1, 2, 44100)}, {"data", random_bytes(72, 1)}}), false},
+        {"zero-channels.wav", adpcm_wave(random_bytes(72, 1), 0, 44100), false},
+        {"nine-channels.wav", adpcm_wave(random_bytes(9 * 36, 1), 9, 44100), false},
+        {"slow.wav", adpcm_wave(random_bytes(72, 1), 2, 99), false},
+        {"zero-rate.wav", adpcm_wave(random_bytes(72, 1), 2, 0), false},
+        {"output-fails.wav", adpcm_wave(random_bytes(72, 1), 2, 44100), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.clear_calls();
+        host.open_result = c.output_fails ? -1 : 0;
+        EXPECT_EQ(host.play(write(c.name, c.content)), 1);
+        EXPECT_EQ(player_state.file, INVALID_FILE);
+        EXPECT_EQ(player_state.decode_thread_handle, nullptr);
+        EXPECT_EQ(host.calls_named("Open").size(), c.output_fails ? 1u : 0u);
+        EXPECT_TRUE(host.calls_named("SetVolume").empty());
+        // Stop after a refused Play still closes the output and the visualisation.
+        host.module->Stop();
+        std::vector<std::string> names = host.call_names();
+        ASSERT_GE(names.size(), 2u);
+        EXPECT_EQ(names[names.size() - 2], "Close");
+        EXPECT_EQ(names.back(), "SAVSADeInit");
+    }
+    host.open_result = 0;
+    EXPECT_EQ(host.play(dir + "missing.wav"), 1);
+    EXPECT_EQ(player_state.file, INVALID_FILE);
+}
+
+TEST_F(PlaybackTest, PlayWithoutStopEndsThePreviousItemFirst) {
+    host.can_write = 0;
+    std::string path = write("a.wav", adpcm_wave(tone_adpcm(2, 20, 1), 2, 44100));
+    ASSERT_EQ(host.play(path), 0);
+    platform_thread* first = player_state.decode_thread_handle;
+    ASSERT_EQ(host.play(path), 0);
+    EXPECT_NE(player_state.decode_thread_handle, nullptr);
+    (void)first;
+    EXPECT_EQ(host.calls_named("Close").size(), 1u);
+}
+
+// ---- Entry tables ------------------------------------------------------------------
+
+TEST_F(PlaybackTest, EntriesPlayInTurnAcrossGapsWithTheirOwnFormat) {
+    bytes e0 = tone_adpcm(2, 2, 1), e1 = tone_adpcm(1, 3, 2), e2 = tone_adpcm(3, 1, 3);
+    bytes file = concat({e0, random_bytes(100, 9), e1, e2});
+    std::string path = write("bank.bin", file);
+    int32_t o1 = (int32_t)(e0.size() + 100), o2 = o1 + (int32_t)e1.size();
+    start_engine(path, 0, (int32_t)file.size(),
+                 {{0, (int32_t)e0.size(), 44100, 2}, {o1, (int32_t)e1.size(), 22050, 1}, {o2, (int32_t)e2.size(), 32000, 3}});
+    ASSERT_TRUE(host.wait_for_end_of_stream());
+
+    EXPECT_EQ(host.written(), concat({reference_pcm(e0, 2), reference_pcm(e1, 1), reference_pcm(e2, 3)}));
+    std::vector<std::vector<long long>> opens = args_of("Open");
+    ASSERT_EQ(opens.size(), 3u);
+    EXPECT_EQ(opens[1], (std::vector<long long>{22050, 1, 16, -1, -1}));
+    EXPECT_EQ(opens[2], (std::vector<long long>{32000, 3, 16, -1, -1}));
+    EXPECT_EQ(args_of("VSASetInfo")[2], (std::vector<long long>{32000, 3}));
+    EXPECT_EQ(host.end_of_stream_messages(), 1);
+    // The last entry stays current while the stream ends.
+    EXPECT_EQ(load_relaxed(player_state.current_entry), 2);
+}
+
+TEST_F(PlaybackTest, EntryJumpSetsTheDecodePositionFromTheOffset) {
+    // An entry at offset 1 000 000 of a stereo 44100 Hz bank starts at 20 s.
+    bytes first = tone_adpcm(2, 1, 1), second = tone_adpcm(2, 2, 2);
+    bytes file = concat({first, bytes(1000000 - first.size(), 0), second});
+    start_engine(write("far.bin", file), 0, (int32_t)file.size(),
+                 {{0, (int32_t)first.size(), 44100, 2}, {1000000, (int32_t)second.size(), 44100, 2}});
+    ASSERT_TRUE(host.wait_for_end_of_stream());
+    EXPECT_EQ(args_of("Flush"), (std::vector<std::vector<long long>>{{20000}}));
+    std::vector<std::vector<long long>> sa = args_of("SAAddPCMData");
+    ASSERT_EQ(sa.size(), 3u);
+    EXPECT_EQ(sa[1][2], 20000);
+    EXPECT_EQ(host.written(), concat({reference_pcm(first, 2), reference_pcm(second, 2)}));
+}
+
+TEST_F(PlaybackTest, EntriesEndingBeforeThePositionArePassedOver) {
+    bytes e0 = tone_adpcm(2, 2, 1), e2 = tone_adpcm(2, 1, 2);
+    bytes file = concat({e0, e2});
+    start_engine(write("skip.bin", file), 0, (int32_t)file.size(),
+                 {{0, 144, 44100, 2}, {36, 36, 22050, 1}, {144, 72, 32000, 2}});
+    ASSERT_TRUE(host.wait_for_end_of_stream());
+    std::vector<std::vector<long long>> opens = args_of("Open");
+    ASSERT_EQ(opens.size(), 2u);
+    EXPECT_EQ(opens[1][0], 32000);
+    EXPECT_EQ(host.written(), concat({reference_pcm(e0, 2), reference_pcm(e2, 2)}));
+}
+
+TEST_F(PlaybackTest, DataAfterTheLastEntryEndsTheStreamWithoutReplayingTheFirst) {
+    bytes e0 = tone_adpcm(2, 1, 1), e1 = tone_adpcm(2, 1, 2);
+    bytes file = concat({e0, e1, random_bytes(720, 3)});
+    start_engine(write("tail.bin", file), 0, (int32_t)file.size(), {{0, 72, 44100, 2}, {72, 72, 44100, 2}});
+    ASSERT_TRUE(host.wait_for_end_of_stream());
+    EXPECT_EQ(host.written(), concat({reference_pcm(e0, 2), reference_pcm(e1, 2)}));
+    EXPECT_EQ(args_of("Open").size(), 2u);
+    char title[HOST_TITLE_BYTES] = "";
+    host.module->GetFileInfo(nullptr, title, nullptr);
+    EXPECT_STREQ(title, "bank.xwb - 2 / 2");
+}
+
+TEST_F(PlaybackTest, EntryOutsideTheFileEndsTheStream) {
+    bytes e0 = tone_adpcm(2, 1, 1);
+    start_engine(write("neg.bin", concat({e0, e0})), 0, 144, {{0, 72, 44100, 2}, {-100, 1000, 44100, 2}});
+    ASSERT_TRUE(host.wait_for_end_of_stream());
+    EXPECT_EQ(host.written(), reference_pcm(e0, 2));
+}
+
+TEST_F(PlaybackTest, SeekIntoAnEntryAlignsToItsOwnBlockSets) {
+    // Three stereo-sized entries; the third has 3 channels. 5 s at 44100 Hz
+    // stereo is byte 244 224, inside the third entry; aligned to its 108-byte
+    // block sets from its start that is 244 172.
+    bytes file = random_bytes(300000, 17);
+    host.can_write = 0;
+    start_engine(write("seek.bin", file), 0, 300000,
+                 {{0, 100000, 44100, 2}, {100000, 100000, 44100, 2}, {200000, 100000, 22050, 3}});
+    host.clear_calls();
+    host.module->SetOutputTime(5300);
+    ASSERT_TRUE(host.wait_until([&] { return !host.calls_named("VSASetInfo").empty(); }));
+    EXPECT_EQ(load_relaxed(player_state.current_entry), 2);
+    EXPECT_EQ(host.call_names()[0], "Flush");
+    EXPECT_EQ(args_of("Flush")[0], (std::vector<long long>{5000}));
+    EXPECT_EQ(args_of("Open")[0], (std::vector<long long>{22050, 3, 16, -1, -1}));
+    host.can_write = BIG_ROOM;
+    ASSERT_TRUE(host.wait_until([&] { return host.written().size() >= 390; }));
+    EXPECT_EQ(slice(host.written(), 0, 390), reference_pcm(slice(file, 244172, 108), 3));
+}
+
+TEST_F(PlaybackTest, SeekInFrontOfTheFirstEntryPlaysFromItsStart) {
+    bytes file = random_bytes(4096 + 720, 23);
+    host.can_write = 0;
+    start_engine(write("front.bin", file), 0, (int32_t)file.size(), {{4096, 720, 44100, 2}});
+    host.clear_calls();
+    host.module->SetOutputTime(0);
+    ASSERT_TRUE(host.wait_until([&] { return !host.calls_named("Open").empty(); }));
+    host.can_write = BIG_ROOM;
+    ASSERT_TRUE(host.wait_for_end_of_stream());
+    EXPECT_EQ(host.written(), reference_pcm(slice(file, 4096, 720), 2));
+}
+
+}  // namespace

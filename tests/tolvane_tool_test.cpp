@@ -1,0 +1,418 @@
+// Tests of the tolvane command-line host: the real executable is run on
+// generated files and its output compared with the reference decoding, its
+// printed info with the values the player computes, and its exit statuses
+// with what scripts rely on. Also the naming of per-entry WAVE files.
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tests/support/sample_files.h"
+#include "tools/tolvane/render_output.h"
+#include "tools/tolvane/wave_writer.h"
+
+namespace {
+
+bool file_exists(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file) fclose(file);
+    return file != nullptr;
+}
+
+// The same tests run the native build and, under Wine, the Windows one.
+std::string tool_path() {
+    std::string base = std::string(TOLVANE_BIN_DIR) + "/tolvane";
+    return file_exists(base + ".exe") ? base + ".exe" : base;
+}
+
+// std::system hands the command to cmd.exe on Windows and to sh elsewhere.
+bool shell_is_cmd() {
+    return PLATFORM_PATH_SEPARATOR == '\\';
+}
+
+std::string in_quotes(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+std::string read_text(const std::string& path) {
+    bytes content;
+    if (!read_whole_file(path.c_str(), &content)) return "";
+    std::string text;
+    for (uint8_t byte : content) {
+        if (byte != '\r') text += (char)byte;
+    }
+    return text;
+}
+
+struct run_result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs tolvane with the arguments (already quoted where needed), capturing
+// its output in files of the scratch folder.
+run_result run_tool(const std::string& arguments, const std::string& scratch) {
+    std::string out_file = scratch + "stdout.txt";
+    std::string err_file = scratch + "stderr.txt";
+    std::string command =
+        in_quotes(tool_path()) + " " + arguments + " > " + in_quotes(out_file) + " 2> " + in_quotes(err_file);
+    // cmd.exe strips the first and the last quote of a command line.
+    if (shell_is_cmd()) command = in_quotes(command);
+    int raw = std::system(command.c_str());
+    run_result result;
+    // sh reports a wait status with the exit code in the second byte; a
+    // status with low bits set is a signal, which no test expects.
+    result.status = shell_is_cmd() ? raw : ((raw & 0x7f) != 0 ? -1 : (raw >> 8) & 0xff);
+    result.out = read_text(out_file);
+    result.err = read_text(err_file);
+    return result;
+}
+
+int line_count(const std::string& text) {
+    int lines = 0;
+    for (char c : text) lines += c == '\n';
+    return lines;
+}
+
+uint32_t u32_at(const bytes& data, size_t offset) {
+    return (uint32_t)data[offset] | (uint32_t)data[offset + 1] << 8 | (uint32_t)data[offset + 2] << 16 |
+           (uint32_t)data[offset + 3] << 24;
+}
+
+uint16_t u16_at(const bytes& data, size_t offset) {
+    return (uint16_t)(data[offset] | data[offset + 1] << 8);
+}
+
+// The offset of a chunk's content in a RIFF file, or 0 when it is missing;
+// stores its size.
+size_t find_chunk(const bytes& file, const char* tag, uint32_t* size) {
+    size_t offset = 12;
+    while (offset + 8 <= file.size()) {
+        uint32_t chunk_size = u32_at(file, offset + 4);
+        if (memcmp(&file[offset], tag, 4) == 0) {
+            *size = chunk_size;
+            return offset + 8;
+        }
+        offset += 8 + (size_t)chunk_size + (chunk_size & 1);
+    }
+    return 0;
+}
+
+// Checks a 16-bit PCM WAVE's header field by field and returns its samples.
+bytes pcm_wave_samples(const std::string& path, uint16_t channels, uint32_t sample_rate) {
+    bytes file;
+    EXPECT_TRUE(read_whole_file(path.c_str(), &file)) << path;
+    if (file.size() < 44) return {};
+    EXPECT_EQ(0, memcmp(&file[0], "RIFF", 4));
+    EXPECT_EQ(file.size() - 8, u32_at(file, 4));
+    EXPECT_EQ(0, memcmp(&file[8], "WAVE", 4));
+    uint32_t fmt_size = 0;
+    size_t fmt = find_chunk(file, "fmt ", &fmt_size);
+    EXPECT_NE(0u, fmt);
+    EXPECT_GE(fmt_size, 16u);
+    if (fmt == 0) return {};
+    EXPECT_EQ(1, u16_at(file, fmt));
+    EXPECT_EQ(channels, u16_at(file, fmt + 2));
+    EXPECT_EQ(sample_rate, u32_at(file, fmt + 4));
+    EXPECT_EQ(sample_rate * channels * 2, u32_at(file, fmt + 8));
+    EXPECT_EQ(channels * 2, u16_at(file, fmt + 12));
+    EXPECT_EQ(16, u16_at(file, fmt + 14));
+    uint32_t data_size = 0;
+    size_t data = find_chunk(file, "data", &data_size);
+    EXPECT_NE(0u, data);
+    if (data == 0 || data + data_size > file.size()) return {};
+    return bytes(file.begin() + (std::ptrdiff_t)data, file.begin() + (std::ptrdiff_t)(data + data_size));
+}
+
+class TolvaneTool : public ::testing::Test {
+protected:
+    void SetUp() override { scratch = make_scratch_dir(); }
+    void TearDown() override { remove_scratch_dir(scratch); }
+    std::string scratch;
+};
+
+// ---- render ----------------------------------------------------------------
+
+struct render_case {
+    const char* name;
+    uint16_t channels;
+    uint32_t sample_rate;
+    uint32_t block_sets;
+    bool as_wave;               // else raw ADPCM (2 channels, 44100 Hz)
+    size_t trailing_bytes;      // less than a block set, never decoded
+    const char* out_name;
+    const char* extra_arguments;
+};
+
+const render_case RENDER_CASES[] = {
+    {"mono wave", 1, 44100, 40, true, 0, "out.raw", ""},
+    {"stereo wave at 22050 Hz", 2, 22050, 57, true, 0, "out.raw", ""},
+    {"three-channel wave", 3, 32000, 33, true, 0, "out.raw", ""},
+    {"raw data, partial last block set", 2, 44100, 25, false, 40, "out.raw", ""},
+    {"empty data chunk", 2, 44100, 0, true, 0, "out.raw", ""},
+    {"--format raw overrides the name", 2, 44100, 12, true, 0, "out.wav", "--format raw"},
+};
+
+bytes render_input(const render_case& c, bytes* adpcm) {
+    *adpcm = tone_adpcm(c.channels, c.block_sets, c.block_sets + c.channels);
+    bytes content = c.as_wave ? adpcm_wave(*adpcm, c.channels, c.sample_rate) : *adpcm;
+    bytes tail = random_bytes(c.trailing_bytes, 7);
+    content.insert(content.end(), tail.begin(), tail.end());
+    adpcm->insert(adpcm->end(), tail.begin(), tail.end());
+    return content;
+}
+
+TEST_F(TolvaneTool, RenderRawWritesExactlyTheDecodedBytes) {
+    for (const render_case& c : RENDER_CASES) {
+        SCOPED_TRACE(c.name);
+        bytes adpcm;
+        std::string input = write_file_in(scratch, "input.dat", render_input(c, &adpcm));
+        std::string out = scratch + c.out_name;
+        run_result run =
+            run_tool("render " + in_quotes(input) + " -o " + in_quotes(out) + " " + c.extra_arguments, scratch);
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_EQ("", run.err);
+        bytes written;
+        ASSERT_TRUE(read_whole_file(out.c_str(), &written));
+        EXPECT_TRUE(written == reference_pcm(adpcm, c.channels))
+            << written.size() << " bytes written, " << reference_pcm(adpcm, c.channels).size() << " expected";
+    }
+}
+
+TEST_F(TolvaneTool, RenderRawToTheNullDeviceSucceeds) {
+    bytes adpcm = tone_adpcm(2, 30, 3);
+    std::string input = write_file_in(scratch, "input.wav", adpcm_wave(adpcm, 2, 44100));
+    std::string null_device = shell_is_cmd() ? "NUL" : "/dev/null";
+    run_result run = run_tool("render " + in_quotes(input) + " -o " + null_device + " --format raw", scratch);
+    EXPECT_EQ(0, run.status) << run.err;
+}
+
+struct wave_case {
+    uint16_t channels;
+    uint32_t sample_rate;
+    const char* out_name;
+    const char* extra_arguments;
+};
+
+const wave_case WAVE_CASES[] = {
+    {1, 8000, "out.wav", ""},
+    {2, 44100, "LOUD.WAV", ""},
+    {3, 22050, "three.wav", "--format wav"},
+    {2, 22050, "take.pcm16", "--format wav"},
+};
+
+TEST_F(TolvaneTool, RenderWaveHoldsTheDecodedSamples) {
+    for (const wave_case& c : WAVE_CASES) {
+        SCOPED_TRACE(c.out_name);
+        bytes adpcm = tone_adpcm(c.channels, 45, c.sample_rate);
+        std::string input = write_file_in(scratch, "input.wav", adpcm_wave(adpcm, c.channels, c.sample_rate));
+        std::string out = scratch + c.out_name;
+        run_result run =
+            run_tool("render " + in_quotes(input) + " -o " + in_quotes(out) + " " + c.extra_arguments, scratch);
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_TRUE(pcm_wave_samples(out, c.channels, c.sample_rate) == reference_pcm(adpcm, c.channels));
+    }
+}
+
+// ---- info ------------------------------------------------------------------
+
+struct info_case {
+    const char* file_name;
+    bool as_wave;  // else raw data, shown as 44100 Hz stereo
+    uint16_t channels;
+    uint32_t sample_rate;
+    size_t data_bytes;
+    int length_ms;  // by the player's truncating steps
+};
+
+const info_case INFO_CASES[] = {
+    {"song.wav", true, 2, 44100, 36000, 650},
+    {"voice.wav", true, 1, 22050, 3600, 260},
+    {"slow.wav", true, 1, 8000, 36000, 8060},
+    {"take.dat", false, 2, 44100, 7200, 130},
+};
+
+// The title is the base name of the path as Play got it; running in the
+// file's folder keeps the path free of separators on every platform.
+class current_folder {
+public:
+    explicit current_folder(const std::string& folder) : previous(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~current_folder() { std::filesystem::current_path(previous); }
+
+private:
+    std::filesystem::path previous;
+};
+
+TEST_F(TolvaneTool, InfoPrintsWhatThePlayerShows) {
+    for (const info_case& c : INFO_CASES) {
+        SCOPED_TRACE(c.file_name);
+        bytes data = random_bytes(c.data_bytes, (uint32_t)c.data_bytes);
+        write_file_in(scratch, c.file_name, c.as_wave ? adpcm_wave(data, c.channels, c.sample_rate) : data);
+        run_result run;
+        {
+            current_folder in_scratch(scratch);
+            run = run_tool(std::string("info ") + c.file_name, scratch);
+        }
+        ASSERT_EQ(0, run.status) << run.err;
+        std::string expected = std::string("title: ") + c.file_name + "\nlength_ms: " + std::to_string(c.length_ms) +
+                               "\nsample_rate: " + std::to_string(c.sample_rate) +
+                               "\nchannels: " + std::to_string(c.channels) + "\nentries: 0\n";
+        EXPECT_EQ(expected, run.out);
+    }
+}
+
+// ---- failures and usage ----------------------------------------------------
+
+struct failure_case {
+    const char* name;
+    const char* arguments;  // a word "@NAME" stands for the quoted path of NAME in the scratch folder
+    int status;
+    const char* named_in_message;  // for status 1: what the one line names
+};
+
+const failure_case FAILURE_CASES[] = {
+    {"render a missing file", "render @missing.wav -o @out.raw", 1, "missing.wav"},
+    {"info of a missing file", "info @missing.wav", 1, "missing.wav"},
+    {"render a PCM wave", "render @pcm.wav -o @out.raw", 1, "pcm.wav"},
+    {"info of a PCM wave", "info @pcm.wav", 1, "pcm.wav"},
+    {"module that is not there", "info @in.wav --module @no-module.bin", 1, "no-module.bin"},
+    {"module that is not a library", "info @in.wav --module @in.wav", 1, "in.wav"},
+    {"output folder missing", "render @in.wav -o @no-such-folder/out.wav", 1, "out.wav"},
+    {"no command", "", 2, ""},
+    {"unknown command", "play @in.wav", 2, ""},
+    {"unknown option", "render @in.wav -o @out.raw --fast", 2, ""},
+    {"render without -o", "render @in.wav", 2, ""},
+    {"render without a file", "render -o @out.raw", 2, ""},
+    {"-o without its value", "render @in.wav -o", 2, ""},
+    {"output name with no format", "render @in.wav -o @out.mp3", 2, ""},
+    {"unknown format", "render @in.wav -o @out.raw --format flac", 2, ""},
+    {"two files", "info @in.wav @in.wav", 2, ""},
+};
+
+std::string expand_scratch_paths(const std::string& arguments, const std::string& scratch) {
+    std::string expanded;
+    size_t start = 0;
+    while (start < arguments.size()) {
+        size_t end = arguments.find(' ', start);
+        if (end == std::string::npos) end = arguments.size();
+        std::string word = arguments.substr(start, end - start);
+        expanded += (expanded.empty() ? "" : " ") + (word[0] == '@' ? in_quotes(scratch + word.substr(1)) : word);
+        start = end + 1;
+    }
+    return expanded;
+}
+
+TEST_F(TolvaneTool, FailuresExitWithOneLineAndUsageErrorsWithUsage) {
+    write_file_in(scratch, "in.wav", adpcm_wave(tone_adpcm(2, 10, 1), 2, 44100));
+    write_file_in(scratch, "pcm.wav", build_riff({{"fmt ", fmt_content(1, 2, 44100)}, {"data", bytes(400, 0)}}));
+    for (const failure_case& c : FAILURE_CASES) {
+        SCOPED_TRACE(c.name);
+        run_result run = run_tool(expand_scratch_paths(c.arguments, scratch), scratch);
+        EXPECT_EQ(c.status, run.status) << run.err;
+        if (c.status == 1) {
+            EXPECT_EQ(1, line_count(run.err)) << run.err;
+            EXPECT_NE(std::string::npos, run.err.find(c.named_in_message)) << run.err;
+        } else {
+            EXPECT_NE(std::string::npos, run.err.find("usage")) << run.err;
+        }
+        EXPECT_EQ("", run.out);
+        EXPECT_FALSE(file_exists(scratch + "out.raw")) << "nothing is written for a failed render";
+    }
+}
+
+TEST_F(TolvaneTool, HelpPrintsUsageOnStandardOutput) {
+    run_result run = run_tool("--help", scratch);
+    EXPECT_EQ(0, run.status);
+    EXPECT_NE(std::string::npos, run.out.find("usage"));
+    EXPECT_EQ("", run.err);
+}
+
+// ---- demo ------------------------------------------------------------------
+
+TEST_F(TolvaneTool, DemoWritesAPlayableStereoWave) {
+    run_result run = run_tool("demo -o " + in_quotes(scratch), scratch);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(2, line_count(run.out)) << run.out;
+    uint32_t sample_rate = 0;
+    uint32_t channels = 0;
+    std::vector<int16_t> pcm;
+    const char* error = nullptr;
+    std::string demo = scratch + "tolvane-demo.wav";
+    ASSERT_TRUE(read_pcm_wave(demo.c_str(), &sample_rate, &channels, &pcm, &error)) << error;
+    EXPECT_EQ(44100u, sample_rate);
+    EXPECT_EQ(2u, channels);
+    EXPECT_GE(pcm.size(), 2u * 44100u);
+    int loudest = 0;
+    for (int16_t sample : pcm) loudest = std::max(loudest, std::abs((int)sample));
+    EXPECT_GT(loudest, 3000) << "the demo should be audible";
+}
+
+// ---- per-entry WAVE files ----------------------------------------------------
+
+struct counter_case {
+    const char* title;
+    bool is_counter;
+    int entry;
+    int count;
+};
+
+const counter_case COUNTER_CASES[] = {
+    {"music.xwb - 4 / 12", true, 4, 12},
+    {"a - b.xwb - 1 / 2", true, 1, 2},
+    {" - 1 / 1", true, 1, 1},
+    {"music.xwb - 100 / 250", true, 100, 250},
+    {"song.wav", false, 0, 0},
+    {"", false, 0, 0},
+    {"x - 4 / ", false, 0, 0},
+    {"x - / 3", false, 0, 0},
+    {"x -4 / 12", false, 0, 0},
+    {"x - 4/12", false, 0, 0},
+    {"x - 0 / 3", false, 0, 0},
+    {"x - 1 / 3 ", false, 0, 0},
+    {"x - 1 / 12345678901", false, 0, 0},
+};
+
+TEST(EntryCounter, ReadsTheCounterAtTheEndOfATitle) {
+    for (const counter_case& c : COUNTER_CASES) {
+        SCOPED_TRACE(c.title);
+        int entry = -1;
+        int count = -1;
+        EXPECT_EQ(c.is_counter, parse_entry_counter(c.title, &entry, &count));
+        if (c.is_counter) {
+            EXPECT_EQ(c.entry, entry);
+            EXPECT_EQ(c.count, count);
+        }
+    }
+}
+
+struct entry_name_case {
+    const char* out_path;
+    int entry;
+    const char* expected;
+};
+
+const entry_name_case ENTRY_NAME_CASES[] = {
+    {"out/music.wav", 3, "out/music-03.wav"},
+    {"music.WAV", 12, "music-12.wav"},
+    {"dir.d/take", 1, "dir.d/take-01.wav"},
+    {"song.out", 100, "song-100.wav"},
+};
+
+TEST(EntryCounter, NamesOneWaveFilePerEntry) {
+    for (const entry_name_case& c : ENTRY_NAME_CASES) {
+        EXPECT_EQ(c.expected, entry_wave_path(c.out_path, c.entry));
+    }
+}
+
+}  // namespace

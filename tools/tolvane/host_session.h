@@ -1,0 +1,47 @@
+// The tolvane host's side of the player: loads the input module as the player
+// does, fills the host members of its record (main window, visualisation and
+// DSP services, output), and drives one item through Play, the wait for the
+// end-of-stream message, and Stop.
+#pragma once
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+#include "host/winamp_host.h"
+#include "platform/platform.h"
+
+struct host_session {
+    library_handle library = nullptr;
+    In_Module* module = nullptr;
+    window_ref window = nullptr;
+    int end_of_stream_messages = 0;
+    // The writable path handed to Play; the module may rewrite its extension
+    // in place, and what it leaves there names the item afterwards.
+    std::vector<char> path;
+    bool playing = false;
+};
+
+// The module beside the running executable, as the player would find it.
+std::string default_module_path();
+
+// Loads the module, fills the host members with output as outMod and calls
+// Init. False (with nothing left loaded) when the library, its export or a
+// usable record is missing. Only one session may be open at a time.
+bool session_open(host_session* session, const char* module_path, Out_Module* output);
+// Stops any item still playing, calls Quit and unloads the module.
+void session_close(host_session* session);
+
+// Plays file through the module; true when Play accepted it.
+bool session_play(host_session* session, const char* file);
+// Pumps the host window until the module posts the end-of-stream message.
+// last_output_call_ms reports when the module last called the output (on the
+// clock_ms clock, cut to 32 bits); when stall_limit_ms pass without a call and
+// without the message, the module has given up silently and this returns false.
+bool session_wait_for_end(host_session* session, uint32_t (*last_output_call_ms)(), uint32_t stall_limit_ms);
+// Stops the item; harmless when nothing plays.
+void session_stop(host_session* session);
+
+// What the player shows for the item now playing, read through the path
+// buffer that Play was given: the title and the length in milliseconds.
+std::string session_title(host_session* session, int* length_ms);

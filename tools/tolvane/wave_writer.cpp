@@ -1,0 +1,219 @@
+// RIFF WAVE files for the tools and tests: 16-bit PCM written as it arrives
+// or built in memory, Xbox ADPCM files built in memory, and a reader for the
+// 16-bit PCM files the encoder takes as input.
+#include "tools/tolvane/wave_writer.h"
+
+#include <string.h>
+
+#include "codec/little_endian.h"
+#include "codec/xbox_adpcm.h"
+
+static const uint32_t PCM_HEADER_BYTES = 44;
+// The RIFF size field counts everything after itself: 36 header bytes, the
+// data and its pad byte must all fit 32 bits. Even, so whole 16-bit samples.
+static const uint32_t MAX_DATA_BYTES = 0xFFFFFFFFu - 37;
+
+static void put_u16(uint8_t* p, uint32_t value) {
+    p[0] = (uint8_t)(value & 0xFF);
+    p[1] = (uint8_t)((value >> 8) & 0xFF);
+}
+
+static void put_u32(uint8_t* p, uint32_t value) {
+    put_u16(p, value & 0xFFFF);
+    put_u16(p + 2, value >> 16);
+}
+
+// Header fields are 16 or 32 bits wide; a value too large for its field is
+// written as the largest it can hold rather than wrapping to a small one.
+static uint32_t clamp16(uint64_t value) {
+    return value > 0xFFFF ? 0xFFFF : (uint32_t)value;
+}
+
+static uint32_t clamp32(uint64_t value) {
+    return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)value;
+}
+
+// The 44-byte header of a 16-bit PCM WAVE whose data chunk holds data_bytes.
+static void fill_pcm_header(uint8_t* h, uint32_t sample_rate, uint32_t channels, uint32_t data_bytes) {
+    uint32_t pad = data_bytes & 1;
+    memcpy(h, "RIFF", 4);
+    put_u32(h + 4, PCM_HEADER_BYTES - 8 + data_bytes + pad);
+    memcpy(h + 8, "WAVE", 4);
+    memcpy(h + 12, "fmt ", 4);
+    put_u32(h + 16, 16);
+    put_u16(h + 20, 1);
+    put_u16(h + 22, clamp16(channels));
+    put_u32(h + 24, sample_rate);
+    put_u32(h + 28, clamp32((uint64_t)sample_rate * 2 * channels));
+    put_u16(h + 32, clamp16((uint64_t)2 * channels));
+    put_u16(h + 34, 16);
+    memcpy(h + 36, "data", 4);
+    put_u32(h + 40, data_bytes);
+}
+
+bool pcm_wave_open(pcm_wave_writer* writer, const char* path, uint32_t sample_rate, uint32_t channels) {
+    writer->stream = fopen(path, "wb");
+    writer->data_bytes = 0;
+    if (!writer->stream) return false;
+    uint8_t header[PCM_HEADER_BYTES];
+    fill_pcm_header(header, sample_rate, channels, 0);
+    if (fwrite(header, 1, sizeof header, writer->stream) != sizeof header) {
+        fclose(writer->stream);
+        writer->stream = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool pcm_wave_write(pcm_wave_writer* writer, const void* pcm, uint32_t byte_count) {
+    if (!writer->stream) return false;
+    // A write that would take the file past what its size fields can describe
+    // is refused whole, so the file stays valid with everything before it.
+    if (byte_count > MAX_DATA_BYTES - writer->data_bytes) return false;
+    size_t written = fwrite(pcm, 1, byte_count, writer->stream);
+    writer->data_bytes += (uint32_t)written;
+    return written == byte_count;
+}
+
+bool pcm_wave_close(pcm_wave_writer* writer) {
+    if (!writer->stream) return false;
+    FILE* stream = writer->stream;
+    writer->stream = nullptr;
+
+    bool ok = true;
+    if (writer->data_bytes & 1) ok = fputc(0, stream) != EOF;
+    uint8_t size[4];
+    put_u32(size, PCM_HEADER_BYTES - 8 + writer->data_bytes + (writer->data_bytes & 1));
+    ok = ok && fseek(stream, 4, SEEK_SET) == 0 && fwrite(size, 1, 4, stream) == 4;
+    put_u32(size, writer->data_bytes);
+    ok = ok && fseek(stream, 40, SEEK_SET) == 0 && fwrite(size, 1, 4, stream) == 4;
+    if (fclose(stream) != 0) ok = false;
+    return ok;
+}
+
+std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate) {
+    uint64_t frame_bytes = (uint64_t)2 * channels;
+    uint64_t data_bytes = frame_bytes * frames;
+    if (frame_bytes > 0 && data_bytes > MAX_DATA_BYTES) data_bytes = MAX_DATA_BYTES / frame_bytes * frame_bytes;
+
+    std::vector<uint8_t> out(PCM_HEADER_BYTES + (size_t)data_bytes);
+    fill_pcm_header(out.data(), sample_rate, channels, (uint32_t)data_bytes);
+    for (size_t i = 0; i < (size_t)data_bytes / 2; ++i) put_u16(&out[PCM_HEADER_BYTES + 2 * i], (uint16_t)pcm[i]);
+    return out;
+}
+
+std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate) {
+    const uint32_t fmt_bytes = 20;
+    const uint32_t header_bytes = 12 + 8 + fmt_bytes + 8;
+    // An in-memory file past 4 GiB cannot be described; keep what fits.
+    uint32_t data_bytes = adpcm.size() > MAX_DATA_BYTES ? MAX_DATA_BYTES : (uint32_t)adpcm.size();
+    uint32_t pad = data_bytes & 1;
+
+    std::vector<uint8_t> out(header_bytes + (size_t)data_bytes + pad, 0);
+    uint8_t* h = out.data();
+    memcpy(h, "RIFF", 4);
+    put_u32(h + 4, header_bytes - 8 + data_bytes + pad);
+    memcpy(h + 8, "WAVE", 4);
+    memcpy(h + 12, "fmt ", 4);
+    put_u32(h + 16, fmt_bytes);
+    put_u16(h + 20, XBOX_ADPCM_TAG);
+    put_u16(h + 22, clamp16(channels));
+    put_u32(h + 24, sample_rate);
+    put_u32(h + 28, clamp32((uint64_t)sample_rate * ADPCM_BLOCK_BYTES * channels / SAMPLES_PER_BLOCK));
+    put_u16(h + 32, clamp16((uint64_t)ADPCM_BLOCK_BYTES * channels));
+    put_u16(h + 34, 4);
+    put_u16(h + 36, 2);
+    put_u16(h + 38, SAMPLES_PER_BLOCK);
+    memcpy(h + 40, "data", 4);
+    put_u32(h + 44, data_bytes);
+    if (data_bytes > 0) memcpy(h + header_bytes, adpcm.data(), data_bytes);
+    return out;
+}
+
+static bool fail(const char** error, const char* reason) {
+    if (error) *error = reason;
+    return false;
+}
+
+// The extensible format's subformat GUID for integer PCM.
+static const uint8_t PCM_SUBFORMAT[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                          0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, std::vector<int16_t>* pcm,
+                   const char** error) {
+    std::vector<uint8_t> file;
+    if (!read_whole_file(path, &file)) return fail(error, "cannot read the file");
+    const uint64_t size = file.size();
+    const uint8_t* p = file.data();
+    if (size < 12 || memcmp(p, "RIFF", 4) != 0 || memcmp(p + 8, "WAVE", 4) != 0)
+        return fail(error, "not a RIFF WAVE file");
+
+    // Walk the chunks forward only. A chunk that runs past the end of the
+    // file is cut to what is there and ends the walk, so a data chunk cut
+    // short still yields the samples it holds.
+    const uint8_t* fmt = nullptr;
+    uint64_t fmt_bytes = 0;
+    const uint8_t* data = nullptr;
+    uint64_t data_bytes = 0;
+    uint64_t pos = 12;
+    while (pos + 8 <= size) {
+        uint64_t declared = read_u32le(p + pos + 4);
+        uint64_t start = pos + 8;
+        uint64_t present = declared < size - start ? declared : size - start;
+        if (!fmt && memcmp(p + pos, "fmt ", 4) == 0) {
+            fmt = p + start;
+            fmt_bytes = present;
+        } else if (!data && memcmp(p + pos, "data", 4) == 0) {
+            data = p + start;
+            data_bytes = present;
+        }
+        pos = start + declared + (declared & 1);
+    }
+    if (!fmt) return fail(error, "no format chunk");
+    if (fmt_bytes < 16) return fail(error, "format chunk too short");
+
+    uint32_t format_tag = read_u16le(fmt);
+    if (format_tag == 0xFFFE) {
+        if (fmt_bytes < 40 || read_u16le(fmt + 16) < 22) return fail(error, "format chunk too short");
+        if (memcmp(fmt + 24, PCM_SUBFORMAT, 16) != 0) return fail(error, "not 16-bit PCM");
+    } else if (format_tag != 1) {
+        return fail(error, "not 16-bit PCM");
+    }
+    uint32_t channel_count = read_u16le(fmt + 2);
+    uint32_t rate = read_u32le(fmt + 4);
+    if (read_u16le(fmt + 14) != 16) return fail(error, "not 16-bit PCM");
+    if (channel_count == 0) return fail(error, "0 channels");
+    if (channel_count > 8) return fail(error, "more than 8 channels");
+    if (rate == 0) return fail(error, "sample rate 0");
+    if (!data) return fail(error, "no data chunk");
+
+    // The block align field is not trusted: frames are 2 bytes per channel.
+    size_t frames = (size_t)(data_bytes / (2 * channel_count));
+    pcm->resize(frames * channel_count);
+    for (size_t i = 0; i < pcm->size(); ++i) (*pcm)[i] = read_s16le(data + 2 * i);
+    *sample_rate = rate;
+    *channels = channel_count;
+    return true;
+}
+
+bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes) {
+    FILE* f = fopen(path, "wb");
+    if (!f) return false;
+    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (fclose(f) != 0) ok = false;
+    return ok;
+}
+
+bool read_whole_file(const char* path, std::vector<uint8_t>* bytes) {
+    bytes->clear();
+    FILE* f = fopen(path, "rb");
+    if (!f) return false;
+    // Read in pieces to the end rather than trusting a size from ftell, which
+    // is a long and cannot describe large files on every platform.
+    uint8_t piece[65536];
+    size_t got;
+    while ((got = fread(piece, 1, sizeof piece, f)) > 0) bytes->insert(bytes->end(), piece, piece + got);
+    bool ok = !ferror(f);
+    fclose(f);
+    return ok;
+}

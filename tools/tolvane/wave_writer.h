@@ -1,0 +1,33 @@
+// RIFF WAVE writing for the tools and tests: 16-bit PCM files, streamed with
+// the sizes patched in at the end, and Xbox ADPCM files built in memory.
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+#include <vector>
+
+// A 16-bit PCM WAVE written as the samples arrive.
+struct pcm_wave_writer {
+    FILE* stream = nullptr;
+    uint32_t data_bytes = 0;
+};
+
+// Creates the file and writes a header for the format; false on failure.
+bool pcm_wave_open(pcm_wave_writer* writer, const char* path, uint32_t sample_rate, uint32_t channels);
+bool pcm_wave_write(pcm_wave_writer* writer, const void* pcm, uint32_t byte_count);
+// Patches the sizes into the header and closes the file; false on failure.
+bool pcm_wave_close(pcm_wave_writer* writer);
+
+// The bytes of a complete 16-bit PCM WAVE file.
+std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate);
+// The bytes of an Xbox ADPCM WAVE file (format tag 0x0069, 36-byte blocks per
+// channel) holding the given block sets.
+std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate);
+
+// Reads a 16-bit PCM WAVE: fills the format and the interleaved samples.
+// Returns false, with a reason in error, when the file is not one.
+bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, std::vector<int16_t>* pcm,
+                   const char** error);
+
+bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes);
+bool read_whole_file(const char* path, std::vector<uint8_t>* bytes);
