@@ -196,11 +196,16 @@ int open_output() {
     return 0;
 }
 
-int32_t read_block(int16_t* pcm_buffer) {
+int32_t read_block(int16_t* pcm_buffer, int64_t data_bytes_left) {
     uint32_t channels = load_relaxed(player_state.channels);
     if (channels == 0 || channels > MAX_CHANNELS) return 0;
     uint8_t adpcm[MAX_CHANNELS * ADPCM_BLOCK_BYTES];
-    int32_t got = file_read(player_state.file, adpcm, (int32_t)channels * ADPCM_BLOCK_BYTES);
+    // Never past the end of the sound data: a partial block set there would
+    // otherwise be completed with whatever follows it in the file (a pad
+    // byte, another chunk) and play as a burst of noise.
+    int32_t wanted = (int32_t)channels * ADPCM_BLOCK_BYTES;
+    if (data_bytes_left < wanted) wanted = data_bytes_left < 0 ? 0 : (int32_t)data_bytes_left;
+    int32_t got = file_read(player_state.file, adpcm, wanted);
     return decode_blocks(adpcm, got, pcm_buffer, channels);
 }
 
@@ -247,7 +252,8 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
         // A position that cannot be had (the file was closed after a failed
         // re-open of the output) counts as the end of the data.
         int32_t position = file_tell(player_state.file);
-        if (position < 0 || (int64_t)position >= (int64_t)player_state.data_start + player_state.data_length) {
+        int64_t data_end = (int64_t)player_state.data_start + player_state.data_length;
+        if (position < 0 || position >= data_end) {
             data_done = true;
             continue;
         }
@@ -259,9 +265,10 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
                 data_done = true;
                 continue;
             }
+            position = player_state.entry_offset[load_relaxed(player_state.current_entry)];
         }
 
-        int32_t pcm_bytes = read_block(pcm);
+        int32_t pcm_bytes = read_block(pcm, data_end - position);
         if (pcm_bytes == 0) {
             data_done = true;
             continue;

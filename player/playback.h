@@ -16,7 +16,9 @@ void HOST_CALL Stop();
 
 int open_output();
 unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag);
-int32_t read_block(int16_t* pcm_buffer);
+// Reads and decodes one block set at the file's position, reading no more
+// than data_bytes_left; returns the PCM bytes, 0 when no whole set was read.
+int32_t read_block(int16_t* pcm_buffer, int64_t data_bytes_left);
 // Moves the file to an entry's first byte, sets the decode position from the
 // offset and flushes the output to it. False when the file cannot be moved
 // there (an offset outside the file's range): the entry cannot be played.

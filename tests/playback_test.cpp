@@ -142,6 +142,15 @@ TEST_F(PlaybackTest, RawFilePlaysAsStereoAt44100) {
     EXPECT_EQ(args_of("Open")[0], (std::vector<long long>{44100, 2, 16, -1, -1}));
 }
 
+TEST_F(PlaybackTest, PartialBlockSetAtTheEndOfTheDataIsNotCompletedFromTheNextChunk) {
+    // 40 bytes of a stereo block set end the data; the chunk after it must not
+    // fill the set up.
+    bytes adpcm = concat({tone_adpcm(2, 3, 4), random_bytes(40, 6)});
+    bytes file = build_riff({{"data", adpcm}, {"LIST", random_bytes(200, 7)}, {"fmt ", fmt_content(0x69, 2, 44100)}});
+    ASSERT_EQ(play_to_end(write("chunks.wav", file)), 0);
+    EXPECT_EQ(host.written(), reference_pcm(adpcm, 2));
+}
+
 TEST_F(PlaybackTest, EmptyDataDrainsAndEndsAtOnce) {
     ASSERT_EQ(play_to_end(write("empty.wav", adpcm_wave({}, 2, 44100))), 0);
     EXPECT_TRUE(host.written().empty());

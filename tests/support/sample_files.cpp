@@ -14,6 +14,7 @@
 
 #include "codec/xbox_adpcm.h"
 #include "platform/platform.h"
+#include "tools/tolvane/wave_writer.h"
 #include "tools/tolvane/xbox_adpcm_encoder.h"
 
 namespace fs = std::filesystem;
@@ -101,12 +102,8 @@ bytes fmt_content(uint16_t format_tag, uint16_t channels, uint32_t sample_rate, 
 }
 
 bytes adpcm_wave(const bytes& adpcm, uint16_t channels, uint32_t sample_rate) {
-    // The usual 20-byte Xbox format: 2 extra bytes holding 64 samples per block
-    // after the first, so the data starts at offset 48.
-    bytes format = fmt_content(XBOX_ADPCM_TAG, channels, sample_rate);
-    put_u16le(format, 2);
-    put_u16le(format, 64);
-    return build_riff({{"fmt ", format}, {"data", adpcm}});
+    // The files `tolvane encode` writes: a 20-byte format, data at offset 48.
+    return make_adpcm_wave(adpcm, channels, sample_rate);
 }
 
 bytes tone_adpcm(uint32_t channels, uint32_t block_sets, uint32_t seed) {

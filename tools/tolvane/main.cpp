@@ -104,12 +104,10 @@ bool ends_with_ignoring_case(const std::string& text, const char* suffix) {
 // The sink for `render`: --format decides, else OUT's extension. False when
 // neither says.
 bool choose_sink(const command_line& line, render_sink* sink) {
-    if (line.format == "raw") *sink = RENDER_TO_RAW;
-    else if (line.format == "wav") *sink = RENDER_TO_WAVE;
-    else if (!line.format.empty()) return false;
-    else if (ends_with_ignoring_case(line.out, ".raw")) *sink = RENDER_TO_RAW;
-    else if (ends_with_ignoring_case(line.out, ".wav")) *sink = RENDER_TO_WAVE;
-    else return false;
+    bool raw = line.format == "raw" || (line.format.empty() && ends_with_ignoring_case(line.out, ".raw"));
+    bool wave = line.format == "wav" || (line.format.empty() && ends_with_ignoring_case(line.out, ".wav"));
+    if (!raw && !wave) return false;
+    *sink = raw ? RENDER_TO_RAW : RENDER_TO_WAVE;
     return true;
 }
 
@@ -160,11 +158,8 @@ struct item_info {
     int entries = 0;
 };
 
-// While the output reports no room the decode thread only waits, so the
-// item can be read and stopped without decoding anything.
 void read_item_info(host_session* session, item_info* info) {
-    int file_info_length_ms = 0;
-    info->title = session_title(session, &file_info_length_ms);
+    info->title = session_title(session, nullptr);
     info->length_ms = session->module->GetLength();
     info->sample_rate = render_output_first_sample_rate();
     info->channels = render_output_first_channels();
@@ -172,6 +167,8 @@ void read_item_info(host_session* session, item_info* info) {
     if (!parse_entry_counter(info->title.c_str(), &entry, &info->entries)) info->entries = 0;
 }
 
+// The output reports no room, so the decode thread only waits: the item is
+// read and stopped without decoding anything.
 int run_info(const command_line& line) {
     if (line.file.empty()) return usage_error("info needs a FILE", "");
     if (!line.out.empty() || !line.format.empty()) return usage_error("info takes no -o or --format", "");
