@@ -7,4 +7,5 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset linux
 cmake --build --preset linux
-build/linux/bin/tolvane demo
+mkdir -p build/demo
+build/linux/bin/tolvane demo -o build/demo

@@ -298,7 +298,9 @@ TEST_F(PlaybackTest, DspOutputIsWrittenAndBoundedByTheBuffer) {
         ASSERT_EQ(writes.size(), 3u);
         for (const auto& w : writes) EXPECT_EQ(w[0], c.expected_bytes_per_set);
         for (const auto& d : args_of("dsp_dosamples")) EXPECT_EQ(d, (std::vector<long long>{65, 16, 2, 44100}));
-        if (c.factor_num == 1 && c.factor_den == 1) EXPECT_EQ(host.written(), pcm);
+        if (c.factor_num == 1 && c.factor_den == 1) {
+            EXPECT_EQ(host.written(), pcm);
+        }
     }
     host.dsp = nullptr;
 }
