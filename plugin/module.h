@@ -5,7 +5,8 @@
 #include "host/winamp_host.h"
 
 #if defined(_WIN32)
-#define TOLVANE_EXPORT extern "C" __declspec(dllexport)
+// in_tolvane.def names the export, so nothing else leaks into the table.
+#define TOLVANE_EXPORT extern "C"
 #else
 #define TOLVANE_EXPORT extern "C" __attribute__((visibility("default")))
 #endif

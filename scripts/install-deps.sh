@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, skipping those
-# already present. Runs apt-get as root, or through sudo.
+# Installs the Debian packages the builds and the tests need, skipping those
+# already present: the native toolchain and GoogleTest, MinGW-w64 for the
+# 32-bit Windows DLL, and 32-bit Wine to run the Windows tests. Runs apt-get
+# as root, or through sudo.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev)
-
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+packages=(
+    cmake ninja-build g++ libgtest-dev libgmock-dev googletest
+    g++-mingw-w64-i686 mingw-w64 libz-mingw-w64-dev
+    wine wine32:i386
+)
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+missing=()
+for p in "${packages[@]}"; do
+    installed "$p" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+# wine32 is an i386 package.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, then builds and runs every
-# test natively and under the AddressSanitizer/UBSan and ThreadSanitizer builds.
+# test natively, under AddressSanitizer/UBSan and ThreadSanitizer, and as
+# 32-bit Windows code under Wine; last, checks that the Windows tolvane renders
+# exactly what the native one does.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-for preset in linux asan tsan; do
+for preset in linux asan tsan win32; do
     echo "== $preset =="
     cmake --preset "$preset"
     cmake --build --preset "$preset"
     ctest --preset "$preset" -j 2
 done
+echo "== native and Windows renders agree =="
+scripts/compare-renders.sh

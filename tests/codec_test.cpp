@@ -32,6 +32,7 @@ std::vector<int16_t> decode(const bytes& input, uint32_t channels, size_t output
 // The decoding order written out the long way: all channels' headers, then
 // for each code group all channels' 8 samples, interleaved frame by frame.
 std::vector<int16_t> reference_decode(const bytes& input, uint32_t channels) {
+    if (channels == 0) return {};
     size_t sets = input.size() / ADPCM_BLOCK_BYTES / channels;
     std::vector<int16_t> out;
     const uint8_t* p = input.data();

@@ -187,23 +187,6 @@ TEST_F(ModuleTest, ClaimsNoFileAndShowsNoInfoBox) {
     EXPECT_TRUE(host.calls().empty());
 }
 
-TEST_F(ModuleTest, ConfigAndAboutShowTheirBoxes) {
-    testing::internal::CaptureStderr();
-    host.module->Config(nullptr);
-    std::string config = testing::internal::GetCapturedStderr();
-    EXPECT_NE(config.find("Configuration"), std::string::npos);
-    EXPECT_NE(config.find("No configuration"), std::string::npos);
-
-    testing::internal::CaptureStderr();
-    host.module->About(nullptr);
-    std::string about = testing::internal::GetCapturedStderr();
-    EXPECT_NE(about.find("[Tolvane]"), std::string::npos);
-    EXPECT_NE(about.find("Tolvane 0.1.2\nby "), std::string::npos);
-    EXPECT_NE(about.find("\ne-mail: "), std::string::npos);
-    EXPECT_NE(about.find("\nweb:    "), std::string::npos);
-    EXPECT_NE(about.find("\nplugin: "), std::string::npos);
-}
-
 TEST_F(ModuleTest, HostWithoutAnOutputCannotPlayButSurvives) {
     Out_Module* saved = host.module->outMod;
     host.module->outMod = nullptr;

@@ -38,7 +38,10 @@ bool shell_is_cmd() {
     return PLATFORM_PATH_SEPARATOR == '\\';
 }
 
-std::string in_quotes(const std::string& text) {
+// A folder's closing separator is dropped: before a closing quote a
+// backslash would escape the quote in a Windows command line.
+std::string in_quotes(std::string text) {
+    if (text.size() > 1 && text.back() == PLATFORM_PATH_SEPARATOR) text.pop_back();
     return "\"" + text + "\"";
 }
 
