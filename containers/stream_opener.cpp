@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "containers/riff_wave.h"
+#include "containers/wave_bank.h"
 #include "player/player_state.h"
 
 namespace {
@@ -23,9 +24,6 @@ enum container_kind {
     CONTAINER_WAVE_BANK,          // "WBND" at offset 0
     CONTAINER_WRAPPED_WAVE_BANK,  // "HVSIWBA\0" at offset 0, the bank at 4096
 };
-
-const uint8_t WAVE_BANK_MAGIC[4] = {'W', 'B', 'N', 'D'};
-const uint8_t CONTAINER_MAGIC[8] = {'H', 'V', 'S', 'I', 'W', 'B', 'A', 0};
 
 bool equals_ignoring_case(const char* text, const char* lower) {
     for (; *lower; ++text, ++lower) {
@@ -61,9 +59,10 @@ container_kind leading_bytes_kind(file_handle file) {
 
 int32_t read_by_leading_bytes(file_handle file) {
     switch (leading_bytes_kind(file)) {
-    // No wave bank reader yet: banks are read as WAVE or raw data for now.
     case CONTAINER_WAVE_BANK:
+        return read_wave_bank(file, 0);
     case CONTAINER_WRAPPED_WAVE_BANK:
+        return read_wave_bank(file, CONTAINER_BANK_BASE);
     case CONTAINER_WAVE_OR_RAW:
         break;
     }

@@ -11,11 +11,13 @@
 #define PLATFORM_PATH_SEPARATOR '\\'
 #define PLATFORM_LIBRARY_PREFIX ""
 #define PLATFORM_LIBRARY_SUFFIX ".dll"
+#define PLATFORM_CASE_SENSITIVE_NAMES 0
 #else
 #define PLATFORM_THREAD_CALL
 #define PLATFORM_PATH_SEPARATOR '/'
 #define PLATFORM_LIBRARY_PREFIX "lib"
 #define PLATFORM_LIBRARY_SUFFIX ".so"
+#define PLATFORM_CASE_SENSITIVE_NAMES 1
 #endif
 
 // ---- Files -----------------------------------------------------------------

@@ -43,7 +43,12 @@ void HOST_CALL About(host_window parent) {
 
 void HOST_CALL Init() {}
 
-void HOST_CALL Quit() {}
+// The entry table outlives its item until the next one is opened; when the
+// player is done with the module it is released here, so unloading leaks
+// nothing. The player stops the item before it quits.
+void HOST_CALL Quit() {
+    if (!player_state.decode_thread_handle) release_entry_table();
+}
 
 int HOST_CALL InfoBox(char*, host_window) {
     return 0;

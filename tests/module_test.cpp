@@ -187,6 +187,14 @@ TEST_F(ModuleTest, ClaimsNoFileAndShowsNoInfoBox) {
     EXPECT_TRUE(host.calls().empty());
 }
 
+TEST_F(ModuleTest, QuitReleasesTheEntryTableLeftByTheLastItem) {
+    ASSERT_TRUE(reserve_entries(3));
+    ASSERT_TRUE(append_entry(0, 72, 44100, 2));
+    host.module->Quit();
+    EXPECT_EQ(player_state.entry_count, 0);
+    EXPECT_EQ(player_state.entry_offset, nullptr);
+}
+
 TEST_F(ModuleTest, HostWithoutAnOutputCannotPlayButSurvives) {
     Out_Module* saved = host.module->outMod;
     host.module->outMod = nullptr;

@@ -6,6 +6,7 @@
 
 #include "codec/xbox_adpcm.h"
 #include "containers/stream_opener.h"
+#include "containers/wave_bank.h"
 #include "player/player_state.h"
 #include "tests/support/sample_files.h"
 
@@ -16,6 +17,14 @@ enum road { ROAD_RAW, ROAD_WAVE, ROAD_REFUSED, ROAD_BANK_AT_0, ROAD_BANK_AT_4096
 // A mono 22050 Hz Xbox ADPCM WAVE with 3600 bytes of data starting at 48.
 bytes mono_wave(uint16_t format_tag = XBOX_ADPCM_TAG) {
     return build_riff({{"fmt ", fmt_content(format_tag, 1, 22050, 20)}, {"data", bytes(3600, 0x33)}});
+}
+
+// Two entries of 720 bytes: stereo at 44100 Hz, mono at 22050 Hz.
+bytes small_bank() {
+    wave_bank_spec spec;
+    spec.entries = {{format_word(1, 2, 44100), 0, 720}, {format_word(1, 1, 22050), 720, 720}};
+    spec.entry_data = random_bytes(1440, 4);
+    return build_wave_bank(spec);
 }
 
 bytes text_then(const char* text, size_t text_bytes, size_t more_bytes) {
@@ -40,19 +49,36 @@ public:
         file_handle played = open_stream(path, file, &length);
         EXPECT_EQ(played, file);
         EXPECT_EQ(path, path_before);
-        EXPECT_EQ(player_state.entry_count, 0);
         EXPECT_EQ(load_relaxed(player_state.current_entry), 0);
+        EXPECT_EQ(load_relaxed(player_state.channels), expected == ROAD_WAVE ? 1 : DEFAULT_CHANNELS);
+        EXPECT_EQ(load_relaxed(player_state.sample_rate), expected == ROAD_WAVE ? 22050u : DEFAULT_SAMPLE_RATE);
 
-        // No wave bank reader yet: banks take the WAVE/raw road, which for
-        // these files is raw data.
-        if (expected == ROAD_BANK_AT_0 || expected == ROAD_BANK_AT_4096) expected = ROAD_RAW;
-
-        bool mono = expected == ROAD_WAVE;
-        EXPECT_EQ(length, mono ? 3600 : expected == ROAD_REFUSED ? -1 : (int32_t)content.size());
-        EXPECT_EQ(file_tell(played), mono ? 48 : 0);
-        EXPECT_EQ(player_state.data_start, mono ? 48 : 0);
-        EXPECT_EQ(load_relaxed(player_state.channels), mono ? 1 : DEFAULT_CHANNELS);
-        EXPECT_EQ(load_relaxed(player_state.sample_rate), mono ? 22050u : DEFAULT_SAMPLE_RATE);
+        if (expected == ROAD_BANK_AT_0 || expected == ROAD_BANK_AT_4096) {
+            // The opener must give exactly what the bank reader gives on its
+            // own, at the base the leading bytes name.
+            int32_t position = file_tell(played);
+            int32_t entries = player_state.entry_count;
+            int32_t first_offset = entries ? player_state.entry_offset[0] : 0;
+            int32_t data_start = player_state.data_start;
+            release_entry_table();
+            file_handle again = file_open_read(path);
+            ASSERT_NE(again, INVALID_FILE);
+            player_state.data_start = 0;
+            EXPECT_EQ(length, read_wave_bank(again, expected == ROAD_BANK_AT_0 ? 0 : CONTAINER_BANK_BASE));
+            EXPECT_EQ(position, file_tell(again));
+            EXPECT_EQ(entries, player_state.entry_count);
+            if (entries) {
+                EXPECT_EQ(first_offset, player_state.entry_offset[0]);
+            }
+            EXPECT_EQ(data_start, player_state.data_start);
+            file_close(again);
+        } else {
+            bool mono = expected == ROAD_WAVE;
+            EXPECT_EQ(player_state.entry_count, 0);
+            EXPECT_EQ(length, mono ? 3600 : expected == ROAD_REFUSED ? -1 : (int32_t)content.size());
+            EXPECT_EQ(file_tell(played), mono ? 48 : 0);
+            EXPECT_EQ(player_state.data_start, mono ? 48 : 0);
+        }
         file_close(played);
     }
 };
@@ -78,6 +104,13 @@ TEST_F(StreamOpenerTest, LeadingBytesPickTheReader) {
         {"WBN, 3 bytes", text_then("WBND", 3, 0), ROAD_RAW},
         {"WBND one byte in", text_then("xWBND", 5, 100), ROAD_RAW},
         {"wbnd", text_then("wbnd", 4, 100), ROAD_RAW},
+        {"bank", small_bank(), ROAD_BANK_AT_0},
+        {"bank in a container", in_bank_container(small_bank()), ROAD_BANK_AT_4096},
+        {"bank behind HVSIWBA and one", [] {
+             bytes file = in_bank_container(small_bank());
+             file[7] = '1';
+             return file;
+         }(), ROAD_RAW},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -115,6 +148,11 @@ TEST_F(StreamOpenerTest, EveryItemStartsFromTheDefaults) {
              store_relaxed(player_state.current_entry, 1);
          }},
         {"mono wave", [](StreamOpenerTest* test) { test->expect_road("mono.wav", mono_wave(), ROAD_WAVE); }},
+        {"bank read from the file",
+         [](StreamOpenerTest* test) {
+             test->expect_road("bank.xwb", small_bank(), ROAD_BANK_AT_0);
+             ASSERT_EQ(player_state.entry_count, 2);
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

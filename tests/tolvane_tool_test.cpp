@@ -1,7 +1,8 @@
 // Tests of the tolvane command-line host: the real executable is run on
 // generated files and its output compared with the reference decoding, its
 // printed info with the values the player computes, and its exit statuses
-// with what scripts rely on. Also the naming of per-entry WAVE files.
+// with what scripts rely on. Banks render one WAVE per entry; the naming of
+// those files is tested on its own too.
 
 #include <gtest/gtest.h>
 
@@ -271,6 +272,95 @@ TEST_F(TolvaneTool, InfoPrintsWhatThePlayerShows) {
         std::string expected = std::string("title: ") + c.file_name + "\nlength_ms: " + std::to_string(c.length_ms) +
                                "\nsample_rate: " + std::to_string(c.sample_rate) +
                                "\nchannels: " + std::to_string(c.channels) + "\nentries: 0\n";
+        EXPECT_EQ(expected, run.out);
+    }
+}
+
+// ---- banks -------------------------------------------------------------------
+
+struct bank_entry_sound {
+    uint16_t channels;
+    uint32_t sample_rate;
+    bytes adpcm;
+};
+
+// Three entries at three formats; between the first two a record of another
+// format tag and a gap, neither of which is ever played.
+struct sample_bank {
+    std::vector<bank_entry_sound> entries;
+    bytes file;
+};
+
+sample_bank make_sample_bank(bool in_container) {
+    sample_bank bank;
+    bank.entries = {{2, 44100, tone_adpcm(2, 200, 1)}, {1, 22050, tone_adpcm(1, 300, 2)},
+                    {2, 32000, tone_adpcm(2, 250, 3)}};
+    const bytes& e0 = bank.entries[0].adpcm;
+    const bytes& e1 = bank.entries[1].adpcm;
+    const bytes& e2 = bank.entries[2].adpcm;
+    wave_bank_spec spec;
+    spec.entries = {{format_word(1, 2, 44100), 0, 14400},
+                    {format_word(0, 2, 44100), 14400, 144},
+                    {format_word(1, 1, 22050), 14600, 10800},
+                    {format_word(1, 2, 32000), 25400, 18000}};
+    // The skipped record's 144 bytes and a 56-byte gap.
+    bytes between = random_bytes(200, 5);
+    spec.entry_data = e0;
+    for (const bytes& part : {between, e1, e2}) spec.entry_data.insert(spec.entry_data.end(), part.begin(), part.end());
+    bank.file = in_container ? in_bank_container(build_wave_bank(spec)) : build_wave_bank(spec);
+    return bank;
+}
+
+const struct {
+    const char* file_name;
+    bool in_container;
+} BANK_LAYOUTS[] = {{"bank.xwb", false}, {"bank.wba", true}};
+
+TEST_F(TolvaneTool, RenderBankGivesEachEntryItsOwnWaveAndRawGivesThemInTurn) {
+    for (const auto& layout : BANK_LAYOUTS) {
+        SCOPED_TRACE(layout.file_name);
+        sample_bank bank = make_sample_bank(layout.in_container);
+        std::string input = write_file_in(scratch, layout.file_name, bank.file);
+
+        run_result run = run_tool("render " + in_quotes(input) + " -o " + in_quotes(scratch + "out.wav"), scratch);
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_EQ("", run.err);
+        bytes all_entries;
+        for (size_t i = 0; i < bank.entries.size(); ++i) {
+            const bank_entry_sound& e = bank.entries[i];
+            std::string entry_out = scratch + "out-0" + std::to_string(i + 1) + ".wav";
+            SCOPED_TRACE(entry_out);
+            bytes expected = reference_pcm(e.adpcm, e.channels);
+            EXPECT_TRUE(pcm_wave_samples(entry_out, e.channels, e.sample_rate) == expected);
+            all_entries.insert(all_entries.end(), expected.begin(), expected.end());
+            remove(entry_out.c_str());
+        }
+        EXPECT_FALSE(file_exists(scratch + "out-04.wav"));
+        EXPECT_FALSE(file_exists(scratch + "out.wav"));
+
+        run = run_tool("render " + in_quotes(input) + " -o " + in_quotes(scratch + "out.raw"), scratch);
+        ASSERT_EQ(0, run.status) << run.err;
+        bytes written;
+        ASSERT_TRUE(read_whole_file((scratch + "out.raw").c_str(), &written));
+        EXPECT_TRUE(written == all_entries)
+            << written.size() << " bytes written, " << all_entries.size() << " expected";
+    }
+}
+
+TEST_F(TolvaneTool, InfoOfABankShowsTheEntryCounter) {
+    for (const auto& layout : BANK_LAYOUTS) {
+        SCOPED_TRACE(layout.file_name);
+        write_file_in(scratch, layout.file_name, make_sample_bank(layout.in_container).file);
+        run_result run;
+        {
+            current_folder in_scratch(scratch);
+            run = run_tool(std::string("info ") + layout.file_name, scratch);
+        }
+        ASSERT_EQ(0, run.status) << run.err;
+        // 43 400 bytes from the first entry's start to the last one's end, at
+        // the first entry's 44100 Hz stereo: 246 / 36 = 6 blocks, 780 ms.
+        std::string expected = std::string("title: ") + layout.file_name +
+                               " - 1 / 3\nlength_ms: 780\nsample_rate: 44100\nchannels: 2\nentries: 3\n";
         EXPECT_EQ(expected, run.out);
     }
 }

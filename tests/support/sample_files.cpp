@@ -1,5 +1,6 @@
 // Generated test inputs: scratch folders, RIFF files built chunk by chunk,
-// encoded tones and their reference decoding.
+// wave banks built record by record, encoded tones and their reference
+// decoding.
 
 #include "tests/support/sample_files.h"
 
@@ -8,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -106,6 +108,110 @@ bytes adpcm_wave(const bytes& adpcm, uint16_t channels, uint32_t sample_rate) {
     return make_adpcm_wave(adpcm, channels, sample_rate);
 }
 
+uint32_t format_word(uint32_t tag, uint32_t channels, uint32_t rate) {
+    return tag | channels << 2 | rate << 5;
+}
+
+namespace {
+
+const uint8_t RECORD_FILLER = 0xee;
+// Records above this size are not padded out: a test with such a size only
+// needs the first record to be there.
+const uint32_t LARGEST_PADDED_ELEMENT = 4096;
+
+struct bank_layout {
+    uint32_t offset[4];
+    uint32_t length[4];
+    bytes records;
+};
+
+// The bytes of the entry records as the element size lays them out: each
+// 24-byte record cut or padded to the element size.
+bytes entry_records(const wave_bank_spec& spec) {
+    bytes out;
+    for (size_t i = 0; i < spec.entries.size(); ++i) {
+        const bank_entry_spec& entry = spec.entries[i];
+        bytes record;
+        // The fields the reader must not look at hold bytes that would show
+        // if it did.
+        put_u32le(record, 0xa5a50000u + (uint32_t)i);
+        put_u32le(record, entry.format_word);
+        put_u32le(record, entry.play_offset);
+        put_u32le(record, entry.play_length);
+        put_u32le(record, 0x5a5a5a5au);
+        put_u32le(record, 0xc3c3c3c3u);
+        if (spec.element_size > LARGEST_PADDED_ELEMENT) {
+            out.insert(out.end(), record.begin(), record.end());
+            break;
+        }
+        record.resize(spec.element_size, RECORD_FILLER);
+        out.insert(out.end(), record.begin(), record.end());
+    }
+    return out;
+}
+
+// Each region laid out right after what was written before it, unless the
+// spec places it.
+bank_layout lay_out_bank(const wave_bank_spec& spec) {
+    bank_layout layout = {};
+    layout.records = entry_records(spec);
+    const uint32_t content_bytes[4] = {BANK_DATA_BYTES, (uint32_t)layout.records.size(), 0,
+                                       (uint32_t)spec.entry_data.size()};
+    uint32_t cursor = BANK_HEADER_BYTES;
+    for (int region = 0; region < 4; ++region) {
+        bool placed = spec.region_offset[region] != LAID_OUT;
+        if (region == 2 && !placed) continue;
+        layout.offset[region] = placed ? (uint32_t)spec.region_offset[region] : cursor;
+        layout.length[region] = content_bytes[region];
+        if (layout.offset[region] < BANK_WRITER_MAX_BYTES) cursor = layout.offset[region] + content_bytes[region];
+    }
+    if (spec.entry_data_length != LAID_OUT) layout.length[3] = (uint32_t)spec.entry_data_length;
+    return layout;
+}
+
+void place(bytes& file, uint32_t offset, const bytes& content) {
+    if (offset >= BANK_WRITER_MAX_BYTES || content.empty()) return;
+    if (file.size() < offset + content.size()) file.resize(offset + content.size(), 0);
+    std::copy(content.begin(), content.end(), file.begin() + offset);
+}
+
+}  // namespace
+
+bytes build_wave_bank(const wave_bank_spec& spec) {
+    bank_layout layout = lay_out_bank(spec);
+    bytes header = {'W', 'B', 'N', 'D'};
+    put_u32le(header, spec.version);
+    for (int region = 0; region < 4; ++region) {
+        put_u32le(header, layout.offset[region]);
+        put_u32le(header, layout.length[region]);
+    }
+    bytes bank_data;
+    put_u32le(bank_data, 0x11111111u);
+    put_u32le(bank_data, spec.has_declared_count ? spec.declared_count : (uint32_t)spec.entries.size());
+    for (int i = 0; i < 4; ++i) put_u32le(bank_data, 0x22222222u);
+    put_u32le(bank_data, spec.element_size);
+    put_u32le(bank_data, 0x33333333u);
+    put_u32le(bank_data, 0x44444444u);
+
+    bytes file;
+    place(file, 0, header);
+    place(file, layout.offset[0], bank_data);
+    place(file, layout.offset[1], layout.records);
+    place(file, layout.offset[3], spec.entry_data);
+    return file;
+}
+
+uint32_t bank_entry_data_offset(const wave_bank_spec& spec) {
+    return lay_out_bank(spec).offset[3];
+}
+
+bytes in_bank_container(const bytes& bank) {
+    bytes file = {'H', 'V', 'S', 'I', 'W', 'B', 'A', 0};
+    file.resize(BANK_CONTAINER_BASE, 0);
+    file.insert(file.end(), bank.begin(), bank.end());
+    return file;
+}
+
 bytes tone_adpcm(uint32_t channels, uint32_t block_sets, uint32_t seed) {
     size_t frames = (size_t)block_sets * SAMPLES_PER_BLOCK;
     std::vector<int16_t> pcm(frames * channels);
@@ -145,4 +251,25 @@ uint32_t test_seed(uint32_t fallback) {
     if (::testing::UnitTest::GetInstance()->current_test_info())
         ::testing::Test::RecordProperty("TOLVANE_TEST_SEED", std::to_string(seed));
     return seed;
+}
+
+bytes build_stream_header(const std::vector<entry_row>& records, int64_t declared_count) {
+    bytes out(8, 0xa5);
+    put_u32le(out, (uint32_t)(declared_count == COUNT_OF_RECORDS ? (int64_t)records.size() : declared_count));
+    for (const entry_row& row : records) {
+        size_t start = out.size();
+        out.resize(start + 100, 0x5a);
+        uint8_t* record = &out[start];
+        auto put32 = [](uint8_t* at, uint32_t value) {
+            for (int i = 0; i < 4; ++i) at[i] = (uint8_t)(value >> (8 * i));
+        };
+        put32(record + 36, (uint32_t)row.offset);
+        put32(record + 40, (uint32_t)row.length);
+        record[80] = 0x69;
+        record[81] = 0;
+        record[82] = (uint8_t)row.channels;
+        record[83] = (uint8_t)((uint16_t)row.channels >> 8);
+        put32(record + 84, (uint32_t)row.rate);
+    }
+    return out;
 }

@@ -1,0 +1,540 @@
+// The wave bank reader on banks built record by record: which entries it
+// keeps, with what offset, length, rate and channels, the length it returns
+// and where it leaves the file; element sizes, hostile counts and offsets;
+// every truncated prefix; and whole banks played through the module, entry
+// after entry, with the recording test host.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "codec/little_endian.h"
+#include "codec/xbox_adpcm.h"
+#include "containers/wave_bank.h"
+#include "plugin/module.h"
+#include "player/player_state.h"
+#include "tests/support/sample_files.h"
+#include "tests/support/test_host.h"
+
+namespace {
+
+const uint32_t STEREO_44100 = 0x158889;
+const uint32_t MONO_22050 = 0xac445;
+const int BIG_ROOM = 1 << 30;
+
+// Stream fields the bank reader must leave as they are.
+const uint32_t UNTOUCHED_RATE = 12345;
+const uint16_t UNTOUCHED_CHANNELS = 7;
+
+struct entry {
+    int64_t offset;  // in the tables below: from the start of region 3
+    int32_t length;
+    int32_t rate;
+    int16_t channels;
+};
+
+bool operator==(const entry& a, const entry& b) {
+    return a.offset == b.offset && a.length == b.length && a.rate == b.rate && a.channels == b.channels;
+}
+
+std::ostream& operator<<(std::ostream& out, const entry& e) {
+    return out << "{offset " << e.offset << ", length " << e.length << ", " << e.rate << " Hz, " << e.channels
+               << " ch}";
+}
+
+std::vector<entry> entry_table() {
+    std::vector<entry> table;
+    for (int32_t i = 0; i < player_state.entry_count; ++i) {
+        table.push_back({player_state.entry_offset[i], player_state.entry_length[i], player_state.entry_rate[i],
+                         player_state.entry_channels[i]});
+    }
+    return table;
+}
+
+bytes concat(std::vector<bytes> parts) {
+    bytes out;
+    for (const bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+bytes slice(const bytes& data, size_t from, size_t count) {
+    return bytes(data.begin() + (long)from, data.begin() + (long)(from + count));
+}
+
+bytes cut(bytes content, size_t size) {
+    content.resize(size);
+    return content;
+}
+
+wave_bank_spec bank_spec(std::vector<bank_entry_spec> entries, size_t entry_data_bytes) {
+    wave_bank_spec spec;
+    spec.entries = std::move(entries);
+    spec.entry_data = random_bytes(entry_data_bytes, (uint32_t)entry_data_bytes);
+    return spec;
+}
+
+wave_bank_spec tweaked(wave_bank_spec spec, const std::function<void(wave_bank_spec&)>& tweak) {
+    tweak(spec);
+    return spec;
+}
+
+// Three records, the middle one not Xbox ADPCM.
+wave_bank_spec tags_1_2_1() {
+    return bank_spec({{STEREO_44100, 0, 720}, {format_word(2, 1, 22050), 720, 360}, {MONO_22050, 1080, 360}}, 1440);
+}
+
+class WaveBankTest : public ::testing::Test {
+protected:
+    void TearDown() override { release_entry_table(); }
+
+    file_handle open_bytes(const bytes& content) {
+        file_handle file = file_open_read(write_file_in(scratch.path, "bank.xwb", content).c_str());
+        EXPECT_NE(file, INVALID_FILE);
+        return file;
+    }
+
+    // Runs the reader as the opener does (empty table, data_start 0) and
+    // checks everything it leaves: the result, the table, data_start, the
+    // file's position, and the stream fields it must not touch. Entry
+    // offsets in expected are absolute.
+    void expect_read(const bytes& content, int32_t base, int32_t result, const std::vector<entry>& expected) {
+        release_entry_table();
+        player_state.data_start = 0;
+        store_relaxed(player_state.sample_rate, UNTOUCHED_RATE);
+        store_relaxed(player_state.channels, UNTOUCHED_CHANNELS);
+        file_handle file = open_bytes(content);
+        EXPECT_EQ(read_wave_bank(file, base), result);
+        EXPECT_EQ(entry_table(), expected);
+        EXPECT_GE(player_state.entry_capacity, player_state.entry_count);
+        EXPECT_EQ(load_relaxed(player_state.current_entry), 0);
+        if (!expected.empty()) {
+            EXPECT_EQ(player_state.data_start, expected[0].offset);
+            EXPECT_EQ(file_tell(file), expected[0].offset);
+        } else {
+            EXPECT_EQ(player_state.data_start, 0);
+            if (result == -1) {
+                EXPECT_EQ(file_tell(file), base);
+            }
+        }
+        EXPECT_EQ(load_relaxed(player_state.sample_rate), UNTOUCHED_RATE);
+        EXPECT_EQ(load_relaxed(player_state.channels), UNTOUCHED_CHANNELS);
+        file_close(file);
+        release_entry_table();
+    }
+
+    // expected holds offsets from region 3, which the writer placed.
+    void expect_bank(const wave_bank_spec& spec, int32_t result, std::vector<entry> expected) {
+        int64_t entry_data = bank_entry_data_offset(spec);
+        for (entry& e : expected) e.offset += entry_data;
+        expect_read(build_wave_bank(spec), 0, result, expected);
+    }
+
+    scratch_folder scratch;
+};
+
+// ---- Records --------------------------------------------------------------------
+
+struct record_case {
+    const char* name;
+    wave_bank_spec spec;
+    int32_t result;
+    std::vector<entry> kept;  // offsets from region 3
+};
+
+TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
+    const int64_t region_3 = BANK_HEADER_BYTES + BANK_DATA_BYTES + 2 * BANK_ENTRY_BYTES;  // of two records
+    const record_case cases[] = {
+        {"tags 1, 2, 1", tags_1_2_1(), 1440, {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
+        {"all tag 0",
+         bank_spec({{format_word(0, 2, 44100), 0, 720}, {format_word(0, 1, 22050), 720, 720}}, 1440), 0, {}},
+        {"tags 2 and 3", bank_spec({{format_word(2, 2, 44100), 0, 72}, {format_word(3, 2, 44100), 72, 72}}, 144), 0,
+         {}},
+        {"no records", bank_spec({}, 720), 0, {}},
+        {"bit 4 set", bank_spec({{0x158899, 0, 72}}, 72), 72, {{0, 72, 44100, 2}}},
+        {"rate 96000 keeps bits 5-20", bank_spec({{format_word(1, 2, 96000), 0, 72}}, 72), 72, {{0, 72, 30464, 2}}},
+        {"bits 21-31 set", bank_spec({{0xffe00000u | MONO_22050, 0, 36}}, 36), 36, {{0, 36, 22050, 1}}},
+        {"three channels", bank_spec({{format_word(1, 3, 48000), 0, 108}}, 108), 108, {{0, 108, 48000, 3}}},
+        {"no channels skipped",
+         bank_spec({{format_word(1, 0, 44100), 0, 72}, {STEREO_44100, 72, 72}}, 144), 72, {{72, 72, 44100, 2}}},
+        {"rates 0 and 99 skipped, 100 kept",
+         bank_spec({{format_word(1, 1, 0), 0, 36}, {format_word(1, 1, 99), 36, 36}, {format_word(1, 1, 100), 72, 36}},
+                   108),
+         36, {{72, 36, 100, 1}}},
+        {"version 0", tweaked(tags_1_2_1(), [](wave_bank_spec& s) { s.version = 0; }), 1440,
+         {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
+        {"version 0xffffffff", tweaked(tags_1_2_1(), [](wave_bank_spec& s) { s.version = 0xffffffffu; }), 1440,
+         {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
+        {"offset beyond the file end kept", bank_spec({{STEREO_44100, 1000000, 7200}}, 72), 7200,
+         {{1000000, 7200, 44100, 2}}},
+        {"length beyond the file end kept", bank_spec({{STEREO_44100, 0, 1000000}}, 72), 1000000,
+         {{0, 1000000, 44100, 2}}},
+        // The last byte a 32-bit seek reaches is still an entry; one further
+        // is not, and neither is a play offset that would wrap round.
+        {"offset 2^31 - 1 kept",
+         bank_spec({{STEREO_44100, (uint32_t)(INT32_MAX - region_3), 0}, {STEREO_44100, 0, 72}}, 72),
+         (int32_t)(72 - (INT32_MAX - region_3)),
+         {{INT32_MAX - region_3, 0, 44100, 2}, {0, 72, 44100, 2}}},
+        {"offset at 2^31 skipped",
+         bank_spec({{STEREO_44100, (uint32_t)(INT32_MAX - region_3 + 1), 72}, {STEREO_44100, 0, 72}}, 72), 72,
+         {{0, 72, 44100, 2}}},
+        {"offset 0xffffffff skipped", bank_spec({{STEREO_44100, 0xffffffffu, 72}, {STEREO_44100, 0, 72}}, 72), 72,
+         {{0, 72, 44100, 2}}},
+        {"entries out of order", bank_spec({{MONO_22050, 360, 360}, {STEREO_44100, 0, 360}}, 720), 0,
+         {{360, 360, 22050, 1}, {0, 360, 44100, 2}}},
+        {"last entry ends before the first begins",
+         bank_spec({{STEREO_44100, 720, 72}, {STEREO_44100, 0, 72}}, 792), -648,
+         {{720, 72, 44100, 2}, {0, 72, 44100, 2}}},
+        // The length is taken from the last entry in record order, even when
+        // an earlier one reaches further.
+        {"earlier entry reaches further", bank_spec({{STEREO_44100, 0, 1440}, {STEREO_44100, 72, 72}}, 1440), 144,
+         {{0, 1440, 44100, 2}, {72, 72, 44100, 2}}},
+        // 32-bit arithmetic: a length with the top bit set wraps the result.
+        {"last length with the top bit set",
+         bank_spec({{STEREO_44100, 0, 72}, {STEREO_44100, 72, 0x80000000u}}, 144), (int32_t)0x80000048u,
+         {{0, 72, 44100, 2}, {72, INT32_MIN, 44100, 2}}},
+    };
+    for (const record_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        expect_bank(c.spec, c.result, c.kept);
+    }
+}
+
+struct element_case {
+    uint32_t element_size;
+    uint32_t stored_length;
+    int32_t expected_length;  // of each entry; -1 for none kept
+};
+
+// Records shorter than a full one read only their own bytes, and take region
+// 3's length when they hold no length of their own; longer ones are read
+// from their start at their own stride.
+TEST_F(WaveBankTest, ElementSizeSetsTheStrideAndTheBytesRead) {
+    const uint32_t REGION_3_LENGTH = 5000;
+    const element_case cases[] = {
+        {0, 0, -1},   {0, 1000, -1},     {12, 0, 5000},  {12, 1000, 5000}, {16, 0, 5000},
+        {16, 1000, 1000}, {24, 0, 0},    {24, 1000, 1000}, {32, 0, 0},     {32, 1000, 1000},
+        {100, 1000, 1000},
+        // Only the low byte of the length: 1000 is 0x3e8, 256 is 0x100.
+        {13, 1000, 0xe8}, {13, 256, 5000},
+    };
+    for (const element_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "element size " << c.element_size << ", length " << c.stored_length);
+        wave_bank_spec spec = bank_spec({{STEREO_44100, 0, c.stored_length}, {MONO_22050, 720, c.stored_length}},
+                                        1440);
+        spec.element_size = c.element_size;
+        spec.entry_data_length = REGION_3_LENGTH;
+        if (c.expected_length < 0) {
+            expect_bank(spec, 0, {});
+        } else {
+            expect_bank(spec, 720 + c.expected_length,
+                        {{0, c.expected_length, 44100, 2}, {720, c.expected_length, 22050, 1}});
+        }
+    }
+}
+
+// ---- Sizes and offsets the file cannot back ---------------------------------
+
+struct bound_case {
+    const char* name;
+    wave_bank_spec spec;
+    size_t kept;                // the first entries of the spec, in order
+    uint32_t records_in_file;   // records whose first byte lies inside the file
+};
+
+// Records placed after the entry data, at the very end of the file, so a
+// declared count beyond them runs into the end of the file.
+wave_bank_spec records_last(uint32_t declared_count, size_t records) {
+    std::vector<bank_entry_spec> entries;
+    for (size_t i = 0; i < records; ++i) entries.push_back({STEREO_44100, (uint32_t)(72 * i), 72});
+    wave_bank_spec spec = bank_spec(entries, 72 * records);
+    spec.region_offset[3] = BANK_HEADER_BYTES + BANK_DATA_BYTES;
+    spec.region_offset[1] = BANK_HEADER_BYTES + BANK_DATA_BYTES + 72 * records;
+    spec.has_declared_count = true;
+    spec.declared_count = declared_count;
+    return spec;
+}
+
+TEST_F(WaveBankTest, DeclaredCountsAreBoundedByWhatTheFileHolds) {
+    const bound_case cases[] = {
+        {"count 4 000 000 000", records_last(4000000000u, 3), 3, 3},
+        {"count 0xffffffff", records_last(0xffffffffu, 3), 3, 3},
+        {"count 10, three records", records_last(10, 3), 3, 3},
+        {"count 2, three records", records_last(2, 3), 2, 3},
+        {"count 0xffffffff, no records", records_last(0xffffffffu, 0), 0, 0},
+        // The first record is read whatever the stride; the next would
+        // start past the end of the file (or past 2^31).
+        {"element size 0xffffffff", tweaked(records_last(0xffffffffu, 3),
+                                            [](wave_bank_spec& s) { s.element_size = 0xffffffffu; }), 1, 1},
+        {"element size 0x80000000", tweaked(records_last(0xffffffffu, 3),
+                                            [](wave_bank_spec& s) { s.element_size = 0x80000000u; }), 1, 1},
+    };
+    for (const bound_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bytes content = build_wave_bank(c.spec);
+        file_handle file = open_bytes(content);
+        release_entry_table();
+        uint64_t started = clock_ms();
+        int32_t result = read_wave_bank(file, 0);
+        EXPECT_LT(clock_ms() - started, 2000u);
+        EXPECT_LE(player_state.entry_capacity, (int32_t)c.records_in_file);
+        ASSERT_EQ(player_state.entry_count, (int32_t)c.kept);
+        EXPECT_EQ(result, (int32_t)(72 * c.kept));
+        for (size_t i = 0; i < c.kept; ++i) {
+            EXPECT_EQ(player_state.entry_offset[i], (int32_t)(BANK_HEADER_BYTES + BANK_DATA_BYTES + 72 * i));
+        }
+        file_close(file);
+        release_entry_table();
+    }
+}
+
+// One-byte records and a count of 2^32 - 1 over a file with more records than
+// the table may hold: the table stops at its cap.
+TEST_F(WaveBankTest, EntryTableNeverOutgrowsItsCap) {
+    wave_bank_spec spec = bank_spec({}, 0);
+    spec.element_size = 1;
+    spec.has_declared_count = true;
+    spec.declared_count = 0xffffffffu;
+    bytes content = build_wave_bank(spec);
+    content.resize(content.size() + MAX_BANK_ENTRIES + 1000, 0);
+    file_handle file = open_bytes(content);
+    release_entry_table();
+    EXPECT_EQ(read_wave_bank(file, 0), 0);
+    EXPECT_LE(player_state.entry_capacity, (int32_t)MAX_BANK_ENTRIES);
+    EXPECT_EQ(player_state.entry_count, 0);
+    file_close(file);
+}
+
+TEST_F(WaveBankTest, RegionsPastTheEndYieldNoEntries) {
+    struct {
+        const char* name;
+        int region;
+        int64_t offset;
+    } cases[] = {
+        {"bank data at 0x7ffffff0", 0, 0x7ffffff0},
+        {"bank data at 0xfffffff0", 0, 0xfffffff0u},
+        {"bank data at 16 MiB", 0, BANK_WRITER_MAX_BYTES},
+        {"records at 0x10000000", 1, 0x10000000},
+        {"records at 0xffffffff", 1, 0xffffffffu},
+        {"entry data at 0xffffff00", 3, 0xffffff00u},
+        {"entry data at 0x80000000", 3, 0x80000000u},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        wave_bank_spec spec = tags_1_2_1();
+        spec.region_offset[c.region] = c.offset;
+        expect_read(build_wave_bank(spec), 0, 0, {});
+    }
+}
+
+// ---- Truncated files ----------------------------------------------------------
+
+// What the reader must make of the first size bytes of bank (which sits at
+// base in file): the header, region table and bank data of the default
+// layout, then the records present, any cut short read with zeros for the
+// bytes that are missing.
+int32_t truncated_outcome(const bytes& file, size_t base, size_t size, std::vector<entry>* kept) {
+    size_t in_bank = size - base;
+    kept->clear();
+    if (in_bank <= 36) return 0;       // the magic, the version or a region field cannot be read
+    if (in_bank <= 40) return 0;       // no byte of the bank data
+    if (in_bank <= 40 + 24) return 0;  // element size 0: no records
+    const uint8_t* header = &file[base];
+    uint32_t records_at = read_u32le(header + 16);
+    uint32_t entry_data_at = read_u32le(header + 32);
+    uint32_t count = read_u32le(header + 40 + 4);
+    for (uint32_t i = 0; i < count && records_at + 24 * i < in_bank; ++i) {
+        uint8_t record[24] = {};
+        size_t at = records_at + 24 * i;
+        for (size_t b = 0; b < 24 && at + b < in_bank; ++b) record[b] = header[at + b];
+        uint32_t word = read_u32le(record + 4);
+        uint32_t channels = (word >> 2) & 3;
+        uint32_t rate = (word >> 5) & 0xffff;
+        if ((word & 3) != 1 || channels == 0 || rate < 100) continue;
+        kept->push_back({(int64_t)base + entry_data_at + read_u32le(record + 8), read_s32le(record + 12),
+                         (int32_t)rate, (int16_t)channels});
+    }
+    if (kept->empty()) return 0;
+    return (int32_t)(kept->back().offset + kept->back().length - kept->front().offset);
+}
+
+TEST_F(WaveBankTest, EveryTruncatedPrefixHasADefinedOutcome) {
+    uint32_t seed = test_seed(31);
+    wave_bank_spec spec = bank_spec({{STEREO_44100, 0, 144}, {format_word(2, 1, 22050), 144, 36},
+                                     {MONO_22050, 180, 72 + seed % 3}, {format_word(1, 3, 8000), 252, 108}},
+                                    360);
+    spec.entry_data = random_bytes(360, seed);
+    bytes bank = build_wave_bank(spec);
+    const struct {
+        const char* name;
+        bytes file;
+        size_t base;
+    } layouts[] = {{"bank at 0", bank, 0}, {"bank in a container", in_bank_container(bank), BANK_CONTAINER_BASE}};
+    for (const auto& layout : layouts) {
+        for (size_t size = layout.base; size <= layout.file.size(); ++size) {
+            SCOPED_TRACE(testing::Message() << layout.name << ", " << size << " bytes");
+            std::vector<entry> kept;
+            int32_t result = truncated_outcome(layout.file, layout.base, size, &kept);
+            expect_read(cut(layout.file, size), (int32_t)layout.base, result, kept);
+        }
+    }
+    // Shorter than the container's header: nothing at the base to read.
+    expect_read(cut(in_bank_container(bank), 100), (int32_t)BANK_CONTAINER_BASE, 0, {});
+}
+
+// ---- Behind the container header ---------------------------------------------
+
+TEST_F(WaveBankTest, ContainerBankIsReadFromItsBase) {
+    wave_bank_spec at_0x200 = bank_spec({{STEREO_44100, 0, 720}, {MONO_22050, 720, 360}}, 1080);
+    at_0x200.region_offset[3] = 0x200;
+    bytes no_bank = in_bank_container({});
+    no_bank.resize(5000, 0x77);
+    const int32_t base = (int32_t)BANK_CONTAINER_BASE;
+
+    expect_read(in_bank_container(build_wave_bank(at_0x200)), base, 1080,
+                {{4608, 720, 44100, 2}, {4608 + 720, 360, 22050, 1}});
+    expect_read(no_bank, base, -1, {});
+}
+
+// ---- Playing through the module --------------------------------------------------
+
+struct played_entry {
+    uint32_t channels;
+    uint32_t rate;
+    bytes adpcm;
+};
+
+// A bank whose played entries lie in ascending order with data in front of,
+// between and behind them that must never be played: a gap, then after each
+// played entry a record with another format tag or with no channels.
+bytes playable_bank(const std::vector<played_entry>& played, uint32_t seed) {
+    wave_bank_spec spec;
+    spec.entry_data = random_bytes(100, seed);
+    for (size_t i = 0; i < played.size(); ++i) {
+        const played_entry& e = played[i];
+        spec.entries.push_back({format_word(1, e.channels, e.rate), (uint32_t)spec.entry_data.size(),
+                                (uint32_t)e.adpcm.size()});
+        spec.entry_data.insert(spec.entry_data.end(), e.adpcm.begin(), e.adpcm.end());
+        bytes skipped = random_bytes(144 + 36 * i, seed + (uint32_t)i);
+        uint32_t skipped_word = i % 2 ? format_word(1, 0, 44100) : format_word(2, 2, 44100);
+        spec.entries.push_back({skipped_word, (uint32_t)spec.entry_data.size(), (uint32_t)skipped.size()});
+        spec.entry_data.insert(spec.entry_data.end(), skipped.begin(), skipped.end());
+    }
+    return build_wave_bank(spec);
+}
+
+class WaveBankPlaybackTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        host.module->Stop();
+        host.dsp = nullptr;
+        release_entry_table();
+    }
+
+    std::vector<std::vector<long long>> args_of(const std::string& name) {
+        std::vector<std::vector<long long>> out;
+        for (const host_call& call : host.calls_named(name)) out.push_back(call.args);
+        return out;
+    }
+
+    std::string title() {
+        char text[HOST_TITLE_BYTES] = "";
+        host.module->GetFileInfo(nullptr, text, nullptr);
+        return text;
+    }
+
+    scratch_folder scratch;
+    test_host host;
+};
+
+TEST_F(WaveBankPlaybackTest, EntriesPlayBitExactOneAfterAnotherWithTheirOwnFormat) {
+    const std::vector<played_entry> played = {
+        {2, 44100, tone_adpcm(2, 6, 1)},
+        {1, 22050, tone_adpcm(1, 9, 2)},
+        {2, 32000, tone_adpcm(2, 5, 3)},
+        {3, 24000, tone_adpcm(3, 4, 4)},
+        {1, 8000, tone_adpcm(1, 3, 5)},
+    };
+    const struct {
+        const char* name;
+        bool in_container;
+    } layouts[] = {{"bank.xwb", false}, {"bank.wba", true}};
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        host.clear_calls();
+        bytes bank = playable_bank(played, 9);
+        std::string path =
+            write_file_in(scratch.path, layout.name, layout.in_container ? in_bank_container(bank) : bank);
+        // The DSP runs on the decode thread for every block set: it notes the
+        // title the player shows while that block set is written.
+        std::mutex titles_lock;
+        std::vector<std::string> titles;
+        host.dsp_active = 1;
+        host.dsp = [&](short*, int n, int) {
+            std::string now = title();
+            std::lock_guard<std::mutex> guard(titles_lock);
+            titles.push_back(now);
+            return n;
+        };
+        ASSERT_EQ(host.play(path), 0);
+        ASSERT_TRUE(host.wait_for_end_of_stream());
+        host.module->Stop();
+        host.dsp = nullptr;
+        host.dsp_active = 0;
+
+        bytes expected_pcm;
+        std::vector<std::string> expected_titles;
+        std::vector<std::vector<long long>> expected_opens;
+        for (size_t i = 0; i < played.size(); ++i) {
+            bytes pcm = reference_pcm(played[i].adpcm, played[i].channels);
+            expected_pcm.insert(expected_pcm.end(), pcm.begin(), pcm.end());
+            size_t block_sets = played[i].adpcm.size() / (ADPCM_BLOCK_BYTES * played[i].channels);
+            std::string counter = std::string(layout.name) + " - " + std::to_string(i + 1) + " / " +
+                                  std::to_string(played.size());
+            expected_titles.insert(expected_titles.end(), block_sets, counter);
+            expected_opens.push_back({played[i].rate, played[i].channels, 16, -1, -1});
+        }
+        EXPECT_TRUE(host.written() == expected_pcm)
+            << host.written().size() << " bytes written, " << expected_pcm.size() << " expected";
+        EXPECT_EQ(titles, expected_titles);
+        EXPECT_EQ(args_of("Open"), expected_opens);
+        EXPECT_EQ(host.end_of_stream_messages(), 1);
+    }
+}
+
+TEST_F(WaveBankPlaybackTest, SeekIntoTheThirdEntryPlaysFromThere) {
+    // 2 s at entry 0's 44100 Hz stereo is 678 pairs of blocks, 97 632 bytes
+    // after the first entry's start. The third entry starts 40 420 bytes in
+    // (21 600 + a 100-byte gap + 18 000 + a skipped 720), so the target is
+    // 57 212 bytes into it: 57 168 aligned to its 72-byte block sets.
+    bytes e0 = tone_adpcm(2, 300, 1), e1 = tone_adpcm(1, 500, 2), e2 = tone_adpcm(2, 2000, 3);
+    wave_bank_spec spec;
+    spec.entry_data = concat({e0, random_bytes(100, 4), e1, random_bytes(720, 5), e2});
+    spec.entries = {{STEREO_44100, 0, (uint32_t)e0.size()},
+                    {MONO_22050, 21700, (uint32_t)e1.size()},
+                    {format_word(2, 2, 44100), 39700, 720},
+                    {format_word(1, 2, 32000), 40420, (uint32_t)e2.size()}};
+    ASSERT_EQ(e0.size() + 100 + e1.size() + 720, 40420u);
+    std::string path = write_file_in(scratch.path, "bank.xwb", build_wave_bank(spec));
+
+    host.can_write = 0;
+    ASSERT_EQ(host.play(path), 0);
+    EXPECT_EQ(title(), "bank.xwb - 1 / 3");
+    host.clear_calls();
+    host.module->SetOutputTime(2700);
+    ASSERT_TRUE(host.wait_until([&] { return !host.calls_named("VSASetInfo").empty(); }));
+    EXPECT_EQ(load_relaxed(player_state.current_entry), 2);
+    EXPECT_EQ(title(), "bank.xwb - 3 / 3");
+    EXPECT_EQ(args_of("Flush"), (std::vector<std::vector<long long>>{{2000}}));
+    EXPECT_EQ(args_of("Open"), (std::vector<std::vector<long long>>{{32000, 2, 16, -1, -1}}));
+
+    host.can_write = BIG_ROOM;
+    ASSERT_TRUE(host.wait_for_end_of_stream());
+    EXPECT_TRUE(host.written() == reference_pcm(slice(e2, 57168, e2.size() - 57168), 2))
+        << host.written().size() << " bytes written";
+}
+
+}  // namespace
