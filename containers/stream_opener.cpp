@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "containers/riff_wave.h"
+#include "containers/stream_pair.h"
 #include "containers/wave_bank.h"
 #include "player/player_state.h"
 
@@ -77,12 +78,19 @@ file_handle open_stream(char* path, file_handle file, int32_t* length) {
     player_state.data_start = 0;
     release_entry_table();
 
-    switch (path_extension_kind(path)) {
-    // Compressed banks and stream pairs have no reader yet; until they do,
-    // such files go on to the leading-bytes test like any other.
-    case EXTENSION_COMPRESSED_BANK:
+    extension_kind extension = path_extension_kind(path);
+    switch (extension) {
     case EXTENSION_STREAM_HEADER:
-    case EXTENSION_STREAM_DATA:
+    case EXTENSION_STREAM_DATA: {
+        bool header_chosen = extension == EXTENSION_STREAM_HEADER;
+        file_handle data = open_stream_pair(path, file, header_chosen, length);
+        if (data != INVALID_FILE) return data;
+        // No partner: the chosen file is played as whatever its bytes make it.
+        break;
+    }
+    // Compressed banks have no reader yet; until they do, they go on to the
+    // leading-bytes test like any other file.
+    case EXTENSION_COMPRESSED_BANK:
     case EXTENSION_OTHER:
         break;
     }

@@ -118,11 +118,12 @@ TEST_F(StreamOpenerTest, LeadingBytesPickTheReader) {
     }
 }
 
-// Compressed banks and stream pairs are opened as any other file until their
-// readers exist; names that only look like them never take those branches.
+// Compressed banks are opened as any other file until their reader exists;
+// names that only look like a compressed bank or a stream pair never take
+// those branches.
 TEST_F(StreamOpenerTest, ExtensionsDoNotBreakTheWaveOrRawRoad) {
-    const char* names[] = {"pair.XSH", "pair.Xsd", "pair.xsh", "bank.zwb",     "bank.ZwB",    "bank.zwb.bak",
-                           "bank.zwbx", "music.d/track", "track", "trailing.", "dir.xsh/track"};
+    const char* names[] = {"bank.zwb",  "bank.ZwB",      "bank.zwb.bak", "bank.zwbx", "pair.xsh.bak",
+                           "pair.xsdx", "music.d/track", "track",        "trailing.", "dir.xsh/track"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
         expect_road(name, mono_wave(), ROAD_WAVE);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "player/playback.h"
 #include "tests/support/sample_files.h"
 #include "tools/tolvane/render_output.h"
 #include "tools/tolvane/wave_writer.h"
@@ -362,6 +363,39 @@ TEST_F(TolvaneTool, InfoOfABankShowsTheEntryCounter) {
         std::string expected = std::string("title: ") + layout.file_name +
                                " - 1 / 3\nlength_ms: 780\nsample_rate: 44100\nchannels: 2\nentries: 3\n";
         EXPECT_EQ(expected, run.out);
+    }
+}
+
+// ---- stream pairs -------------------------------------------------------------
+
+TEST_F(TolvaneTool, PairRendersFromEitherFileAndNamesThePartner) {
+    bytes first = tone_adpcm(1, 100, 4), second = tone_adpcm(2, 60, 5);
+    bytes data = first;
+    data.insert(data.end(), second.begin(), second.end());
+    write_file_in(scratch, "song.xsh",
+                  build_stream_header({{0, (int32_t)first.size(), 22050, 1},
+                                       {(int32_t)first.size(), (int32_t)second.size(), 32000, 2}}));
+    write_file_in(scratch, "song.xsd", data);
+    const struct {
+        const char* chosen;
+        const char* partner;
+    } cases[] = {{"song.xsh", "song.xsd"}, {"song.xsd", "song.xsh"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chosen);
+        run_result run;
+        {
+            current_folder in_scratch(scratch);
+            run = run_tool(std::string("render ") + c.chosen + " -o out.wav", scratch);
+            ASSERT_EQ(0, run.status) << run.err;
+            run = run_tool(std::string("info ") + c.chosen, scratch);
+        }
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_EQ(std::string("title: ") + c.partner + " - 1 / 2\nlength_ms: " +
+                      std::to_string(adpcm_bytes_to_ms((int32_t)data.size(), 22050, 1)) +
+                      "\nsample_rate: 22050\nchannels: 1\nentries: 2\n",
+                  run.out);
+        EXPECT_TRUE(pcm_wave_samples(scratch + "out-01.wav", 1, 22050) == reference_pcm(first, 1));
+        EXPECT_TRUE(pcm_wave_samples(scratch + "out-02.wav", 2, 32000) == reference_pcm(second, 2));
     }
 }
 

@@ -1,0 +1,219 @@
+// Stream header and data pairs: finding the partner from either file, the
+// path and title afterwards, the header's entry table (and its hostile
+// counts and records), and playback of the data file through the module.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "containers/stream_opener.h"
+#include "containers/stream_pair.h"
+#include "player/playback.h"
+#include "player/player_state.h"
+#include "plugin/module.h"
+#include "tests/support/sample_files.h"
+#include "tests/support/test_host.h"
+
+namespace {
+
+// Open descriptors of this process, where the system lists them; -1 elsewhere.
+int open_descriptors() {
+    std::error_code error;
+    std::filesystem::directory_iterator it("/proc/self/fd", error);
+    if (error) return -1;
+    int count = 0;
+    for (; it != std::filesystem::directory_iterator(); ++it) ++count;
+    return count;
+}
+
+class StreamPairTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir = make_scratch_dir(); }
+    void TearDown() override {
+        host.module->Stop();
+        release_entry_table();
+        remove_scratch_dir(dir);
+    }
+
+    std::string write(const std::string& name, const bytes& content) { return write_file_in(dir, name, content); }
+
+    // Runs the opener on name the way Play does and returns what it leaves:
+    // the path buffer, the length and the table; closes the returned file.
+    struct opened {
+        std::string path;
+        int32_t length;
+        int32_t position;
+        bool returned_other_file;
+    };
+    opened open(const std::string& name) {
+        std::string path = dir + name;
+        std::vector<char> buffer(path.begin(), path.end());
+        buffer.push_back('\0');
+        file_handle chosen = file_open_read(path.c_str());
+        EXPECT_NE(chosen, INVALID_FILE);
+        int32_t length = 0;
+        file_handle result = open_stream(buffer.data(), chosen, &length);
+        opened out{buffer.data(), length, file_tell(result), result != chosen};
+        file_close(result);
+        return out;
+    }
+
+    std::vector<entry_row> table() {
+        std::vector<entry_row> rows;
+        for (int32_t i = 0; i < player_state.entry_count; ++i)
+            rows.push_back({player_state.entry_offset[i], player_state.entry_length[i], player_state.entry_rate[i],
+                            player_state.entry_channels[i]});
+        return rows;
+    }
+
+    std::string dir;
+    test_host host;
+};
+
+TEST_F(StreamPairTest, EitherFileOpensTheDataFileWithTheHeadersTable) {
+    bytes header = build_stream_header({{0, 36000, 44100, 2}, {36000, 54000, 22050, 1}});
+    const bool exact = PLATFORM_CASE_SENSITIVE_NAMES;
+    const struct {
+        const char* header_name;
+        const char* data_name;
+        bool choose_header;
+        const char* path_after;
+    } cases[] = {
+        {"music.xsh", "music.xsd", true, "music.xsd"},
+        {"music.xsh", "music.xsd", false, "music.xsh"},
+        {"music.xsh", "music.XSD", false, "music.xsh"},  // the partner's extension is written lower case
+        {"music.Xsh", "music.xsd", true, "music.xsd"},
+        // Where names are case-sensitive the partner is found in the chosen
+        // file's own case; elsewhere the lower-case name finds it.
+        {"MUSIC.XSH", "MUSIC.XSD", false, exact ? "MUSIC.XSH" : "MUSIC.xsh"},
+        {"Music.Xsh", "Music.Xsd", true, exact ? "Music.Xsd" : "Music.xsd"},
+    };
+    for (const auto& c : cases) {
+        std::string chosen = c.choose_header ? c.header_name : c.data_name;
+        SCOPED_TRACE(chosen);
+        remove_scratch_dir(dir);
+        dir = make_scratch_dir();
+        write(c.header_name, header);
+        write(c.data_name, random_bytes(90000, 1));
+
+        opened result = open(chosen);
+        EXPECT_EQ(result.path, dir + c.path_after);
+        // The length is the data file's size, whatever the entries say.
+        EXPECT_EQ(result.length, 90000);
+        EXPECT_EQ(result.position, 0);
+        EXPECT_EQ(player_state.data_start, 0);
+        EXPECT_EQ(table(), (std::vector<entry_row>{{0, 36000, 44100, 2}, {36000, 54000, 22050, 1}}));
+    }
+}
+
+TEST_F(StreamPairTest, MissingPartnerPlaysTheChosenFileAndNamesThePartner) {
+    bytes data = random_bytes(72 * 10 + 30, 2);
+    write("alone.xsd", data);
+    int descriptors = open_descriptors();
+    ASSERT_EQ(host.play(dir + "alone.xsd"), 0);
+    EXPECT_EQ(host.played_path, dir + "alone.xsh");
+    char title[HOST_TITLE_BYTES] = "";
+    host.module->GetFileInfo(&host.played_path[0], title, nullptr);
+    EXPECT_STREQ(title, "alone.xsh");
+    EXPECT_EQ(player_state.entry_count, 0);
+    ASSERT_TRUE(host.wait_for_end_of_stream());
+    host.module->Stop();
+    // Played as raw data: stereo at 44 100 Hz from the first byte.
+    EXPECT_EQ(host.written(), reference_pcm(data, 2));
+    EXPECT_EQ(host.calls_named("Open")[0].args, (std::vector<long long>{44100, 2, 16, -1, -1}));
+    EXPECT_EQ(open_descriptors(), descriptors);
+}
+
+TEST_F(StreamPairTest, OnlyTheLastExtensionMakesAPair) {
+    for (const char* name : {"music.xsh.bak", "music.xshx", "music.xs", "xsh"}) {
+        SCOPED_TRACE(name);
+        write("music.xsd", random_bytes(500, 3));
+        write(name, random_bytes(300, 4));
+        opened result = open(name);
+        EXPECT_EQ(result.path, dir + name);
+        EXPECT_FALSE(result.returned_other_file);
+        EXPECT_EQ(result.length, 300);  // raw data
+        EXPECT_EQ(player_state.entry_count, 0);
+    }
+}
+
+struct header_case {
+    const char* name;
+    bytes header;
+    std::vector<entry_row> expected;
+};
+
+TEST_F(StreamPairTest, HostileHeadersGiveABoundedTableOfPlayableEntries) {
+    bytes two = build_stream_header({{0, 100, 44100, 2}, {100, 100, 22050, 1}});
+    bytes cut_in_record(two.begin(), two.begin() + 12 + 100 + 57);
+    const header_case cases[] = {
+        {"count 0", build_stream_header({}), {}},
+        {"two records", two, {{0, 100, 44100, 2}, {100, 100, 22050, 1}}},
+        {"cut in the second record", cut_in_record, {{0, 100, 44100, 2}}},
+        {"count larger than the records", build_stream_header({{0, 100, 44100, 2}}, 4000000), {{0, 100, 44100, 2}}},
+        {"count 0x7FFFFFFF", build_stream_header({{0, 100, 44100, 2}}, 0x7FFFFFFF), {{0, 100, 44100, 2}}},
+        {"negative count", build_stream_header({{0, 100, 44100, 2}}, -1), {}},
+        {"count smaller than the records", build_stream_header({{0, 100, 44100, 2}, {1, 1, 8000, 1}}, 1),
+         {{0, 100, 44100, 2}}},
+        {"unplayable records dropped",
+         build_stream_header({{0, 1, 44100, 0}, {1, 1, 44100, 9}, {2, 1, 99, 2}, {3, 1, -44100, 2}, {4, 1, 44100, -2},
+                              {5, 1, 100, 8}}),
+         {{5, 1, 100, 8}}},
+        {"count field cut short", bytes{1, 2, 3, 4, 5, 6, 7, 8, 2}, {}},
+        {"empty header", bytes(), {}},
+    };
+    for (const header_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write("h.xsh", c.header);
+        write("h.xsd", random_bytes(1000, 5));
+        opened result = open("h.xsh");
+        EXPECT_EQ(result.length, 1000);
+        EXPECT_EQ(table(), c.expected);
+        // Room only for the records the header holds, whatever it declares.
+        EXPECT_LE(player_state.entry_capacity, (int32_t)(c.header.size() / 100));
+    }
+}
+
+TEST_F(StreamPairTest, DataFilePlaysFromItsFirstByteThroughTheEntries) {
+    // The first entry starts at 4096; playback still starts at byte 0, in the
+    // first entry's format, and steps into the second entry with its own.
+    // The first entry ends on a whole mono block from byte 0 (134 x 36).
+    bytes lead_and_first = tone_adpcm(1, 134, 1), second = tone_adpcm(2, 10, 3);
+    bytes data = lead_and_first;
+    data.insert(data.end(), second.begin(), second.end());
+    const int32_t first_end = 134 * 36;
+    write("song.xsh", build_stream_header({{4096, first_end - 4096, 22050, 1},
+                                           {first_end, (int32_t)second.size(), 32000, 2}}));
+    write("song.xsd", data);
+
+    ASSERT_EQ(host.play(dir + "song.xsh"), 0);
+    EXPECT_EQ(host.module->GetLength(), adpcm_bytes_to_ms((int32_t)data.size(), 22050, 1));
+    ASSERT_TRUE(host.wait_for_end_of_stream());
+    char title[HOST_TITLE_BYTES] = "";
+    host.module->GetFileInfo(nullptr, title, nullptr);
+    EXPECT_STREQ(title, "song.xsd - 2 / 2");
+    host.module->Stop();
+
+    bytes expected = reference_pcm(lead_and_first, 1);
+    bytes tail = reference_pcm(second, 2);
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(host.written(), expected);
+    std::vector<host_call> opens = host.calls_named("Open");
+    ASSERT_EQ(opens.size(), 2u);
+    EXPECT_EQ(opens[0].args[0], 22050);
+    EXPECT_EQ(opens[1].args, (std::vector<long long>{32000, 2, 16, -1, -1}));
+}
+
+TEST_F(StreamPairTest, EmptyTablePlaysTheWholeDataFileWithTheDefaults) {
+    bytes data = random_bytes(72 * 5, 8);
+    write("x.xsh", build_stream_header({{0, 72, 44100, 0}}));  // its only record is dropped
+    write("x.xsd", data);
+    ASSERT_EQ(host.play(dir + "x.xsh"), 0);
+    ASSERT_TRUE(host.wait_for_end_of_stream());
+    host.module->Stop();
+    EXPECT_EQ(host.written(), reference_pcm(data, 2));
+    EXPECT_EQ(host.calls_named("Open")[0].args, (std::vector<long long>{44100, 2, 16, -1, -1}));
+}
+
+}  // namespace
