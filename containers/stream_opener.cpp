@@ -6,6 +6,7 @@
 
 #include <string.h>
 
+#include "containers/compressed_bank.h"
 #include "containers/riff_wave.h"
 #include "containers/stream_pair.h"
 #include "containers/wave_bank.h"
@@ -88,9 +89,16 @@ file_handle open_stream(char* path, file_handle file, int32_t* length) {
         // No partner: the chosen file is played as whatever its bytes make it.
         break;
     }
-    // Compressed banks have no reader yet; until they do, they go on to the
-    // leading-bytes test like any other file.
     case EXTENSION_COMPRESSED_BANK:
+        // The inflated bank, or the compressed file itself when no inflation
+        // can be had; either goes through the leading-bytes test from 0.
+        file = open_compressed_bank(path, file);
+        if (file == INVALID_FILE) {
+            *length = -1;
+            return file;
+        }
+        file_seek(file, 0);
+        break;
     case EXTENSION_OTHER:
         break;
     }

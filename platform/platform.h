@@ -42,6 +42,8 @@ int32_t file_tell(file_handle file);
 // The size in bytes, or -1 when it cannot be had.
 int64_t file_size(file_handle file);
 void file_close(file_handle file);
+// Opens an existing file for reading such that it is deleted once closed.
+file_handle file_open_read_then_delete(const char* path);
 // Removes a file by name; returns 1 on success.
 int file_remove(const char* path);
 // Renames a file, replacing the target if it exists; returns 1 on success.
@@ -84,7 +86,8 @@ int window_pump(window_ref window, uint32_t timeout_ms);
 // A message box with one OK button; on POSIX the text goes to stderr.
 void message_box(window_ref parent, const char* text, const char* caption);
 // Writes the temporary directory, with its closing separator, into buffer.
-// Returns the length written, or 0 when there is none or it does not fit.
+// Returns the length written; 0 when there is none; when it does not fit,
+// the capacity it would need (at least capacity), with buffer unspecified.
 uint32_t temp_directory(char* buffer, uint32_t capacity);
 // Writes the folder of the running executable, with its closing separator.
 // Returns the length written, or 0.

@@ -95,6 +95,13 @@ void file_close(file_handle file) {
     if (file != INVALID_FILE) close((int)file);
 }
 
+file_handle file_open_read_then_delete(const char* path) {
+    // An unlinked file stays readable through the open descriptor.
+    file_handle file = file_open_read(path);
+    if (file != INVALID_FILE) unlink(path);
+    return file;
+}
+
 int file_remove(const char* path) {
     return unlink(path) == 0 ? 1 : 0;
 }
@@ -225,7 +232,7 @@ static uint32_t copy_with_separator(const char* folder, char* buffer, uint32_t c
     size_t length = strlen(folder);
     bool needs_separator = length == 0 || folder[length - 1] != '/';
     size_t total = length + (needs_separator ? 1 : 0);
-    if (total + 1 > capacity) return 0;
+    if (total + 1 > capacity) return total + 1 > UINT32_MAX ? UINT32_MAX : (uint32_t)(total + 1);
     memcpy(buffer, folder, length);
     if (needs_separator) buffer[length] = '/';
     buffer[total] = '\0';
@@ -246,7 +253,8 @@ uint32_t executable_directory(char* buffer, uint32_t capacity) {
     char* last = strrchr(path, '/');
     if (!last) return 0;
     last[1] = '\0';
-    return copy_with_separator(path, buffer, capacity);
+    uint32_t written = copy_with_separator(path, buffer, capacity);
+    return written < capacity ? written : 0;
 }
 
 library_handle library_load(const char* name) {

@@ -69,6 +69,11 @@ void file_close(file_handle file) {
     if (file != INVALID_FILE) CloseHandle((HANDLE)file);
 }
 
+file_handle file_open_read_then_delete(const char* path) {
+    return from_handle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, NULL));
+}
+
 int file_remove(const char* path) {
     return DeleteFileA(path) ? 1 : 0;
 }
@@ -175,10 +180,8 @@ void message_box(window_ref parent, const char* text, const char* caption) {
 }
 
 uint32_t temp_directory(char* buffer, uint32_t capacity) {
-    DWORD length = GetTempPathA(capacity, buffer);
-    // A result as large as the buffer is the size the path would need.
-    if (length == 0 || length >= capacity) return 0;
-    return length;
+    // When the buffer is too small the result is the size the path needs.
+    return GetTempPathA(capacity, buffer);
 }
 
 uint32_t executable_directory(char* buffer, uint32_t capacity) {

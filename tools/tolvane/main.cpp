@@ -234,7 +234,7 @@ std::string with_trailing_separator(const std::string& folder) {
 std::string temporary_folder() {
     char folder[4096];
     uint32_t length = temp_directory(folder, sizeof folder);
-    return std::string(folder, length);
+    return length < sizeof folder ? std::string(folder, length) : std::string();
 }
 
 int run_demo(const command_line& line) {

@@ -1,0 +1,197 @@
+// Compressed bank cache. A bank is inflated into a new file of its own beside
+// the cache name and only moved into place once it is complete and exactly
+// the size the compressed file states, so a failed or cut-short inflation can
+// never leave a cache file that later plays would take for the bank. Two
+// players inflating the same bank at once each write their own file; the
+// last one to finish puts identical bytes in place.
+
+#include "containers/compressed_bank.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "codec/little_endian.h"
+#include "containers/inflater.h"
+#include "player/playback.h"
+
+namespace {
+
+const int32_t STATED_SIZE_OFFSET = 4;
+// The temporary directory is asked for with room for this many characters.
+const uint32_t TEMP_PATH_CHARS = 260;
+const uint32_t CACHE_PATH_BYTES = 1024;
+const int PARTIAL_NAME_TRIES = 16;
+
+// Reads the inflated size the compressed file states; false when the file is
+// too short to hold it.
+bool read_stated_size(file_handle file, uint32_t* stated_size) {
+    uint8_t field[4];
+    if (file_seek(file, STATED_SIZE_OFFSET) != STATED_SIZE_OFFSET) return false;
+    if (file_read(file, field, 4) != 4) return false;
+    *stated_size = read_u32le(field);
+    return true;
+}
+
+// Creates a new file named after the cache file with a suffix no other player
+// is using, and writes its name into partial_path.
+file_handle create_partial_file(const char* cache_path, char* partial_path, uint32_t capacity) {
+    static uint32_t counter = 0;
+    for (int attempt = 0; attempt < PARTIAL_NAME_TRIES; ++attempt) {
+        uint32_t tag = (uint32_t)clock_ms() * 2654435761u ^ (uint32_t)(uintptr_t)&counter ^ (++counter << 20);
+        int written = snprintf(partial_path, capacity, "%s.%08x.part", cache_path, tag);
+        if (written < 0 || (uint32_t)written >= capacity) return INVALID_FILE;
+        file_handle file = file_create_new(partial_path);
+        if (file != INVALID_FILE) return file;
+    }
+    return INVALID_FILE;
+}
+
+// An existing cache file of the stated size, opened for playing, or
+// INVALID_FILE. A cache file of another size is not used.
+file_handle open_matching_cache(const char* cache_path, uint32_t stated_size) {
+    file_handle cache = file_open_read(cache_path);
+    if (cache == INVALID_FILE) return INVALID_FILE;
+    if (file_size(cache) == (int64_t)stated_size) return cache;
+    file_close(cache);
+    return INVALID_FILE;
+}
+
+// A complete inflation of the stated size goes in place of the cache file,
+// replacing any stale one; one of another size (a cut-short stream) is still
+// played, from a file that goes away when it is closed.
+file_handle install_or_keep(const char* partial_path, const char* cache_path, int64_t inflated_bytes,
+                            uint32_t stated_size) {
+    if (inflated_bytes == (int64_t)stated_size) {
+        if (file_rename_replace(partial_path, cache_path)) {
+            file_handle cache = file_open_read(cache_path);
+            if (cache != INVALID_FILE) return cache;
+        } else {
+            // The cache name could not be replaced (on Windows, when another
+            // player has it open); if what is there is complete, use it.
+            file_handle cache = open_matching_cache(cache_path, stated_size);
+            if (cache != INVALID_FILE) {
+                file_remove(partial_path);
+                return cache;
+            }
+        }
+    }
+    file_handle kept = file_open_read_then_delete(partial_path);
+    if (kept == INVALID_FILE) file_remove(partial_path);
+    return kept;
+}
+
+struct inflater_buffers {
+    uint8_t* in;
+    uint8_t* out;
+};
+
+enum inflate_outcome { INFLATE_FINISHED, INFLATE_FAILED };
+
+// Feeds the compressed file through the stream 2048 bytes at a time; each
+// piece is inflated into the 1 MiB buffer, written out after every call, for
+// as long as a call fills the whole buffer (input may be left unconsumed or
+// output pending).
+inflate_outcome run_inflation(const inflate_table& zlib, z_stream* stream, const inflater_buffers& buffers,
+                              file_handle compressed, file_handle cache, uint32_t limit_bytes) {
+    uint64_t written_bytes = 0;
+    for (;;) {
+        int32_t got = file_read(compressed, buffers.in, INFLATE_IN_BYTES);
+        if (got <= 0) return INFLATE_FINISHED;  // the input ran out
+        stream->next_in = buffers.in;
+        stream->avail_in = (uInt)got;
+        int result = Z_OK;
+        bool repeated = false;
+        do {
+            stream->next_out = buffers.out;
+            stream->avail_out = (uInt)INFLATE_OUT_BYTES;
+            result = zlib.inflate(stream, Z_NO_FLUSH);
+            // After a full buffer there may be nothing left to give.
+            if (result == Z_BUF_ERROR && repeated) result = Z_OK;
+            uint32_t produced = (uint32_t)INFLATE_OUT_BYTES - stream->avail_out;
+            written_bytes += produced;
+            // More than the stated size means the header lies or the stream
+            // is a bomb: stop before it fills the disk.
+            if (written_bytes > limit_bytes) return INFLATE_FAILED;
+            if (produced > 0 && file_write(cache, buffers.out, (int32_t)produced) != (int32_t)produced)
+                return INFLATE_FAILED;
+            repeated = true;
+        } while (result == Z_OK && stream->avail_out == 0);
+        if (result == Z_STREAM_END) return INFLATE_FINISHED;
+        if (result != Z_OK) return INFLATE_FAILED;
+    }
+}
+
+}  // namespace
+
+bool compressed_bank_cache_path(const char* path, char* cache_path, uint32_t capacity) {
+    const char* name = base_name(path);
+    const char* dot = strchr(name, '.');
+    int stem_chars = dot ? (int)(dot - name) : (int)strlen(name);
+
+    char folder[TEMP_PATH_CHARS + 1];
+    uint32_t folder_chars = temp_directory(folder, sizeof folder);
+    // A folder too long for the room asked would not fit; with none reported
+    // the name alone is used, relative to the current folder.
+    if (folder_chars >= sizeof folder) return false;
+    folder[folder_chars] = '\0';
+    int written = snprintf(cache_path, capacity, "%s%.*s.xwb", folder, stem_chars, name);
+    return written >= 0 && (uint32_t)written < capacity;
+}
+
+file_handle open_compressed_bank(const char* path, file_handle file) {
+    uint32_t stated_size = 0;
+    char cache_path[CACHE_PATH_BYTES];
+    // Without a stated size there is nothing to recognise a cache file by.
+    if (!read_stated_size(file, &stated_size)) return file;
+    if (!compressed_bank_cache_path(path, cache_path, sizeof cache_path)) return file;
+
+    file_handle cache = open_matching_cache(cache_path, stated_size);
+    if (cache != INVALID_FILE) {
+        file_close(file);
+        return cache;
+    }
+    // Positions are signed 32-bit: a bank of 2 GiB or more cannot be played.
+    if (stated_size > (uint32_t)INT32_MAX) return file;
+
+    char partial_path[CACHE_PATH_BYTES + 32];
+    file_handle partial = create_partial_file(cache_path, partial_path, sizeof partial_path);
+    if (partial == INVALID_FILE) return file;
+    file_handle result = inflate_file(file, partial, stated_size);
+    if (result == file) {
+        file_remove(partial_path);
+        return file;
+    }
+    int64_t inflated_bytes = file_tell(result);
+    file_close(result);
+    return install_or_keep(partial_path, cache_path, inflated_bytes, stated_size);
+}
+
+file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t limit_bytes) {
+    inflate_table zlib;
+    library_handle library = nullptr;
+    if (!get_inflater(plugin_module.hMainWindow, &zlib, &library)) {
+        file_close(cache);
+        return compressed;
+    }
+
+    inflate_outcome outcome = INFLATE_FAILED;
+    z_stream stream;
+    memset(&stream, 0, sizeof stream);  // null allocators: zlib's own
+    bool initialised = zlib.inflate_init(&stream, "1.2.3", (int)sizeof(z_stream)) == Z_OK;
+    inflater_buffers buffers = {(uint8_t*)malloc((size_t)INFLATE_IN_BYTES), (uint8_t*)malloc((size_t)INFLATE_OUT_BYTES)};
+    if (initialised && buffers.in && buffers.out)
+        outcome = run_inflation(zlib, &stream, buffers, compressed, cache, limit_bytes);
+
+    free(buffers.in);
+    free(buffers.out);
+    if (initialised) zlib.inflate_end(&stream);
+    library_free(library);
+
+    if (outcome == INFLATE_FINISHED) {
+        file_close(compressed);
+        return cache;
+    }
+    file_close(cache);
+    return compressed;
+}
