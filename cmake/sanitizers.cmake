@@ -9,3 +9,9 @@ elseif(TOLVANE_SANITIZE STREQUAL "thread")
 elseif(NOT TOLVANE_SANITIZE STREQUAL "")
     message(FATAL_ERROR "TOLVANE_SANITIZE must be empty, 'address' or 'thread'")
 endif()
+
+# libFuzzer builds instrument everything for coverage; only the fuzz targets
+# link libFuzzer's main.
+if(TOLVANE_LIBFUZZER)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

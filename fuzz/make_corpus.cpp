@@ -1,0 +1,112 @@
+// Writes the seed corpus of every fuzz target into the folder given, one
+// subfolder per target, from the same writers the tests use: valid files of
+// each kind, so the fuzzers start from inputs that reach deep into the
+// readers and the engine.
+
+#include <stdio.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/sample_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string folder;
+
+void seed(const std::string& target, const std::string& name, const bytes& content) {
+    fs::create_directories(folder + "/" + target);
+    write_file_in(folder + "/" + target + "/", name, content);
+}
+
+bytes prefixed(std::vector<uint8_t> prefix, const bytes& content) {
+    prefix.insert(prefix.end(), content.begin(), content.end());
+    return prefix;
+}
+
+bytes small_bank(uint32_t element_size) {
+    wave_bank_spec spec;
+    bytes e0 = tone_adpcm(2, 4, 1), e1 = tone_adpcm(1, 6, 2);
+    spec.entries = {{format_word(1, 2, 44100), 0, (uint32_t)e0.size()},
+                    {format_word(2, 1, 22050), 0, 72},
+                    {format_word(1, 1, 22050), (uint32_t)e0.size(), (uint32_t)e1.size()}};
+    spec.entry_data = e0;
+    spec.entry_data.insert(spec.entry_data.end(), e1.begin(), e1.end());
+    spec.element_size = element_size;
+    return build_wave_bank(spec);
+}
+
+bytes zwb(const bytes& bank) {
+    uLongf packed_size = compressBound((uLong)bank.size());
+    bytes packed(packed_size);
+    compress2(packed.data(), &packed_size, bank.data(), (uLong)bank.size(), 6);
+    packed.resize(packed_size);
+    bytes out = {'Z', 'W', 'B', 0};
+    put_u32le(out, (uint32_t)bank.size());
+    out.insert(out.end(), packed.begin(), packed.end());
+    return out;
+}
+
+bytes pair_input(const bytes& header, const bytes& data, bool choose_header) {
+    bytes out = {(uint8_t)((choose_header ? 0x80 : 0) | (header.size() >> 8)), (uint8_t)header.size()};
+    out.insert(out.end(), header.begin(), header.end());
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: make_fuzz_corpus FOLDER\n");
+        return 2;
+    }
+    folder = argv[1];
+
+    bytes mono = adpcm_wave(tone_adpcm(1, 3, 1), 1, 22050);
+    bytes stereo = adpcm_wave(tone_adpcm(2, 3, 2), 2, 44100);
+    bytes reordered = build_riff({{"data", tone_adpcm(3, 2, 3)}, {"LIST", random_bytes(7, 4)},
+                                  {"fmt ", fmt_content(0x69, 3, 32000, 20)}});
+    bytes pcm_wave = build_riff({{"fmt ", fmt_content(1, 2, 44100)}, {"data", random_bytes(64, 5)}});
+    bytes raw = tone_adpcm(2, 2, 6);
+    bytes bank = small_bank(24);
+    bytes header = build_stream_header({{0, 144, 44100, 2}, {144, 216, 22050, 1}});
+    bytes pair_data = tone_adpcm(2, 2, 7);
+    bytes more = tone_adpcm(1, 6, 8);
+    pair_data.insert(pair_data.end(), more.begin(), more.end());
+
+    for (const auto& wave : {std::make_pair("mono.wav", mono), std::make_pair("stereo.wav", stereo),
+                             std::make_pair("reordered.wav", reordered), std::make_pair("pcm.wav", pcm_wave),
+                             std::make_pair("raw.dat", raw)})
+        seed("wave_or_raw", wave.first, wave.second);
+
+    seed("wave_bank", "bank", prefixed({0}, bank));
+    seed("wave_bank", "short-records", prefixed({0}, small_bank(12)));
+    seed("wave_bank", "long-records", prefixed({0}, small_bank(32)));
+    seed("wave_bank", "container", prefixed({1}, in_bank_container(bank)));
+
+    seed("stream_pair", "header-chosen", pair_input(header, pair_data, true));
+    seed("stream_pair", "data-chosen", pair_input(header, pair_data, false));
+
+    seed("compressed_bank", "bank.zwb", zwb(bank));
+    seed("compressed_bank", "container.zwb", zwb(in_bank_container(bank)));
+
+    seed("decode_blocks", "mono", prefixed({1}, tone_adpcm(1, 2, 9)));
+    seed("decode_blocks", "stereo", prefixed({2}, tone_adpcm(2, 2, 10)));
+    seed("decode_blocks", "three", prefixed({3}, tone_adpcm(3, 1, 11)));
+
+    // Byte 0 is the file kind, then four (action, parameter) pairs.
+    seed("play", "wave", prefixed({0, 0, 2, 1, 8, 3, 0, 2, 1}, stereo));
+    seed("play", "bank", prefixed({1, 1, 4, 0, 4, 3, 0, 0, 9}, bank));
+    seed("play", "zwb", prefixed({2, 0, 1, 3, 0, 1, 2, 5, 0}, zwb(bank)));
+    bytes pair_file = header;
+    pair_file.resize(pair_data.size() > header.size() ? pair_data.size() : header.size(), 0);
+    pair_file.insert(pair_file.end(), pair_data.begin(), pair_data.end());
+    seed("play", "pair", prefixed({3, 0, 3, 1, 2, 3, 0, 6, 1}, pair_file));
+    seed("play", "raw-stopped", prefixed({5, 5, 1, 1, 12, 3, 0, 4, 0}, raw));
+    return 0;
+}

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs every fuzz target (or those named) with libFuzzer, ASan and UBSan for
+# SECONDS each (default 60), growing a corpus per target in build/fuzz/corpus
+# from the generated seeds. Crashes land in build/fuzz/findings; the
+# executions of every run are added to build/fuzz/executions.tsv.
+#   scripts/fuzz.sh [SECONDS] [TARGET...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(wave_or_raw wave_bank stream_pair compressed_bank decode_blocks play)
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+out=build/fuzz
+"$out/fuzz/make_fuzz_corpus" "$out/seeds"
+mkdir -p "$out/findings"
+# Every input is written to a file; a memory-backed folder keeps that fast.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TOLVANE_FUZZ_DIR=/dev/shm; fi
+
+status=0
+for target in "${targets[@]}"; do
+    corpus="$out/corpus/$target"
+    mkdir -p "$corpus"
+    cp -n "$out/seeds/$target"/* "$corpus"/ 2>/dev/null || true
+    log="$out/$target.log"
+    echo "== $target: ${seconds}s"
+    if ! "$out/fuzz/fuzz_$target" "$corpus" -dict=fuzz/tolvane.dict -max_total_time="$seconds" \
+            -timeout=20 -print_final_stats=1 -artifact_prefix="$out/findings/$target-" >"$log" 2>&1; then
+        echo "FINDING in $target:"; tail -n 40 "$log"; status=1
+    fi
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    echo "$target	${runs:-0}" >> "$out/executions.tsv"
+    echo "   ${runs:-0} executions"
+done
+
+echo "== executions so far, per target"
+awk -F'\t' '{sum[$1] += $2} END {for (t in sum) printf "   %-16s %d\n", t, sum[t]}' "$out/executions.tsv" | sort
+exit $status
