@@ -88,36 +88,49 @@ struct inflater_buffers {
 
 enum inflate_outcome { INFLATE_FINISHED, INFLATE_FAILED };
 
-// Feeds the compressed file through the stream 2048 bytes at a time; each
-// piece is inflated into the 1 MiB buffer, written out after every call, for
-// as long as a call fills the whole buffer (input may be left unconsumed or
-// output pending).
+// Writes what has collected in the output buffer to the cache file.
+bool write_out(file_handle cache, const uint8_t* buffer, uint32_t* pending_bytes) {
+    bool complete = *pending_bytes == 0 || file_write(cache, buffer, (int32_t)*pending_bytes) == (int32_t)*pending_bytes;
+    *pending_bytes = 0;
+    return complete;
+}
+
+// Feeds the compressed file through the stream INFLATE_IN_BYTES at a time. Output
+// collects in the 1 MiB buffer and is written whenever the buffer is full and
+// at the end: a call that fills the buffer may have left input unconsumed or
+// output pending, so inflate is called again (after writing) until it stops
+// short of the buffer's end. Collecting the output of many calls writes the
+// same bytes with far fewer writes than one per call.
 inflate_outcome run_inflation(const inflate_table& zlib, z_stream* stream, const inflater_buffers& buffers,
                               file_handle compressed, file_handle cache, uint32_t limit_bytes) {
-    uint64_t written_bytes = 0;
+    uint64_t inflated_bytes = 0;
+    uint32_t pending_bytes = 0;
     for (;;) {
         int32_t got = file_read(compressed, buffers.in, INFLATE_IN_BYTES);
-        if (got <= 0) return INFLATE_FINISHED;  // the input ran out
+        // The input ran out: what was inflated is complete.
+        if (got <= 0) return write_out(cache, buffers.out, &pending_bytes) ? INFLATE_FINISHED : INFLATE_FAILED;
         stream->next_in = buffers.in;
         stream->avail_in = (uInt)got;
         int result = Z_OK;
         bool repeated = false;
         do {
-            stream->next_out = buffers.out;
-            stream->avail_out = (uInt)INFLATE_OUT_BYTES;
+            if (pending_bytes == (uint32_t)INFLATE_OUT_BYTES && !write_out(cache, buffers.out, &pending_bytes))
+                return INFLATE_FAILED;
+            stream->next_out = buffers.out + pending_bytes;
+            stream->avail_out = (uInt)INFLATE_OUT_BYTES - pending_bytes;
+            uInt room = stream->avail_out;
             result = zlib.inflate(stream, Z_NO_FLUSH);
             // After a full buffer there may be nothing left to give.
             if (result == Z_BUF_ERROR && repeated) result = Z_OK;
-            uint32_t produced = (uint32_t)INFLATE_OUT_BYTES - stream->avail_out;
-            written_bytes += produced;
+            uint32_t produced = room - stream->avail_out;
+            pending_bytes += produced;
+            inflated_bytes += produced;
             // More than the stated size means the header lies or the stream
             // is a bomb: stop before it fills the disk.
-            if (written_bytes > limit_bytes) return INFLATE_FAILED;
-            if (produced > 0 && file_write(cache, buffers.out, (int32_t)produced) != (int32_t)produced)
-                return INFLATE_FAILED;
+            if (inflated_bytes > limit_bytes) return INFLATE_FAILED;
             repeated = true;
         } while (result == Z_OK && stream->avail_out == 0);
-        if (result == Z_STREAM_END) return INFLATE_FINISHED;
+        if (result == Z_STREAM_END) return write_out(cache, buffers.out, &pending_bytes) ? INFLATE_FINISHED : INFLATE_FAILED;
         if (result != Z_OK) return INFLATE_FAILED;
     }
 }

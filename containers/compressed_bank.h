@@ -8,7 +8,11 @@
 
 #include "platform/platform.h"
 
-const int32_t INFLATE_IN_BYTES = 2048;
+// The compressed file is read and inflated 64 KiB at a time: each inflate
+// call also copies its output into zlib's window, and with 2 KiB pieces that
+// per-call cost made a cache fill a third slower than zlib alone. The bytes
+// inflated are the same whatever the piece size.
+const int32_t INFLATE_IN_BYTES = 0x10000;
 const int32_t INFLATE_OUT_BYTES = 0x100000;
 
 // The cache file's name: "<stem>.xwb" in the temporary directory, the stem

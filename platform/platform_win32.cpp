@@ -180,8 +180,12 @@ void message_box(window_ref parent, const char* text, const char* caption) {
 }
 
 uint32_t temp_directory(char* buffer, uint32_t capacity) {
-    // When the buffer is too small the result is the size the path needs.
-    return GetTempPathA(capacity, buffer);
+    // When the buffer is too small the result is the size the path needs; a
+    // folder too long for any path fails with ERROR_FILENAME_EXCED_RANGE,
+    // which is "does not fit" too, not "no temporary directory".
+    DWORD length = GetTempPathA(capacity, buffer);
+    if (length == 0 && GetLastError() == ERROR_FILENAME_EXCED_RANGE) return capacity;
+    return length;
 }
 
 uint32_t executable_directory(char* buffer, uint32_t capacity) {

@@ -1,6 +1,6 @@
 // Generated test inputs: scratch folders, RIFF files built chunk by chunk,
-// wave banks built record by record, encoded tones and their reference
-// decoding.
+// wave banks built record by record, compressed banks, encoded tones and
+// their reference decoding.
 
 #include "tests/support/sample_files.h"
 
@@ -8,10 +8,13 @@
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <list>
 #include <random>
 
 #include "codec/xbox_adpcm.h"
@@ -48,6 +51,46 @@ void remove_scratch_dir(const std::string& dir) {
     fs::remove_all(fs::path(dir), error);
 }
 
+namespace {
+
+const char* const TEMP_VARIABLES[] = {"TMPDIR", "TMP", "TEMP"};
+
+// putenv keeps the string it is given, so every assignment stays alive here,
+// reachable, never freed while the environment may point into it.
+void put_environment(const std::string& assignment) {
+    static std::list<std::string>* kept = new std::list<std::string>();
+    kept->push_back(assignment);
+    putenv(&kept->back()[0]);
+}
+
+}  // namespace
+
+temp_directory_override::temp_directory_override(const std::string& folder) {
+    for (const char* name : TEMP_VARIABLES) {
+        const char* value = getenv(name);
+        saved_.push_back({name, value != nullptr, value ? value : ""});
+    }
+    point_at(folder);
+}
+
+temp_directory_override::~temp_directory_override() {
+    for (const saved_variable& v : saved_) {
+        if (v.was_set) {
+            put_environment(v.name + "=" + v.value);
+        } else {
+            // "NAME=" removes the variable on Windows and empties it on
+            // POSIX, where "NAME" alone then removes it (Windows refuses
+            // that form).
+            put_environment(v.name + "=");
+            put_environment(v.name);
+        }
+    }
+}
+
+void temp_directory_override::point_at(const std::string& folder) {
+    for (const char* name : TEMP_VARIABLES) put_environment(std::string(name) + "=" + folder);
+}
+
 std::string write_file_in(const std::string& dir, const std::string& name, const bytes& content) {
     std::string path = dir + name;
     fs::path full(path);
@@ -58,6 +101,34 @@ std::string write_file_in(const std::string& dir, const std::string& name, const
     out.close();
     if (!out) ADD_FAILURE() << "cannot write " << path;
     return path;
+}
+
+bytes read_file(const std::string& path) {
+    std::ifstream in(fs::path(path), std::ios::binary);
+    if (!in) return bytes();
+    return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Errors skip what cannot be listed (a folder nested beyond what the system
+// reaches) instead of ending the listing.
+static void list_files(const fs::path& folder, const std::string& prefix, std::vector<std::string>& names) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code kind_error;
+        std::string name = prefix + it->path().filename().string();
+        if (it->is_directory(kind_error)) {
+            list_files(it->path(), name + "/", names);
+        } else if (it->is_regular_file(kind_error)) {
+            names.push_back(name);
+        }
+    }
+}
+
+std::vector<std::string> files_under(const std::string& dir) {
+    std::vector<std::string> names;
+    list_files(fs::path(dir), "", names);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void put_u16le(bytes& out, uint16_t value) {
@@ -212,6 +283,19 @@ bytes in_bank_container(const bytes& bank) {
     return file;
 }
 
+bytes compressed_bank(const bytes& bank, uint32_t stated_size) {
+    uLongf packed_bytes = compressBound((uLong)bank.size());
+    bytes packed(packed_bytes);
+    if (compress2(packed.data(), &packed_bytes, bank.data(), (uLong)bank.size(), Z_DEFAULT_COMPRESSION) != Z_OK) {
+        ADD_FAILURE() << "compress2 failed on " << bank.size() << " bytes";
+        return bytes();
+    }
+    bytes file(4, 0xa5);  // never read
+    put_u32le(file, stated_size);
+    file.insert(file.end(), packed.begin(), packed.begin() + (long)packed_bytes);
+    return file;
+}
+
 bytes tone_adpcm(uint32_t channels, uint32_t block_sets, uint32_t seed) {
     size_t frames = (size_t)block_sets * SAMPLES_PER_BLOCK;
     std::vector<int16_t> pcm(frames * channels);
@@ -272,4 +356,22 @@ bytes build_stream_header(const std::vector<entry_row>& records, int64_t declare
         put32(record + 84, (uint32_t)row.rate);
     }
     return out;
+}
+
+static int entries_in(const char* folder) {
+    if (PLATFORM_PATH_SEPARATOR != '/') return -1;
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    if (error) return -1;
+    int count = 0;
+    for (; it != fs::directory_iterator(); ++it) ++count;
+    return count;
+}
+
+int open_descriptors() {
+    return entries_in("/proc/self/fd");
+}
+
+int running_threads() {
+    return entries_in("/proc/self/task");
 }

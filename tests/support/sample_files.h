@@ -1,7 +1,7 @@
 // Generated inputs for the tests: scratch folders, RIFF WAVE files laid out
-// chunk by chunk, wave banks laid out record by record, Xbox ADPCM made by the
-// project's encoder, and the reference decoding that rendered output must
-// match byte for byte.
+// chunk by chunk, wave banks laid out record by record, compressed banks,
+// Xbox ADPCM made by the project's encoder, and the reference decoding that
+// rendered output must match byte for byte.
 #pragma once
 
 #include <stddef.h>
@@ -23,8 +23,35 @@ struct scratch_folder {
     scratch_folder& operator=(const scratch_folder&) = delete;
     ~scratch_folder() { remove_scratch_dir(path); }
 };
+// Points the temporary directory at folder (with its closing separator) for
+// as long as the object lives, then puts the old setting back. POSIX reads
+// TMPDIR, Windows TMP and then TEMP; each ignores the others' names, so all
+// three are set everywhere.
+class temp_directory_override {
+public:
+    explicit temp_directory_override(const std::string& folder);
+    ~temp_directory_override();
+    temp_directory_override(const temp_directory_override&) = delete;
+    temp_directory_override& operator=(const temp_directory_override&) = delete;
+    // Points it somewhere else while the object lives.
+    void point_at(const std::string& folder);
+
+private:
+    struct saved_variable {
+        std::string name;
+        bool was_set;
+        std::string value;
+    };
+    std::vector<saved_variable> saved_;
+};
+
 // Writes bytes to dir + name and returns the full path.
 std::string write_file_in(const std::string& dir, const std::string& name, const bytes& content);
+// Every byte of a file; empty when it cannot be read.
+bytes read_file(const std::string& path);
+// The files in dir and every folder below it, as paths relative to dir with
+// '/' between folders, sorted. Folders themselves are not listed.
+std::vector<std::string> files_under(const std::string& dir);
 
 // One chunk of a RIFF file. The size field is the content's size unless
 // declared_size is set (to lie about it). Odd-sized chunks get no pad byte
@@ -96,6 +123,11 @@ uint32_t bank_entry_data_offset(const wave_bank_spec& spec);
 bytes in_bank_container(const bytes& bank);
 const size_t BANK_CONTAINER_BASE = 4096;
 
+// A compressed bank (.zwb): 4 filler bytes, the stated inflated size, then
+// the bank as zlib's compress2 packs it (zlib header, deflate data, Adler-32).
+const size_t COMPRESSED_BANK_HEADER_BYTES = 8;
+bytes compressed_bank(const bytes& bank, uint32_t stated_size);
+
 // One row of the player's entry table, as a reader should leave it.
 struct entry_row {
     int32_t offset;
@@ -125,6 +157,12 @@ bytes reference_pcm(const bytes& adpcm, uint32_t channels);
 
 void put_u16le(bytes& out, uint16_t value);
 void put_u32le(bytes& out, uint32_t value);
+// The open file descriptors and the threads of this process, where the
+// system lists them (/proc on Linux); -1 elsewhere. Under Wine /proc lists
+// Wine's own descriptors, so Windows builds report -1 too.
+int open_descriptors();
+int running_threads();
+
 // The seed for random tests: TOLVANE_TEST_SEED when set, else fallback; the
 // test prints it so a failure can be replayed.
 uint32_t test_seed(uint32_t fallback);

@@ -1,0 +1,706 @@
+// Compressed banks (.zwb) played through the module: the first play inflates
+// into "<stem>.xwb" in the temporary directory and plays the bank from it,
+// later plays with the same stem and stated size take that file without
+// inflating, and every way an inflation can fail or fall short hands the
+// compressed file back (or plays what was inflated) with no cache file and
+// no partial file left behind. Each test points the temporary directory at
+// a scratch folder of its own.
+//
+// The same source builds a second executable on Windows that runs from a
+// folder without zlib1.dll (TOLVANE_TEST_WITHOUT_ZLIB): there, unless the
+// system supplies the library anyway, the module has no inflater of its own
+// and only the host's table can inflate.
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "containers/compressed_bank.h"
+#include "containers/inflater.h"
+#include "player/player_state.h"
+#include "plugin/module.h"
+#include "tests/support/sample_files.h"
+#include "tests/support/test_host.h"
+
+namespace {
+
+// Whether the module has an inflater of its own when the host lends none.
+// The executable built without zlib1.dll beside it expects none, unless the
+// system supplies that library anyway (Debian's Wine does: its user32 loads
+// a zlib1.dll of its own into every process), in which case it expects what
+// the other executable does.
+bool module_has_zlib() {
+#ifdef TOLVANE_TEST_WITHOUT_ZLIB
+    static const bool loadable = [] {
+        library_handle zlib = library_load("zlib1.dll");
+        library_free(zlib);
+        if (zlib) fprintf(stderr, "[ notice   ] zlib1.dll is loadable here all the same: expecting it to be used\n");
+        return zlib != nullptr;
+    }();
+    return loadable;
+#else
+    return true;
+#endif
+}
+
+// ---- A host inflater that counts its calls ----------------------------------------
+
+struct inflate_calls {
+    int reset, init, inflate, end;
+};
+inflate_calls counted;
+
+int counting_reset(z_streamp stream) {
+    ++counted.reset;
+    return inflateReset(stream);
+}
+int counting_init(z_streamp stream, const char* version, int stream_size) {
+    ++counted.init;
+    return inflateInit_(stream, version, stream_size);
+}
+int counting_inflate(z_streamp stream, int flush) {
+    ++counted.inflate;
+    return inflate(stream, flush);
+}
+int counting_end(z_streamp stream) {
+    ++counted.end;
+    return inflateEnd(stream);
+}
+
+inflate_table host_table;
+
+// Where the module's inflater comes from: its own (zlib1.dll on Windows, the
+// linked zlib elsewhere) when the host answers the query with 0, or the
+// host's counting table.
+enum inflater_source { OWN_ZLIB, HOST_TABLE };
+
+const char* source_name(inflater_source source) {
+    return source == OWN_ZLIB ? "module's own zlib" : "host's table";
+}
+
+// ---- Banks ---------------------------------------------------------------------
+
+struct sound {
+    uint32_t channels;
+    uint32_t rate;
+    bytes adpcm;
+};
+
+struct test_bank {
+    bytes file;
+    bytes pcm;  // what playing every entry writes, in order
+    uint32_t entry_data_offset;
+};
+
+// Entries back to back from the start of region 3, in the order given.
+test_bank make_bank(const std::vector<sound>& sounds) {
+    wave_bank_spec spec;
+    test_bank out;
+    for (const sound& s : sounds) {
+        spec.entries.push_back(
+            {format_word(1, s.channels, s.rate), (uint32_t)spec.entry_data.size(), (uint32_t)s.adpcm.size()});
+        spec.entry_data.insert(spec.entry_data.end(), s.adpcm.begin(), s.adpcm.end());
+        bytes pcm = reference_pcm(s.adpcm, s.channels);
+        out.pcm.insert(out.pcm.end(), pcm.begin(), pcm.end());
+    }
+    out.file = build_wave_bank(spec);
+    out.entry_data_offset = bank_entry_data_offset(spec);
+    return out;
+}
+
+test_bank three_entry_bank() {
+    return make_bank({{2, 44100, tone_adpcm(2, 40, 1)}, {1, 22050, tone_adpcm(1, 60, 2)}, {2, 32000, tone_adpcm(2, 30, 3)}});
+}
+
+bytes zwb_of(const test_bank& bank) {
+    return compressed_bank(bank.file, (uint32_t)bank.file.size());
+}
+
+// What zlib makes of stream when all of it is given at once: the bytes it
+// inflates to and inflate's last result.
+struct inflated {
+    bytes out;
+    int result;
+};
+inflated inflate_in_memory(const uint8_t* stream_bytes, size_t size) {
+    z_stream stream;
+    memset(&stream, 0, sizeof stream);
+    inflated got = {bytes(), inflateInit(&stream)};
+    if (got.result != Z_OK) return got;
+    stream.next_in = const_cast<Bytef*>(stream_bytes);
+    stream.avail_in = (uInt)size;
+    uint8_t buffer[65536];
+    do {
+        stream.next_out = buffer;
+        stream.avail_out = sizeof buffer;
+        got.result = inflate(&stream, Z_NO_FLUSH);
+        got.out.insert(got.out.end(), buffer, buffer + (sizeof buffer - stream.avail_out));
+    } while (got.result == Z_OK);
+    inflateEnd(&stream);
+    return got;
+}
+
+std::string in_folder(const std::string& folder, const std::string& name) {
+    return folder + PLATFORM_PATH_SEPARATOR + name;
+}
+
+typedef std::vector<std::string> names;
+
+class CompressedBankTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        counted = {};
+        host_table = {counting_reset, counting_init, counting_inflate, counting_end};
+    }
+
+    void TearDown() override {
+        host.module->Stop();
+        release_entry_table();
+        for (const std::string& name : files_under(scratch.path)) {
+            EXPECT_EQ(name.find(".part"), std::string::npos) << "partial file left: " << name;
+        }
+    }
+
+    void use(inflater_source source) {
+        host.inflate_table_answer = source == HOST_TABLE ? (intptr_t)&host_table : 0;
+    }
+    // Whether the module can inflate with the inflater from source.
+    static bool can_inflate(inflater_source source) { return source == HOST_TABLE || module_has_zlib(); }
+
+    std::string write(const std::string& name, const bytes& content) {
+        return write_file_in(scratch.path, name, content);
+    }
+
+    // Deletes everything in the scratch folder, between the cases of a table.
+    void empty_scratch() {
+        std::error_code error;
+        for (const auto& item : std::filesystem::directory_iterator(scratch.path, error))
+            std::filesystem::remove_all(item.path(), error);
+    }
+
+    // Plays path to its end, stops, and returns the bytes written; checks that
+    // no file stays open once the item is stopped.
+    bytes play_to_end(const std::string& path) {
+        host.clear_calls();
+        int descriptors = open_descriptors();
+        EXPECT_EQ(host.play(path), 0);
+        EXPECT_TRUE(host.wait_for_end_of_stream());
+        host.module->Stop();
+        EXPECT_EQ(open_descriptors(), descriptors);
+        return host.written();
+    }
+
+    // The compressed file itself was played: raw stereo 44 100 Hz data from
+    // its first byte, no entry table.
+    void expect_played_as_raw(const std::string& path, const bytes& zwb) {
+        bytes written = play_to_end(path);
+        EXPECT_EQ(player_state.entry_count, 0);
+        EXPECT_TRUE(written == reference_pcm(zwb, 2)) << written.size() << " bytes written";
+        std::vector<host_call> opens = host.calls_named("Open");
+        ASSERT_FALSE(opens.empty());
+        EXPECT_EQ(opens[0].args, (std::vector<long long>{44100, 2, 16, -1, -1}));
+    }
+
+    void expect_played_as_bank(const std::string& path, const test_bank& bank) {
+        bytes written = play_to_end(path);
+        EXPECT_TRUE(written == bank.pcm) << written.size() << " bytes written, " << bank.pcm.size() << " expected";
+    }
+
+    // Plays a compressed file whose stream inflates to bank. With an inflater
+    // from source the bank plays and the cache file then holds it; without
+    // one the compressed file plays as raw data and the cache file stays as
+    // it was (absent, or stale). The scratch folder then holds the cache file
+    // and others, nothing else.
+    void expect_inflated(inflater_source source, const std::string& path, const bytes& zwb, const test_bank& bank,
+                         const std::string& cache, names others) {
+        const std::string cache_path = scratch.path + cache;
+        const bool existed = std::filesystem::exists(cache_path);
+        const bytes before = read_file(cache_path);
+        use(source);
+        if (can_inflate(source)) {
+            expect_played_as_bank(path, bank);
+            EXPECT_TRUE(read_file(cache_path) == bank.file);
+        } else {
+            expect_played_as_raw(path, zwb);
+            EXPECT_TRUE(read_file(cache_path) == before);
+        }
+        if (can_inflate(source) || existed) others.push_back(cache);
+        std::sort(others.begin(), others.end());
+        EXPECT_EQ(files_under(scratch.path), others);
+    }
+
+    scratch_folder scratch;
+    temp_directory_override temp{scratch.path};
+    test_host host;
+};
+
+// ---- The first play inflates, later plays reuse ------------------------------------
+
+TEST_F(CompressedBankTest, FirstPlayInflatesIntoStemXwbAndPlaysTheBank) {
+    const char SEP = PLATFORM_PATH_SEPARATOR;
+    const struct {
+        std::string name;
+        const char* cache;
+    } cases[] = {
+        {"music.zwb", "music.xwb"},
+        {"Music.ZwB", "Music.xwb"},
+        {"music.alt.zwb", "music.xwb"},
+        {std::string("in") + SEP + "a.folder" + SEP + "take.zwb", "take.xwb"},
+        {"noise.2.ZWB", "noise.xwb"},
+    };
+    test_bank bank = three_entry_bank();
+    bytes zwb = zwb_of(bank);
+    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << source_name(source));
+            empty_scratch();
+            std::string listed = c.name;
+            std::replace(listed.begin(), listed.end(), SEP, '/');
+            expect_inflated(source, write(c.name, zwb), zwb, bank, c.cache, {listed});
+        }
+    }
+}
+
+// Once music.xwb holds the stated size, any compressed file with that stem
+// and stated size plays it, whatever follows its header: nothing past the
+// first 8 bytes is read and the inflater is never called.
+TEST_F(CompressedBankTest, LaterPlaysWithTheSameStemAndSizeTakeTheCache) {
+    test_bank bank = three_entry_bank();
+    const uint32_t stated = (uint32_t)bank.file.size();
+    bytes garbage = compressed_bank(bytes(), stated);
+    garbage.resize(COMPRESSED_BANK_HEADER_BYTES);
+    bytes header_only = garbage;
+    garbage.resize(5000, 0xee);
+
+    const struct {
+        std::string name;
+        bytes content;
+    } later[] = {
+        {"music.a.zwb", garbage},
+        {"music.b.zwb", garbage},
+        {"music.zwb", header_only},
+        {in_folder("other", "music.zwb"), garbage},
+        {"MUSIC.zwb", garbage},
+    };
+    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+        SCOPED_TRACE(source_name(source));
+        empty_scratch();
+        use(HOST_TABLE);
+        expect_played_as_bank(write("music.a.zwb", zwb_of(bank)), bank);
+        ASSERT_TRUE(read_file(scratch.path + "music.xwb") == bank.file);
+
+        use(source);
+        counted = {};
+        for (const auto& c : later) {
+            if (c.name == "MUSIC.zwb" && PLATFORM_CASE_SENSITIVE_NAMES) continue;
+            SCOPED_TRACE(c.name);
+            expect_played_as_bank(write(c.name, c.content), bank);
+        }
+        EXPECT_EQ(counted.init + counted.inflate + counted.end, 0);
+        EXPECT_TRUE(read_file(scratch.path + "music.xwb") == bank.file);
+    }
+}
+
+// A cache file put there by anything, of the stated size, is played as it is.
+TEST_F(CompressedBankTest, AnyCacheFileOfTheStatedSizeIsPlayed) {
+    test_bank cached = make_bank({{1, 11025, tone_adpcm(1, 20, 7)}});
+    test_bank packed = three_entry_bank();
+    write("music.xwb", cached.file);
+    bytes zwb = compressed_bank(packed.file, (uint32_t)cached.file.size());
+    use(OWN_ZLIB);
+    expect_played_as_bank(write("music.zwb", zwb), cached);
+    EXPECT_EQ(host.calls_named("Open")[0].args, (std::vector<long long>{11025, 1, 16, -1, -1}));
+    EXPECT_EQ(files_under(scratch.path), (names{"music.xwb", "music.zwb"}));
+}
+
+// A cache file of another size than the stated one (left by an older bank,
+// cut short, emptied) is not played: a fresh inflation replaces it.
+TEST_F(CompressedBankTest, CacheOfAnotherSizeIsReplacedByAFreshInflation) {
+    test_bank bank = three_entry_bank();
+    bytes zwb = zwb_of(bank);
+    const struct {
+        const char* name;
+        bytes stale;
+    } cases[] = {
+        {"older, smaller bank", make_bank({{1, 22050, tone_adpcm(1, 10, 4)}}).file},
+        {"older, larger bank", make_bank({{2, 48000, tone_adpcm(2, 200, 5)}}).file},
+        {"the bank cut short", bytes(bank.file.begin(), bank.file.end() - 1)},
+        {"empty", bytes()},
+    };
+    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << source_name(source));
+            empty_scratch();
+            write("music.xwb", c.stale);
+            expect_inflated(source, write("music.zwb", zwb), zwb, bank, "music.xwb", {"music.zwb"});
+        }
+    }
+}
+
+// ---- Inflating -------------------------------------------------------------------
+
+// A long run of identical bytes (silent block sets) inflates to more than
+// the 1 MiB output buffer from a single 2048-byte read: every byte must still
+// reach the cache, and what follows the run too.
+TEST_F(CompressedBankTest, MoreThanOneMebibyteFromOneReadIsInflatedWhole) {
+    test_bank bank = make_bank({{2, 44100, bytes(72 * 40000, 0)}, {1, 22050, tone_adpcm(1, 50, 12)}});
+    bytes zwb = zwb_of(bank);
+    ASSERT_GT(bank.file.size(), 2u << 20);
+    inflated first_read = inflate_in_memory(zwb.data() + COMPRESSED_BANK_HEADER_BYTES, 2048);
+    ASSERT_GT(first_read.out.size(), (size_t)INFLATE_OUT_BYTES);
+
+    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+        SCOPED_TRACE(source_name(source));
+        empty_scratch();
+        expect_inflated(source, write("run.zwb", zwb), zwb, bank, "run.xwb", {"run.zwb"});
+    }
+}
+
+// ---- A hand-made deflate stream --------------------------------------------------
+
+// Deflate's bit order: fields least significant bit first, Huffman codes most
+// significant bit first.
+struct bit_writer {
+    bytes out;
+    uint32_t bit_count = 0;
+    void put(uint32_t value, int bits) {
+        for (int i = 0; i < bits; ++i, ++bit_count) {
+            if (bit_count % 8 == 0) out.push_back(0);
+            out.back() = (uint8_t)(out.back() | ((value >> i) & 1) << (bit_count % 8));
+        }
+    }
+    void put_code(uint32_t code, int length) {
+        for (int i = length - 1; i >= 0; --i) put(code >> i, 1);
+    }
+    void stored_block(bool final_block, const uint8_t* data, uint16_t size) {
+        put(final_block ? 1 : 0, 1);
+        put(0, 2);
+        bit_count = (uint32_t)out.size() * 8;
+        put(size, 16);
+        put((uint16_t)~size, 16);
+        out.insert(out.end(), data, data + size);
+        bit_count = (uint32_t)out.size() * 8;
+    }
+};
+
+// A bank whose zlib stream makes the module's first 2048-byte read inflate
+// to exactly 1 MiB, the size of its output buffer, with nothing left over:
+// the call after the one that fills the buffer finds nothing to do and
+// reports Z_BUF_ERROR, which must not end the inflation.
+//
+// The stream: a stored block with the bank's header, records and the first
+// zeros of its first entry; a dynamic block whose only codes are a 1-bit
+// "copy 258 bytes" (with a 1-bit distance 1), a 2-bit literal zero and a
+// 2-bit end of block, 13 bytes of block header in all, so every byte holds
+// four whole symbols; then a stored block with the second entry. With the
+// stored block 300 bytes long, read 0 holds 4 x 1728 symbols, and 4052
+// copies and 2860 literals among them make 300 + 4052 x 258 + 2860 = 2^20.
+struct exact_fill_stream {
+    test_bank bank;
+    bytes zwb;
+};
+
+exact_fill_stream exact_fill_bank() {
+    const uint32_t STORED_BYTES = 300, FIRST_READ_COPIES = 4052, FIRST_READ_LITERALS = 2860, LATER_COPIES = 1000;
+    const uint32_t head_bytes = BANK_HEADER_BYTES + BANK_DATA_BYTES + 2 * BANK_ENTRY_BYTES;
+    uint32_t zeros = STORED_BYTES - head_bytes + (FIRST_READ_COPIES + LATER_COPIES) * 258 + FIRST_READ_LITERALS;
+    const uint32_t pad_literals = (72 - zeros % 72) % 72;  // whole stereo block sets
+    zeros += pad_literals;
+    bytes tone = tone_adpcm(1, 40, 41);
+    test_bank bank = make_bank({{2, 44100, bytes(zeros, 0)}, {1, 22050, tone}});
+
+    bit_writer w;
+    w.out = {0x78, 0x01};
+    w.bit_count = 16;
+    w.stored_block(false, bank.file.data(), (uint16_t)STORED_BYTES);
+    w.put(0, 1);   // not final
+    w.put(2, 2);   // dynamic codes
+    w.put(29, 5);  // 286 literal/length codes
+    w.put(0, 5);   // 1 distance code
+    w.put(14, 4);  // 18 code length codes, in the format's order:
+    const uint8_t code_length_lengths[18] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 2};
+    for (uint8_t length : code_length_lengths) w.put(length, 3);
+    // Code length codes: 2 is "0", 1 is "10", 18 (a run of zeros) is "11".
+    auto zero_run = [&w](uint32_t count) {
+        w.put_code(3, 2);
+        w.put(count - 11, 7);
+    };
+    w.put_code(0, 1);  // literal 0: length 2
+    zero_run(138);
+    zero_run(117);     // literals 1-255 unused
+    w.put_code(0, 1);  // end of block: length 2
+    zero_run(28);      // lengths 3-257 unused
+    w.put_code(2, 2);  // length 258: length 1
+    w.put_code(2, 2);  // distance 1: length 1
+    if (w.out.size() != 2 + 5 + STORED_BYTES + 13) ADD_FAILURE() << "block header is not 13 bytes";
+    // Canonical codes: length 258 "0", literal 0 "10", end of block "11";
+    // distance 1 "0".
+    auto copies = [&w](uint32_t count) {
+        for (uint32_t i = 0; i < count; ++i) w.put_code(0, 2);
+    };
+    auto literals = [&w](uint32_t count) {
+        for (uint32_t i = 0; i < count; ++i) w.put_code(2, 2);
+    };
+    literals(FIRST_READ_LITERALS);
+    copies(FIRST_READ_COPIES);
+    if (w.out.size() != 2048) ADD_FAILURE() << "first read ends at " << w.out.size();
+    copies(LATER_COPIES);
+    literals(pad_literals);
+    w.put_code(3, 2);
+    size_t rest = bank.file.size() - (head_bytes + zeros);
+    w.stored_block(true, bank.file.data() + head_bytes + zeros, (uint16_t)rest);
+    uint32_t check = (uint32_t)adler32(adler32(0, nullptr, 0), bank.file.data(), (uInt)bank.file.size());
+    for (int shift = 24; shift >= 0; shift -= 8) w.out.push_back((uint8_t)(check >> shift));
+
+    bytes zwb = compressed_bank(bytes(), (uint32_t)bank.file.size());
+    zwb.resize(COMPRESSED_BANK_HEADER_BYTES);
+    zwb.insert(zwb.end(), w.out.begin(), w.out.end());
+    return {bank, zwb};
+}
+
+TEST_F(CompressedBankTest, ReadThatFillsTheOutputBufferExactlyIsNotAnError) {
+    exact_fill_stream made = exact_fill_bank();
+    const uint8_t* stream_bytes = made.zwb.data() + COMPRESSED_BANK_HEADER_BYTES;
+    inflated whole = inflate_in_memory(stream_bytes, made.zwb.size() - COMPRESSED_BANK_HEADER_BYTES);
+    ASSERT_EQ(whole.result, Z_STREAM_END);
+    ASSERT_TRUE(whole.out == made.bank.file);
+    {
+        // The premise: 2048 bytes in, exactly 1 MiB out, then nothing.
+        z_stream stream;
+        memset(&stream, 0, sizeof stream);
+        ASSERT_EQ(inflateInit(&stream), Z_OK);
+        bytes out((size_t)INFLATE_OUT_BYTES);
+        stream.next_in = const_cast<Bytef*>(stream_bytes);
+        stream.avail_in = 2048;
+        stream.next_out = out.data();
+        stream.avail_out = (uInt)out.size();
+        EXPECT_EQ(inflate(&stream, Z_NO_FLUSH), Z_OK);
+        EXPECT_EQ(stream.avail_in, 0u);
+        EXPECT_EQ(stream.avail_out, 0u);
+        stream.next_out = out.data();
+        stream.avail_out = (uInt)out.size();
+        EXPECT_EQ(inflate(&stream, Z_NO_FLUSH), Z_BUF_ERROR);
+        inflateEnd(&stream);
+    }
+
+    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+        SCOPED_TRACE(source_name(source));
+        empty_scratch();
+        expect_inflated(source, write("exact.zwb", made.zwb), made.zwb, made.bank, "exact.xwb", {"exact.zwb"});
+    }
+}
+
+// A stream that ends early is played as far as it inflates, entry after
+// entry, but never becomes the cache: each play inflates it again and
+// nothing of it stays on disk once the item is stopped.
+TEST_F(CompressedBankTest, CutShortStreamPlaysWhatInflatesAndIsNeverCached) {
+    test_bank bank = make_bank({{2, 44100, tone_adpcm(2, 120, 21)}, {2, 44100, tone_adpcm(2, 120, 22)},
+                                {2, 44100, tone_adpcm(2, 120, 23)}});
+    const bytes whole = zwb_of(bank);
+    const size_t stream_bytes = whole.size() - COMPRESSED_BANK_HEADER_BYTES;
+    const struct {
+        const char* name;
+        size_t kept;  // bytes of the zlib stream
+    } cases[] = {
+        {"half the stream", stream_bytes / 2},
+        {"three quarters", stream_bytes * 3 / 4},
+        {"all but 64 bytes", stream_bytes - 64},
+    };
+    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << source_name(source));
+            empty_scratch();
+            use(source);
+            bytes zwb(whole.begin(), whole.begin() + (long)(COMPRESSED_BANK_HEADER_BYTES + c.kept));
+            inflated prefix = inflate_in_memory(zwb.data() + COMPRESSED_BANK_HEADER_BYTES, c.kept);
+            ASSERT_EQ(prefix.result, Z_BUF_ERROR);
+            ASSERT_GT(prefix.out.size(), bank.entry_data_offset + 120 * 72);
+            ASSERT_LT(prefix.out.size(), bank.file.size());
+            bytes played_adpcm(bank.file.begin() + bank.entry_data_offset, bank.file.begin() + (long)prefix.out.size());
+            std::string path = write("cut.zwb", zwb);
+
+            for (int play = 0; play < 2; ++play) {
+                SCOPED_TRACE(play == 0 ? "first play" : "second play");
+                if (can_inflate(source)) {
+                    bytes written = play_to_end(path);
+                    EXPECT_EQ(player_state.entry_count, 3);
+                    EXPECT_TRUE(written == reference_pcm(played_adpcm, 2))
+                        << written.size() << " bytes written of " << bank.pcm.size();
+                } else {
+                    expect_played_as_raw(path, zwb);
+                }
+                EXPECT_EQ(files_under(scratch.path), names{"cut.zwb"});
+            }
+        }
+    }
+}
+
+// Damage that inflate reports: the compressed file is played as it is and
+// nothing inflated before the error stays, not even when the whole bank had
+// been inflated and only the checksum was wrong.
+TEST_F(CompressedBankTest, DamagedStreamHandsTheCompressedFileBack) {
+    test_bank bank = three_entry_bank();
+    const bytes whole = zwb_of(bank);
+    const size_t header = COMPRESSED_BANK_HEADER_BYTES;
+    const struct {
+        const char* name;
+        size_t at;  // offset in the file
+        uint8_t value;
+    } cases[] = {
+        {"zlib header check fails", header + 1, 0x00},
+        {"not deflate", header, 0x7f},
+        {"reserved block type", header + 2, 0x07},
+        {"Adler-32 wrong", whole.size() - 1, (uint8_t)(whole.back() ^ 0x5a)},
+    };
+    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << source_name(source));
+            empty_scratch();
+            use(source);
+            counted = {};
+            bytes zwb = whole;
+            zwb[c.at] = c.value;
+            ASSERT_EQ(inflate_in_memory(zwb.data() + header, zwb.size() - header).result, Z_DATA_ERROR);
+            expect_played_as_raw(write("damaged.zwb", zwb), zwb);
+            EXPECT_EQ(files_under(scratch.path), names{"damaged.zwb"});
+            EXPECT_EQ(counted.init, counted.end);
+        }
+    }
+}
+
+// Stated sizes the inflation must not go beyond (a lying header, a zlib
+// bomb) or that no 32-bit position could play: the compressed file is
+// handed back and nothing stays on disk. The host's table counts what was
+// attempted.
+TEST_F(CompressedBankTest, StatedSizesTheStreamExceedsHandTheCompressedFileBack) {
+    test_bank bank = three_entry_bank();
+    const uint32_t size = (uint32_t)bank.file.size();
+    bytes zeros(64u << 20, 0);
+    const struct {
+        const char* name;
+        bytes content;
+        uint32_t stated;
+        bool inflates;  // whether the inflater is started at all
+        int most_inflate_calls;
+    } cases[] = {
+        {"one byte short", bank.file, size - 1, true, 100},
+        {"stated 0", bank.file, 0, true, 1},
+        // Inflating stops at the stated size, long before 64 MiB: the first
+        // call already goes past it.
+        {"64 MiB of zeros stated as 1000 bytes", zeros, 1000, true, 1},
+        {"stated 2^31", bank.file, 0x80000000u, false, 0},
+        {"stated 2^32 - 1", bank.file, 0xffffffffu, false, 0},
+    };
+    use(HOST_TABLE);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        empty_scratch();
+        counted = {};
+        bytes zwb = compressed_bank(c.content, c.stated);
+        expect_played_as_raw(write("bomb.zwb", zwb), zwb);
+        EXPECT_EQ(files_under(scratch.path), names{"bomb.zwb"});
+        EXPECT_EQ(counted.init, c.inflates ? 1 : 0);
+        EXPECT_EQ(counted.end, counted.init);
+        EXPECT_LE(counted.inflate, c.most_inflate_calls);
+    }
+}
+
+// Too short to state a size: nothing is taken on the strength of missing
+// bytes, not even a cache file whose size the bytes present would match
+// were the missing ones zero.
+TEST_F(CompressedBankTest, FileShorterThanItsHeaderIsPlayedAsItIs) {
+    test_bank cached = make_bank({{1, 22050, tone_adpcm(1, 2, 31)}});
+    ASSERT_LT(cached.file.size(), 256u);
+    bytes header = compressed_bank(bytes(), (uint32_t)cached.file.size());
+    use(HOST_TABLE);
+    for (size_t size : {0, 1, 4, 5, 7}) {
+        SCOPED_TRACE(testing::Message() << size << " bytes");
+        empty_scratch();
+        counted = {};
+        write("short.xwb", cached.file);
+        bytes zwb(header.begin(), header.begin() + (long)size);
+        expect_played_as_raw(write("short.zwb", zwb), zwb);
+        EXPECT_EQ(files_under(scratch.path), (names{"short.xwb", "short.zwb"}));
+        EXPECT_TRUE(read_file(scratch.path + "short.xwb") == cached.file);
+        EXPECT_EQ(counted.init, 0);
+    }
+}
+
+// A temporary folder longer than the 260 characters asked for: the cache
+// path would not fit, so nothing is created anywhere, not under a cut-down
+// folder name and not in the current folder.
+TEST_F(CompressedBankTest, TemporaryFolderTooLongHandsTheCompressedFileBack) {
+    std::string folder = scratch.path;
+    while (folder.size() < 300) {
+        folder += "deep.fold";
+        folder += PLATFORM_PATH_SEPARATOR;
+    }
+    // Made where the system allows it, so a cut-down path would find folders.
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    temp.point_at(folder);
+    std::string unique_stem = "longtemp" + std::to_string((unsigned)clock_ms());
+    bytes zwb = zwb_of(three_entry_bank());
+    use(HOST_TABLE);
+
+    expect_played_as_raw(write(unique_stem + ".zwb", zwb), zwb);
+    EXPECT_EQ(files_under(scratch.path), names{unique_stem + ".zwb"});
+    EXPECT_FALSE(std::filesystem::exists(unique_stem + ".xwb"));
+    std::filesystem::remove(unique_stem + ".xwb", error);
+    EXPECT_EQ(counted.init, 0);
+}
+
+// ---- The inflater ----------------------------------------------------------------
+
+// The host's table is used as lent: its three functions do the inflation,
+// inflateReset is never called, and each inflation is ended once.
+TEST_F(CompressedBankTest, HostTableDoesTheInflating) {
+    test_bank bank = three_entry_bank();
+    use(HOST_TABLE);
+    expect_played_as_bank(write("music.zwb", zwb_of(bank)), bank);
+    EXPECT_TRUE(read_file(scratch.path + "music.xwb") == bank.file);
+    EXPECT_EQ(counted.init, 1);
+    EXPECT_GE(counted.inflate, 1);
+    EXPECT_EQ(counted.end, 1);
+    EXPECT_EQ(counted.reset, 0);
+
+    std::vector<host_call> queries;
+    for (const host_call& call : host.calls_named("message"))
+        if (call.args[0] == HOST_MSG_QUERY) queries.push_back(call);
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_EQ(queries[0].args, (std::vector<long long>{1024, 0x10100000, 331}));
+}
+
+// A table with an empty entry is no inflater: nothing in it is called and
+// the compressed file is handed back with nothing left behind.
+TEST_F(CompressedBankTest, HostTableWithAnEmptyEntryIsNoInflater) {
+    bytes zwb = zwb_of(three_entry_bank());
+    const struct {
+        const char* name;
+        void (*empty)(inflate_table& table);
+    } cases[] = {
+        {"no inflateReset", [](inflate_table& t) { t.inflate_reset = nullptr; }},
+        {"no inflateInit_", [](inflate_table& t) { t.inflate_init = nullptr; }},
+        {"no inflate", [](inflate_table& t) { t.inflate = nullptr; }},
+        {"no inflateEnd", [](inflate_table& t) { t.inflate_end = nullptr; }},
+    };
+    use(HOST_TABLE);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        empty_scratch();
+        host_table = {counting_reset, counting_init, counting_inflate, counting_end};
+        c.empty(host_table);
+        counted = {};
+        expect_played_as_raw(write("music.zwb", zwb), zwb);
+        EXPECT_EQ(files_under(scratch.path), names{"music.zwb"});
+        EXPECT_EQ(counted.reset + counted.init + counted.inflate + counted.end, 0);
+    }
+}
+
+}  // namespace
