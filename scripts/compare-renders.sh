@@ -10,10 +10,11 @@ work=build/compare-renders
 rm -rf "$work"
 mkdir -p "$work"
 
-# The demo's source is an Xbox ADPCM WAVE made by our encoder.
-"$native" demo -o "$work" >/dev/null
-source_wav="$(ls -t "${TMPDIR:-/tmp}"/tolvane-demo-source.wav)"
-cp "$source_wav" "$work/demo.wav"
+# The demo's first tune, rendered (a device that does not exist makes the
+# demo render instead of play) and encoded again by our encoder into an Xbox
+# ADPCM WAVE.
+"$native" demo -o "$work" --device tolvane-no-such-device >/dev/null
+"$native" encode "$work/tolvane-demo-01.wav" "$work/demo.wav" >/dev/null
 # Raw data: the same bytes with no header.
 tail -c +49 "$work/demo.wav" > "$work/demo.dat"
 

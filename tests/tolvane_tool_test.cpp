@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,75 +19,11 @@
 #include "platform/platform.h"
 #include "player/playback.h"
 #include "tests/support/sample_files.h"
+#include "tests/support/tool_runner.h"
 #include "tools/tolvane/render_output.h"
 #include "tools/tolvane/wave_writer.h"
 
 namespace {
-
-bool file_exists(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file) fclose(file);
-    return file != nullptr;
-}
-
-// The same tests run the native build and, under Wine, the Windows one.
-std::string tool_path() {
-    std::string base = std::string(TOLVANE_BIN_DIR) + "/tolvane";
-    return file_exists(base + ".exe") ? base + ".exe" : base;
-}
-
-// std::system hands the command to cmd.exe on Windows and to sh elsewhere.
-bool shell_is_cmd() {
-    return PLATFORM_PATH_SEPARATOR == '\\';
-}
-
-// A folder's closing separator is dropped: before a closing quote a
-// backslash would escape the quote in a Windows command line.
-std::string in_quotes(std::string text) {
-    if (text.size() > 1 && text.back() == PLATFORM_PATH_SEPARATOR) text.pop_back();
-    return "\"" + text + "\"";
-}
-
-std::string read_text(const std::string& path) {
-    bytes content;
-    if (!read_whole_file(path.c_str(), &content)) return "";
-    std::string text;
-    for (uint8_t byte : content) {
-        if (byte != '\r') text += (char)byte;
-    }
-    return text;
-}
-
-struct run_result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs tolvane with the arguments (already quoted where needed), capturing
-// its output in files of the scratch folder.
-run_result run_tool(const std::string& arguments, const std::string& scratch) {
-    std::string out_file = scratch + "stdout.txt";
-    std::string err_file = scratch + "stderr.txt";
-    std::string command =
-        in_quotes(tool_path()) + " " + arguments + " > " + in_quotes(out_file) + " 2> " + in_quotes(err_file);
-    // cmd.exe strips the first and the last quote of a command line.
-    if (shell_is_cmd()) command = in_quotes(command);
-    int raw = std::system(command.c_str());
-    run_result result;
-    // sh reports a wait status with the exit code in the second byte; a
-    // status with low bits set is a signal, which no test expects.
-    result.status = shell_is_cmd() ? raw : ((raw & 0x7f) != 0 ? -1 : (raw >> 8) & 0xff);
-    result.out = read_text(out_file);
-    result.err = read_text(err_file);
-    return result;
-}
-
-int line_count(const std::string& text) {
-    int lines = 0;
-    for (char c : text) lines += c == '\n';
-    return lines;
-}
 
 uint32_t u32_at(const bytes& data, size_t offset) {
     return (uint32_t)data[offset] | (uint32_t)data[offset + 1] << 8 | (uint32_t)data[offset + 2] << 16 |
@@ -417,7 +354,16 @@ const failure_case FAILURE_CASES[] = {
     {"module that is not a library", "info @in.wav --module @in.wav", 1, "in.wav"},
     {"output folder missing", "render @in.wav -o @no-such-folder/out.wav", 1, "out.wav"},
     {"no command", "", 2, ""},
-    {"unknown command", "play @in.wav", 2, ""},
+    {"play a missing file", "play @missing.wav --device null", 1, "missing.wav"},
+    {"play without a sound card", "play @in.wav --device tolvane-no-such-device", 1, "render"},
+    {"encode a missing file", "encode @missing.wav @out.raw", 1, "missing.wav"},
+    {"encode a Xbox ADPCM wave", "encode @in.wav @out.raw", 1, "not 16-bit PCM"},
+    {"unknown command", "perform @in.wav", 2, ""},
+    {"play without a file", "play --device null", 2, ""},
+    {"play with -o", "play @in.wav -o @out.raw", 2, ""},
+    {"render with --device", "render @in.wav -o @out.raw --device null", 2, ""},
+    {"encode without its output", "encode @in.wav", 2, ""},
+    {"encode with three files", "encode @in.wav @in.wav @out.raw", 2, ""},
     {"unknown option", "render @in.wav -o @out.raw --fast", 2, ""},
     {"render without -o", "render @in.wav", 2, ""},
     {"render without a file", "render -o @out.raw", 2, ""},
@@ -465,24 +411,162 @@ TEST_F(TolvaneTool, HelpPrintsUsageOnStandardOutput) {
     EXPECT_EQ("", run.err);
 }
 
+// ---- encode -------------------------------------------------------------------
+
+const double TWO_PI = 6.283185307179586;
+
+// Channel j is a sine at hertz * (j + 1), so a mix-up of channels shows.
+std::vector<int16_t> sine_pcm(size_t frames, uint32_t channels, uint32_t sample_rate, double hertz) {
+    std::vector<int16_t> pcm(frames * channels);
+    for (size_t f = 0; f < frames; ++f) {
+        double t = (double)f / sample_rate;
+        for (uint32_t j = 0; j < channels; ++j) {
+            pcm[f * channels + j] = (int16_t)lround(8000.0 * sin(TWO_PI * hertz * (j + 1) * t + j));
+        }
+    }
+    return pcm;
+}
+
+double snr_db(const std::vector<int16_t>& original, const std::vector<int16_t>& decoded, uint32_t channels,
+              uint32_t channel) {
+    double signal = 0;
+    double noise = 0;
+    for (size_t i = channel; i < original.size(); i += channels) {
+        double error = (double)decoded[i] - original[i];
+        signal += (double)original[i] * original[i];
+        noise += error * error;
+    }
+    return noise == 0 ? INFINITY : 10 * log10(signal / noise);
+}
+
+struct encode_case {
+    uint32_t channels;
+    uint32_t sample_rate;
+    size_t frames;
+    double hertz;  // channel j plays hertz * (j + 1)
+};
+
+// Xbox ADPCM of a moderate sine keeps well above 30 dB of signal to noise on
+// every channel (the encoder's own tests bound it closer); a wrong channel
+// order, block layout or header in the tool's path would fall far below.
+const double ROUND_TRIP_MIN_SNR_DB = 30.0;
+
+const encode_case ENCODE_CASES[] = {
+    {1, 8000, 8000, 200},
+    {2, 44100, 30000, 440},
+    {3, 32000, 20000, 300},
+    {6, 22050, 6500, 110},
+    {2, 48000, 65 * 40 + 1, 440},  // one frame into the last block set
+};
+
+TEST_F(TolvaneTool, EncodeThenRenderGivesBackTheSoundWithinTheMargin) {
+    for (const encode_case& c : ENCODE_CASES) {
+        SCOPED_TRACE(testing::Message() << c.channels << " ch at " << c.sample_rate << " Hz, " << c.frames
+                                        << " frames");
+        std::vector<int16_t> pcm = sine_pcm(c.frames, c.channels, c.sample_rate, c.hertz);
+        bytes pcm_file = make_pcm_wave(pcm.data(), c.frames, c.channels, c.sample_rate);
+        std::string in = write_file_in(scratch, "in.wav", pcm_file);
+        std::string encoded = scratch + "encoded.wav";
+        run_result run = run_tool("encode " + in_quotes(in) + " " + in_quotes(encoded), scratch);
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_EQ(1, line_count(run.out)) << run.out;
+
+        bytes file;
+        ASSERT_TRUE(read_whole_file(encoded.c_str(), &file));
+        uint32_t fmt_size = 0;
+        size_t fmt = find_chunk(file, "fmt ", &fmt_size);
+        ASSERT_NE(0u, fmt);
+        EXPECT_EQ(0x0069, u16_at(file, fmt));
+        EXPECT_EQ(c.channels, u16_at(file, fmt + 2));
+        EXPECT_EQ(c.sample_rate, u32_at(file, fmt + 4));
+        EXPECT_EQ(36 * c.channels, u16_at(file, fmt + 12));
+        EXPECT_EQ(65, u16_at(file, fmt + 18));
+        uint32_t data_size = 0;
+        ASSERT_NE(0u, find_chunk(file, "data", &data_size));
+        size_t block_sets = (c.frames + 64) / 65;
+        EXPECT_EQ(block_sets * 36 * c.channels, data_size);
+
+        std::string decoded_path = scratch + "decoded.wav";
+        run = run_tool("render " + in_quotes(encoded) + " -o " + in_quotes(decoded_path), scratch);
+        ASSERT_EQ(0, run.status) << run.err;
+        uint32_t rate = 0;
+        uint32_t channels = 0;
+        std::vector<int16_t> decoded;
+        const char* error = nullptr;
+        ASSERT_TRUE(read_pcm_wave(decoded_path.c_str(), &rate, &channels, &decoded, &error)) << error;
+        EXPECT_EQ(c.sample_rate, rate);
+        ASSERT_EQ(c.channels, channels);
+        ASSERT_EQ(block_sets * 65 * c.channels, decoded.size());
+        for (uint32_t j = 0; j < c.channels; ++j) {
+            EXPECT_GT(snr_db(pcm, decoded, c.channels, j), ROUND_TRIP_MIN_SNR_DB) << "channel " << j;
+        }
+    }
+}
+
+struct bad_input_case {
+    const char* name;
+    uint16_t format_tag;
+    uint16_t channels;
+    uint16_t bits_per_sample;
+    const char* reason;
+};
+
+const bad_input_case BAD_INPUT_CASES[] = {
+    {"8-bit PCM", 1, 2, 8, "not 16-bit PCM"},
+    {"24-bit PCM", 1, 2, 24, "not 16-bit PCM"},
+    {"float", 3, 2, 32, "not 16-bit PCM"},
+    {"no channels", 1, 0, 16, "0 channels"},
+    {"nine channels", 1, 9, 16, "more than 8 channels"},
+};
+
+TEST_F(TolvaneTool, EncodeRefusesWhatIsNot16BitPcmInOneLine) {
+    for (const bad_input_case& c : BAD_INPUT_CASES) {
+        SCOPED_TRACE(c.name);
+        bytes format = fmt_content(c.format_tag, c.channels, 44100);
+        format[14] = (uint8_t)c.bits_per_sample;
+        format[15] = 0;
+        std::string in = write_file_in(scratch, "in.wav", build_riff({{"fmt ", format}, {"data", bytes(720, 0)}}));
+        std::string out = scratch + "out.wav";
+        run_result run = run_tool("encode " + in_quotes(in) + " " + in_quotes(out), scratch);
+        EXPECT_EQ(1, run.status);
+        EXPECT_EQ(1, line_count(run.err)) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("in.wav")) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(c.reason)) << run.err;
+        EXPECT_FALSE(file_exists(out));
+    }
+}
+
 // ---- demo ------------------------------------------------------------------
 
-TEST_F(TolvaneTool, DemoWritesAPlayableStereoWave) {
-    run_result run = run_tool("demo -o " + in_quotes(scratch), scratch);
+// Without a sound device the demo renders its bank, one WAVE per entry, each
+// with its own rate and channel count.
+TEST_F(TolvaneTool, DemoWithoutSoundCardRendersEachEntry) {
+    run_result run = run_tool("demo -o " + in_quotes(scratch) + " --device tolvane-no-such-device", scratch);
     ASSERT_EQ(0, run.status) << run.err;
-    EXPECT_EQ(2, line_count(run.out)) << run.out;
-    uint32_t sample_rate = 0;
-    uint32_t channels = 0;
-    std::vector<int16_t> pcm;
-    const char* error = nullptr;
-    std::string demo = scratch + "tolvane-demo.wav";
-    ASSERT_TRUE(read_pcm_wave(demo.c_str(), &sample_rate, &channels, &pcm, &error)) << error;
-    EXPECT_EQ(44100u, sample_rate);
-    EXPECT_EQ(2u, channels);
-    EXPECT_GE(pcm.size(), 2u * 44100u);
-    int loudest = 0;
-    for (int16_t sample : pcm) loudest = std::max(loudest, std::abs((int)sample));
-    EXPECT_GT(loudest, 3000) << "the demo should be audible";
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(4, line_count(run.out)) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("no sound output")) << run.out;
+    const struct {
+        uint32_t sample_rate;
+        uint32_t channels;
+    } entries[] = {{44100, 2}, {22050, 1}, {32000, 2}};
+    for (size_t i = 0; i < 3; ++i) {
+        std::string path = scratch + "tolvane-demo-0" + std::to_string(i + 1) + ".wav";
+        SCOPED_TRACE(path);
+        EXPECT_NE(std::string::npos, run.out.find(path)) << run.out;
+        uint32_t sample_rate = 0;
+        uint32_t channels = 0;
+        std::vector<int16_t> pcm;
+        const char* error = nullptr;
+        ASSERT_TRUE(read_pcm_wave(path.c_str(), &sample_rate, &channels, &pcm, &error)) << error;
+        EXPECT_EQ(entries[i].sample_rate, sample_rate);
+        EXPECT_EQ(entries[i].channels, channels);
+        EXPECT_GE(pcm.size(), (size_t)sample_rate * channels) << "each tune lasts over a second";
+        int loudest = 0;
+        for (int16_t sample : pcm) loudest = std::max(loudest, std::abs((int)sample));
+        EXPECT_GT(loudest, 3000) << "the demo should be audible";
+    }
+    EXPECT_FALSE(file_exists(scratch + "tolvane-demo-04.wav"));
 }
 
 // ---- per-entry WAVE files ----------------------------------------------------

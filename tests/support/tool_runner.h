@@ -1,0 +1,27 @@
+// Running the real tolvane executable from a test: the native build's, or
+// under Wine the Windows one, through the shell with its output captured.
+#pragma once
+
+#include <string>
+
+bool file_exists(const std::string& path);
+// tolvane (or tolvane.exe) in the build's bin folder.
+std::string tool_path();
+// std::system hands the command to cmd.exe on Windows and to sh elsewhere.
+bool shell_is_cmd();
+// A folder's closing separator is dropped: before a closing quote a
+// backslash would escape the quote in a Windows command line.
+std::string in_quotes(std::string text);
+// A text file's content with carriage returns taken out.
+std::string read_text(const std::string& path);
+int line_count(const std::string& text);
+
+struct run_result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs tolvane with the arguments (already quoted where needed), capturing
+// its output in files of the scratch folder.
+run_result run_tool(const std::string& arguments, const std::string& scratch);

@@ -1,0 +1,82 @@
+// Tests of `tolvane play` run as a program with its output in files, so the
+// plain-line display: the null device keeps real time, and the files play as
+// a playlist, one after another, while files that cannot be played are
+// reported and skipped.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tests/support/sample_files.h"
+#include "tests/support/tool_runner.h"
+
+namespace {
+
+class TolvanePlay : public ::testing::Test {
+protected:
+    void SetUp() override { scratch = make_scratch_dir(); }
+    void TearDown() override { remove_scratch_dir(scratch); }
+    std::string scratch;
+};
+
+// The titles of the "playing TITLE (m:ss)" lines, in order.
+std::vector<std::string> played_titles(const std::string& out) {
+    std::vector<std::string> titles;
+    size_t start = 0;
+    while (start < out.size()) {
+        size_t end = out.find('\n', start);
+        if (end == std::string::npos) end = out.size();
+        std::string line = out.substr(start, end - start);
+        size_t length_at = line.rfind(" (");
+        if (line.compare(0, 8, "playing ") == 0 && length_at != std::string::npos) {
+            titles.push_back(line.substr(8, length_at - 8));
+        }
+        start = end + 1;
+    }
+    return titles;
+}
+
+// 2036 block sets of 65 frames at 44 100 Hz: 3.0 s.
+const uint32_t THREE_SECONDS_OF_BLOCK_SETS = 2036;
+
+TEST_F(TolvanePlay, TheNullDeviceTakesAsLongAsTheSoundLasts) {
+    std::string file =
+        write_file_in(scratch, "three.wav", adpcm_wave(tone_adpcm(2, THREE_SECONDS_OF_BLOCK_SETS, 3), 2, 44100));
+    uint64_t started_ms = clock_ms();
+    run_result run = run_tool("play --device null " + in_quotes(file), scratch);
+    uint64_t elapsed_ms = clock_ms() - started_ms;
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(std::vector<std::string>{"three.wav"}, played_titles(run.out)) << run.out;
+    // Not a speed target: playing may not end before the sound has been
+    // heard, and the generous upper bound (process start, Wine) only catches
+    // a clock that runs far too slow.
+    EXPECT_GE(elapsed_ms, 2900u);
+    EXPECT_LT(elapsed_ms, 15000u);
+}
+
+TEST_F(TolvanePlay, FilesPlayInTurnAndTheUnplayableAreSkipped) {
+    write_file_in(scratch, "first.wav", adpcm_wave(tone_adpcm(1, 60, 1), 1, 22050));
+    write_file_in(scratch, "pcm.wav", build_riff({{"fmt ", fmt_content(1, 2, 44100)}, {"data", bytes(400, 0)}}));
+    write_file_in(scratch, "second.wav", adpcm_wave(tone_adpcm(3, 40, 2), 3, 32000));
+    write_file_in(scratch, "last.wav", adpcm_wave(tone_adpcm(2, 60, 3), 2, 44100));
+
+    std::string arguments = "play --device null";
+    for (const char* name : {"first.wav", "missing.wav", "second.wav", "pcm.wav", "last.wav"}) {
+        arguments += " " + in_quotes(scratch + name);
+    }
+    run_result run = run_tool(arguments, scratch);
+    EXPECT_EQ(1, run.status) << "a file was skipped";
+    std::vector<std::string> expected = {"first.wav", "second.wav", "last.wav"};
+    EXPECT_EQ(expected, played_titles(run.out)) << run.out;
+    ASSERT_EQ(2, line_count(run.err)) << run.err;
+    size_t missing = run.err.find("cannot play");
+    size_t refused = run.err.find("cannot play", missing + 1);
+    EXPECT_NE(std::string::npos, run.err.find("missing.wav", missing)) << run.err;
+    EXPECT_LT(run.err.find("missing.wav"), refused) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("pcm.wav", refused)) << run.err;
+}
+
+}  // namespace

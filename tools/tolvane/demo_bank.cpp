@@ -1,0 +1,158 @@
+// The demo bank: three short generated tunes and the wave bank writer that
+// packs them. The bank holds a 40-byte header ("WBND", version, four regions
+// of offset and length), the 36-byte bank data (entry count at +4, record
+// size at +24), one 24-byte record per entry (format word at +4, play offset
+// into region 3 at +8, play length at +12) and then the entries' ADPCM.
+
+#include "tools/tolvane/demo_bank.h"
+
+#include <math.h>
+#include <string.h>
+
+#include "tools/tolvane/xbox_adpcm_encoder.h"
+
+namespace {
+
+const uint32_t BANK_VERSION = 43;
+const uint32_t HEADER_BYTES = 40;
+const uint32_t BANK_DATA_BYTES = 36;
+const uint32_t RECORD_BYTES = 24;
+const uint32_t XBOX_ADPCM_ENTRY_TAG = 1;
+const double TWO_PI = 6.283185307179586;
+
+void put_u32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[at + (size_t)i] = (uint8_t)(value >> (8 * i));
+}
+
+uint32_t format_word(const bank_sound& sound) {
+    return XBOX_ADPCM_ENTRY_TAG | sound.channels << 2 | sound.sample_rate << 5;
+}
+
+// A note with a quick attack and an exponential decay, starting at start_s.
+double note(double t, double start_s, double hertz, double decay_per_s) {
+    if (t < start_s) return 0.0;
+    double age = t - start_s;
+    double attack = age < 0.01 ? age / 0.01 : 1.0;
+    return attack * exp(-decay_per_s * age) * sin(TWO_PI * hertz * age);
+}
+
+// The last 50 ms fade out, so no entry ends in a click.
+double fade_out(double t, double length_s) {
+    double left = length_s - t;
+    return left < 0.05 ? (left > 0 ? left / 0.05 : 0.0) : 1.0;
+}
+
+int16_t to_sample(double value) {
+    if (value > 1.0) value = 1.0;
+    if (value < -1.0) value = -1.0;
+    return (int16_t)lround(32767.0 * value);
+}
+
+// An A major chord, its notes spread across the two channels.
+std::vector<int16_t> chord(uint32_t sample_rate, double length_s) {
+    const double hertz[] = {220.0, 277.18, 329.63, 440.0};
+    const double left_gain[] = {0.30, 0.22, 0.12, 0.08};
+    const double right_gain[] = {0.18, 0.12, 0.26, 0.14};
+    size_t frames = (size_t)(length_s * sample_rate);
+    std::vector<int16_t> pcm(frames * 2);
+    for (size_t frame = 0; frame < frames; ++frame) {
+        double t = (double)frame / sample_rate;
+        double left = 0.0;
+        double right = 0.0;
+        for (size_t n = 0; n < 4; ++n) {
+            double wave = note(t, 0.0, hertz[n], 1.1);
+            left += left_gain[n] * wave;
+            right += right_gain[n] * wave;
+        }
+        pcm[frame * 2] = to_sample(left * fade_out(t, length_s));
+        pcm[frame * 2 + 1] = to_sample(right * fade_out(t, length_s));
+    }
+    return pcm;
+}
+
+// Five plucked notes of a pentatonic tune.
+std::vector<int16_t> tune(uint32_t sample_rate, double length_s) {
+    const double hertz[] = {392.0, 440.0, 523.25, 587.33, 784.0};
+    const double step_s = 0.28;
+    size_t frames = (size_t)(length_s * sample_rate);
+    std::vector<int16_t> pcm(frames);
+    for (size_t frame = 0; frame < frames; ++frame) {
+        double t = (double)frame / sample_rate;
+        double value = 0.0;
+        for (size_t n = 0; n < 5; ++n) value += 0.45 * note(t, step_s * (double)n, hertz[n], 4.0);
+        pcm[frame] = to_sample(value * fade_out(t, length_s));
+    }
+    return pcm;
+}
+
+// Bells rising in turn from the left and the right channel.
+std::vector<int16_t> bells(uint32_t sample_rate, double length_s) {
+    const double hertz[] = {659.25, 880.0, 987.77, 1318.5};
+    const double step_s = 0.3;
+    size_t frames = (size_t)(length_s * sample_rate);
+    std::vector<int16_t> pcm(frames * 2);
+    for (size_t frame = 0; frame < frames; ++frame) {
+        double t = (double)frame / sample_rate;
+        double side[2] = {0.0, 0.0};
+        for (size_t n = 0; n < 4; ++n) {
+            // A bell: the note and a quieter overtone a little above its octave.
+            double start_s = step_s * (double)n;
+            double bell = note(t, start_s, hertz[n], 2.5) + 0.3 * note(t, start_s, hertz[n] * 2.76, 5.0);
+            side[n % 2] += 0.35 * bell;
+            side[1 - n % 2] += 0.12 * bell;
+        }
+        pcm[frame * 2] = to_sample(side[0] * fade_out(t, length_s));
+        pcm[frame * 2 + 1] = to_sample(side[1] * fade_out(t, length_s));
+    }
+    return pcm;
+}
+
+bank_sound encoded(uint32_t sample_rate, uint32_t channels, const std::vector<int16_t>& pcm) {
+    return bank_sound{sample_rate, channels, encode_xbox_adpcm(pcm.data(), pcm.size() / channels, channels)};
+}
+
+}  // namespace
+
+std::vector<uint8_t> make_wave_bank(const std::vector<bank_sound>& sounds) {
+    const uint32_t records_at = HEADER_BYTES + BANK_DATA_BYTES;
+    const uint32_t entry_data_at = records_at + RECORD_BYTES * (uint32_t)sounds.size();
+    uint32_t entry_data_bytes = 0;
+    for (const bank_sound& sound : sounds) entry_data_bytes += (uint32_t)sound.adpcm.size();
+
+    std::vector<uint8_t> bank(entry_data_at + (size_t)entry_data_bytes, 0);
+    memcpy(bank.data(), "WBND", 4);
+    put_u32(bank, 4, BANK_VERSION);
+    const uint32_t regions[4][2] = {
+        {HEADER_BYTES, BANK_DATA_BYTES},
+        {records_at, RECORD_BYTES * (uint32_t)sounds.size()},
+        {0, 0},
+        {entry_data_at, entry_data_bytes},
+    };
+    for (int i = 0; i < 4; ++i) {
+        put_u32(bank, 8 + 8 * (size_t)i, regions[i][0]);
+        put_u32(bank, 12 + 8 * (size_t)i, regions[i][1]);
+    }
+    put_u32(bank, HEADER_BYTES + 4, (uint32_t)sounds.size());
+    put_u32(bank, HEADER_BYTES + 24, RECORD_BYTES);
+
+    uint32_t play_offset = 0;
+    for (size_t i = 0; i < sounds.size(); ++i) {
+        size_t record = records_at + RECORD_BYTES * i;
+        put_u32(bank, record + 4, format_word(sounds[i]));
+        put_u32(bank, record + 8, play_offset);
+        put_u32(bank, record + 12, (uint32_t)sounds[i].adpcm.size());
+        if (!sounds[i].adpcm.empty()) {
+            memcpy(bank.data() + entry_data_at + play_offset, sounds[i].adpcm.data(), sounds[i].adpcm.size());
+        }
+        play_offset += (uint32_t)sounds[i].adpcm.size();
+    }
+    return bank;
+}
+
+std::vector<bank_sound> demo_sounds() {
+    return {
+        encoded(44100, 2, chord(44100, 2.0)),
+        encoded(22050, 1, tune(22050, 1.6)),
+        encoded(32000, 2, bells(32000, 1.6)),
+    };
+}
