@@ -22,24 +22,29 @@ int HOST_CALL out_open(int rate, int channels, int bits, int buffer_ms, int preb
 void HOST_CALL out_close() { rec("Close"); }
 int HOST_CALL out_write(char* buffer, int byte_count) {
     current->record_write(buffer, byte_count);
+    if (current->paced()) current->paced_write(byte_count);
     return 0;
 }
 int HOST_CALL out_can_write() {
     current->note_poll();
     if (current->log_polls.load()) rec("CanWrite");
-    return current->can_write.load();
+    return current->paced() ? current->paced_room() : current->can_write.load();
 }
 int HOST_CALL out_is_playing() {
     if (current->log_polls.load()) rec("IsPlaying");
-    return current->is_playing.load();
+    return current->paced() ? current->paced_playing() : current->is_playing.load();
 }
 int HOST_CALL out_pause(int pause) {
     rec("Pause", {pause});
+    if (current->paced()) current->paced_pause(pause);
     return 0;
 }
 void HOST_CALL out_set_volume(int volume) { rec("SetVolume", {volume}); }
 void HOST_CALL out_set_pan(int pan) { rec("SetPan", {pan}); }
-void HOST_CALL out_flush(int time_ms) { rec("Flush", {time_ms}); }
+void HOST_CALL out_flush(int time_ms) {
+    rec("Flush", {time_ms});
+    if (current->paced()) current->paced_flush();
+}
 int HOST_CALL out_get_output_time() {
     rec("GetOutputTime");
     return current->output_time_ms.load();
@@ -208,6 +213,56 @@ void test_host::record_write(const char* buffer, int byte_count) {
 void test_host::note_poll() {
     std::lock_guard<std::mutex> guard(lock_);
     ++polls_;
+}
+
+void test_host::use_paced_output(uint32_t buffer_bytes, uint32_t bytes_per_second) {
+    std::lock_guard<std::mutex> guard(lock_);
+    paced_buffer_bytes_ = buffer_bytes;
+    paced_bytes_per_second_ = bytes_per_second;
+    paced_queued_ = 0;
+    paced_clock_ms_ = clock_ms();
+    paced_paused_ = false;
+}
+
+// Called with the lock held: what played since the last call leaves the buffer.
+void test_host::drain_paced_buffer() {
+    uint64_t now = clock_ms();
+    if (!paced_paused_) {
+        paced_queued_ -= (double)(now - paced_clock_ms_) * paced_bytes_per_second_ / 1000.0;
+        if (paced_queued_ < 0) paced_queued_ = 0;
+    }
+    paced_clock_ms_ = now;
+}
+
+int test_host::paced_room() {
+    std::lock_guard<std::mutex> guard(lock_);
+    drain_paced_buffer();
+    double room = paced_buffer_bytes_ - paced_queued_;
+    return room > 0 ? (int)room : 0;
+}
+
+int test_host::paced_playing() {
+    std::lock_guard<std::mutex> guard(lock_);
+    drain_paced_buffer();
+    return paced_queued_ > 0 ? 1 : 0;
+}
+
+void test_host::paced_write(int byte_count) {
+    std::lock_guard<std::mutex> guard(lock_);
+    drain_paced_buffer();
+    if (byte_count > 0) paced_queued_ += byte_count;
+}
+
+void test_host::paced_flush() {
+    std::lock_guard<std::mutex> guard(lock_);
+    paced_queued_ = 0;
+    paced_clock_ms_ = clock_ms();
+}
+
+void test_host::paced_pause(int pause) {
+    std::lock_guard<std::mutex> guard(lock_);
+    drain_paced_buffer();
+    paced_paused_ = pause != 0;
 }
 
 intptr_t test_host::on_message(uint32_t message, uintptr_t wparam, intptr_t lparam) {

@@ -38,6 +38,10 @@ public:
     std::atomic<int> dsp_active{0};
     // Samples per channel the DSP hands back for n given; identity by default.
     std::function<int(short* samples, int n, int channels)> dsp;
+    // A paced output: instead of the scripted room and playing state, a
+    // buffer of paced_buffer_bytes that plays paced_bytes_per_second away in
+    // real time (held while paused, emptied by Flush), as a sound card does.
+    void use_paced_output(uint32_t buffer_bytes, uint32_t bytes_per_second);
     // What the window answers to the inflate-table query.
     std::atomic<intptr_t> inflate_table_answer{0};
     // Polling calls (CanWrite, IsPlaying, dsp_isactive) are counted but only
@@ -72,6 +76,13 @@ public:
     void record(const char* name, std::vector<long long> args);
     void record_write(const char* buffer, int byte_count);
     void note_poll();
+    // The paced output's state, updated to the present on every call.
+    bool paced() const { return paced_bytes_per_second_ != 0; }
+    int paced_room();
+    int paced_playing();
+    void paced_write(int byte_count);
+    void paced_flush();
+    void paced_pause(int pause);
     intptr_t on_message(uint32_t message, uintptr_t wparam, intptr_t lparam);
 
 private:
@@ -83,4 +94,11 @@ private:
     window_ref window_;
     Out_Module output_;
     std::vector<char> path_buffer_;
+
+    void drain_paced_buffer();
+    uint32_t paced_buffer_bytes_ = 0;
+    uint32_t paced_bytes_per_second_ = 0;
+    double paced_queued_ = 0;
+    uint64_t paced_clock_ms_ = 0;
+    bool paced_paused_ = false;
 };

@@ -1,0 +1,156 @@
+// The hostile-file catalogue: damaged and malicious files of every kind,
+// each played through the module with its expected outcome. Whatever the
+// file, Play either refuses it or the item ends by itself, Stop leaves
+// nothing open, and nothing crashes, hangs or leaks.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <stdlib.h>
+#include <string>
+
+#include "player/player_state.h"
+#include "tests/support/sample_files.h"
+#include "tests/support/test_host.h"
+
+namespace {
+
+enum outcome {
+    REFUSED,        // Play returns 1
+    PLAYS_NOTHING,  // Play returns 0, nothing is written, the item ends
+    PLAYS_SOUND,    // Play returns 0, something is written, the item ends
+};
+
+struct hostile_case {
+    std::string name;  // file name, extension included
+    bytes content;
+    outcome expected;
+};
+
+
+bytes with_u32(bytes content, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) content[at + (size_t)i] = (uint8_t)(value >> (8 * i));
+    return content;
+}
+
+bytes with_u16(bytes content, size_t at, uint16_t value) {
+    content[at] = (uint8_t)value;
+    content[at + 1] = (uint8_t)(value >> 8);
+    return content;
+}
+
+bytes bank_with(const std::function<void(wave_bank_spec&)>& tweak) {
+    wave_bank_spec spec;
+    bytes sound = tone_adpcm(2, 4, 1);
+    spec.entries = {{format_word(1, 2, 44100), 0, (uint32_t)sound.size()}};
+    spec.entry_data = sound;
+    tweak(spec);
+    return build_wave_bank(spec);
+}
+
+std::vector<hostile_case> catalogue() {
+    bytes wave = adpcm_wave(tone_adpcm(2, 4, 2), 2, 44100);  // fmt at 12, data chunk header at 40
+    std::vector<hostile_case> cases = {
+        {"top-bit-fmt.wav", with_u32(wave, 16, 0x80000000u), PLAYS_SOUND},  // not a WAVE then: raw data
+        {"top-bit-data.wav", with_u32(wave, 44, 0xFFFFFFF0u), PLAYS_SOUND},  // no data chunk: raw data
+        {"zero-channels.wav", with_u16(wave, 22, 0), REFUSED},
+        {"65535-channels.wav", with_u16(wave, 22, 65535), REFUSED},
+        {"rate-0.wav", with_u32(wave, 24, 0), REFUSED},
+        {"huge-data.wav", with_u32(wave, 44, 0x7FFFFFFFu), PLAYS_SOUND},  // plays to the end of the file
+        {"empty.dat", {}, PLAYS_NOTHING},
+        {"short.dat", random_bytes(71, 3), PLAYS_NOTHING},
+        {"count-7fffffff.xwb", bank_with([](wave_bank_spec& s) {
+             s.has_declared_count = true;
+             s.declared_count = 0x7FFFFFFF;
+         }),
+         PLAYS_SOUND},
+        {"count-ffffffff.xwb", bank_with([](wave_bank_spec& s) {
+             s.has_declared_count = true;
+             s.declared_count = 0xFFFFFFFF;
+         }),
+         PLAYS_SOUND},
+        {"element-0.xwb", bank_with([](wave_bank_spec& s) { s.element_size = 0; }), PLAYS_NOTHING},
+        {"element-1.xwb", bank_with([](wave_bank_spec& s) { s.element_size = 1; }), PLAYS_NOTHING},
+        {"element-ffffffff.xwb", bank_with([](wave_bank_spec& s) { s.element_size = 0xFFFFFFFF; }), PLAYS_SOUND},
+        {"offset-huge.xwb", bank_with([](wave_bank_spec& s) { s.entries[0].play_offset = 0x7FFFFF00u; }),
+         PLAYS_NOTHING},
+        {"offset-negative.xwb", bank_with([](wave_bank_spec& s) { s.entries[0].play_offset = 0xFFFFFF00u; }),
+         PLAYS_NOTHING},
+        {"length-huge.xwb", bank_with([](wave_bank_spec& s) { s.entries[0].play_length = 0xFFFFFFF0u; }),
+         REFUSED},  // ends before it begins in 32 bits
+        {"regions-past-end.xwb", bank_with([](wave_bank_spec& s) { s.region_offset[1] = 0x10000000; }),
+         PLAYS_NOTHING},
+        {"bank-data-past-end.xwb", bank_with([](wave_bank_spec& s) { s.region_offset[0] = 0x7FFFFFF0; }),
+         PLAYS_NOTHING},
+        {"short.zwb", bytes{'Z', 'W', 'B'}, PLAYS_NOTHING},
+        {"lying-stream.zwb", with_u32(random_bytes(64, 4), 4, 1000), PLAYS_NOTHING},  // raw: less than a set
+    };
+    // A bank cut at every byte of its header, region table and bank data.
+    bytes bank = bank_with([](wave_bank_spec&) {});
+    for (size_t size = 0; size < 76; ++size)
+        cases.push_back({"cut-" + std::to_string(size) + ".xwb", bytes(bank.begin(), bank.begin() + (long)size),
+                         PLAYS_NOTHING});
+    // A WAVE cut at every byte of its headers: raw data shorter than a block
+    // set, or a WAVE whose data is missing.
+    for (size_t size = 0; size <= 48; ++size)
+        cases.push_back({"cut-" + std::to_string(size) + ".wav", bytes(wave.begin(), wave.begin() + (long)size),
+                         PLAYS_NOTHING});
+    return cases;
+}
+
+class HostileFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = make_scratch_dir();
+        ASSERT_FALSE(dir.empty());
+    }
+    void TearDown() override {
+        host.module->Stop();
+        release_entry_table();
+        remove_scratch_dir(dir);
+    }
+    std::string dir;
+    test_host host;
+};
+
+TEST_F(HostileFilesTest, EveryFileIsRefusedOrEndsByItself) {
+    // Compressed banks cache into the scratch folder.
+    temp_directory_override temp_folder(dir);
+    for (const hostile_case& c : catalogue()) {
+        SCOPED_TRACE(c.name);
+        host.clear_calls();
+        std::string path = write_file_in(dir, c.name, c.content);
+        int descriptors = open_descriptors();
+        int result = host.play(path);
+        EXPECT_EQ(result, c.expected == REFUSED ? 1 : 0);
+        if (result == 0) {
+            EXPECT_TRUE(host.wait_for_end_of_stream(10000));
+            EXPECT_EQ(host.written().empty(), c.expected == PLAYS_NOTHING);
+        }
+        host.module->Stop();
+        EXPECT_EQ(player_state.file, INVALID_FILE);
+        EXPECT_EQ(open_descriptors(), descriptors);
+    }
+}
+
+TEST_F(HostileFilesTest, LongPathsPlayAndUnopenableOnesAreRefused) {
+    // A file 300+ characters deep plays and keeps its own name as title.
+    std::string deep = dir;
+    for (int i = 0; i < 4; ++i) deep += std::string(80, (char)('a' + i)) + PLATFORM_PATH_SEPARATOR;
+    std::filesystem::create_directories(deep);
+    bytes adpcm = tone_adpcm(1, 3, 5);
+    std::string path = write_file_in(deep, "deep.wav", adpcm_wave(adpcm, 1, 22050));
+    ASSERT_GT(path.size(), 300u);
+    ASSERT_EQ(host.play(path), 0);
+    EXPECT_TRUE(host.wait_for_end_of_stream());
+    host.module->Stop();
+    EXPECT_STREQ(player_state.title, "deep.wav");
+    EXPECT_EQ(host.written(), reference_pcm(adpcm, 1));
+
+    std::string absurd = dir + std::string(5000, 'x') + ".wav";
+    EXPECT_EQ(host.play(absurd), 1);
+    host.module->Stop();
+}
+
+}  // namespace
