@@ -29,15 +29,15 @@ bytes prefixed(std::vector<uint8_t> prefix, const bytes& content) {
 }
 
 bytes small_bank(uint32_t element_size) {
-    wave_bank_spec spec;
+    wave_bank_design design;
     bytes e0 = tone_adpcm(2, 4, 1), e1 = tone_adpcm(1, 6, 2);
-    spec.entries = {{format_word(1, 2, 44100), 0, (uint32_t)e0.size()},
+    design.entries = {{format_word(1, 2, 44100), 0, (uint32_t)e0.size()},
                     {format_word(2, 1, 22050), 0, 72},
                     {format_word(1, 1, 22050), (uint32_t)e0.size(), (uint32_t)e1.size()}};
-    spec.entry_data = e0;
-    spec.entry_data.insert(spec.entry_data.end(), e1.begin(), e1.end());
-    spec.element_size = element_size;
-    return build_wave_bank(spec);
+    design.entry_data = e0;
+    design.entry_data.insert(design.entry_data.end(), e1.begin(), e1.end());
+    design.element_size = element_size;
+    return build_wave_bank(design);
 }
 
 bytes zwb(const bytes& bank) {

@@ -100,17 +100,17 @@ struct test_bank {
 
 // Entries back to back from the start of region 3, in the order given.
 test_bank make_bank(const std::vector<sound>& sounds) {
-    wave_bank_spec spec;
+    wave_bank_design design;
     test_bank out;
     for (const sound& s : sounds) {
-        spec.entries.push_back(
-            {format_word(1, s.channels, s.rate), (uint32_t)spec.entry_data.size(), (uint32_t)s.adpcm.size()});
-        spec.entry_data.insert(spec.entry_data.end(), s.adpcm.begin(), s.adpcm.end());
+        design.entries.push_back(
+            {format_word(1, s.channels, s.rate), (uint32_t)design.entry_data.size(), (uint32_t)s.adpcm.size()});
+        design.entry_data.insert(design.entry_data.end(), s.adpcm.begin(), s.adpcm.end());
         bytes pcm = reference_pcm(s.adpcm, s.channels);
         out.pcm.insert(out.pcm.end(), pcm.begin(), pcm.end());
     }
-    out.file = build_wave_bank(spec);
-    out.entry_data_offset = bank_entry_data_offset(spec);
+    out.file = build_wave_bank(design);
+    out.entry_data_offset = bank_entry_data_offset(design);
     return out;
 }
 

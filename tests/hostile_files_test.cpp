@@ -40,13 +40,13 @@ bytes with_u16(bytes content, size_t at, uint16_t value) {
     return content;
 }
 
-bytes bank_with(const std::function<void(wave_bank_spec&)>& tweak) {
-    wave_bank_spec spec;
+bytes bank_with(const std::function<void(wave_bank_design&)>& tweak) {
+    wave_bank_design design;
     bytes sound = tone_adpcm(2, 4, 1);
-    spec.entries = {{format_word(1, 2, 44100), 0, (uint32_t)sound.size()}};
-    spec.entry_data = sound;
-    tweak(spec);
-    return build_wave_bank(spec);
+    design.entries = {{format_word(1, 2, 44100), 0, (uint32_t)sound.size()}};
+    design.entry_data = sound;
+    tweak(design);
+    return build_wave_bank(design);
 }
 
 std::vector<hostile_case> catalogue() {
@@ -60,34 +60,34 @@ std::vector<hostile_case> catalogue() {
         {"huge-data.wav", with_u32(wave, 44, 0x7FFFFFFFu), PLAYS_SOUND},  // plays to the end of the file
         {"empty.dat", {}, PLAYS_NOTHING},
         {"short.dat", random_bytes(71, 3), PLAYS_NOTHING},
-        {"count-7fffffff.xwb", bank_with([](wave_bank_spec& s) {
+        {"count-7fffffff.xwb", bank_with([](wave_bank_design& s) {
              s.has_declared_count = true;
              s.declared_count = 0x7FFFFFFF;
          }),
          PLAYS_SOUND},
-        {"count-ffffffff.xwb", bank_with([](wave_bank_spec& s) {
+        {"count-ffffffff.xwb", bank_with([](wave_bank_design& s) {
              s.has_declared_count = true;
              s.declared_count = 0xFFFFFFFF;
          }),
          PLAYS_SOUND},
-        {"element-0.xwb", bank_with([](wave_bank_spec& s) { s.element_size = 0; }), PLAYS_NOTHING},
-        {"element-1.xwb", bank_with([](wave_bank_spec& s) { s.element_size = 1; }), PLAYS_NOTHING},
-        {"element-ffffffff.xwb", bank_with([](wave_bank_spec& s) { s.element_size = 0xFFFFFFFF; }), PLAYS_SOUND},
-        {"offset-huge.xwb", bank_with([](wave_bank_spec& s) { s.entries[0].play_offset = 0x7FFFFF00u; }),
+        {"element-0.xwb", bank_with([](wave_bank_design& s) { s.element_size = 0; }), PLAYS_NOTHING},
+        {"element-1.xwb", bank_with([](wave_bank_design& s) { s.element_size = 1; }), PLAYS_NOTHING},
+        {"element-ffffffff.xwb", bank_with([](wave_bank_design& s) { s.element_size = 0xFFFFFFFF; }), PLAYS_SOUND},
+        {"offset-huge.xwb", bank_with([](wave_bank_design& s) { s.entries[0].play_offset = 0x7FFFFF00u; }),
          PLAYS_NOTHING},
-        {"offset-negative.xwb", bank_with([](wave_bank_spec& s) { s.entries[0].play_offset = 0xFFFFFF00u; }),
+        {"offset-negative.xwb", bank_with([](wave_bank_design& s) { s.entries[0].play_offset = 0xFFFFFF00u; }),
          PLAYS_NOTHING},
-        {"length-huge.xwb", bank_with([](wave_bank_spec& s) { s.entries[0].play_length = 0xFFFFFFF0u; }),
+        {"length-huge.xwb", bank_with([](wave_bank_design& s) { s.entries[0].play_length = 0xFFFFFFF0u; }),
          REFUSED},  // ends before it begins in 32 bits
-        {"regions-past-end.xwb", bank_with([](wave_bank_spec& s) { s.region_offset[1] = 0x10000000; }),
+        {"regions-past-end.xwb", bank_with([](wave_bank_design& s) { s.region_offset[1] = 0x10000000; }),
          PLAYS_NOTHING},
-        {"bank-data-past-end.xwb", bank_with([](wave_bank_spec& s) { s.region_offset[0] = 0x7FFFFFF0; }),
+        {"bank-data-past-end.xwb", bank_with([](wave_bank_design& s) { s.region_offset[0] = 0x7FFFFFF0; }),
          PLAYS_NOTHING},
         {"short.zwb", bytes{'Z', 'W', 'B'}, PLAYS_NOTHING},
         {"lying-stream.zwb", with_u32(random_bytes(64, 4), 4, 1000), PLAYS_NOTHING},  // raw: less than a set
     };
     // A bank cut at every byte of its header, region table and bank data.
-    bytes bank = bank_with([](wave_bank_spec&) {});
+    bytes bank = bank_with([](wave_bank_design&) {});
     for (size_t size = 0; size < 76; ++size)
         cases.push_back({"cut-" + std::to_string(size) + ".xwb", bytes(bank.begin(), bank.begin() + (long)size),
                          PLAYS_NOTHING});

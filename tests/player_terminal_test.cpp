@@ -215,7 +215,7 @@ TEST_F(PlayerTerminal, CtrlCStopsPlayingAndRestoresTheTerminal) {
 TEST_F(PlayerTerminal, ABanksTitleCountsItsEntries) {
     bytes entry1 = tone_adpcm(1, 900, 5);
     bytes entry2 = tone_adpcm(2, 100, 6);
-    wave_bank_spec bank;
+    wave_bank_design bank;
     bank.entries = {{format_word(1, 1, 22050), 0, (uint32_t)entry1.size()},
                     {format_word(1, 2, 44100), (uint32_t)entry1.size(), (uint32_t)entry2.size()}};
     bank.entry_data = entry1;

@@ -39,12 +39,12 @@ bytes concat(std::vector<bytes> parts) {
 // One file of every kind, each a second or less of sound.
 std::vector<std::string> write_every_kind(const std::string& dir) {
     bytes e0 = tone_adpcm(2, 300, 1), e1 = tone_adpcm(1, 200, 2), e2 = tone_adpcm(2, 150, 3);
-    wave_bank_spec spec;
-    spec.entries = {{format_word(1, 2, 44100), 0, (uint32_t)e0.size()},
+    wave_bank_design design;
+    design.entries = {{format_word(1, 2, 44100), 0, (uint32_t)e0.size()},
                     {format_word(1, 1, 22050), (uint32_t)e0.size(), (uint32_t)e1.size()},
                     {format_word(1, 2, 32000), (uint32_t)(e0.size() + e1.size()), (uint32_t)e2.size()}};
-    spec.entry_data = concat({e0, e1, e2});
-    bytes bank = build_wave_bank(spec);
+    design.entry_data = concat({e0, e1, e2});
+    bytes bank = build_wave_bank(design);
     bytes pair_data = concat({e1, e0});
 
     std::vector<std::string> paths = {

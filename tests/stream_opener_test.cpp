@@ -21,10 +21,10 @@ bytes mono_wave(uint16_t format_tag = XBOX_ADPCM_TAG) {
 
 // Two entries of 720 bytes: stereo at 44100 Hz, mono at 22050 Hz.
 bytes small_bank() {
-    wave_bank_spec spec;
-    spec.entries = {{format_word(1, 2, 44100), 0, 720}, {format_word(1, 1, 22050), 720, 720}};
-    spec.entry_data = random_bytes(1440, 4);
-    return build_wave_bank(spec);
+    wave_bank_design design;
+    design.entries = {{format_word(1, 2, 44100), 0, 720}, {format_word(1, 1, 22050), 720, 720}};
+    design.entry_data = random_bytes(1440, 4);
+    return build_wave_bank(design);
 }
 
 bytes text_then(const char* text, size_t text_bytes, size_t more_bytes) {

@@ -236,16 +236,16 @@ sample_bank make_sample_bank(bool in_container) {
     const bytes& e0 = bank.entries[0].adpcm;
     const bytes& e1 = bank.entries[1].adpcm;
     const bytes& e2 = bank.entries[2].adpcm;
-    wave_bank_spec spec;
-    spec.entries = {{format_word(1, 2, 44100), 0, 14400},
+    wave_bank_design design;
+    design.entries = {{format_word(1, 2, 44100), 0, 14400},
                     {format_word(0, 2, 44100), 14400, 144},
                     {format_word(1, 1, 22050), 14600, 10800},
                     {format_word(1, 2, 32000), 25400, 18000}};
     // The skipped record's 144 bytes and a 56-byte gap.
     bytes between = random_bytes(200, 5);
-    spec.entry_data = e0;
-    for (const bytes& part : {between, e1, e2}) spec.entry_data.insert(spec.entry_data.end(), part.begin(), part.end());
-    bank.file = in_container ? in_bank_container(build_wave_bank(spec)) : build_wave_bank(spec);
+    design.entry_data = e0;
+    for (const bytes& part : {between, e1, e2}) design.entry_data.insert(design.entry_data.end(), part.begin(), part.end());
+    bank.file = in_container ? in_bank_container(build_wave_bank(design)) : build_wave_bank(design);
     return bank;
 }
 

@@ -70,21 +70,21 @@ bytes cut(bytes content, size_t size) {
     return content;
 }
 
-wave_bank_spec bank_spec(std::vector<bank_entry_spec> entries, size_t entry_data_bytes) {
-    wave_bank_spec spec;
-    spec.entries = std::move(entries);
-    spec.entry_data = random_bytes(entry_data_bytes, (uint32_t)entry_data_bytes);
-    return spec;
+wave_bank_design bank_design(std::vector<bank_entry_design> entries, size_t entry_data_bytes) {
+    wave_bank_design design;
+    design.entries = std::move(entries);
+    design.entry_data = random_bytes(entry_data_bytes, (uint32_t)entry_data_bytes);
+    return design;
 }
 
-wave_bank_spec tweaked(wave_bank_spec spec, const std::function<void(wave_bank_spec&)>& tweak) {
-    tweak(spec);
-    return spec;
+wave_bank_design tweaked(wave_bank_design design, const std::function<void(wave_bank_design&)>& tweak) {
+    tweak(design);
+    return design;
 }
 
 // Three records, the middle one not Xbox ADPCM.
-wave_bank_spec tags_1_2_1() {
-    return bank_spec({{STEREO_44100, 0, 720}, {format_word(2, 1, 22050), 720, 360}, {MONO_22050, 1080, 360}}, 1440);
+wave_bank_design tags_1_2_1() {
+    return bank_design({{STEREO_44100, 0, 720}, {format_word(2, 1, 22050), 720, 360}, {MONO_22050, 1080, 360}}, 1440);
 }
 
 class WaveBankTest : public ::testing::Test {
@@ -127,10 +127,10 @@ protected:
     }
 
     // expected holds offsets from region 3, which the writer placed.
-    void expect_bank(const wave_bank_spec& spec, int32_t result, std::vector<entry> expected) {
-        int64_t entry_data = bank_entry_data_offset(spec);
+    void expect_bank(const wave_bank_design& design, int32_t result, std::vector<entry> expected) {
+        int64_t entry_data = bank_entry_data_offset(design);
         for (entry& e : expected) e.offset += entry_data;
-        expect_read(build_wave_bank(spec), 0, result, expected);
+        expect_read(build_wave_bank(design), 0, result, expected);
     }
 
     scratch_folder scratch;
@@ -140,7 +140,7 @@ protected:
 
 struct record_case {
     const char* name;
-    wave_bank_spec spec;
+    wave_bank_design design;
     int32_t result;
     std::vector<entry> kept;  // offsets from region 3
 };
@@ -150,56 +150,56 @@ TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
     const record_case cases[] = {
         {"tags 1, 2, 1", tags_1_2_1(), 1440, {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
         {"all tag 0",
-         bank_spec({{format_word(0, 2, 44100), 0, 720}, {format_word(0, 1, 22050), 720, 720}}, 1440), 0, {}},
-        {"tags 2 and 3", bank_spec({{format_word(2, 2, 44100), 0, 72}, {format_word(3, 2, 44100), 72, 72}}, 144), 0,
+         bank_design({{format_word(0, 2, 44100), 0, 720}, {format_word(0, 1, 22050), 720, 720}}, 1440), 0, {}},
+        {"tags 2 and 3", bank_design({{format_word(2, 2, 44100), 0, 72}, {format_word(3, 2, 44100), 72, 72}}, 144), 0,
          {}},
-        {"no records", bank_spec({}, 720), 0, {}},
-        {"bit 4 set", bank_spec({{0x158899, 0, 72}}, 72), 72, {{0, 72, 44100, 2}}},
-        {"rate 96000 keeps bits 5-20", bank_spec({{format_word(1, 2, 96000), 0, 72}}, 72), 72, {{0, 72, 30464, 2}}},
-        {"bits 21-31 set", bank_spec({{0xffe00000u | MONO_22050, 0, 36}}, 36), 36, {{0, 36, 22050, 1}}},
-        {"three channels", bank_spec({{format_word(1, 3, 48000), 0, 108}}, 108), 108, {{0, 108, 48000, 3}}},
+        {"no records", bank_design({}, 720), 0, {}},
+        {"bit 4 set", bank_design({{0x158899, 0, 72}}, 72), 72, {{0, 72, 44100, 2}}},
+        {"rate 96000 keeps bits 5-20", bank_design({{format_word(1, 2, 96000), 0, 72}}, 72), 72, {{0, 72, 30464, 2}}},
+        {"bits 21-31 set", bank_design({{0xffe00000u | MONO_22050, 0, 36}}, 36), 36, {{0, 36, 22050, 1}}},
+        {"three channels", bank_design({{format_word(1, 3, 48000), 0, 108}}, 108), 108, {{0, 108, 48000, 3}}},
         {"no channels skipped",
-         bank_spec({{format_word(1, 0, 44100), 0, 72}, {STEREO_44100, 72, 72}}, 144), 72, {{72, 72, 44100, 2}}},
+         bank_design({{format_word(1, 0, 44100), 0, 72}, {STEREO_44100, 72, 72}}, 144), 72, {{72, 72, 44100, 2}}},
         {"rates 0 and 99 skipped, 100 kept",
-         bank_spec({{format_word(1, 1, 0), 0, 36}, {format_word(1, 1, 99), 36, 36}, {format_word(1, 1, 100), 72, 36}},
+         bank_design({{format_word(1, 1, 0), 0, 36}, {format_word(1, 1, 99), 36, 36}, {format_word(1, 1, 100), 72, 36}},
                    108),
          36, {{72, 36, 100, 1}}},
-        {"version 0", tweaked(tags_1_2_1(), [](wave_bank_spec& s) { s.version = 0; }), 1440,
+        {"version 0", tweaked(tags_1_2_1(), [](wave_bank_design& s) { s.version = 0; }), 1440,
          {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
-        {"version 0xffffffff", tweaked(tags_1_2_1(), [](wave_bank_spec& s) { s.version = 0xffffffffu; }), 1440,
+        {"version 0xffffffff", tweaked(tags_1_2_1(), [](wave_bank_design& s) { s.version = 0xffffffffu; }), 1440,
          {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
-        {"offset beyond the file end kept", bank_spec({{STEREO_44100, 1000000, 7200}}, 72), 7200,
+        {"offset beyond the file end kept", bank_design({{STEREO_44100, 1000000, 7200}}, 72), 7200,
          {{1000000, 7200, 44100, 2}}},
-        {"length beyond the file end kept", bank_spec({{STEREO_44100, 0, 1000000}}, 72), 1000000,
+        {"length beyond the file end kept", bank_design({{STEREO_44100, 0, 1000000}}, 72), 1000000,
          {{0, 1000000, 44100, 2}}},
         // The last byte a 32-bit seek reaches is still an entry; one further
         // is not, and neither is a play offset that would wrap round.
         {"offset 2^31 - 1 kept",
-         bank_spec({{STEREO_44100, (uint32_t)(INT32_MAX - region_3), 0}, {STEREO_44100, 0, 72}}, 72),
+         bank_design({{STEREO_44100, (uint32_t)(INT32_MAX - region_3), 0}, {STEREO_44100, 0, 72}}, 72),
          (int32_t)(72 - (INT32_MAX - region_3)),
          {{INT32_MAX - region_3, 0, 44100, 2}, {0, 72, 44100, 2}}},
         {"offset at 2^31 skipped",
-         bank_spec({{STEREO_44100, (uint32_t)(INT32_MAX - region_3 + 1), 72}, {STEREO_44100, 0, 72}}, 72), 72,
+         bank_design({{STEREO_44100, (uint32_t)(INT32_MAX - region_3 + 1), 72}, {STEREO_44100, 0, 72}}, 72), 72,
          {{0, 72, 44100, 2}}},
-        {"offset 0xffffffff skipped", bank_spec({{STEREO_44100, 0xffffffffu, 72}, {STEREO_44100, 0, 72}}, 72), 72,
+        {"offset 0xffffffff skipped", bank_design({{STEREO_44100, 0xffffffffu, 72}, {STEREO_44100, 0, 72}}, 72), 72,
          {{0, 72, 44100, 2}}},
-        {"entries out of order", bank_spec({{MONO_22050, 360, 360}, {STEREO_44100, 0, 360}}, 720), 0,
+        {"entries out of order", bank_design({{MONO_22050, 360, 360}, {STEREO_44100, 0, 360}}, 720), 0,
          {{360, 360, 22050, 1}, {0, 360, 44100, 2}}},
         {"last entry ends before the first begins",
-         bank_spec({{STEREO_44100, 720, 72}, {STEREO_44100, 0, 72}}, 792), -648,
+         bank_design({{STEREO_44100, 720, 72}, {STEREO_44100, 0, 72}}, 792), -648,
          {{720, 72, 44100, 2}, {0, 72, 44100, 2}}},
         // The length is taken from the last entry in record order, even when
         // an earlier one reaches further.
-        {"earlier entry reaches further", bank_spec({{STEREO_44100, 0, 1440}, {STEREO_44100, 72, 72}}, 1440), 144,
+        {"earlier entry reaches further", bank_design({{STEREO_44100, 0, 1440}, {STEREO_44100, 72, 72}}, 1440), 144,
          {{0, 1440, 44100, 2}, {72, 72, 44100, 2}}},
         // 32-bit arithmetic: a length with the top bit set wraps the result.
         {"last length with the top bit set",
-         bank_spec({{STEREO_44100, 0, 72}, {STEREO_44100, 72, 0x80000000u}}, 144), (int32_t)0x80000048u,
+         bank_design({{STEREO_44100, 0, 72}, {STEREO_44100, 72, 0x80000000u}}, 144), (int32_t)0x80000048u,
          {{0, 72, 44100, 2}, {72, INT32_MIN, 44100, 2}}},
     };
     for (const record_case& c : cases) {
         SCOPED_TRACE(c.name);
-        expect_bank(c.spec, c.result, c.kept);
+        expect_bank(c.design, c.result, c.kept);
     }
 }
 
@@ -223,14 +223,14 @@ TEST_F(WaveBankTest, ElementSizeSetsTheStrideAndTheBytesRead) {
     };
     for (const element_case& c : cases) {
         SCOPED_TRACE(testing::Message() << "element size " << c.element_size << ", length " << c.stored_length);
-        wave_bank_spec spec = bank_spec({{STEREO_44100, 0, c.stored_length}, {MONO_22050, 720, c.stored_length}},
+        wave_bank_design design = bank_design({{STEREO_44100, 0, c.stored_length}, {MONO_22050, 720, c.stored_length}},
                                         1440);
-        spec.element_size = c.element_size;
-        spec.entry_data_length = REGION_3_LENGTH;
+        design.element_size = c.element_size;
+        design.entry_data_length = REGION_3_LENGTH;
         if (c.expected_length < 0) {
-            expect_bank(spec, 0, {});
+            expect_bank(design, 0, {});
         } else {
-            expect_bank(spec, 720 + c.expected_length,
+            expect_bank(design, 720 + c.expected_length,
                         {{0, c.expected_length, 44100, 2}, {720, c.expected_length, 22050, 1}});
         }
     }
@@ -240,22 +240,22 @@ TEST_F(WaveBankTest, ElementSizeSetsTheStrideAndTheBytesRead) {
 
 struct bound_case {
     const char* name;
-    wave_bank_spec spec;
-    size_t kept;                // the first entries of the spec, in order
+    wave_bank_design design;
+    size_t kept;                // the first entries of the design, in order
     uint32_t records_in_file;   // records whose first byte lies inside the file
 };
 
 // Records placed after the entry data, at the very end of the file, so a
 // declared count beyond them runs into the end of the file.
-wave_bank_spec records_last(uint32_t declared_count, size_t records) {
-    std::vector<bank_entry_spec> entries;
+wave_bank_design records_last(uint32_t declared_count, size_t records) {
+    std::vector<bank_entry_design> entries;
     for (size_t i = 0; i < records; ++i) entries.push_back({STEREO_44100, (uint32_t)(72 * i), 72});
-    wave_bank_spec spec = bank_spec(entries, 72 * records);
-    spec.region_offset[3] = BANK_HEADER_BYTES + BANK_DATA_BYTES;
-    spec.region_offset[1] = BANK_HEADER_BYTES + BANK_DATA_BYTES + 72 * records;
-    spec.has_declared_count = true;
-    spec.declared_count = declared_count;
-    return spec;
+    wave_bank_design design = bank_design(entries, 72 * records);
+    design.region_offset[3] = BANK_HEADER_BYTES + BANK_DATA_BYTES;
+    design.region_offset[1] = BANK_HEADER_BYTES + BANK_DATA_BYTES + 72 * records;
+    design.has_declared_count = true;
+    design.declared_count = declared_count;
+    return design;
 }
 
 TEST_F(WaveBankTest, DeclaredCountsAreBoundedByWhatTheFileHolds) {
@@ -268,13 +268,13 @@ TEST_F(WaveBankTest, DeclaredCountsAreBoundedByWhatTheFileHolds) {
         // The first record is read whatever the stride; the next would
         // start past the end of the file (or past 2^31).
         {"element size 0xffffffff", tweaked(records_last(0xffffffffu, 3),
-                                            [](wave_bank_spec& s) { s.element_size = 0xffffffffu; }), 1, 1},
+                                            [](wave_bank_design& s) { s.element_size = 0xffffffffu; }), 1, 1},
         {"element size 0x80000000", tweaked(records_last(0xffffffffu, 3),
-                                            [](wave_bank_spec& s) { s.element_size = 0x80000000u; }), 1, 1},
+                                            [](wave_bank_design& s) { s.element_size = 0x80000000u; }), 1, 1},
     };
     for (const bound_case& c : cases) {
         SCOPED_TRACE(c.name);
-        bytes content = build_wave_bank(c.spec);
+        bytes content = build_wave_bank(c.design);
         file_handle file = open_bytes(content);
         release_entry_table();
         uint64_t started = clock_ms();
@@ -294,11 +294,11 @@ TEST_F(WaveBankTest, DeclaredCountsAreBoundedByWhatTheFileHolds) {
 // One-byte records and a count of 2^32 - 1 over a file with more records than
 // the table may hold: the table stops at its cap.
 TEST_F(WaveBankTest, EntryTableNeverOutgrowsItsCap) {
-    wave_bank_spec spec = bank_spec({}, 0);
-    spec.element_size = 1;
-    spec.has_declared_count = true;
-    spec.declared_count = 0xffffffffu;
-    bytes content = build_wave_bank(spec);
+    wave_bank_design design = bank_design({}, 0);
+    design.element_size = 1;
+    design.has_declared_count = true;
+    design.declared_count = 0xffffffffu;
+    bytes content = build_wave_bank(design);
     content.resize(content.size() + MAX_BANK_ENTRIES + 1000, 0);
     file_handle file = open_bytes(content);
     release_entry_table();
@@ -324,9 +324,9 @@ TEST_F(WaveBankTest, RegionsPastTheEndYieldNoEntries) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        wave_bank_spec spec = tags_1_2_1();
-        spec.region_offset[c.region] = c.offset;
-        expect_read(build_wave_bank(spec), 0, 0, {});
+        wave_bank_design design = tags_1_2_1();
+        design.region_offset[c.region] = c.offset;
+        expect_read(build_wave_bank(design), 0, 0, {});
     }
 }
 
@@ -363,11 +363,11 @@ int32_t truncated_outcome(const bytes& file, size_t base, size_t size, std::vect
 
 TEST_F(WaveBankTest, EveryTruncatedPrefixHasADefinedOutcome) {
     uint32_t seed = test_seed(31);
-    wave_bank_spec spec = bank_spec({{STEREO_44100, 0, 144}, {format_word(2, 1, 22050), 144, 36},
+    wave_bank_design design = bank_design({{STEREO_44100, 0, 144}, {format_word(2, 1, 22050), 144, 36},
                                      {MONO_22050, 180, 72 + seed % 3}, {format_word(1, 3, 8000), 252, 108}},
                                     360);
-    spec.entry_data = random_bytes(360, seed);
-    bytes bank = build_wave_bank(spec);
+    design.entry_data = random_bytes(360, seed);
+    bytes bank = build_wave_bank(design);
     const struct {
         const char* name;
         bytes file;
@@ -388,7 +388,7 @@ TEST_F(WaveBankTest, EveryTruncatedPrefixHasADefinedOutcome) {
 // ---- Behind the container header ---------------------------------------------
 
 TEST_F(WaveBankTest, ContainerBankIsReadFromItsBase) {
-    wave_bank_spec at_0x200 = bank_spec({{STEREO_44100, 0, 720}, {MONO_22050, 720, 360}}, 1080);
+    wave_bank_design at_0x200 = bank_design({{STEREO_44100, 0, 720}, {MONO_22050, 720, 360}}, 1080);
     at_0x200.region_offset[3] = 0x200;
     bytes no_bank = in_bank_container({});
     no_bank.resize(5000, 0x77);
@@ -411,19 +411,19 @@ struct played_entry {
 // between and behind them that must never be played: a gap, then after each
 // played entry a record with another format tag or with no channels.
 bytes playable_bank(const std::vector<played_entry>& played, uint32_t seed) {
-    wave_bank_spec spec;
-    spec.entry_data = random_bytes(100, seed);
+    wave_bank_design design;
+    design.entry_data = random_bytes(100, seed);
     for (size_t i = 0; i < played.size(); ++i) {
         const played_entry& e = played[i];
-        spec.entries.push_back({format_word(1, e.channels, e.rate), (uint32_t)spec.entry_data.size(),
+        design.entries.push_back({format_word(1, e.channels, e.rate), (uint32_t)design.entry_data.size(),
                                 (uint32_t)e.adpcm.size()});
-        spec.entry_data.insert(spec.entry_data.end(), e.adpcm.begin(), e.adpcm.end());
+        design.entry_data.insert(design.entry_data.end(), e.adpcm.begin(), e.adpcm.end());
         bytes skipped = random_bytes(144 + 36 * i, seed + (uint32_t)i);
         uint32_t skipped_word = i % 2 ? format_word(1, 0, 44100) : format_word(2, 2, 44100);
-        spec.entries.push_back({skipped_word, (uint32_t)spec.entry_data.size(), (uint32_t)skipped.size()});
-        spec.entry_data.insert(spec.entry_data.end(), skipped.begin(), skipped.end());
+        design.entries.push_back({skipped_word, (uint32_t)design.entry_data.size(), (uint32_t)skipped.size()});
+        design.entry_data.insert(design.entry_data.end(), skipped.begin(), skipped.end());
     }
-    return build_wave_bank(spec);
+    return build_wave_bank(design);
 }
 
 class WaveBankPlaybackTest : public ::testing::Test {
@@ -511,14 +511,14 @@ TEST_F(WaveBankPlaybackTest, SeekIntoTheThirdEntryPlaysFromThere) {
     // (21 600 + a 100-byte gap + 18 000 + a skipped 720), so the target is
     // 57 212 bytes into it: 57 168 aligned to its 72-byte block sets.
     bytes e0 = tone_adpcm(2, 300, 1), e1 = tone_adpcm(1, 500, 2), e2 = tone_adpcm(2, 2000, 3);
-    wave_bank_spec spec;
-    spec.entry_data = concat({e0, random_bytes(100, 4), e1, random_bytes(720, 5), e2});
-    spec.entries = {{STEREO_44100, 0, (uint32_t)e0.size()},
+    wave_bank_design design;
+    design.entry_data = concat({e0, random_bytes(100, 4), e1, random_bytes(720, 5), e2});
+    design.entries = {{STEREO_44100, 0, (uint32_t)e0.size()},
                     {MONO_22050, 21700, (uint32_t)e1.size()},
                     {format_word(2, 2, 44100), 39700, 720},
                     {format_word(1, 2, 32000), 40420, (uint32_t)e2.size()}};
     ASSERT_EQ(e0.size() + 100 + e1.size() + 720, 40420u);
-    std::string path = write_file_in(scratch.path, "bank.xwb", build_wave_bank(spec));
+    std::string path = write_file_in(scratch.path, "bank.xwb", build_wave_bank(design));
 
     host.can_write = 0;
     ASSERT_EQ(host.play(path), 0);

@@ -198,10 +198,10 @@ struct bank_layout {
 
 // The bytes of the entry records as the element size lays them out: each
 // 24-byte record cut or padded to the element size.
-bytes entry_records(const wave_bank_spec& spec) {
+bytes entry_records(const wave_bank_design& design) {
     bytes out;
-    for (size_t i = 0; i < spec.entries.size(); ++i) {
-        const bank_entry_spec& entry = spec.entries[i];
+    for (size_t i = 0; i < design.entries.size(); ++i) {
+        const bank_entry_design& entry = design.entries[i];
         bytes record;
         // The fields the reader must not look at hold bytes that would show
         // if it did.
@@ -211,32 +211,32 @@ bytes entry_records(const wave_bank_spec& spec) {
         put_u32le(record, entry.play_length);
         put_u32le(record, 0x5a5a5a5au);
         put_u32le(record, 0xc3c3c3c3u);
-        if (spec.element_size > LARGEST_PADDED_ELEMENT) {
+        if (design.element_size > LARGEST_PADDED_ELEMENT) {
             out.insert(out.end(), record.begin(), record.end());
             break;
         }
-        record.resize(spec.element_size, RECORD_FILLER);
+        record.resize(design.element_size, RECORD_FILLER);
         out.insert(out.end(), record.begin(), record.end());
     }
     return out;
 }
 
 // Each region laid out right after what was written before it, unless the
-// spec places it.
-bank_layout lay_out_bank(const wave_bank_spec& spec) {
+// design places it.
+bank_layout lay_out_bank(const wave_bank_design& design) {
     bank_layout layout = {};
-    layout.records = entry_records(spec);
+    layout.records = entry_records(design);
     const uint32_t content_bytes[4] = {BANK_DATA_BYTES, (uint32_t)layout.records.size(), 0,
-                                       (uint32_t)spec.entry_data.size()};
+                                       (uint32_t)design.entry_data.size()};
     uint32_t cursor = BANK_HEADER_BYTES;
     for (int region = 0; region < 4; ++region) {
-        bool placed = spec.region_offset[region] != LAID_OUT;
+        bool placed = design.region_offset[region] != LAID_OUT;
         if (region == 2 && !placed) continue;
-        layout.offset[region] = placed ? (uint32_t)spec.region_offset[region] : cursor;
+        layout.offset[region] = placed ? (uint32_t)design.region_offset[region] : cursor;
         layout.length[region] = content_bytes[region];
         if (layout.offset[region] < BANK_WRITER_MAX_BYTES) cursor = layout.offset[region] + content_bytes[region];
     }
-    if (spec.entry_data_length != LAID_OUT) layout.length[3] = (uint32_t)spec.entry_data_length;
+    if (design.entry_data_length != LAID_OUT) layout.length[3] = (uint32_t)design.entry_data_length;
     return layout;
 }
 
@@ -248,19 +248,19 @@ void place(bytes& file, uint32_t offset, const bytes& content) {
 
 }  // namespace
 
-bytes build_wave_bank(const wave_bank_spec& spec) {
-    bank_layout layout = lay_out_bank(spec);
+bytes build_wave_bank(const wave_bank_design& design) {
+    bank_layout layout = lay_out_bank(design);
     bytes header = {'W', 'B', 'N', 'D'};
-    put_u32le(header, spec.version);
+    put_u32le(header, design.version);
     for (int region = 0; region < 4; ++region) {
         put_u32le(header, layout.offset[region]);
         put_u32le(header, layout.length[region]);
     }
     bytes bank_data;
     put_u32le(bank_data, 0x11111111u);
-    put_u32le(bank_data, spec.has_declared_count ? spec.declared_count : (uint32_t)spec.entries.size());
+    put_u32le(bank_data, design.has_declared_count ? design.declared_count : (uint32_t)design.entries.size());
     for (int i = 0; i < 4; ++i) put_u32le(bank_data, 0x22222222u);
-    put_u32le(bank_data, spec.element_size);
+    put_u32le(bank_data, design.element_size);
     put_u32le(bank_data, 0x33333333u);
     put_u32le(bank_data, 0x44444444u);
 
@@ -268,12 +268,12 @@ bytes build_wave_bank(const wave_bank_spec& spec) {
     place(file, 0, header);
     place(file, layout.offset[0], bank_data);
     place(file, layout.offset[1], layout.records);
-    place(file, layout.offset[3], spec.entry_data);
+    place(file, layout.offset[3], design.entry_data);
     return file;
 }
 
-uint32_t bank_entry_data_offset(const wave_bank_spec& spec) {
-    return lay_out_bank(spec).offset[3];
+uint32_t bank_entry_data_offset(const wave_bank_design& design) {
+    return lay_out_bank(design).offset[3];
 }
 
 bytes in_bank_container(const bytes& bank) {

@@ -93,14 +93,14 @@ const uint32_t BANK_WRITER_MAX_BYTES = 16u << 20;
 // bits 2-3, rate from bit 5 on (not masked, so larger rates spill over).
 uint32_t format_word(uint32_t tag, uint32_t channels, uint32_t rate);
 
-struct bank_entry_spec {
+struct bank_entry_design {
     uint32_t format_word;
     uint32_t play_offset;  // from the start of region 3
     uint32_t play_length;
 };
 
-struct wave_bank_spec {
-    std::vector<bank_entry_spec> entries;
+struct wave_bank_design {
+    std::vector<bank_entry_design> entries;
     // Bytes from one record to the next. Below 24 a record holds only its
     // first element_size bytes; above, it is padded with filler bytes (0xee).
     // Above 4096 only the first record is written (24 bytes): the others
@@ -116,9 +116,9 @@ struct wave_bank_spec {
     bytes entry_data;  // region 3's bytes
 };
 
-bytes build_wave_bank(const wave_bank_spec& spec);
+bytes build_wave_bank(const wave_bank_design& design);
 // Where the writer puts region 3 (and so each entry's data) in the bank.
-uint32_t bank_entry_data_offset(const wave_bank_spec& spec);
+uint32_t bank_entry_data_offset(const wave_bank_design& design);
 // A container: "HVSIWBA" and a zero byte, zeros up to 4096, then the bank.
 bytes in_bank_container(const bytes& bank);
 const size_t BANK_CONTAINER_BASE = 4096;
