@@ -37,11 +37,11 @@ std::vector<int16_t> reference_decode(const bytes& input, uint32_t channels) {
     std::vector<int16_t> out;
     const uint8_t* p = input.data();
     for (size_t set = 0; set < sets; ++set) {
-        std::vector<adpcm_channel_state> state(channels);
+        std::vector<adpcm_channel_state> state;
         for (uint32_t j = 0; j < channels; ++j, p += 4) {
             int idx = (int8_t)p[2] < 0 ? 0 : ((int8_t)p[2] > 88 ? 88 : p[2]);
-            state[j] = {(int8_t)idx, IMA_STEP_TABLE[idx], (int16_t)(p[0] | p[1] << 8)};
-            out.push_back(state[j].predictor);
+            state.push_back({(int8_t)idx, IMA_STEP_TABLE[idx], (int16_t)(p[0] | p[1] << 8)});
+            out.push_back(state.back().predictor);
         }
         for (int g = 0; g < 8; ++g) {
             std::vector<int16_t> s(channels * 8);

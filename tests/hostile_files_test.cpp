@@ -30,11 +30,13 @@ struct hostile_case {
 
 
 bytes with_u32(bytes content, size_t at, uint32_t value) {
+    if (at + 4 > content.size()) return content;
     for (int i = 0; i < 4; ++i) content[at + (size_t)i] = (uint8_t)(value >> (8 * i));
     return content;
 }
 
 bytes with_u16(bytes content, size_t at, uint16_t value) {
+    if (at + 2 > content.size()) return content;
     content[at] = (uint8_t)value;
     content[at + 1] = (uint8_t)(value >> 8);
     return content;
@@ -135,13 +137,22 @@ TEST_F(HostileFilesTest, EveryFileIsRefusedOrEndsByItself) {
 }
 
 TEST_F(HostileFilesTest, LongPathsPlayAndUnopenableOnesAreRefused) {
-    // A file 300+ characters deep plays and keeps its own name as title.
+    // A file 300+ characters deep plays and keeps its own name as title where
+    // the system opens such paths; Windows' ANSI file calls stop at 260
+    // characters, and there it is refused like any file that cannot be opened.
+    const bool long_paths_open = PLATFORM_PATH_SEPARATOR == '/';
     std::string deep = dir;
     for (int i = 0; i < 4; ++i) deep += std::string(80, (char)('a' + i)) + PLATFORM_PATH_SEPARATOR;
     std::filesystem::create_directories(deep);
     bytes adpcm = tone_adpcm(1, 3, 5);
     std::string path = write_file_in(deep, "deep.wav", adpcm_wave(adpcm, 1, 22050));
     ASSERT_GT(path.size(), 300u);
+    if (!long_paths_open) {
+        EXPECT_EQ(host.play(path), 1);
+        EXPECT_EQ(player_state.file, INVALID_FILE);
+        host.module->Stop();
+        return;
+    }
     ASSERT_EQ(host.play(path), 0);
     EXPECT_TRUE(host.wait_for_end_of_stream());
     host.module->Stop();
