@@ -11,7 +11,10 @@ elseif(NOT TOLVANE_SANITIZE STREQUAL "")
 endif()
 
 # libFuzzer builds instrument everything for coverage; only the fuzz targets
-# link libFuzzer's main.
+# link libFuzzer's main. FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION is the usual
+# mark of such a build: the platform layer then turns sleeps into yields, so a
+# whole play runs in microseconds instead of the engine's real-time waits.
 if(TOLVANE_LIBFUZZER)
     add_compile_options(-fsanitize=fuzzer-no-link)
+    add_compile_definitions(FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION)
 endif()

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <thread>
 
 #include "fuzz/fuzz_support.h"
 #include "player/player_state.h"
@@ -18,6 +19,17 @@ namespace {
 const char* const EXTENSIONS[] = {".wav", ".xwb", ".zwb", ".xsh", ".xsd", ".dat"};
 const size_t SCRIPT_BYTES = 8;
 const int ROOM = 1 << 30;
+
+// Lets the decode thread run for up to `rounds` turns, or until it has
+// written `bytes` or ended the stream. Turns, not milliseconds: a fuzzing run
+// must not spend its time asleep.
+void let_decoder_run(test_host& host, size_t bytes, int rounds) {
+    for (int i = 0; i < rounds; ++i) {
+        if (host.written_bytes() >= bytes || host.end_of_stream_messages()) return;
+        host.pump_pending();
+        std::this_thread::yield();
+    }
+}
 
 std::string write_input(uint8_t kind, const uint8_t* data, size_t size) {
     const char* extension = EXTENSIONS[kind % 6];
@@ -34,12 +46,11 @@ std::string write_input(uint8_t kind, const uint8_t* data, size_t size) {
 bool run_action(test_host& host, uint8_t action, uint8_t parameter) {
     switch (action % 7) {
     case 0:
-        host.wait_until([&] { return host.written().size() >= (size_t)parameter * 64 || host.end_of_stream_messages(); },
-                        20);
+        let_decoder_run(host, (size_t)parameter * 64, (parameter & 15) + 1);
         return true;
     case 1:
         host.module->SetOutputTime((int)parameter * 250 - 1000);
-        host.pump_for(2);
+        let_decoder_run(host, SIZE_MAX, 4);
         return true;
     case 2:
         if (parameter & 1) host.module->Pause(); else host.module->UnPause();
@@ -82,7 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 host.is_playing = 0;
                 // A play that never ends is a hang in the user's player.
                 if (!host.wait_for_end_of_stream(10000)) abort();
-                host.pump_for(1);
+                // The decode thread has ended with its message; once Stop has
+                // joined it, every message it posted is in the queue.
+                host.module->Stop();
+                host.pump_pending();
                 if (host.end_of_stream_messages() != 1) abort();
             }
             host.module->Stop();

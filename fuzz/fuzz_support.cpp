@@ -18,7 +18,7 @@ const std::string& fuzz_folder() {
         // goes through a file, and the file system sets the pace.
         const char* parent = getenv("TOLVANE_FUZZ_DIR");
         fs::path base = (parent && *parent ? fs::path(parent) : fs::temp_directory_path()) /
-                        ("tolvane-fuzz-" + std::to_string((unsigned)clock_ms()));
+                        ("tolvane-fuzz-" + std::to_string(process_id()) + "-" + std::to_string((unsigned)clock_ms()));
         fs::create_directories(base);
         folder = base.string() + PLATFORM_PATH_SEPARATOR;
         // Where the compressed-bank cache goes (TMPDIR on POSIX, TMP/TEMP on

@@ -60,6 +60,8 @@ void thread_join(platform_thread* thread);
 void sleep_ms(uint32_t milliseconds);
 // A monotonic clock in milliseconds, for hosts and tests that measure time.
 uint64_t clock_ms();
+// This process's identifier, for names that concurrent processes must not share.
+uint32_t process_id();
 
 // ---- Host window and messages ----------------------------------------------
 // The host's "main window": a real window on Windows, a small object of ours

@@ -14,6 +14,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -143,17 +144,28 @@ void thread_join(platform_thread* thread) {
 }
 
 void sleep_ms(uint32_t milliseconds) {
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    // Fuzzing builds only: every wait of the engine polls state that the
+    // fuzzing host changes at once, so yielding explores the same orders.
+    (void)milliseconds;
+    sched_yield();
+#else
     struct timespec wait;
     wait.tv_sec = (time_t)(milliseconds / 1000);
     wait.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
+#endif
 }
 
 uint64_t clock_ms() {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return (uint64_t)now.tv_sec * 1000u + (uint64_t)(now.tv_nsec / 1000000L);
+}
+
+uint32_t process_id() {
+    return (uint32_t)getpid();
 }
 
 // ---- Host window and messages ----------------------------------------------

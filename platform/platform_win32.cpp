@@ -106,6 +106,10 @@ uint64_t clock_ms() {
     return (uint64_t)(now.QuadPart / (frequency.QuadPart / 1000));
 }
 
+uint32_t process_id() {
+    return (uint32_t)GetCurrentProcessId();
+}
+
 // ---- Host window and messages ----------------------------------------------
 
 namespace {

@@ -3,6 +3,8 @@
 # SECONDS each (default 60), growing a corpus per target in build/fuzz/corpus
 # from the generated seeds. Crashes land in build/fuzz/findings; the
 # executions of every run are added to build/fuzz/executions.tsv.
+# TOLVANE_FUZZ_JOBS=N runs N processes per target side by side, sharing the
+# corpus (default 1; use the number of cores for long sessions).
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,20 +21,31 @@ mkdir -p "$out/findings"
 # Every input is written to a file; a memory-backed folder keeps that fast.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TOLVANE_FUZZ_DIR=/dev/shm; fi
 
+jobs="${TOLVANE_FUZZ_JOBS:-1}"
 status=0
 for target in "${targets[@]}"; do
     corpus="$out/corpus/$target"
     mkdir -p "$corpus"
     cp -n "$out/seeds/$target"/* "$corpus"/ 2>/dev/null || true
-    log="$out/$target.log"
-    echo "== $target: ${seconds}s"
-    if ! "$out/fuzz/fuzz_$target" "$corpus" -dict=fuzz/tolvane.dict -max_total_time="$seconds" \
-            -timeout=20 -print_final_stats=1 -artifact_prefix="$out/findings/$target-" >"$log" 2>&1; then
-        echo "FINDING in $target:"; tail -n 40 "$log"; status=1
-    fi
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-    echo "$target	${runs:-0}" >> "$out/executions.tsv"
-    echo "   ${runs:-0} executions"
+    echo "== $target: ${seconds}s x $jobs"
+    pids=()
+    for job in $(seq 1 "$jobs"); do
+        "$out/fuzz/fuzz_$target" "$corpus" -dict=fuzz/tolvane.dict -max_total_time="$seconds" \
+            -timeout=20 -print_final_stats=1 -artifact_prefix="$out/findings/$target-" \
+            >"$out/$target.$job.log" 2>&1 &
+        pids+=($!)
+    done
+    total=0
+    for job in $(seq 1 "$jobs"); do
+        log="$out/$target.$job.log"
+        if ! wait "${pids[$((job - 1))]}"; then
+            echo "FINDING in $target:"; tail -n 40 "$log"; status=1
+        fi
+        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+        total=$((total + ${runs:-0}))
+    done
+    echo "$target	$total" >> "$out/executions.tsv"
+    echo "   $total executions"
 done
 
 echo "== executions so far, per target"

@@ -163,6 +163,11 @@ std::vector<uint8_t> test_host::written() const {
     return written_;
 }
 
+size_t test_host::written_bytes() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return written_.size();
+}
+
 int test_host::can_write_polls() const {
     std::lock_guard<std::mutex> guard(lock_);
     return polls_;
@@ -180,6 +185,10 @@ bool test_host::wait_for_end_of_stream(uint32_t timeout_ms) {
 void test_host::pump_for(uint32_t milliseconds) {
     uint64_t end = clock_ms() + milliseconds;
     while (clock_ms() < end) window_pump(window_, 5);
+}
+
+int test_host::pump_pending() {
+    return window_pump(window_, 0);
 }
 
 bool test_host::wait_until(const std::function<bool()>& predicate, uint32_t timeout_ms) {

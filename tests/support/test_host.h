@@ -56,6 +56,7 @@ public:
     void clear_calls();
     // Every byte written to the output, in order.
     std::vector<uint8_t> written() const;
+    size_t written_bytes() const;
     int can_write_polls() const;
 
     // Pumps the host window until the end-of-stream message has arrived (or
@@ -63,6 +64,8 @@ public:
     bool wait_for_end_of_stream(uint32_t timeout_ms = 20000);
     // Pumps messages for a while, for tests that expect none.
     void pump_for(uint32_t milliseconds);
+    // Delivers the messages posted so far without waiting; returns how many.
+    int pump_pending();
     int end_of_stream_messages() const;
     // Polls (pumping the window) until the predicate holds or time is up.
     bool wait_until(const std::function<bool()>& predicate, uint32_t timeout_ms = 10000);
