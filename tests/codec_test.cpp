@@ -2,8 +2,10 @@
 // interleaved layout for several channels, and the counting of block sets.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
+#include "bench/scalar_decoder.h"
 #include "codec/xbox_adpcm.h"
 #include "tests/support/sample_files.h"
 
@@ -188,6 +190,35 @@ TEST(DecodeBlocks, CountsWholeBlockSetsOnly) {
         int32_t result = decode_blocks(input.data(), c.input_bytes, out.data(), c.channels);
         EXPECT_EQ(result, c.result) << c.input_bytes << " bytes, " << c.channels << " channels";
         for (size_t i = (size_t)result / 2; i < out.size(); ++i) ASSERT_EQ(out[i], SENTINEL) << "wrote sample " << i;
+    }
+}
+
+// The decoder works on several channel blocks at once; whatever the mix of
+// block sets and channels (and so of full and partial groups of blocks),
+// its output must be the yardstick's, sample for sample, with nothing
+// written past the last whole block set. Headers are drawn to reach the
+// clamps: predictors near the limits and index bytes across the whole byte.
+TEST(DecodeBlocks, MatchesTheScalarDecoderOnRandomInput) {
+    uint32_t seed = test_seed(4242);
+    std::mt19937 random(seed);
+    for (uint32_t channels = 1; channels <= 8; ++channels) {
+        for (uint32_t block_sets = 1; block_sets <= 9; ++block_sets) {
+            int32_t input_bytes = (int32_t)(block_sets * channels) * ADPCM_BLOCK_BYTES + (int32_t)(random() % 36);
+            bytes input = random_bytes((size_t)input_bytes, random());
+            for (size_t header = 0; header < (size_t)block_sets * ADPCM_BLOCK_BYTES * channels;
+                 header += ADPCM_BLOCK_BYTES * channels) {
+                for (uint32_t j = 0; j < channels; ++j) {
+                    uint8_t* h = &input[header + 4 * j];
+                    if (random() % 2) h[1] = random() % 2 ? 0x7F : 0x80;  // a predictor near a limit
+                    if (random() % 2) h[2] = (uint8_t)(random() % 100);   // a step index in or near range
+                }
+            }
+            std::vector<int16_t> out((block_sets + 1) * 65 * channels, SENTINEL), expected = out;
+            int32_t result = decode_blocks(input.data(), input_bytes, out.data(), channels);
+            int32_t expected_result = scalar_decode_blocks(input.data(), input_bytes, expected.data(), channels);
+            ASSERT_EQ(result, expected_result) << channels << " channels, seed " << seed;
+            ASSERT_EQ(out, expected) << channels << " channels, " << block_sets << " block sets, seed " << seed;
+        }
     }
 }
 
