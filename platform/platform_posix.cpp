@@ -28,6 +28,67 @@
 #include <new>
 
 // ---- Files -----------------------------------------------------------------
+// A handle points at a posix_file: the descriptor, the position the caller
+// sees, and a small read buffer. The decode thread asks for its position and
+// reads a few dozen bytes for every block set; served from the buffer, that
+// costs no system call. Reads and writes go through pread/pwrite at the
+// position, so seeking is bookkeeping only.
+
+namespace {
+
+const int32_t READ_BUFFER_BYTES = 32 * 1024;
+
+struct posix_file {
+    int fd;
+    int64_t position;      // where the next read or write starts
+    int64_t buffer_start;  // file position of buffer[0]
+    int32_t buffer_bytes;  // valid bytes in buffer
+    uint8_t buffer[READ_BUFFER_BYTES];
+};
+
+posix_file* file_from(file_handle file) {
+    return file == INVALID_FILE ? nullptr : (posix_file*)file;
+}
+
+file_handle wrap_descriptor(int fd) {
+    if (fd < 0) return INVALID_FILE;
+    posix_file* self = new (std::nothrow) posix_file;
+    if (!self) {
+        close(fd);
+        return INVALID_FILE;
+    }
+    self->fd = fd;
+    self->position = 0;
+    self->buffer_start = 0;
+    self->buffer_bytes = 0;
+    return (file_handle)self;
+}
+
+// Reads at offset until byte_count is met or the file ends, as ReadFile does
+// for a disk file; returns the bytes delivered.
+int32_t read_at(int fd, uint8_t* buffer, int32_t byte_count, int64_t offset) {
+    int32_t total = 0;
+    while (total < byte_count) {
+        ssize_t got = pread(fd, buffer + total, (size_t)(byte_count - total), (off_t)(offset + total));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        total += (int32_t)got;
+    }
+    return total;
+}
+
+// Copies what the buffer holds at the file's position, up to byte_count.
+int32_t take_from_buffer(posix_file* self, uint8_t* out, int32_t byte_count) {
+    int64_t at = self->position - self->buffer_start;
+    if (at < 0 || at >= self->buffer_bytes) return 0;
+    int32_t available = self->buffer_bytes - (int32_t)at;
+    int32_t count = byte_count < available ? byte_count : available;
+    memcpy(out, self->buffer + at, (size_t)count);
+    self->position += count;
+    return count;
+}
+
+}  // namespace
 
 file_handle file_open_read(const char* path) {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -38,62 +99,78 @@ file_handle file_open_read(const char* path) {
         close(fd);
         return INVALID_FILE;
     }
-    return fd;
+    return wrap_descriptor(fd);
 }
 
 file_handle file_create_new(const char* path) {
-    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    return fd < 0 ? INVALID_FILE : fd;
+    return wrap_descriptor(open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
 }
 
 int32_t file_read(file_handle file, void* buffer, int32_t byte_count) {
-    if (file == INVALID_FILE || byte_count <= 0) return 0;
-    // Keep reading until the count is met or the file ends, as ReadFile does
-    // for a disk file.
-    int32_t total = 0;
+    posix_file* self = file_from(file);
+    if (!self || byte_count <= 0) return 0;
+    uint8_t* out = (uint8_t*)buffer;
+    int32_t total = take_from_buffer(self, out, byte_count);
     while (total < byte_count) {
-        ssize_t got = read((int)file, (char*)buffer + total, (size_t)(byte_count - total));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        total += (int32_t)got;
+        int32_t wanted = byte_count - total;
+        if (wanted >= READ_BUFFER_BYTES) {
+            // Large reads go straight to the caller's memory.
+            int32_t got = read_at(self->fd, out + total, wanted, self->position);
+            self->position += got;
+            total += got;
+            break;
+        }
+        self->buffer_start = self->position;
+        self->buffer_bytes = read_at(self->fd, self->buffer, READ_BUFFER_BYTES, self->position);
+        int32_t got = take_from_buffer(self, out + total, wanted);
+        if (got == 0) break;  // the end of the file, or a failed read
+        total += got;
     }
     return total;
 }
 
 int32_t file_write(file_handle file, const void* buffer, int32_t byte_count) {
-    if (file == INVALID_FILE || byte_count <= 0) return 0;
+    posix_file* self = file_from(file);
+    if (!self || byte_count <= 0) return 0;
+    // Whatever the buffer held of the file may be overwritten.
+    self->buffer_bytes = 0;
     int32_t total = 0;
     while (total < byte_count) {
-        ssize_t put = write((int)file, (const char*)buffer + total, (size_t)(byte_count - total));
+        ssize_t put = pwrite(self->fd, (const char*)buffer + total, (size_t)(byte_count - total),
+                             (off_t)(self->position + total));
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) break;
         total += (int32_t)put;
     }
+    self->position += total;
     return total;
 }
 
 int32_t file_seek(file_handle file, int32_t position) {
-    if (file == INVALID_FILE || position < 0) return -1;
-    off_t result = lseek((int)file, (off_t)position, SEEK_SET);
-    if (result < 0 || result > INT32_MAX) return -1;
-    return (int32_t)result;
+    posix_file* self = file_from(file);
+    if (!self || position < 0) return -1;
+    self->position = position;
+    return position;
 }
 
 int32_t file_tell(file_handle file) {
-    if (file == INVALID_FILE) return -1;
-    off_t result = lseek((int)file, 0, SEEK_CUR);
-    if (result < 0 || result > INT32_MAX) return -1;
-    return (int32_t)result;
+    posix_file* self = file_from(file);
+    if (!self || self->position > INT32_MAX) return -1;
+    return (int32_t)self->position;
 }
 
 int64_t file_size(file_handle file) {
+    posix_file* self = file_from(file);
     struct stat info;
-    if (file == INVALID_FILE || fstat((int)file, &info) != 0) return -1;
+    if (!self || fstat(self->fd, &info) != 0) return -1;
     return (int64_t)info.st_size;
 }
 
 void file_close(file_handle file) {
-    if (file != INVALID_FILE) close((int)file);
+    posix_file* self = file_from(file);
+    if (!self) return;
+    close(self->fd);
+    delete self;
 }
 
 file_handle file_open_read_then_delete(const char* path) {

@@ -150,16 +150,24 @@ bool session_play(host_session* session, const char* file) {
     return session->module->Play(session->path.data()) == 0;
 }
 
-bool session_wait_for_end(host_session* session, uint32_t (*last_output_call_ms)(), uint32_t stall_limit_ms,
+bool session_wait_for_end(host_session* session, uint32_t (*output_calls)(), uint32_t stall_limit_ms,
                           void (*each_pump)(void* context), void* context) {
+    // A healthy decode thread calls the output every few milliseconds, even
+    // while it waits for room or for the sound to play out.
+    uint32_t calls_seen = output_calls();
+    uint64_t last_change_ms = clock_ms();
     while (session->end_of_stream_messages == 0) {
         window_pump(session->window, PUMP_SLICE_MS);
         if (session->end_of_stream_messages != 0) break;
         if (each_pump) each_pump(context);
-        // A healthy decode thread calls the output every few milliseconds,
-        // even while it waits for room or for the sound to play out.
-        uint32_t quiet_ms = (uint32_t)clock_ms() - last_output_call_ms();
-        if (quiet_ms > stall_limit_ms) return false;
+        uint32_t calls = output_calls();
+        uint64_t now_ms = clock_ms();
+        if (calls != calls_seen) {
+            calls_seen = calls;
+            last_change_ms = now_ms;
+        } else if (now_ms - last_change_ms > stall_limit_ms) {
+            return false;
+        }
     }
     return true;
 }

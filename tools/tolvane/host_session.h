@@ -35,12 +35,11 @@ void session_close(host_session* session);
 // Plays file through the module; true when Play accepted it.
 bool session_play(host_session* session, const char* file);
 // Pumps the host window until the module posts the end-of-stream message.
-// last_output_call_ms reports when the module last called the output (on the
-// clock_ms clock, cut to 32 bits); when stall_limit_ms pass without a call and
-// without the message, the module has given up silently and this returns false.
-// each_pump, when given, is called with context after every pump (about every
-// 50 ms), for a progress display.
-bool session_wait_for_end(host_session* session, uint32_t (*last_output_call_ms)(), uint32_t stall_limit_ms,
+// output_calls counts the module's calls to the output; when stall_limit_ms
+// pass without a new call and without the message, the module has given up
+// silently and this returns false. each_pump, when given, is called with
+// context after every pump (about every 50 ms), for a progress display.
+bool session_wait_for_end(host_session* session, uint32_t (*output_calls)(), uint32_t stall_limit_ms,
                           void (*each_pump)(void* context) = nullptr, void* context = nullptr);
 // Stops the item; harmless when nothing plays.
 void session_stop(host_session* session);

@@ -182,7 +182,7 @@ int render_file(const std::string& module_path, const std::string& file, const s
     render_output_begin(sink, out, session.module);
     bool played = session_play(&session, file.c_str());
     bool ended = played &&
-                 session_wait_for_end(&session, render_output_last_call_ms, STALL_LIMIT_MS, show_render_progress,
+                 session_wait_for_end(&session, render_output_calls, STALL_LIMIT_MS, show_render_progress,
                                       &progress);
     screen_end(&progress.screen);
     session_stop(&session);

@@ -40,13 +40,16 @@ struct render_state {
     int clock_start_ms = 0;
     uint64_t bytes_since_clock_start = 0;
     std::atomic<int> written_ms{0};
-    std::atomic<uint32_t> last_call_ms{0};
+    // Counts the module's calls, for the host thread's stall watch. A plain
+    // load and store, not a locked increment: this runs several times per
+    // block set, and a count lost between two threads only delays the watch.
+    std::atomic<uint32_t> output_calls{0};
 };
 
 render_state state;
 
 void note_call() {
-    state.last_call_ms.store((uint32_t)clock_ms(), std::memory_order_relaxed);
+    state.output_calls.store(state.output_calls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
 void record_failure(const std::string& path) {
@@ -267,6 +270,6 @@ int render_output_first_channels() {
     return state.first_channels;
 }
 
-uint32_t render_output_last_call_ms() {
-    return state.last_call_ms.load(std::memory_order_relaxed);
+uint32_t render_output_calls() {
+    return state.output_calls.load(std::memory_order_relaxed);
 }

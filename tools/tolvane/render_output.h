@@ -32,8 +32,9 @@ const std::string& render_output_failed_path();
 // The format of the first Open of the render; 0 before any.
 int render_output_first_sample_rate();
 int render_output_first_channels();
-// When the module last called the output, on clock_ms cut to 32 bits.
-uint32_t render_output_last_call_ms();
+// How many calls the module has made to the output; it changes while the
+// module is alive.
+uint32_t render_output_calls();
 
 // ---- Naming of the per-entry WAVE files -------------------------------------
 
