@@ -1,11 +1,14 @@
 // Fuzz target: the decoder. The first byte is the channel count (0 to 255);
-// the output buffer is exactly as large as the whole block sets need, so any
-// write past it is caught by the sanitizers.
+// the output buffer is as large as the whole block sets need plus one spare
+// sample that must stay untouched, so any write past them is caught. For the
+// channel counts the
+// player plays (1 to 8) the samples must also be the scalar decoder's.
 
 #include <stdlib.h>
 
 #include <vector>
 
+#include "bench/scalar_decoder.h"
 #include "codec/xbox_adpcm.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,6 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t block_sets = channels ? (size_t)input_bytes / ADPCM_BLOCK_BYTES / channels : 0;
     std::vector<int16_t> output(block_sets * SAMPLES_PER_BLOCK * channels + 1);
     int32_t produced = decode_blocks(input, input_bytes, output.data(), channels);
-    if (produced != (int32_t)(block_sets * PCM_BLOCK_BYTES * channels)) abort();
+    if (produced != (int32_t)(block_sets * PCM_BLOCK_BYTES * channels) || output.back() != 0) abort();
+    if (channels >= 1 && channels <= 8) {
+        std::vector<int16_t> expected(output.size());
+        scalar_decode_blocks(input, input_bytes, expected.data(), channels);
+        if (expected != output) abort();
+    }
     return 0;
 }
