@@ -1,8 +1,8 @@
 // Fuzz target: the decoder. The first byte is the channel count (0 to 255);
 // the output buffer is as large as the whole block sets need plus one spare
 // sample that must stay untouched, so any write past them is caught. For the
-// channel counts the
-// player plays (1 to 8) the samples must also be the scalar decoder's.
+// channel counts the player plays (1 to 8) the samples must also be the
+// scalar decoder's.
 
 #include <stdlib.h>
 
