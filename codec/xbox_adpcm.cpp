@@ -80,6 +80,8 @@ constexpr code_table build_code_table() {
 }
 
 constexpr code_table CODE_TABLE = build_code_table();
+// The difference is taken back out with an arithmetic right shift.
+static_assert((-3 * (1 << DIFF_SHIFT) + 88 * 16) >> DIFF_SHIFT == -3, "signed right shift must be arithmetic");
 
 // Decodes LANES channel blocks side by side. A lane is one channel of one
 // block set; lanes share nothing, so their dependency chains (step index to
