@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every fuzz target (or those named) with libFuzzer, ASan and UBSan for
 # SECONDS each (default 60), growing a corpus per target in build/fuzz/corpus
-# from the generated seeds. Crashes land in build/fuzz/findings; the
-# executions of every run are added to build/fuzz/executions.tsv.
+# from the generated seeds. Crashes land in build/fuzz/findings (with the
+# run's log in build/fuzz/logs); the executions of every run are added to
+# build/fuzz/executions.tsv.
 # TOLVANE_FUZZ_JOBS=N runs N processes per target side by side, sharing the
 # corpus (default 1; use the number of cores for long sessions).
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
@@ -17,7 +18,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 out=build/fuzz
 "$out/fuzz/make_fuzz_corpus" "$out/seeds"
-mkdir -p "$out/findings"
+mkdir -p "$out/findings" "$out/logs"
 # Every input is written to a file; a memory-backed folder keeps that fast.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TOLVANE_FUZZ_DIR=/dev/shm; fi
 
@@ -32,17 +33,21 @@ for target in "${targets[@]}"; do
     for job in $(seq 1 "$jobs"); do
         "$out/fuzz/fuzz_$target" "$corpus" -dict=fuzz/tolvane.dict -max_total_time="$seconds" \
             -timeout=20 -print_final_stats=1 -artifact_prefix="$out/findings/$target-" \
-            >"$out/$target.$job.log" 2>&1 &
+            >"$out/logs/$target.$$.$job.log" 2>&1 &
         pids+=($!)
     done
     total=0
     for job in $(seq 1 "$jobs"); do
-        log="$out/$target.$job.log"
-        if ! wait "${pids[$((job - 1))]}"; then
-            echo "FINDING in $target:"; tail -n 40 "$log"; status=1
-        fi
+        log="$out/logs/$target.$$.$job.log"
+        failed=0
+        wait "${pids[$((job - 1))]}" || failed=1
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
         total=$((total + ${runs:-0}))
+        if [ $failed -eq 1 ]; then
+            echo "FINDING in $target (log: $log):"; tail -n 40 "$log"; status=1
+        else
+            rm -f "$log"
+        fi
     done
     echo "$target	$total" >> "$out/executions.tsv"
     echo "   $total executions"
