@@ -93,13 +93,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 host.is_playing = 0;
                 // A play that never ends is a hang in the user's player.
                 if (!host.wait_for_end_of_stream(10000)) abort();
-                // The decode thread has ended with its message; once Stop has
-                // joined it, every message it posted is in the queue.
-                host.module->Stop();
+            }
+            host.module->Stop();
+            if (playing) {
+                // Stop has joined the decode thread, so every message it
+                // posted is in the queue by now.
                 host.pump_pending();
                 if (host.end_of_stream_messages() != 1) abort();
             }
-            host.module->Stop();
         }
         if (player_state.file != INVALID_FILE || player_state.decode_thread_handle) abort();
     }
