@@ -1,10 +1,10 @@
 // Soak test: seeded random sequences of the calls a player makes (Play,
 // seeks, pause, the position and title queries, Stop) against an output that
 // plays in real time, over every file kind. Checks that Stop returns
-// promptly, that an item played to its end sends exactly one end-of-stream
-// message and one stopped early sends none, and that no file descriptor or
-// thread outlives its item. TOLVANE_TEST_SEED replays a run; TOLVANE_SOAK_MS
-// sets how long it runs (default 8 s).
+// promptly, that an item sends at most one end-of-stream message (exactly
+// one when it was seen to end) and none once Stop has returned, and that no
+// file descriptor or thread outlives its item. TOLVANE_TEST_SEED replays a
+// run; TOLVANE_SOAK_MS sets how long it runs (default 8 s).
 
 #include <gtest/gtest.h>
 
@@ -93,10 +93,15 @@ public:
         uint64_t before = clock_ms();
         host_.module->Stop();
         EXPECT_LE(clock_ms() - before, STOP_LIMIT_MS);
-        // Nothing may arrive from an item once Stop has returned.
+        // The item may have ended between the last look and Stop: its message
+        // is then already posted. Nothing may be posted once Stop has returned.
+        host_.pump_pending();
+        int messages = host_.end_of_stream_messages();
         host_.pump_for(5);
-        EXPECT_EQ(host_.end_of_stream_messages(), ended ? 1 : 0);
-        ++(ended ? totals.played_to_end : totals.stopped_early);
+        EXPECT_EQ(host_.end_of_stream_messages(), messages);
+        if (ended) EXPECT_EQ(messages, 1);
+        else EXPECT_LE(messages, 1);
+        ++(messages > 0 ? totals.played_to_end : totals.stopped_early);
         EXPECT_EQ(open_descriptors(), descriptors);
         EXPECT_EQ(running_threads(), threads);
     }
