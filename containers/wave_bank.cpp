@@ -123,13 +123,13 @@ int32_t read_wave_bank(file_handle file, int32_t base) {
     read_entry_records(file, base, regions, record_count, element_size);
 
     if (player_state.entry_count == 0) return 0;
-    int32_t first = player_state.entry_offset[0];
+    int32_t first = player_state.entries[0].offset;
     int32_t last = player_state.entry_count - 1;
     file_seek(file, first);
     player_state.data_start = first;
     // From the first kept entry's start to the end of the last one in record
     // order; a bank whose last entry ends before its first begins comes out
     // negative and is refused.
-    return (int32_t)((uint32_t)player_state.entry_offset[last] + (uint32_t)player_state.entry_length[last] -
+    return (int32_t)((uint32_t)player_state.entries[last].offset + (uint32_t)player_state.entries[last].length -
                      (uint32_t)first);
 }

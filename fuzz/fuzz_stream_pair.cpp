@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
          player_state.entry_capacity > (int32_t)(header_size / 100)))
         abort();
     for (int32_t i = 0; i < player_state.entry_count; ++i)
-        if (!stream_format_is_playable((uint32_t)player_state.entry_rate[i], (uint32_t)player_state.entry_channels[i]))
+        if (!stream_format_is_playable((uint32_t)player_state.entries[i].rate, (uint32_t)player_state.entries[i].channels))
             abort();
     file_close(playing);
     release_entry_table();

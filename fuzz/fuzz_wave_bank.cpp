@@ -20,11 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (player_state.entry_count < 0 || player_state.entry_count > player_state.entry_capacity) abort();
     if ((uint32_t)player_state.entry_capacity > MAX_BANK_ENTRIES) abort();
     for (int32_t i = 0; i < player_state.entry_count; ++i) {
-        if (player_state.entry_offset[i] < 0) abort();
-        if (!stream_format_is_playable((uint32_t)player_state.entry_rate[i], (uint32_t)player_state.entry_channels[i]))
+        if (player_state.entries[i].offset < 0) abort();
+        if (!stream_format_is_playable((uint32_t)player_state.entries[i].rate, (uint32_t)player_state.entries[i].channels))
             abort();
     }
-    if (player_state.entry_count > 0 && file_tell(file) != player_state.entry_offset[0]) abort();
+    if (player_state.entry_count > 0 && file_tell(file) != player_state.entries[0].offset) abort();
     if (player_state.entry_count == 0 && length > 0) abort();
     file_close(file);
     release_entry_table();

@@ -7,6 +7,7 @@
 #include "player/playback.h"
 
 #include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "codec/xbox_adpcm.h"
@@ -37,8 +38,8 @@ bool host_services_ready() {
 
 bool entry_table_is_playable() {
     for (int32_t i = 0; i < player_state.entry_count; ++i) {
-        int32_t rate = player_state.entry_rate[i];
-        int16_t channels = player_state.entry_channels[i];
+        int32_t rate = player_state.entries[i].rate;
+        int16_t channels = player_state.entries[i].channels;
         if (rate < 0 || channels < 0 || !stream_format_is_playable((uint32_t)rate, (uint32_t)channels)) return false;
     }
     return true;
@@ -58,12 +59,12 @@ void close_file() {
 }
 
 void load_entry_format(int32_t entry) {
-    store_relaxed(player_state.sample_rate, (uint32_t)player_state.entry_rate[entry]);
-    store_relaxed(player_state.channels, (uint16_t)player_state.entry_channels[entry]);
+    store_relaxed(player_state.sample_rate, (uint32_t)player_state.entries[entry].rate);
+    store_relaxed(player_state.channels, (uint16_t)player_state.entries[entry].channels);
 }
 
-int64_t entry_end(int32_t entry) {
-    return (int64_t)player_state.entry_offset[entry] + player_state.entry_length[entry];
+int32_t saturated_ms(int64_t time_ms) {
+    return time_ms > INT32_MAX ? INT32_MAX : (int32_t)time_ms;
 }
 
 // Seeks land on whole seconds: the request cut toward zero, negative ones at 0.
@@ -72,87 +73,164 @@ int32_t whole_second(int32_t time_ms) {
     return second < 0 ? 0 : second;
 }
 
-// The entry to play from for a seek target: the last one that starts at or
-// before it, or the first entry when the target lies in front of them all.
-int32_t entry_holding(int64_t position) {
-    int32_t index = 0;
-    while (index < player_state.entry_count && player_state.entry_offset[index] <= position) ++index;
-    return index > 0 ? index - 1 : 0;
+// What the decode thread keeps between passes. The position it reports is
+// counted in sample frames from a time base (0 at the start, the target of a
+// seek, the start of an entry), so it never drifts from the sound handed on.
+struct decode_cursor {
+    int32_t entry = 0;           // the entry playing, for items with entries
+    int64_t sets_left = 0;       // block sets still to play from the file's position
+    int64_t time_base_ms = 0;
+    int64_t frames = 0;          // frames handed on since the time base
+    bool data_done = false;
+    int entry_drain_sleeps = 0;  // 50 ms sleeps spent waiting for an entry to play out
+};
+
+int64_t cursor_time_ms(const decode_cursor& cursor, int64_t extra_frames) {
+    uint32_t rate = load_relaxed(player_state.sample_rate);
+    return cursor.time_base_ms + (cursor.frames + extra_frames) * 1000 / rate;
 }
 
-void carry_out_seek(int32_t request) {
+void restart_time(decode_cursor* cursor, int64_t time_ms) {
+    cursor->time_base_ms = time_ms;
+    cursor->frames = 0;
+    store_relaxed(player_state.decode_pos_ms, saturated_ms(time_ms));
+}
+
+// The visualisation reads VISUALISATION_FRAMES frames at a time; block sets
+// are collected until that many are at hand. Each collection is stamped with
+// the stream time of its first frame.
+struct visualisation_frames {
+    int16_t samples[VISUALISATION_FRAMES * MAX_CHANNELS];
+    uint32_t frames = 0;
+    uint32_t channels = 0;
+    int32_t first_time_ms = 0;
+};
+
+void restart_collection(visualisation_frames* vis) {
+    vis->frames = 0;
+}
+
+// A collection holds frames of one channel count: another count (a new
+// entry) starts a new one.
+void collect_for_visualisation(visualisation_frames* vis, const int16_t* pcm, uint32_t pcm_frames,
+                               uint32_t channels, const decode_cursor& cursor) {
+    if (vis->channels != channels) {
+        vis->frames = 0;
+        vis->channels = channels;
+    }
+    uint32_t taken = 0;
+    while (taken < pcm_frames) {
+        if (vis->frames == 0) vis->first_time_ms = saturated_ms(cursor_time_ms(cursor, taken));
+        uint32_t count = pcm_frames - taken;
+        if (count > VISUALISATION_FRAMES - vis->frames) count = VISUALISATION_FRAMES - vis->frames;
+        memcpy(vis->samples + vis->frames * channels, pcm + taken * channels, (size_t)count * channels * 2);
+        vis->frames += count;
+        taken += count;
+        if (vis->frames == VISUALISATION_FRAMES) {
+            plugin_module.SAAddPCMData(vis->samples, (int)channels, 16, vis->first_time_ms);
+            plugin_module.VSAAddPCMData(vis->samples, (int)channels, 16, vis->first_time_ms);
+            vis->frames = 0;
+        }
+    }
+}
+
+int64_t block_set_bytes() {
+    return (int64_t)load_relaxed(player_state.channels) * ADPCM_BLOCK_BYTES;
+}
+
+// Makes entry current and places the cursor at the start of its span.
+void begin_entry(decode_cursor* cursor, int32_t entry) {
+    const entry_span& span = player_state.spans[entry];
+    cursor->entry = entry;
+    cursor->sets_left = span.block_sets;
+    store_relaxed(player_state.current_entry, entry);
+    load_entry_format(entry);
+    restart_time(cursor, span.start_ms);
+    file_seek(player_state.file, span.play_start);
+}
+
+// The block sets of a single stream from its start.
+int64_t stream_block_sets() {
+    return player_state.data_length > 0 ? player_state.data_length / block_set_bytes() : 0;
+}
+
+void carry_out_seek(int32_t request, decode_cursor* cursor, visualisation_frames* vis) {
     int32_t target_ms = whole_second(request);
-    store_relaxed(player_state.decode_pos_ms, target_ms);
     // Only clear the request we took: one that arrived meanwhile stays pending
     // for the next pass instead of being lost.
     player_state.seek_request_ms.compare_exchange_strong(request, NO_SEEK_REQUEST, std::memory_order_relaxed);
+    restart_time(cursor, target_ms);
     output()->Flush(target_ms);
+    cursor->data_done = false;
+    cursor->entry_drain_sleeps = 0;
 
-    // Whole pairs of blocks per channel at or before the requested time, with
-    // the format in effect when the request was taken. 64-bit, so a target
-    // far beyond the data cannot wrap round into it.
-    uint32_t rate = load_relaxed(player_state.sample_rate);
-    uint32_t channels = load_relaxed(player_state.channels);
-    int64_t block_pairs = (int64_t)(target_ms / 1000) * rate / 130;
-    int64_t position = player_state.data_start + block_pairs * channels * 2 * ADPCM_BLOCK_BYTES;
-
-    if (player_state.entry_count != 0) {
-        int32_t entry = entry_holding(position);
-        int64_t start = player_state.entry_offset[entry];
-        if (position < start) position = start;
-        // Align to a whole block set of the entry's own channel count, so an
-        // entry with another layout than the previous one decodes correctly.
-        int64_t block_set = (int64_t)player_state.entry_channels[entry] * ADPCM_BLOCK_BYTES;
-        position -= (position - start) % block_set;
-        store_relaxed(player_state.current_entry, entry);
-        load_entry_format(entry);
-        open_output();
+    if (player_state.entry_count == 0) {
+        // Whole pairs of blocks per channel at or before the requested time.
+        int64_t skipped_sets = 2 * ((int64_t)(target_ms / 1000) * load_relaxed(player_state.sample_rate) / 130);
+        cursor->sets_left = stream_block_sets() - skipped_sets;
+        if (cursor->sets_left <= 0) {
+            cursor->data_done = true;
+            return;
+        }
+        file_seek(player_state.file, (int32_t)(player_state.data_start + skipped_sets * block_set_bytes()));
+        restart_collection(vis);
+        return;
     }
-    if (position > INT32_MAX) position = INT32_MAX;
-    file_seek(player_state.file, (int32_t)position);
+
+    // The entry whose stretch of the timeline holds the target, then whole
+    // pairs of its blocks at or before the time into it, by its own format.
+    int32_t entry = entry_at_time(player_state.spans, player_state.entry_count, target_ms);
+    if (entry < 0) {
+        cursor->data_done = true;
+        return;
+    }
+    const entry_span& span = player_state.spans[entry];
+    uint32_t rate = (uint32_t)player_state.entries[entry].rate;
+    int64_t skipped_sets = 2 * ((target_ms - span.start_ms) * rate / 130000);
+    begin_entry(cursor, entry);
+    restart_time(cursor, target_ms);
+    cursor->sets_left = span.block_sets - skipped_sets;
+    file_seek(player_state.file, (int32_t)(span.play_start + skipped_sets * block_set_bytes()));
+    open_output();
+    restart_collection(vis);
 }
 
-enum entry_step { ENTRY_STEPPED, ENTRIES_EXHAUSTED, STOP_REQUESTED };
+enum entry_step { ENTRY_STEPPED, ENTRY_WAITING, ENTRIES_EXHAUSTED };
 
-// Lets the output play out the previous entry, for at most two seconds, so the
-// re-opened output does not cut its end off.
-bool wait_for_entry_play_out(const std::atomic<int32_t>* kill_flag) {
-    for (int i = 0; i < ENTRY_DRAIN_MAX_SLEEPS && output()->IsPlaying(); ++i) {
-        if (load_relaxed(*kill_flag) != 0) return false;
-        sleep_ms(ENTRY_DRAIN_SLEEP_MS);
-    }
-    return load_relaxed(*kill_flag) == 0;
-}
-
-// Moves on from the current entry, whose end the file position has reached,
-// to the first later entry that ends beyond it.
-entry_step step_to_next_entry(int32_t position, const std::atomic<int32_t>* kill_flag) {
-    int32_t next = load_relaxed(player_state.current_entry) + 1;
-    while (next < player_state.entry_count && entry_end(next) <= position) ++next;
-    // Past the last entry the stream is over; the current entry stays the
-    // last one played.
+// Moves on to the next entry that plays once the output has played out the
+// current one: for at most two seconds while the output plays, and for as
+// long as it takes while the listener holds it paused, so that nothing of the
+// entry is flushed unheard. A wait returns to the pass loop, which answers
+// Stop and seek requests meanwhile.
+entry_step step_to_next_entry(decode_cursor* cursor) {
+    if (player_state.entry_count == 0) return ENTRIES_EXHAUSTED;
+    int32_t next = next_played_entry(player_state.spans, player_state.entry_count, cursor->entry + 1);
     if (next >= player_state.entry_count) return ENTRIES_EXHAUSTED;
-    store_relaxed(player_state.current_entry, next);
-    if (!wait_for_entry_play_out(kill_flag)) return STOP_REQUESTED;
-    load_entry_format(next);
-    // An entry that starts outside the file cannot be played, and going on
-    // from the old position would play the wrong sound.
-    if (!jump_to_entry(player_state.entry_offset[next])) return ENTRIES_EXHAUSTED;
+    if (output()->IsPlaying()) {
+        if (load_relaxed(player_state.paused) != 0) return ENTRY_WAITING;
+        if (cursor->entry_drain_sleeps < ENTRY_DRAIN_MAX_SLEEPS) {
+            cursor->entry_drain_sleeps++;
+            return ENTRY_WAITING;
+        }
+    }
+    cursor->entry_drain_sleeps = 0;
+    begin_entry(cursor, next);
+    output()->Flush(saturated_ms(cursor->time_base_ms));
     open_output();
     return ENTRY_STEPPED;
 }
 
-// Hands one decoded block set on and writes it to the output.
-void hand_on_block_set(int16_t* pcm, int32_t pcm_bytes) {
+// Hands one decoded block set to the visualisation, the DSP and the output.
+void hand_on_block_set(int16_t* pcm, int32_t pcm_bytes, decode_cursor* cursor, visualisation_frames* vis) {
     uint32_t rate = load_relaxed(player_state.sample_rate);
     uint32_t channels = load_relaxed(player_state.channels);
-    int32_t time_ms = load_relaxed(player_state.decode_pos_ms);
-    plugin_module.SAAddPCMData(pcm, (int)channels, 16, time_ms);
-    plugin_module.VSAAddPCMData(pcm, (int)channels, 16, time_ms);
-    store_relaxed(player_state.decode_pos_ms, time_ms + (int32_t)(65000u / rate));
+    uint32_t frames = (uint32_t)pcm_bytes / channels / 2;
+    collect_for_visualisation(vis, pcm, frames, channels, *cursor);
+    cursor->frames += frames;
+    store_relaxed(player_state.decode_pos_ms, saturated_ms(cursor_time_ms(*cursor, 0)));
 
     if (plugin_module.dsp_isactive()) {
-        int given = (int)((uint32_t)pcm_bytes / channels / 2);
+        int given = (int)frames;
         int returned = plugin_module.dsp_dosamples(pcm, given, 16, (int)channels, (int)rate);
         // The buffer holds twice the samples given; a DSP that claims more
         // (or fewer than none) must not make us write outside it.
@@ -161,6 +239,14 @@ void hand_on_block_set(int16_t* pcm, int32_t pcm_bytes) {
         pcm_bytes = returned * (int32_t)channels * 2;
     }
     output()->Write((char*)pcm, pcm_bytes);
+}
+
+// Room for one block set of the current format, twice that for a DSP that
+// may hand back twice the samples it was given.
+bool output_has_room() {
+    uint32_t needed = (uint32_t)load_relaxed(player_state.channels) * PCM_BLOCK_BYTES;
+    if (plugin_module.dsp_isactive()) needed *= 2;
+    return (uint32_t)output()->CanWrite() >= needed;
 }
 
 }  // namespace
@@ -188,6 +274,10 @@ int open_output() {
         close_file();
         return 1;
     }
+    // A re-opened output plays whatever state it was in before: the player's
+    // own output drops a paused device and opens one that plays. A pause the
+    // listener asked for must hold.
+    if (load_relaxed(player_state.paused) != 0 && output()->Pause) output()->Pause(1);
     // The bit rate shown is that of the decoded 16-bit PCM.
     uint32_t bitrate_kbps = channels * rate * 16u / 1000u;
     plugin_module.SetInfo((int)bitrate_kbps, (int)(rate / 1000u), (int)channels, 1);
@@ -196,34 +286,40 @@ int open_output() {
     return 0;
 }
 
-int32_t read_block(int16_t* pcm_buffer, int64_t data_bytes_left) {
+int32_t read_block(int16_t* pcm_buffer) {
     uint32_t channels = load_relaxed(player_state.channels);
     if (channels == 0 || channels > MAX_CHANNELS) return 0;
     uint8_t adpcm[MAX_CHANNELS * ADPCM_BLOCK_BYTES];
-    // Never past the end of the sound data: a partial block set there would
-    // otherwise be completed with whatever follows it in the file (a pad
-    // byte, another chunk) and play as a burst of noise.
-    int32_t wanted = (int32_t)channels * ADPCM_BLOCK_BYTES;
-    if (data_bytes_left < wanted) wanted = data_bytes_left < 0 ? 0 : (int32_t)data_bytes_left;
-    int32_t got = file_read(player_state.file, adpcm, wanted);
+    int32_t got = file_read(player_state.file, adpcm, (int32_t)channels * ADPCM_BLOCK_BYTES);
     return decode_blocks(adpcm, got, pcm_buffer, channels);
 }
 
-bool jump_to_entry(int32_t offset) {
-    if (offset < 0 || file_seek(player_state.file, offset) != offset) return false;
-    int32_t time_ms = adpcm_bytes_to_ms(offset, load_relaxed(player_state.sample_rate),
-                                        load_relaxed(player_state.channels));
-    int32_t whole = time_ms - time_ms % 1000;
-    store_relaxed(player_state.decode_pos_ms, whole);
-    output()->Flush(whole);
+bool plan_timeline() {
+    int32_t count = player_state.entry_count;
+    if (count == 0) return true;
+    free(player_state.spans);
+    player_state.spans = (entry_span*)malloc((size_t)count * sizeof(entry_span));
+    if (!player_state.spans) return false;
+    int64_t data_end = (int64_t)player_state.data_start + player_state.data_length;
+    int64_t length_ms = plan_entries(player_state.entries, count, player_state.data_start, data_end,
+                                     file_size(player_state.file), player_state.spans);
+    player_state.timeline_length_ms = saturated_ms(length_ms);
+    int32_t first = next_played_entry(player_state.spans, count, 0);
+    if (first >= count) first = 0;
+    store_relaxed(player_state.current_entry, first);
+    load_entry_format(first);
     return true;
 }
 
 unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
     const std::atomic<int32_t>* kill_flag = (const std::atomic<int32_t>*)kill_flag_address;
-    bool data_done = false;
-    // The room asked of the output is fixed for the life of the thread.
-    const uint32_t threshold = (uint32_t)load_relaxed(player_state.channels) * PCM_BLOCK_BYTES;
+    decode_cursor cursor;
+    visualisation_frames vis;
+    if (player_state.entry_count != 0) {
+        begin_entry(&cursor, load_relaxed(player_state.current_entry));
+    } else {
+        cursor.sets_left = stream_block_sets();
+    }
     // Room for the largest channel count the player accepts, doubled for a
     // DSP that hands back twice the samples it was given.
     int16_t pcm[2 * MAX_CHANNELS * SAMPLES_PER_BLOCK];
@@ -231,9 +327,8 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
     while (load_relaxed(*kill_flag) == 0) {
         int32_t request = load_relaxed(player_state.seek_request_ms);
         if (request != NO_SEEK_REQUEST) {
-            carry_out_seek(request);
-            data_done = false;
-        } else if (data_done) {
+            carry_out_seek(request, &cursor, &vis);
+        } else if (cursor.data_done) {
             output()->CanWrite();
             if (output()->IsPlaying()) {
                 sleep_ms(DRAIN_SLEEP_MS);
@@ -242,38 +337,30 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
             window_post_message(plugin_module.hMainWindow, HOST_MSG_END_OF_STREAM, 0, 0);
             return 0;
         }
+        if (cursor.data_done) continue;
 
-        uint32_t room_needed = plugin_module.dsp_isactive() ? 2 * threshold : threshold;
-        if ((uint32_t)output()->CanWrite() < room_needed) {
+        if (cursor.sets_left <= 0) {
+            entry_step step = step_to_next_entry(&cursor);
+            if (step == ENTRY_WAITING) sleep_ms(ENTRY_DRAIN_SLEEP_MS);
+            if (step == ENTRIES_EXHAUSTED) cursor.data_done = true;
+            // A new entry may have more channels: its room is asked anew.
+            continue;
+        }
+
+        if (!output_has_room()) {
             sleep_ms(NO_ROOM_SLEEP_MS);
             continue;
         }
 
-        // A position that cannot be had (the file was closed after a failed
-        // re-open of the output) counts as the end of the data.
-        int32_t position = file_tell(player_state.file);
-        int64_t data_end = (int64_t)player_state.data_start + player_state.data_length;
-        if (position < 0 || position >= data_end) {
-            data_done = true;
-            continue;
-        }
-
-        if (player_state.entry_count != 0 && entry_end(load_relaxed(player_state.current_entry)) <= position) {
-            entry_step step = step_to_next_entry(position, kill_flag);
-            if (step == STOP_REQUESTED) return 0;
-            if (step == ENTRIES_EXHAUSTED) {
-                data_done = true;
-                continue;
-            }
-            position = player_state.entry_offset[load_relaxed(player_state.current_entry)];
-        }
-
-        int32_t pcm_bytes = read_block(pcm, data_end - position);
+        // A read that fails (the file was closed after a failed re-open of
+        // the output, or ends early) counts as the end of the data.
+        int32_t pcm_bytes = read_block(pcm);
         if (pcm_bytes == 0) {
-            data_done = true;
+            cursor.data_done = true;
             continue;
         }
-        hand_on_block_set(pcm, pcm_bytes);
+        cursor.sets_left--;
+        hand_on_block_set(pcm, pcm_bytes, &cursor, &vis);
     }
     return 0;
 }
@@ -301,12 +388,12 @@ int HOST_CALL Play(char* path) {
     store_relaxed(player_state.paused, 0);
     store_relaxed(player_state.decode_pos_ms, 0);
     store_relaxed(player_state.seek_request_ms, NO_SEEK_REQUEST);
-    if (player_state.entry_count != 0) load_entry_format(0);
 
     // Formats the decoder and the time arithmetic cannot handle are refused
     // here, so nothing later divides by zero or outgrows its block buffers.
-    if (!stream_format_is_playable(load_relaxed(player_state.sample_rate), load_relaxed(player_state.channels)) ||
-        !entry_table_is_playable()) {
+    // An item with entries plays in the format of its first entry.
+    if (!entry_table_is_playable() || !plan_timeline() ||
+        !stream_format_is_playable(load_relaxed(player_state.sample_rate), load_relaxed(player_state.channels))) {
         close_file();
         return 1;
     }

@@ -16,13 +16,17 @@ void HOST_CALL Stop();
 
 int open_output();
 unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag);
-// Reads and decodes one block set at the file's position, reading no more
-// than data_bytes_left; returns the PCM bytes, 0 when no whole set was read.
-int32_t read_block(int16_t* pcm_buffer, int64_t data_bytes_left);
-// Moves the file to an entry's first byte, sets the decode position from the
-// offset and flushes the output to it. False when the file cannot be moved
-// there (an offset outside the file's range): the entry cannot be played.
-bool jump_to_entry(int32_t offset);
+// Reads one block set at the file's position and decodes it; returns the PCM
+// bytes, 0 when no whole block set could be read.
+int32_t read_block(int16_t* pcm_buffer);
+// Plans the entry table of the item just opened (its spans and length) and
+// makes the first entry that plays current, with its format. False when the
+// plan cannot be allocated.
+bool plan_timeline();
+
+// The visualisation services read this many sample frames from the pointer
+// they are given.
+const uint32_t VISUALISATION_FRAMES = 576;
 
 // The part of a path after its last separator (the whole path without one).
 const char* base_name(const char* path);

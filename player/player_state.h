@@ -7,6 +7,7 @@
 #include <atomic>
 #include <stdint.h>
 
+#include "containers/timeline.h"
 #include "platform/platform.h"
 
 const int32_t TITLE_BYTES = 304;
@@ -30,14 +31,14 @@ struct playback_state {
 
     // The entry table of a bank or stream pair; empty (count 0) for a single
     // stream. Filled by the readers before the decode thread starts and only
-    // read while it runs, apart from current_entry.
+    // read while it runs, apart from current_entry. Play plans the table into
+    // spans (one per entry) and the item's length.
     int32_t entry_count = 0;
     int32_t entry_capacity = 0;
     std::atomic<int32_t> current_entry{0};
-    int32_t* entry_offset = nullptr;
-    int32_t* entry_length = nullptr;
-    int32_t* entry_rate = nullptr;
-    int16_t* entry_channels = nullptr;
+    entry_record* entries = nullptr;
+    entry_span* spans = nullptr;
+    int32_t timeline_length_ms = 0;
 };
 
 extern playback_state player_state;
@@ -61,7 +62,7 @@ inline bool stream_format_is_playable(uint32_t sample_rate, uint32_t channels) {
 // The entry table's life: a reader reserves room for the entries the file can
 // hold, appends the ones it accepts, and the opener of the next item releases
 // the table. reserve_entries releases any previous table first and returns
-// false (with an empty table) when the arrays cannot be allocated;
+// false (with an empty table) when the table cannot be allocated;
 // append_entry returns false when the reserved room is used up.
 bool reserve_entries(int32_t capacity);
 bool append_entry(int32_t offset, int32_t length, int32_t rate, int16_t channels);

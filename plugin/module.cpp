@@ -78,7 +78,11 @@ int HOST_CALL IsPaused() {
     return load_relaxed(player_state.paused);
 }
 
+// A single stream's length comes from its data size with the truncating
+// arithmetic the player has always shown; an item with entries lasts as long
+// as the sound of its entries, each at its own format.
 int HOST_CALL GetLength() {
+    if (player_state.entry_count != 0) return player_state.timeline_length_ms;
     return adpcm_bytes_to_ms(player_state.data_length, load_relaxed(player_state.sample_rate),
                              load_relaxed(player_state.channels));
 }

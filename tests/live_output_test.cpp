@@ -13,6 +13,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -36,6 +37,7 @@ struct fake_card {
     int writes_while_paused = 0;
     uint64_t received_frames = 0;
     uint64_t played_frames = 0;
+    uint64_t played_at_last_close = 0;
 };
 
 fake_card card;
@@ -58,6 +60,7 @@ void* fake_open(const char*, uint32_t sample_rate, uint32_t channels, char* erro
 void fake_close(void*) {
     std::lock_guard<std::mutex> guard(card.lock);
     card.closes++;
+    card.played_at_last_close = card.played_frames;
 }
 
 bool fake_write(void*, const int16_t*, uint32_t frames) {
@@ -249,21 +252,34 @@ TEST_F(LiveOutput, FlushWhilePausedStaysPaused) {
 }
 
 // A bank's next entry opens the output again, without a Close, in its own
-// format; a pause in force carries over to it.
-TEST_F(LiveOutput, TheNextEntrysOpenTakesItsFormatAndKeepsThePause) {
+// format. As with the player's own output, what the old device holds plays
+// out first, and a paused device is dropped: the new one plays.
+TEST_F(LiveOutput, TheNextEntrysOpenPlaysOutTheOldSoundOrDropsAPausedDevice) {
     ASSERT_GE(out->Open(44100, 2, 16, -1, -1), 0);
     write_frames(4410, 2);
-    out->Pause(1);
+    ASSERT_TRUE(wait_until([] { return card_read(&fake_card::received_frames) == 4410; }));
+    std::thread listener([] {
+        sleep_ms(50);
+        card_plays(4410);
+    });
     ASSERT_GE(out->Open(22050, 1, 16, -1, -1), 0);
+    listener.join();
     EXPECT_EQ(2, card_read(&fake_card::opens));
     EXPECT_EQ(1, card_read(&fake_card::closes));
+    EXPECT_EQ(4410u, card_read(&fake_card::played_at_last_close));
     EXPECT_EQ(22050u, card_read(&fake_card::sample_rate));
     EXPECT_EQ(1u, card_read(&fake_card::channels));
     EXPECT_EQ(0, out->GetWrittenTime());
     EXPECT_EQ(0, out->GetOutputTime());
     EXPECT_EQ(ring_bytes(22050, 1), out->CanWrite());
-    EXPECT_TRUE(wait_until([] { return card_read(&fake_card::paused); }));
-    EXPECT_EQ(1, out->Pause(0));
+
+    write_frames(2205, 1);
+    out->Pause(1);
+    ASSERT_TRUE(wait_until([] { return card_read(&fake_card::paused); }));
+    ASSERT_GE(out->Open(32000, 1, 16, -1, -1), 0);
+    EXPECT_EQ(3, card_read(&fake_card::opens));
+    EXPECT_FALSE(card_read(&fake_card::paused));
+    EXPECT_EQ(0, out->Pause(0)) << "the new device plays";
 }
 
 TEST_F(LiveOutput, AFailedOpenLeavesItsReason) {

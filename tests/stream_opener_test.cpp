@@ -58,7 +58,7 @@ public:
             // own, at the base the leading bytes name.
             int32_t position = file_tell(played);
             int32_t entries = player_state.entry_count;
-            int32_t first_offset = entries ? player_state.entry_offset[0] : 0;
+            int32_t first_offset = entries ? player_state.entries[0].offset : 0;
             int32_t data_start = player_state.data_start;
             release_entry_table();
             file_handle again = file_open_read(path);
@@ -68,7 +68,7 @@ public:
             EXPECT_EQ(position, file_tell(again));
             EXPECT_EQ(entries, player_state.entry_count);
             if (entries) {
-                EXPECT_EQ(first_offset, player_state.entry_offset[0]);
+                EXPECT_EQ(first_offset, player_state.entries[0].offset);
             }
             EXPECT_EQ(data_start, player_state.data_start);
             file_close(again);
@@ -159,11 +159,11 @@ TEST_F(StreamOpenerTest, EveryItemStartsFromTheDefaults) {
         SCOPED_TRACE(c.name);
         c.previous_item(this);
         expect_road("next.raw", random_bytes(777, 3), ROAD_RAW);
-        EXPECT_EQ(player_state.entry_offset, nullptr);
+        EXPECT_EQ(player_state.entries, nullptr);
 
         c.previous_item(this);
         expect_road("next.wav", mono_wave(), ROAD_WAVE);
-        EXPECT_EQ(player_state.entry_offset, nullptr);
+        EXPECT_EQ(player_state.entries, nullptr);
     }
 }
 

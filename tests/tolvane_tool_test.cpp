@@ -295,10 +295,10 @@ TEST_F(TolvaneTool, InfoOfABankShowsTheEntryCounter) {
             run = run_tool(std::string("info ") + layout.file_name, scratch);
         }
         ASSERT_EQ(0, run.status) << run.err;
-        // 43 400 bytes from the first entry's start to the last one's end, at
-        // the first entry's 44100 Hz stereo: 246 / 36 = 6 blocks, 780 ms.
+        // The entries' sound, each at its own format: 200 block sets at
+        // 44100 Hz (294 ms), 300 at 22050 Hz (884 ms), 250 at 32000 Hz (507 ms).
         std::string expected = std::string("title: ") + layout.file_name +
-                               " - 1 / 3\nlength_ms: 780\nsample_rate: 44100\nchannels: 2\nentries: 3\n";
+                               " - 1 / 3\nlength_ms: 1685\nsample_rate: 44100\nchannels: 2\nentries: 3\n";
         EXPECT_EQ(expected, run.out);
     }
 }
@@ -327,9 +327,8 @@ TEST_F(TolvaneTool, PairRendersFromEitherFileAndNamesThePartner) {
             run = run_tool(std::string("info ") + c.chosen, scratch);
         }
         ASSERT_EQ(0, run.status) << run.err;
-        EXPECT_EQ(std::string("title: ") + c.partner + " - 1 / 2\nlength_ms: " +
-                      std::to_string(adpcm_bytes_to_ms((int32_t)data.size(), 22050, 1)) +
-                      "\nsample_rate: 22050\nchannels: 1\nentries: 2\n",
+        // 100 block sets at 22050 Hz (294 ms), then 60 at 32000 Hz (121 ms).
+        EXPECT_EQ(std::string("title: ") + c.partner + " - 1 / 2\nlength_ms: 415\nsample_rate: 22050\nchannels: 1\nentries: 2\n",
                   run.out);
         EXPECT_TRUE(pcm_wave_samples(scratch + "out-01.wav", 1, 22050) == reference_pcm(first, 1));
         EXPECT_TRUE(pcm_wave_samples(scratch + "out-02.wav", 2, 32000) == reference_pcm(second, 2));

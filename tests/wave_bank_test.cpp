@@ -49,8 +49,8 @@ std::ostream& operator<<(std::ostream& out, const entry& e) {
 std::vector<entry> entry_table() {
     std::vector<entry> table;
     for (int32_t i = 0; i < player_state.entry_count; ++i) {
-        table.push_back({player_state.entry_offset[i], player_state.entry_length[i], player_state.entry_rate[i],
-                         player_state.entry_channels[i]});
+        table.push_back({player_state.entries[i].offset, player_state.entries[i].length, player_state.entries[i].rate,
+                         player_state.entries[i].channels});
     }
     return table;
 }
@@ -284,7 +284,7 @@ TEST_F(WaveBankTest, DeclaredCountsAreBoundedByWhatTheFileHolds) {
         ASSERT_EQ(player_state.entry_count, (int32_t)c.kept);
         EXPECT_EQ(result, (int32_t)(72 * c.kept));
         for (size_t i = 0; i < c.kept; ++i) {
-            EXPECT_EQ(player_state.entry_offset[i], (int32_t)(BANK_HEADER_BYTES + BANK_DATA_BYTES + 72 * i));
+            EXPECT_EQ(player_state.entries[i].offset, (int32_t)(BANK_HEADER_BYTES + BANK_DATA_BYTES + 72 * i));
         }
         file_close(file);
         release_entry_table();
@@ -506,10 +506,10 @@ TEST_F(WaveBankPlaybackTest, EntriesPlayBitExactOneAfterAnotherWithTheirOwnForma
 }
 
 TEST_F(WaveBankPlaybackTest, SeekIntoTheThirdEntryPlaysFromThere) {
-    // 2 s at entry 0's 44100 Hz stereo is 678 pairs of blocks, 97 632 bytes
-    // after the first entry's start. The third entry starts 40 420 bytes in
-    // (21 600 + a 100-byte gap + 18 000 + a skipped 720), so the target is
-    // 57 212 bytes into it: 57 168 aligned to its 72-byte block sets.
+    // The timeline: 300 stereo block sets at 44100 Hz (0-442 ms), 500 mono
+    // ones at 22050 Hz (442-1915 ms), the skipped record, then 2000 stereo
+    // ones at 32000 Hz from 1915 ms. A seek to 2.7 s lands on 2000 ms, 85 ms
+    // into the third entry: 20 pairs of its blocks, 2 880 bytes in.
     bytes e0 = tone_adpcm(2, 300, 1), e1 = tone_adpcm(1, 500, 2), e2 = tone_adpcm(2, 2000, 3);
     wave_bank_design design;
     design.entry_data = concat({e0, random_bytes(100, 4), e1, random_bytes(720, 5), e2});
@@ -523,6 +523,7 @@ TEST_F(WaveBankPlaybackTest, SeekIntoTheThirdEntryPlaysFromThere) {
     host.can_write = 0;
     ASSERT_EQ(host.play(path), 0);
     EXPECT_EQ(title(), "bank.xwb - 1 / 3");
+    EXPECT_EQ(host.module->GetLength(), 442 + 1473 + 4062);
     host.clear_calls();
     host.module->SetOutputTime(2700);
     ASSERT_TRUE(host.wait_until([&] { return !host.calls_named("VSASetInfo").empty(); }));
@@ -533,7 +534,7 @@ TEST_F(WaveBankPlaybackTest, SeekIntoTheThirdEntryPlaysFromThere) {
 
     host.can_write = BIG_ROOM;
     ASSERT_TRUE(host.wait_for_end_of_stream());
-    EXPECT_TRUE(host.written() == reference_pcm(slice(e2, 57168, e2.size() - 57168), 2))
+    EXPECT_TRUE(host.written() == reference_pcm(slice(e2, 2880, e2.size() - 2880), 2))
         << host.written().size() << " bytes written";
 }
 

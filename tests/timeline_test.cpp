@@ -1,0 +1,99 @@
+// The play plan of an entry table: which whole block sets of each entry play,
+// when each starts, the item's length, and which entry holds a given time.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "containers/timeline.h"
+
+namespace {
+
+struct plan_case {
+    const char* name;
+    std::vector<entry_record> entries;
+    int64_t data_start;
+    int64_t data_end;
+    int64_t file_bytes;
+    // Per entry: where it plays from and how many block sets; then the length.
+    std::vector<std::pair<int32_t, int32_t>> played;
+    int64_t length_ms;
+};
+
+const int64_t BIG = 1 << 30;
+
+TEST(Timeline, EntriesPlayTheirWholeBlockSetsOneAfterAnother) {
+    const plan_case cases[] = {
+        // 72-byte stereo sets at 44100 Hz: 10 sets are 14 ms (14.7); 50 mono
+        // sets at 22050 Hz are 147 ms.
+        {"in order with a gap", {{0, 720, 44100, 2}, {800, 1800, 22050, 1}}, 0, 2600, BIG,
+         {{0, 10}, {800, 50}}, 14 + 147},
+        {"a partial last block set is not played", {{0, 760, 44100, 2}, {760, 1800, 22050, 1}}, 0, 2560, BIG,
+         {{0, 10}, {760, 50}}, 161},
+        {"bytes in front of the first entry play with it", {{4096, 1000, 44100, 2}}, 0, 6000, BIG,
+         {{0, 70}}, 103},
+        {"an entry inside the previous one is passed over",
+         {{0, 720, 44100, 2}, {72, 144, 8000, 1}, {720, 72, 44100, 2}}, 0, 792, BIG,
+         {{0, 10}, {0, 0}, {720, 1}}, 14 + 1},
+        {"an entry behind the previous one plays from its start",
+         {{1000, 720, 44100, 2}, {500, 720, 44100, 2}}, 1000, 1720, BIG, {{1000, 10}, {0, 0}}, 14},
+        {"no entry plays past the end of the data", {{0, 720, 44100, 2}, {720, 720, 44100, 2}}, 0, 1000, BIG,
+         {{0, 10}, {720, 3}}, 14 + 4},
+        {"nor past the end of the file", {{0, 720, 44100, 2}, {720, 720, 44100, 2}}, 0, 1440, 900,
+         {{0, 10}, {720, 2}}, 14 + 2},
+        {"an entry shorter than a block set or outside the file plays nothing",
+         {{0, 720, 44100, 2}, {720, 60, 44100, 2}, {-72, 720, 44100, 2}, {780, 72, 100, 1}}, 0, 852, BIG,
+         {{0, 10}, {0, 0}, {0, 0}, {780, 2}}, 14 + 1300},
+        {"an empty table", {}, 0, 0, BIG, {}, 0},
+    };
+    for (const plan_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<entry_span> spans(c.entries.size());
+        int64_t length = plan_entries(c.entries.data(), (int32_t)c.entries.size(), c.data_start, c.data_end,
+                                      c.file_bytes, spans.data());
+        EXPECT_EQ(length, c.length_ms);
+        EXPECT_EQ(plan_entries(c.entries.data(), (int32_t)c.entries.size(), c.data_start, c.data_end,
+                               c.file_bytes, nullptr),
+                  c.length_ms);
+        ASSERT_EQ(spans.size(), c.played.size());
+        int64_t start_ms = 0;
+        for (size_t i = 0; i < spans.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(spans[i].block_sets, c.played[i].second);
+            if (spans[i].block_sets > 0) {
+                EXPECT_EQ(spans[i].play_start, c.played[i].first);
+            }
+            EXPECT_EQ(spans[i].start_ms, start_ms);
+            EXPECT_EQ(spans[i].duration_ms,
+                      block_sets_to_ms(c.played[i].second, (uint32_t)c.entries[i].rate));
+            start_ms += spans[i].duration_ms;
+        }
+    }
+}
+
+TEST(Timeline, TimeFindsTheEntryThatHoldsIt) {
+    // Stretches of 100, 0 (passed over), 250 and 0 ms.
+    const entry_span spans[] = {{0, 10, 0, 100}, {0, 0, 100, 0}, {720, 20, 100, 250}, {0, 0, 350, 0}};
+    const struct {
+        int64_t time_ms;
+        int32_t entry;
+    } cases[] = {{-5, 0}, {0, 0}, {99, 0}, {100, 2}, {349, 2}, {350, -1}, {100000, -1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.time_ms);
+        EXPECT_EQ(entry_at_time(spans, 4, c.time_ms), c.entry);
+    }
+    EXPECT_EQ(entry_at_time(spans, 0, 0), -1);
+    EXPECT_EQ(next_played_entry(spans, 4, 1), 2);
+    EXPECT_EQ(next_played_entry(spans, 4, 3), 4);
+}
+
+TEST(Timeline, DurationsAreTruncatedMillisecondsOfWholeBlockSets) {
+    EXPECT_EQ(block_sets_to_ms(1, 44100), 1);
+    EXPECT_EQ(block_sets_to_ms(1, 8000), 8);
+    EXPECT_EQ(block_sets_to_ms(678, 44100), 999);
+    EXPECT_EQ(block_sets_to_ms(1, 65535), 0);
+    EXPECT_EQ(block_sets_to_ms(1 << 30, 100), (int64_t)(1 << 30) * 650);
+    EXPECT_EQ(block_sets_to_ms(5, 0), 0);
+}
+
+}  // namespace
