@@ -19,6 +19,9 @@ const size_t TITLE_CAPACITY = 2048;
 const size_t MIN_PATH_CAPACITY = 1024;
 // How long one pump waits before the stall watchdog looks again.
 const uint32_t PUMP_SLICE_MS = 50;
+// What the player hands the module's SetVolume and SetPan before each Play.
+const int PLAYER_VOLUME = 255;
+const int PLAYER_PAN = 0;
 
 intptr_t handle_window_message(void* context, uint32_t message, uintptr_t wparam, intptr_t lparam) {
     host_session* session = (host_session*)context;
@@ -57,7 +60,9 @@ int HOST_CALL dsp_do_samples(short*, int samples_per_channel, int, int, int) {
 }
 void HOST_CALL set_info(int, int, int, int) {}
 
-void fill_host_members(In_Module* module, host_session* session, Out_Module* output) {
+// As the player fills the record: everything but SetInfo and outMod before
+// Init; SetInfo once Init has returned, outMod before each Play.
+void fill_host_members(In_Module* module, host_session* session) {
     module->hMainWindow = session->window;
     module->hDllInstance = session->library;
     module->SAVSAInit = visualisation_init;
@@ -71,13 +76,21 @@ void fill_host_members(In_Module* module, host_session* session, Out_Module* out
     module->VSASetInfo = vis_set_info;
     module->dsp_isactive = dsp_is_active;
     module->dsp_dosamples = dsp_do_samples;
-    module->SetInfo = set_info;
-    module->outMod = output;
+    module->SetInfo = nullptr;
+    module->outMod = nullptr;
 }
 
 bool record_is_usable(const In_Module* module) {
     return module && module->version == IN_MODULE_VERSION && module->Init && module->Quit && module->Play &&
            module->Stop && module->GetFileInfo && module->GetLength;
+}
+
+// The part of a path after its last separator, either kind on Windows.
+const char* file_name_of(const char* path) {
+    const char* name = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '/' || *p == PLATFORM_PATH_SEPARATOR) name = p + 1;
+    return name;
 }
 
 bool has_separator(const std::string& path) {
@@ -120,11 +133,13 @@ bool session_open(host_session* session, const char* module_path, Out_Module* ou
     session->library = library;
     session->module = module;
     session->window = window;
+    session->output = output;
     session->end_of_stream_messages = 0;
     session->playing = false;
     current_session = session;
-    fill_host_members(module, session, output);
+    fill_host_members(module, session);
     module->Init();
+    module->SetInfo = set_info;
     return true;
 }
 
@@ -140,14 +155,19 @@ void session_close(host_session* session) {
     if (current_session == session) current_session = nullptr;
 }
 
+// As the player plays an item: the output, the volume and the pan first;
+// Stop only after a Play that succeeded.
 bool session_play(host_session* session, const char* file) {
     size_t length = strlen(file);
     session->path.assign(length + 1 > MIN_PATH_CAPACITY ? length + 1 : MIN_PATH_CAPACITY, '\0');
     memcpy(session->path.data(), file, length);
     session->end_of_stream_messages = 0;
-    // The player calls Stop after every Play, also after one that failed.
-    session->playing = true;
-    return session->module->Play(session->path.data()) == 0;
+    In_Module* module = session->module;
+    module->outMod = session->output;
+    module->SetVolume(PLAYER_VOLUME);
+    module->SetPan(PLAYER_PAN);
+    session->playing = module->Play(session->path.data()) == 0;
+    return session->playing;
 }
 
 bool session_wait_for_end(host_session* session, uint32_t (*output_calls)(), uint32_t stall_limit_ms,
@@ -178,10 +198,15 @@ void session_stop(host_session* session) {
     session->playing = false;
 }
 
+// The player asks about the item playing with an empty name; the module
+// names only a bank's entry that way, and for anything else the player shows
+// the file's name, as this does.
 std::string session_title(host_session* session, int* length_ms) {
     char title[TITLE_CAPACITY] = "";
-    int length = 0;
-    session->module->GetFileInfo(session->path.data(), title, &length);
+    char playing_item[1] = "";
+    int length = -1;
+    session->module->GetFileInfo(playing_item, title, &length);
     if (length_ms) *length_ms = length;
+    if (title[0] == '\0') return file_name_of(session->path.data());
     return title;
 }

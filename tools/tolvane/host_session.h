@@ -15,6 +15,7 @@ struct host_session {
     library_handle library = nullptr;
     In_Module* module = nullptr;
     window_ref window = nullptr;
+    Out_Module* output = nullptr;
     int end_of_stream_messages = 0;
     // The writable path handed to Play; the module may rewrite its extension
     // in place, and what it leaves there names the item afterwards.
@@ -25,8 +26,8 @@ struct host_session {
 // The module beside the running executable, as the player would find it.
 std::string default_module_path();
 
-// Loads the module, fills the host members with output as outMod and calls
-// Init. False (with nothing left loaded) when the library, its export or a
+// Loads the module, fills the host members and calls Init; output becomes
+// outMod when the first item plays. False (with nothing left loaded) when the library, its export or a
 // usable record is missing. Only one session may be open at a time.
 bool session_open(host_session* session, const char* module_path, Out_Module* output);
 // Stops any item still playing, calls Quit and unloads the module.

@@ -182,11 +182,35 @@ void HOST_CALL output_about(host_window) {}
 void HOST_CALL output_init() {}
 void HOST_CALL output_quit() {}
 
+// Before an Open replaces an open device, what it holds plays out, as the
+// player's own output lets the previous sound finish when the format
+// changes; a paused device is dropped instead. Bounded, so a device that
+// stops taking sound cannot hold the module forever.
+void play_out_unless_paused() {
+    if (!state.feeder) return;
+    uint64_t give_up_ms = clock_ms() + LIVE_BUFFER_MS + 1000;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(state.lock);
+            bool holding = state.ring_fill > 0 || state.in_flight_frames > 0 || state.device_delay_frames > 0;
+            if (state.paused || !holding) return;
+        }
+        if (clock_ms() >= give_up_ms) return;
+        sleep_ms(IDLE_WAIT_MS);
+    }
+}
+
 // The module opens the output again for each bank entry, with that entry's
-// format and without closing it first: the device is reopened, and a pause
-// in force carries over.
+// format and without closing it first: the device is reopened, and like the
+// player's own output the new one plays, whether or not the old one was
+// paused; the module pauses it again.
 int HOST_CALL output_open(int sample_rate, int channels, int bits_per_sample, int, int) {
+    play_out_unless_paused();
     close_device();
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        state.paused = false;
+    }
     if (!state.device || bits_per_sample != 16 || sample_rate <= 0 || channels <= 0) {
         set_last_error("the output plays 16-bit sound only");
         return -1;
