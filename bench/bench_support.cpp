@@ -9,7 +9,6 @@
 
 #include "containers/stream_opener.h"
 #include "platform/platform.h"
-#include "player/player_state.h"
 
 namespace fs = std::filesystem;
 
@@ -64,15 +63,13 @@ bool write_file(const std::string& path, const bytes& content) {
 }
 
 int32_t open_like_play(const std::string& path) {
-    std::vector<char> buffer(path.begin(), path.end());
-    buffer.resize(path.size() + 512, '\0');
-    file_handle file = file_open_read(buffer.data());
+    file_handle file = file_open_read(path.c_str());
     if (file == INVALID_FILE) return -1;
-    int32_t length = 0;
-    file_handle playing = open_stream(buffer.data(), file, &length);
-    if (playing == INVALID_FILE) return -1;
-    file_close(playing);
-    int32_t entries = player_state.entry_count;
-    release_entry_table();
+    stream_description item;
+    description_init(&item);
+    file_handle playing = open_stream(path.c_str(), file, nullptr, &item);
+    int32_t entries = playing == INVALID_FILE || item.data_length < 0 ? -1 : item.entry_count;
+    if (playing != INVALID_FILE) file_close(playing);
+    description_release(&item);
     return entries;
 }

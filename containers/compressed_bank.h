@@ -1,11 +1,12 @@
 // Compressed wave banks (.zwb): a wave bank packed with zlib behind an 8-byte
 // header, inflated once into a cache file in the temporary directory and
-// played from there; later plays of a bank with the same stem and stated
-// size reuse the cache file.
+// played from there; later plays of the same bank reuse the cache file.
 #pragma once
 
 #include <stdint.h>
 
+#include "containers/byte_source.h"
+#include "containers/stream_description.h"
 #include "platform/platform.h"
 
 // The compressed file is read and inflated 64 KiB at a time: each inflate
@@ -14,6 +15,11 @@
 // inflated are the same whatever the piece size.
 const int32_t INFLATE_IN_BYTES = 0x10000;
 const int32_t INFLATE_OUT_BYTES = 0x100000;
+// A cache file is this bank's when it has the stated size and begins with the
+// same bytes as the bank inflates to, this many of them.
+const int32_t CACHE_CHECK_BYTES = 0x10000;
+// The most of a bank inflated in memory to describe it without a cache.
+const int64_t DESCRIBE_INFLATE_LIMIT = 32 << 20;
 
 // The cache file's name: "<stem>.xwb" in the temporary directory, the stem
 // being the file name up to its first dot. Returns false when the path does
@@ -21,14 +27,32 @@ const int32_t INFLATE_OUT_BYTES = 0x100000;
 bool compressed_bank_cache_path(const char* path, char* cache_path, uint32_t capacity);
 
 // file is the compressed file opened from path. Returns the file the opener
-// goes on with: the inflated bank, or file itself when none can be had. Of
-// the two, only the returned one stays open; INVALID_FILE only when a
-// finished inflation could be neither installed nor kept for playing.
-file_handle open_compressed_bank(const char* path, file_handle file);
+// goes on with: this bank's cache file (made when there is none, replacing a
+// cache file of another bank), or file itself when no inflation can be had
+// (noted in the description). Of the two, only the returned one stays open;
+// INVALID_FILE only when a finished inflation could be neither installed nor
+// kept for playing. host_window is asked for the player's inflater.
+file_handle open_compressed_bank(const char* path, file_handle file, window_ref host_window,
+                                 stream_description* description);
 
 // Inflates the zlib stream at the compressed file's position into cache, a
 // new empty file, writing no more than limit_bytes. When the stream ended or
 // the input ran out, closes compressed and returns cache (at its end); when
 // inflating failed (no inflater, damaged data, a failed write, more output
 // than limit_bytes), closes cache and returns compressed.
-file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t limit_bytes);
+file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t limit_bytes, window_ref host_window);
+
+// How a compressed bank is looked at without being played: through its cache
+// file when that is this bank's, else inflated in memory as far as the reader
+// reads (at most DESCRIBE_INFLATE_LIMIT bytes), else, when it cannot be
+// inflated, the compressed file itself as Play would play it. Nothing is
+// written to the disk.
+struct compressed_view {
+    byte_source source;
+    file_handle cache;  // the cache file when it is used
+    struct memory_inflation* inflation;
+    bool not_inflated;  // source reads the compressed file itself
+};
+// file is the compressed file, which stays the caller's.
+void open_compressed_view(const char* path, file_handle file, window_ref host_window, compressed_view* view);
+void close_compressed_view(compressed_view* view);

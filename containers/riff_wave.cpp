@@ -7,7 +7,6 @@
 
 #include "codec/little_endian.h"
 #include "codec/xbox_adpcm.h"
-#include "player/player_state.h"
 
 namespace {
 
@@ -17,8 +16,8 @@ const int32_t WAVE_FORMAT_BYTES = 16;
 
 // Raw data is the whole file. Positions are signed 32-bit, so a file of 2 GiB
 // or more plays as far as INT32_MAX bytes reach.
-int32_t raw_length(file_handle file) {
-    int64_t size_bytes = file_size(file);
+int32_t raw_length(const byte_source* source) {
+    int64_t size_bytes = source_size(source);
     if (size_bytes < 0) return 0;
     if (size_bytes > INT32_MAX) return INT32_MAX;
     return (int32_t)size_bytes;
@@ -26,15 +25,15 @@ int32_t raw_length(file_handle file) {
 
 }  // namespace
 
-int32_t find_riff_chunk(file_handle file, const char* tag) {
+int32_t find_riff_chunk(byte_source* source, const char* tag) {
     int64_t header_pos = RIFF_HEADER_BYTES;
     for (;;) {
         // The content must start at a position a signed 32-bit seek can name.
         if (header_pos + CHUNK_HEADER_BYTES > INT32_MAX) return -1;
-        if (file_seek(file, (int32_t)header_pos) != header_pos) return -1;
+        if (source_seek(source, header_pos) != header_pos) return -1;
         uint8_t header[CHUNK_HEADER_BYTES];
         // A header cut short by the end of the file ends the search too.
-        if (file_read(file, header, CHUNK_HEADER_BYTES) != CHUNK_HEADER_BYTES) return -1;
+        if (source_read(source, header, CHUNK_HEADER_BYTES) != CHUNK_HEADER_BYTES) return -1;
         int32_t size_bytes = read_s32le(header + 4);
         if (memcmp(header, tag, 4) == 0) return size_bytes;
         // Only forward moves below 2^31: a size with the top bit set would step
@@ -44,17 +43,17 @@ int32_t find_riff_chunk(file_handle file, const char* tag) {
     }
 }
 
-int32_t read_riff_wave(file_handle file, wave_format* format) {
+int32_t read_riff_wave(byte_source* source, wave_format* format) {
     // The "RIFF" tag and the size are not checked; the form type must match.
     uint8_t riff_header[RIFF_HEADER_BYTES];
-    if (file_read(file, riff_header, RIFF_HEADER_BYTES) != RIFF_HEADER_BYTES) return -1;
+    if (source_read(source, riff_header, RIFF_HEADER_BYTES) != RIFF_HEADER_BYTES) return -1;
     if (memcmp(riff_header + 8, "WAVE", 4) != 0) return -1;
 
-    if (find_riff_chunk(file, "fmt ") < 0) return -1;
+    if (find_riff_chunk(source, "fmt ") < 0) return -1;
     // Exactly the 16 format bytes, whatever size the chunk states. A format cut
     // short by the end of the file keeps zeros for the bytes it lacks.
     uint8_t raw[WAVE_FORMAT_BYTES] = {};
-    if (file_read(file, raw, WAVE_FORMAT_BYTES) <= 0) return -1;
+    if (source_read(source, raw, WAVE_FORMAT_BYTES) <= 0) return -1;
     format->format_tag = read_u16le(raw + 0);
     format->channels = read_u16le(raw + 2);
     format->sample_rate = read_u32le(raw + 4);
@@ -63,23 +62,30 @@ int32_t read_riff_wave(file_handle file, wave_format* format) {
     format->bits_per_sample = read_u16le(raw + 14);
 
     // The search starts again at offset 12, so "data" may come before "fmt ".
-    return find_riff_chunk(file, "data");
+    return find_riff_chunk(source, "data");
 }
 
-int32_t open_wave_or_raw(file_handle file) {
+int32_t open_wave_or_raw(byte_source* source, stream_description* description) {
+    source_seek(source, 0);
     wave_format format;
-    int32_t data_bytes = read_riff_wave(file, &format);
+    int32_t data_bytes = read_riff_wave(source, &format);
+    description->file_bytes = source_size(source);
     if (data_bytes < 0) {
-        file_seek(file, 0);
-        return raw_length(file);
+        description->kind = STREAM_RAW;
+        description->notices |= NOTICE_PLAYED_AS_RAW;
+        return raw_length(source);
     }
+    description->kind = STREAM_WAVE;
+    description->wave_format_tag = format.format_tag;
     if (format.format_tag != XBOX_ADPCM_TAG) {
-        file_seek(file, 0);
+        description->refusal = REFUSED_NOT_XBOX_ADPCM;
         return -1;
     }
     // Taken as they stand; the player refuses formats it cannot play.
-    store_relaxed(player_state.channels, format.channels);
-    store_relaxed(player_state.sample_rate, format.sample_rate);
-    player_state.data_start = file_tell(file);
+    description->channels = format.channels;
+    description->sample_rate = format.sample_rate;
+    description->data_start = source_tell(source);
+    if ((int64_t)description->data_start + data_bytes > description->file_bytes)
+        description->notices |= NOTICE_DATA_CUT_SHORT;
     return data_bytes;
 }

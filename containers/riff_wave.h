@@ -4,7 +4,8 @@
 
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "containers/byte_source.h"
+#include "containers/stream_description.h"
 
 // The first 16 bytes of a "fmt " chunk.
 struct wave_format {
@@ -16,17 +17,17 @@ struct wave_format {
     uint16_t bits_per_sample;
 };
 
-// Expects the file at offset 0. Returns the "data" chunk size of an Xbox ADPCM
-// WAVE (setting channels, sample_rate and data_start of player_state, the file
-// left at the first data byte), the file size for raw data (file at offset 0,
-// defaults kept), or -1 to refuse a WAVE of another format.
-int32_t open_wave_or_raw(file_handle file);
+// Reads the source from offset 0 into description: an Xbox ADPCM WAVE's
+// format and "data" chunk, or, for anything that is not a RIFF WAVE, the
+// whole source as raw stereo 44100 Hz data. Returns the length of the sound
+// data, or -1 for a WAVE of another format (refused).
+int32_t open_wave_or_raw(byte_source* source, stream_description* description);
 
 // Reads a RIFF WAVE header from offset 0: fills format and returns the "data"
-// chunk size with the file at its first content byte, or a negative value when
-// the file is not a RIFF WAVE holding both an "fmt " and a "data" chunk.
-int32_t read_riff_wave(file_handle file, wave_format* format);
+// chunk size with the source at its first content byte, or a negative value
+// when the source is not a RIFF WAVE holding both an "fmt " and a "data" chunk.
+int32_t read_riff_wave(byte_source* source, wave_format* format);
 
 // Searches the chunks from offset 12 for the first one tagged tag (4 bytes).
-// Returns its size with the file right after its 8-byte header, or -1.
-int32_t find_riff_chunk(file_handle file, const char* tag);
+// Returns its size with the source right after its 8-byte header, or -1.
+int32_t find_riff_chunk(byte_source* source, const char* tag);

@@ -4,20 +4,27 @@
 
 #include <stdint.h>
 
+#include "containers/stream_description.h"
 #include "platform/platform.h"
 
 const int32_t STREAM_HEADER_RECORD_BYTES = 100;
 
-// Reads the header's entries into the entry table of player_state, keeping
-// only records with a playable format. Moves the header's position; does not
-// close it.
-void read_stream_header(file_handle header);
+// Reads the header's entries into description's entry table, keeping only
+// records with a playable format and noting the others. Moves the header's
+// position; does not close it.
+void read_stream_header(file_handle header, stream_description* description);
 
 // The pair road of the opener for a path whose extension is "xsh" (chosen is
-// the header) or "xsd" (chosen is the data file). Rewrites the extension in
-// the caller's path buffer to name the partner, opens it, reads the header
-// into the entry table and returns the data file with its size in *length;
+// the header) or "xsd" (chosen is the data file). Opens the partner, named by
+// the path with the partner's extension (description->partner_extension,
+// written whether or not the partner opens), reads the header into the
+// description and returns the data file with its size as data_length;
 // exactly one of the two files is then left open. When no partner can be
-// opened it returns INVALID_FILE, leaves chosen open and the path naming the
+// opened it returns INVALID_FILE, leaves chosen open and notes the missing
 // partner, and the opener goes on with chosen.
-file_handle open_stream_pair(char* path, file_handle chosen, bool header_chosen, int32_t* length);
+file_handle open_stream_pair(const char* path, file_handle chosen, bool header_chosen,
+                             stream_description* description);
+
+// path with its last extension (three characters after the last dot)
+// replaced by extension, in new memory the caller frees; null without memory.
+char* with_extension(const char* path, const char* extension);

@@ -22,8 +22,11 @@ int64_t plan_entries(const entry_record* entries, int32_t count, int64_t data_st
         int64_t start = i == 0 ? data_start : (int64_t)entry.offset;
         int64_t block_sets = 0;
         bool passed_over = i > 0 && end <= reached;
+        // Nothing plays past the data, the file, or what a 32-bit position
+        // can reach.
         if (end > data_end) end = data_end;
         if (end > file_bytes) end = file_bytes;
+        if (end > INT32_MAX) end = INT32_MAX;
         int64_t set_bytes = (int64_t)entry.channels * ADPCM_BLOCK_BYTES;
         // A start a 32-bit seek cannot name cannot be played.
         if (!passed_over && set_bytes > 0 && start >= 0 && start <= INT32_MAX && end > start)

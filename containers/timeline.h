@@ -8,13 +8,7 @@
 
 #include <stdint.h>
 
-// One entry of a bank or stream pair, as its reader found it.
-struct entry_record {
-    int32_t offset;  // absolute file offset of the entry's first byte
-    int32_t length;  // bytes of sound
-    int32_t rate;    // samples per second of each channel
-    int16_t channels;
-};
+#include "containers/stream_description.h"
 
 // What the engine plays of one entry: block_sets whole block sets from
 // play_start, starting start_ms into the item. An entry with no block set is

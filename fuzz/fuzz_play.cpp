@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (player_state.file != INVALID_FILE || player_state.decode_thread_handle) abort();
     }
-    release_entry_table();
+    release_item();
     clear_fuzz_folder();
     return 0;
 }

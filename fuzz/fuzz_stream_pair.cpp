@@ -10,37 +10,39 @@
 
 #include "containers/stream_opener.h"
 #include "fuzz/fuzz_support.h"
-#include "player/player_state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    reset_player_state();
     bool choose_header = (data[0] & 0x80) != 0;
     size_t header_size = ((size_t)(data[0] & 0x7f) << 8 | data[1]);
     data += 2;
     size -= 2;
     if (header_size > size) header_size = size;
     write_fuzz_file("pair.xsh", data, header_size);
-    std::string data_path = write_fuzz_file("pair.xsd", data + header_size, size - header_size);
+    write_fuzz_file("pair.xsd", data + header_size, size - header_size);
 
     std::string chosen = fuzz_folder() + (choose_header ? "pair.xsh" : "pair.xsd");
-    std::vector<char> path(chosen.begin(), chosen.end());
-    path.push_back('\0');
-    file_handle file = file_open_read(path.data());
+    file_handle file = file_open_read(chosen.c_str());
     if (file == INVALID_FILE) abort();
-    int32_t length = 0;
-    file_handle playing = open_stream(path.data(), file, &length);
+    stream_description pair;
+    description_init(&pair);
+    file_handle playing = open_stream(chosen.c_str(), file, nullptr, &pair);
     // The data file is played, from its first byte, for its whole size.
-    if (length != (int32_t)(size - header_size) || file_tell(playing) != 0) abort();
-    if (player_state.entry_count > 0 &&
-        (player_state.entry_count > player_state.entry_capacity ||
-         player_state.entry_capacity > (int32_t)(header_size / 100)))
+    if (pair.data_length != (int32_t)(size - header_size) || pair.data_start != 0) abort();
+    if (pair.entry_count > 0 &&
+        (pair.entry_count > pair.entry_capacity || pair.entry_capacity > (int32_t)(header_size / 100)))
         abort();
-    for (int32_t i = 0; i < player_state.entry_count; ++i)
-        if (!stream_format_is_playable((uint32_t)player_state.entries[i].rate, (uint32_t)player_state.entries[i].channels))
-            abort();
+    for (int32_t i = 0; i < pair.entry_count; ++i)
+        if (!stream_format_is_playable(pair.entries[i].rate, pair.entries[i].channels)) abort();
     file_close(playing);
-    release_entry_table();
-    (void)data_path;
+
+    // Described without playing, the pair comes to the same.
+    stream_description described;
+    description_init(&described);
+    if (!describe_stream(chosen.c_str(), nullptr, &described)) abort();
+    if (described.entry_count != pair.entry_count || description_length_ms(&described) != description_length_ms(&pair))
+        abort();
+    description_release(&pair);
+    description_release(&described);
     return 0;
 }

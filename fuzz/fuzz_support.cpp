@@ -7,7 +7,6 @@
 
 #include <filesystem>
 
-#include "player/player_state.h"
 
 namespace fs = std::filesystem;
 
@@ -38,14 +37,6 @@ std::string write_fuzz_file(const std::string& name, const uint8_t* data, size_t
     if (size > 0 && fwrite(data, 1, size, file) != size) abort();
     fclose(file);
     return path;
-}
-
-void reset_player_state() {
-    release_entry_table();
-    player_state.data_start = 0;
-    player_state.data_length = 0;
-    store_relaxed(player_state.sample_rate, 0u);
-    store_relaxed(player_state.channels, (uint16_t)0);
 }
 
 void clear_fuzz_folder() {

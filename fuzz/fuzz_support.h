@@ -1,5 +1,5 @@
-// Shared by the fuzz targets: every reader takes an open file, so each input
-// is written to a file in a scratch folder of this process first.
+// Shared by the fuzz targets: the module opens files, so each input is
+// written to a file in a scratch folder of this process first.
 #pragma once
 
 #include <stddef.h>
@@ -15,8 +15,6 @@
 const std::string& fuzz_folder();
 // Writes data to fuzz_folder() + name and returns the full path.
 std::string write_fuzz_file(const std::string& name, const uint8_t* data, size_t size);
-// Puts player_state back as a freshly loaded module has it.
-void reset_player_state();
 // Removes every file of the scratch folder, aborting when one of them is a
 // partial inflation that should have been removed.
 void clear_fuzz_folder();

@@ -2,20 +2,24 @@
 
 #include "containers/riff_wave.h"
 #include "fuzz/fuzz_support.h"
-#include "player/player_state.h"
 
 #include <stdlib.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    reset_player_state();
     std::string path = write_fuzz_file("input.wav", data, size);
     file_handle file = file_open_read(path.c_str());
     if (file == INVALID_FILE) abort();
-    int32_t length = open_wave_or_raw(file);
-    // A WAVE leaves the file at its data; raw data and a refusal at offset 0.
-    int32_t position = file_tell(file);
-    if (length < -1 || position < 0) abort();
-    if (length < 0 && position != 0) abort();
+    stream_description wave;
+    description_init(&wave);
+    byte_source source = source_of_file(file);
+    int32_t length = open_wave_or_raw(&source, &wave);
+    // A WAVE's data lies after its header; raw data is the whole file; only
+    // a WAVE of another format is refused, and said to be.
+    if (length < -1) abort();
+    if ((length == -1) != (wave.refusal == REFUSED_NOT_XBOX_ADPCM)) abort();
+    if (wave.kind == STREAM_RAW && (length != (int32_t)size || wave.data_start != 0)) abort();
+    if (wave.kind == STREAM_WAVE && length >= 0 && wave.data_start < 20) abort();
     file_close(file);
+    description_release(&wave);
     return 0;
 }

@@ -11,10 +11,16 @@
 #include <string.h>
 
 #include "codec/xbox_adpcm.h"
+#include "containers/file_names.h"
 #include "containers/stream_opener.h"
 #include "player/player_state.h"
 
 namespace {
+
+// What the player's outputs take as "apply the current volume again".
+const int OUTPUT_VOLUME_UNCHANGED = -666;
+// Seeks land on whole pairs of blocks per channel.
+const int64_t FRAMES_PER_BLOCK_PAIR = 2 * SAMPLES_PER_BLOCK;
 
 const uint32_t DRAIN_SLEEP_MS = 10;
 const uint32_t NO_ROOM_SLEEP_MS = 20;
@@ -36,15 +42,6 @@ bool host_services_ready() {
            m.dsp_isactive && m.dsp_dosamples;
 }
 
-bool entry_table_is_playable() {
-    for (int32_t i = 0; i < player_state.entry_count; ++i) {
-        int32_t rate = player_state.entries[i].rate;
-        int16_t channels = player_state.entries[i].channels;
-        if (rate < 0 || channels < 0 || !stream_format_is_playable((uint32_t)rate, (uint32_t)channels)) return false;
-    }
-    return true;
-}
-
 void copy_title(const char* path) {
     const char* name = base_name(path);
     size_t length = strlen(name);
@@ -59,8 +56,8 @@ void close_file() {
 }
 
 void load_entry_format(int32_t entry) {
-    store_relaxed(player_state.sample_rate, (uint32_t)player_state.entries[entry].rate);
-    store_relaxed(player_state.channels, (uint16_t)player_state.entries[entry].channels);
+    store_relaxed(player_state.sample_rate, (uint32_t)player_state.item.entries[entry].rate);
+    store_relaxed(player_state.channels, (uint16_t)player_state.item.entries[entry].channels);
 }
 
 int32_t saturated_ms(int64_t time_ms) {
@@ -151,7 +148,7 @@ void begin_entry(decode_cursor* cursor, int32_t entry) {
 
 // The block sets of a single stream from its start.
 int64_t stream_block_sets() {
-    return player_state.data_length > 0 ? player_state.data_length / block_set_bytes() : 0;
+    return player_state.item.data_length > 0 ? player_state.item.data_length / block_set_bytes() : 0;
 }
 
 void carry_out_seek(int32_t request, decode_cursor* cursor, visualisation_frames* vis) {
@@ -164,29 +161,36 @@ void carry_out_seek(int32_t request, decode_cursor* cursor, visualisation_frames
     cursor->data_done = false;
     cursor->entry_drain_sleeps = 0;
 
-    if (player_state.entry_count == 0) {
+    if (player_state.item.entry_count == 0) {
         // Whole pairs of blocks per channel at or before the requested time.
-        int64_t skipped_sets = 2 * ((int64_t)(target_ms / 1000) * load_relaxed(player_state.sample_rate) / 130);
+        int64_t skipped_sets =
+            2 * ((int64_t)(target_ms / 1000) * load_relaxed(player_state.sample_rate) / FRAMES_PER_BLOCK_PAIR);
         cursor->sets_left = stream_block_sets() - skipped_sets;
         if (cursor->sets_left <= 0) {
             cursor->data_done = true;
             return;
         }
-        file_seek(player_state.file, (int32_t)(player_state.data_start + skipped_sets * block_set_bytes()));
+        // Positions are signed 32-bit: data beyond them cannot be reached.
+        int64_t position = player_state.item.data_start + skipped_sets * block_set_bytes();
+        if (position > INT32_MAX) {
+            cursor->data_done = true;
+            return;
+        }
+        file_seek(player_state.file, (int32_t)position);
         restart_collection(vis);
         return;
     }
 
     // The entry whose stretch of the timeline holds the target, then whole
     // pairs of its blocks at or before the time into it, by its own format.
-    int32_t entry = entry_at_time(player_state.spans, player_state.entry_count, target_ms);
+    int32_t entry = entry_at_time(player_state.spans, player_state.item.entry_count, target_ms);
     if (entry < 0) {
         cursor->data_done = true;
         return;
     }
     const entry_span& span = player_state.spans[entry];
-    uint32_t rate = (uint32_t)player_state.entries[entry].rate;
-    int64_t skipped_sets = 2 * ((target_ms - span.start_ms) * rate / 130000);
+    uint32_t rate = (uint32_t)player_state.item.entries[entry].rate;
+    int64_t skipped_sets = 2 * ((target_ms - span.start_ms) * rate / (FRAMES_PER_BLOCK_PAIR * 1000));
     begin_entry(cursor, entry);
     restart_time(cursor, target_ms);
     cursor->sets_left = span.block_sets - skipped_sets;
@@ -203,9 +207,9 @@ enum entry_step { ENTRY_STEPPED, ENTRY_WAITING, ENTRIES_EXHAUSTED };
 // entry is flushed unheard. A wait returns to the pass loop, which answers
 // Stop and seek requests meanwhile.
 entry_step step_to_next_entry(decode_cursor* cursor) {
-    if (player_state.entry_count == 0) return ENTRIES_EXHAUSTED;
-    int32_t next = next_played_entry(player_state.spans, player_state.entry_count, cursor->entry + 1);
-    if (next >= player_state.entry_count) return ENTRIES_EXHAUSTED;
+    if (player_state.item.entry_count == 0) return ENTRIES_EXHAUSTED;
+    int32_t next = next_played_entry(player_state.spans, player_state.item.entry_count, cursor->entry + 1);
+    if (next >= player_state.item.entry_count) return ENTRIES_EXHAUSTED;
     if (output()->IsPlaying()) {
         if (load_relaxed(player_state.paused) != 0) return ENTRY_WAITING;
         if (cursor->entry_drain_sleeps < ENTRY_DRAIN_MAX_SLEEPS) {
@@ -251,21 +255,6 @@ bool output_has_room() {
 
 }  // namespace
 
-const char* base_name(const char* path) {
-    const char* last = strrchr(path, PLATFORM_PATH_SEPARATOR);
-    return last ? last + 1 : path;
-}
-
-int32_t adpcm_bytes_to_ms(int32_t byte_count, uint32_t sample_rate, uint32_t channels) {
-    // Blocks of 36 bytes per channel, 65 samples each, with the truncating
-    // divisions in this order; 64-bit so long files do not wrap.
-    uint64_t divisor = (uint64_t)(sample_rate / 100) * channels * 2;
-    if (divisor == 0 || byte_count < 0) return 0;
-    uint64_t blocks = (uint64_t)byte_count * 10 / divisor / 36;
-    uint64_t time_ms = blocks * 130;
-    return time_ms > INT32_MAX ? INT32_MAX : (int32_t)time_ms;
-}
-
 int open_output() {
     uint32_t rate = load_relaxed(player_state.sample_rate);
     uint32_t channels = load_relaxed(player_state.channels);
@@ -286,23 +275,21 @@ int open_output() {
     return 0;
 }
 
-int32_t read_block(int16_t* pcm_buffer) {
+int32_t read_block(uint8_t* adpcm) {
     uint32_t channels = load_relaxed(player_state.channels);
     if (channels == 0 || channels > MAX_CHANNELS) return 0;
-    uint8_t adpcm[MAX_CHANNELS * ADPCM_BLOCK_BYTES];
-    int32_t got = file_read(player_state.file, adpcm, (int32_t)channels * ADPCM_BLOCK_BYTES);
-    return decode_blocks(adpcm, got, pcm_buffer, channels);
+    return file_read(player_state.file, adpcm, (int32_t)channels * ADPCM_BLOCK_BYTES);
 }
 
 bool plan_timeline() {
-    int32_t count = player_state.entry_count;
+    int32_t count = player_state.item.entry_count;
     if (count == 0) return true;
     free(player_state.spans);
     player_state.spans = (entry_span*)malloc((size_t)count * sizeof(entry_span));
     if (!player_state.spans) return false;
-    int64_t data_end = (int64_t)player_state.data_start + player_state.data_length;
-    int64_t length_ms = plan_entries(player_state.entries, count, player_state.data_start, data_end,
-                                     file_size(player_state.file), player_state.spans);
+    int64_t data_end = (int64_t)player_state.item.data_start + player_state.item.data_length;
+    int64_t length_ms = plan_entries(player_state.item.entries, count, player_state.item.data_start, data_end,
+                                     player_state.item.file_bytes, player_state.spans);
     player_state.timeline_length_ms = saturated_ms(length_ms);
     int32_t first = next_played_entry(player_state.spans, count, 0);
     if (first >= count) first = 0;
@@ -315,13 +302,15 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
     const std::atomic<int32_t>* kill_flag = (const std::atomic<int32_t>*)kill_flag_address;
     decode_cursor cursor;
     visualisation_frames vis;
-    if (player_state.entry_count != 0) {
+    if (player_state.item.entry_count != 0) {
         begin_entry(&cursor, load_relaxed(player_state.current_entry));
     } else {
         cursor.sets_left = stream_block_sets();
+        file_seek(player_state.file, player_state.item.data_start);
     }
     // Room for the largest channel count the player accepts, doubled for a
     // DSP that hands back twice the samples it was given.
+    uint8_t adpcm[MAX_CHANNELS * ADPCM_BLOCK_BYTES];
     int16_t pcm[2 * MAX_CHANNELS * SAMPLES_PER_BLOCK];
 
     while (load_relaxed(*kill_flag) == 0) {
@@ -354,7 +343,7 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
 
         // A read that fails (the file was closed after a failed re-open of
         // the output, or ends early) counts as the end of the data.
-        int32_t pcm_bytes = read_block(pcm);
+        int32_t pcm_bytes = decode_blocks(adpcm, read_block(adpcm), pcm, load_relaxed(player_state.channels));
         if (pcm_bytes == 0) {
             cursor.data_done = true;
             continue;
@@ -365,41 +354,65 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
     return 0;
 }
 
+namespace {
+
+char* copy_of(const char* text) {
+    size_t length = strlen(text) + 1;
+    char* copy = (char*)malloc(length);
+    if (copy) memcpy(copy, text, length);
+    return copy;
+}
+
+// The host's path names the partner of a stream pair from now on: the host
+// and its title rely on it.
+void write_partner_extension(char* path, const char* extension) {
+    char* dot = strrchr(path, '.');
+    if (dot && strlen(dot + 1) == 3) memcpy(dot + 1, extension, 3);
+}
+
+}  // namespace
+
 int HOST_CALL Play(char* path) {
     if (!path || !host_services_ready()) return 1;
     // The host should have stopped the previous item; if it did not, stop it
     // now rather than run two decode threads over one state.
     if (player_state.decode_thread_handle) Stop();
+    release_item();
 
     file_handle file = file_open_read(path);
     if (file == INVALID_FILE) return 1;
-    // Stored before the opener runs: the compressed-bank reader takes its
-    // source file from here.
-    player_state.file = file;
-    int32_t length = 0;
-    player_state.file = open_stream(path, file, &length);
-    player_state.data_length = length;
-    if (length < 0) {
-        close_file();
+    char* path_given = copy_of(path);
+    stream_description description;
+    description_init(&description);
+    file = open_stream(path, file, plugin_module.hMainWindow, &description);
+    if (description.partner_extension[0]) write_partner_extension(path, description.partner_extension);
+    // Formats the decoder and the time arithmetic cannot handle are refused
+    // here, so nothing later divides by zero or outgrows its block buffers.
+    if (file == INVALID_FILE || description_refusal(&description) != NOT_REFUSED) {
+        if (file != INVALID_FILE) file_close(file);
+        description_release(&description);
+        free(path_given);
         return 1;
     }
+    install_item(&description);
+    player_state.file = file;
+    player_state.path_given = path_given;
+    player_state.path_played = copy_of(path);
 
     copy_title(path);
     store_relaxed(player_state.paused, 0);
     store_relaxed(player_state.decode_pos_ms, 0);
     store_relaxed(player_state.seek_request_ms, NO_SEEK_REQUEST);
-
-    // Formats the decoder and the time arithmetic cannot handle are refused
-    // here, so nothing later divides by zero or outgrows its block buffers.
+    store_relaxed(player_state.sample_rate, player_state.item.sample_rate);
+    store_relaxed(player_state.channels, player_state.item.channels);
     // An item with entries plays in the format of its first entry.
-    if (!entry_table_is_playable() || !plan_timeline() ||
-        !stream_format_is_playable(load_relaxed(player_state.sample_rate), load_relaxed(player_state.channels))) {
+    if (!plan_timeline()) {
         close_file();
         return 1;
     }
 
     if (open_output() != 0) return 1;
-    output()->SetVolume(-666);
+    output()->SetVolume(OUTPUT_VOLUME_UNCHANGED);
 
     store_relaxed(player_state.kill_flag, 0);
     player_state.decode_thread_handle = thread_start(decode_thread, &player_state.kill_flag);

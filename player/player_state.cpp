@@ -1,35 +1,26 @@
-// The one playback state record and its entry table.
+// The one playback state record and the life of its item.
 
 #include "player/player_state.h"
 
 #include <stdlib.h>
 
-playback_state player_state;
+player_state_record player_state;
 
-void release_entry_table() {
-    free(player_state.entries);
+void release_item() {
+    description_release(&player_state.item);
     free(player_state.spans);
-    player_state.entries = nullptr;
+    free(player_state.path_given);
+    free(player_state.path_played);
     player_state.spans = nullptr;
-    player_state.entry_count = 0;
-    player_state.entry_capacity = 0;
+    player_state.path_given = nullptr;
+    player_state.path_played = nullptr;
     player_state.timeline_length_ms = 0;
     store_relaxed(player_state.current_entry, 0);
 }
 
-bool reserve_entries(int32_t capacity) {
-    release_entry_table();
-    if (capacity <= 0) return capacity == 0;
-    player_state.entries = (entry_record*)malloc((size_t)capacity * sizeof(entry_record));
-    if (!player_state.entries) return false;
-    player_state.entry_capacity = capacity;
-    return true;
-}
-
-bool append_entry(int32_t offset, int32_t length, int32_t rate, int16_t channels) {
-    int32_t i = player_state.entry_count;
-    if (i >= player_state.entry_capacity) return false;
-    player_state.entries[i] = entry_record{offset, length, rate, channels};
-    player_state.entry_count = i + 1;
-    return true;
+void install_item(stream_description* description) {
+    release_item();
+    player_state.item = *description;
+    // The tables are the item's now; the caller's copy is left empty.
+    description_init(description);
 }

@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "containers/file_names.h"
+#include "containers/stream_opener.h"
 #include "player/playback.h"
 #include "player/player_state.h"
 
@@ -43,11 +45,11 @@ void HOST_CALL About(host_window parent) {
 
 void HOST_CALL Init() {}
 
-// The entry table outlives its item until the next one is opened; when the
-// player is done with the module it is released here, so unloading leaks
-// nothing. The player stops the item before it quits.
+// The item outlives Stop until the next one is opened; when the player is
+// done with the module it is released here, so unloading leaks nothing. The
+// player stops the item before it quits.
 void HOST_CALL Quit() {
-    if (!player_state.decode_thread_handle) release_entry_table();
+    if (!player_state.decode_thread_handle) release_item();
 }
 
 int HOST_CALL InfoBox(char*, host_window) {
@@ -82,9 +84,8 @@ int HOST_CALL IsPaused() {
 // arithmetic the player has always shown; an item with entries lasts as long
 // as the sound of its entries, each at its own format.
 int HOST_CALL GetLength() {
-    if (player_state.entry_count != 0) return player_state.timeline_length_ms;
-    return adpcm_bytes_to_ms(player_state.data_length, load_relaxed(player_state.sample_rate),
-                             load_relaxed(player_state.channels));
+    if (player_state.item.entry_count != 0) return player_state.timeline_length_ms;
+    return description_length_ms(&player_state.item);
 }
 
 int HOST_CALL GetOutputTime() {
@@ -110,12 +111,39 @@ void HOST_CALL SetPan(int pan) {
 
 void HOST_CALL EQSet(int, char[10], int) {}
 
-// The playlist shows the playing bank's title with the entry counter whatever
-// file it asks about, since nothing is known about files not playing.
+// What the player shows for "unknown" in its playlist.
+const int UNKNOWN_LENGTH_MS = -1000;
+
+bool names_the_item_playing(const char* file) {
+    return (player_state.path_given && same_path(file, player_state.path_given)) ||
+           (player_state.path_played && same_path(file, player_state.path_played));
+}
+
+// Another file of the playlist: described on the caller's thread into a
+// description of our own, so nothing of the item playing changes.
+int length_of_other_file(const char* file) {
+    stream_description description;
+    description_init(&description);
+    int length_ms = UNKNOWN_LENGTH_MS;
+    if (describe_stream(file, plugin_module.hMainWindow, &description) &&
+        description_refusal(&description) == NOT_REFUSED && !(description.notices & NOTICE_NOT_DESCRIBED))
+        length_ms = description_length_ms(&description);
+    description_release(&description);
+    return length_ms;
+}
+
+// The playlist asks about the item playing (no name, an empty one, or its
+// own) and about every other file in it. The item playing gets the bank's
+// title with its entry counter; any other file its name and its own length.
 void HOST_CALL GetFileInfo(char* file, char* title, int* length_ms) {
-    if (player_state.entry_count != 0 && title) {
+    if (file && file[0] != '\0' && !names_the_item_playing(file)) {
+        if (title) snprintf(title, HOST_TITLE_BYTES, "%s", base_name(file));
+        if (length_ms) *length_ms = length_of_other_file(file);
+        return;
+    }
+    if (player_state.item.entry_count != 0 && title) {
         snprintf(title, HOST_TITLE_BYTES, "%s - %d / %d", player_state.title,
-                 (int)load_relaxed(player_state.current_entry) + 1, (int)player_state.entry_count);
+                 (int)load_relaxed(player_state.current_entry) + 1, (int)player_state.item.entry_count);
     } else if (file && file[0] != '\0' && title) {
         snprintf(title, HOST_TITLE_BYTES, "%s", base_name(file));
     }

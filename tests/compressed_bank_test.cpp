@@ -1,10 +1,11 @@
 // Compressed banks (.zwb) played through the module: the first play inflates
 // into "<stem>.xwb" in the temporary directory and plays the bank from it,
-// later plays with the same stem and stated size take that file without
-// inflating, and every way an inflation can fail or fall short hands the
-// compressed file back (or plays what was inflated) with no cache file and
-// no partial file left behind. Each test points the temporary directory at
-// a scratch folder of its own.
+// later plays of the same bank take that file after inflating only its first
+// 64 KiB to check it, another bank with the same stem and size replaces it,
+// and every way an inflation can fail or fall short hands the compressed
+// file back (or plays what was inflated) with no cache file and no partial
+// file left behind. Described without playing, nothing is written. Each
+// test points the temporary directory at a scratch folder of its own.
 //
 // The same source builds a second executable on Windows that runs from a
 // folder without zlib1.dll (TOLVANE_TEST_WITHOUT_ZLIB): there, unless the
@@ -23,6 +24,7 @@
 
 #include "containers/compressed_bank.h"
 #include "containers/inflater.h"
+#include "containers/stream_opener.h"
 #include "player/player_state.h"
 #include "plugin/module.h"
 #include "tests/support/sample_files.h"
@@ -161,7 +163,7 @@ protected:
 
     void TearDown() override {
         host.module->Stop();
-        release_entry_table();
+        release_item();
         for (const std::string& name : files_under(scratch.path)) {
             EXPECT_EQ(name.find(".part"), std::string::npos) << "partial file left: " << name;
         }
@@ -200,7 +202,8 @@ protected:
     // its first byte, no entry table.
     void expect_played_as_raw(const std::string& path, const bytes& zwb) {
         bytes written = play_to_end(path);
-        EXPECT_EQ(player_state.entry_count, 0);
+        EXPECT_EQ(player_state.item.entry_count, 0);
+        EXPECT_TRUE(player_state.item.notices & NOTICE_NOT_INFLATED);
         EXPECT_TRUE(written == reference_pcm(zwb, 2)) << written.size() << " bytes written";
         std::vector<host_call> opens = host.calls_named("Open");
         ASSERT_FALSE(opens.empty());
@@ -267,56 +270,58 @@ TEST_F(CompressedBankTest, FirstPlayInflatesIntoStemXwbAndPlaysTheBank) {
     }
 }
 
-// Once music.xwb holds the stated size, any compressed file with that stem
-// and stated size plays it, whatever follows its header: nothing past the
-// first 8 bytes is read and the inflater is never called.
-TEST_F(CompressedBankTest, LaterPlaysWithTheSameStemAndSizeTakeTheCache) {
-    test_bank bank = three_entry_bank();
-    const uint32_t stated = (uint32_t)bank.file.size();
-    bytes garbage = compressed_bank(bytes(), stated);
-    garbage.resize(COMPRESSED_BANK_HEADER_BYTES);
-    bytes header_only = garbage;
-    garbage.resize(5000, 0xee);
-
-    const struct {
-        std::string name;
-        bytes content;
-    } later[] = {
-        {"music.a.zwb", garbage},
-        {"music.b.zwb", garbage},
-        {"music.zwb", header_only},
-        {in_folder("other", "music.zwb"), garbage},
-        {"MUSIC.zwb", garbage},
-    };
+// Copies of a bank (any folder, any name with that stem) play its cache file:
+// only its first 64 KiB are inflated to check it, never the whole bank.
+TEST_F(CompressedBankTest, LaterPlaysOfTheSameBankTakeTheCache) {
+    // Incompressible sound: inflating it all would take an inflate call for
+    // every 64 KiB read.
+    test_bank bank = make_bank({{2, 44100, random_bytes(72 * 12000, 5)}, {1, 22050, tone_adpcm(1, 60, 2)}});
+    bytes zwb = zwb_of(bank);
+    const std::string copies[] = {"music.a.zwb", "music.b.zwb", in_folder("other", "music.zwb"), "MUSIC.zwb"};
     for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
         SCOPED_TRACE(source_name(source));
         empty_scratch();
         use(HOST_TABLE);
-        expect_played_as_bank(write("music.a.zwb", zwb_of(bank)), bank);
+        expect_played_as_bank(write("music.a.zwb", zwb), bank);
         ASSERT_TRUE(read_file(scratch.path + "music.xwb") == bank.file);
 
         use(source);
-        counted = {};
-        for (const auto& c : later) {
-            if (c.name == "MUSIC.zwb" && PLATFORM_CASE_SENSITIVE_NAMES) continue;
-            SCOPED_TRACE(c.name);
-            expect_played_as_bank(write(c.name, c.content), bank);
+        for (const std::string& name : copies) {
+            if (name == "MUSIC.zwb" && PLATFORM_CASE_SENSITIVE_NAMES) continue;
+            SCOPED_TRACE(name);
+            counted = {};
+            if (can_inflate(source)) {
+                expect_played_as_bank(write(name, zwb), bank);
+            } else {
+                // Without an inflater the cache cannot be checked, so it is
+                // not taken on trust.
+                expect_played_as_raw(write(name, zwb), zwb);
+            }
+            if (source == HOST_TABLE) EXPECT_LE(counted.inflate, 2);
         }
-        EXPECT_EQ(counted.init + counted.inflate + counted.end, 0);
         EXPECT_TRUE(read_file(scratch.path + "music.xwb") == bank.file);
     }
 }
 
-// A cache file put there by anything, of the stated size, is played as it is.
-TEST_F(CompressedBankTest, AnyCacheFileOfTheStatedSizeIsPlayed) {
-    test_bank cached = make_bank({{1, 11025, tone_adpcm(1, 20, 7)}});
-    test_bank packed = three_entry_bank();
-    write("music.xwb", cached.file);
-    bytes zwb = compressed_bank(packed.file, (uint32_t)cached.file.size());
-    use(OWN_ZLIB);
-    expect_played_as_bank(write("music.zwb", zwb), cached);
-    EXPECT_EQ(host.calls_named("Open")[0].args, (std::vector<long long>{11025, 1, 16, -1, -1}));
-    EXPECT_EQ(files_under(scratch.path), (names{"music.xwb", "music.zwb"}));
+// Banks of different games may share a name and a stated size: each plays
+// its own sound, first time and second, the cache following the one played.
+TEST_F(CompressedBankTest, AnotherBankOfTheSameNameAndSizeNeverPlaysTheCache) {
+    test_bank game_a = three_entry_bank();
+    test_bank game_b = make_bank({{2, 44100, tone_adpcm(2, 40, 11)}, {1, 22050, tone_adpcm(1, 60, 12)},
+                                  {2, 32000, tone_adpcm(2, 30, 13)}});
+    ASSERT_EQ(game_a.file.size(), game_b.file.size());
+    std::string a = write(in_folder("gameA", "music.zwb"), zwb_of(game_a));
+    std::string b = write(in_folder("gameB", "music.zwb"), zwb_of(game_b));
+    std::string alt = write("music.alt.zwb", zwb_of(game_b));
+    if (!can_inflate(OWN_ZLIB)) use(HOST_TABLE);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        expect_played_as_bank(a, game_a);
+        EXPECT_TRUE(read_file(scratch.path + "music.xwb") == game_a.file);
+        expect_played_as_bank(b, game_b);
+        EXPECT_TRUE(read_file(scratch.path + "music.xwb") == game_b.file);
+        expect_played_as_bank(alt, game_b);
+    }
 }
 
 // A cache file of another size than the stated one (left by an older bank,
@@ -346,13 +351,13 @@ TEST_F(CompressedBankTest, CacheOfAnotherSizeIsReplacedByAFreshInflation) {
 // ---- Inflating -------------------------------------------------------------------
 
 // A long run of identical bytes (silent block sets) inflates to more than
-// the 1 MiB output buffer from a single 2048-byte read: every byte must still
+// the 1 MiB output buffer from a single 64 KiB read: every byte must still
 // reach the cache, and what follows the run too.
 TEST_F(CompressedBankTest, MoreThanOneMebibyteFromOneReadIsInflatedWhole) {
     test_bank bank = make_bank({{2, 44100, bytes(72 * 40000, 0)}, {1, 22050, tone_adpcm(1, 50, 12)}});
     bytes zwb = zwb_of(bank);
     ASSERT_GT(bank.file.size(), 2u << 20);
-    inflated first_read = inflate_in_memory(zwb.data() + COMPRESSED_BANK_HEADER_BYTES, 2048);
+    inflated first_read = inflate_in_memory(zwb.data() + COMPRESSED_BANK_HEADER_BYTES, INFLATE_IN_BYTES);
     ASSERT_GT(first_read.out.size(), (size_t)INFLATE_OUT_BYTES);
 
     for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
@@ -389,25 +394,26 @@ struct bit_writer {
     }
 };
 
-// A bank whose zlib stream makes the module's first 2048-byte read inflate
-// to exactly 1 MiB, the size of its output buffer, with nothing left over:
-// the call after the one that fills the buffer finds nothing to do and
-// reports Z_BUF_ERROR, which must not end the inflation.
+// A bank whose zlib stream makes the module's first 64 KiB read inflate to
+// exactly 1 MiB, the size of its output buffer, with nothing left over: the
+// call after the one that fills the buffer finds nothing to do and reports
+// Z_BUF_ERROR, which must not end the inflation.
 //
 // The stream: a stored block with the bank's header, records and the first
 // zeros of its first entry; a dynamic block whose only codes are a 1-bit
 // "copy 258 bytes" (with a 1-bit distance 1), a 2-bit literal zero and a
 // 2-bit end of block, 13 bytes of block header in all, so every byte holds
 // four whole symbols; then a stored block with the second entry. With the
-// stored block 300 bytes long, read 0 holds 4 x 1728 symbols, and 4052
-// copies and 2860 literals among them make 300 + 4052 x 258 + 2860 = 2^20.
+// stored block 312 bytes long, read 0 holds 4 x 65 204 symbols, and 3 064
+// copies and 257 752 literals among them make 312 + 3064 x 258 + 257752 =
+// 2^20.
 struct exact_fill_stream {
     test_bank bank;
     bytes zwb;
 };
 
 exact_fill_stream exact_fill_bank() {
-    const uint32_t STORED_BYTES = 300, FIRST_READ_COPIES = 4052, FIRST_READ_LITERALS = 2860, LATER_COPIES = 1000;
+    const uint32_t STORED_BYTES = 312, FIRST_READ_COPIES = 3064, FIRST_READ_LITERALS = 257752, LATER_COPIES = 1000;
     const uint32_t head_bytes = BANK_HEADER_BYTES + BANK_DATA_BYTES + 2 * BANK_ENTRY_BYTES;
     uint32_t zeros = STORED_BYTES - head_bytes + (FIRST_READ_COPIES + LATER_COPIES) * 258 + FIRST_READ_LITERALS;
     const uint32_t pad_literals = (72 - zeros % 72) % 72;  // whole stereo block sets
@@ -449,7 +455,7 @@ exact_fill_stream exact_fill_bank() {
     };
     literals(FIRST_READ_LITERALS);
     copies(FIRST_READ_COPIES);
-    if (w.out.size() != 2048) ADD_FAILURE() << "first read ends at " << w.out.size();
+    if (w.out.size() != (size_t)INFLATE_IN_BYTES) ADD_FAILURE() << "first read ends at " << w.out.size();
     copies(LATER_COPIES);
     literals(pad_literals);
     w.put_code(3, 2);
@@ -471,13 +477,13 @@ TEST_F(CompressedBankTest, ReadThatFillsTheOutputBufferExactlyIsNotAnError) {
     ASSERT_EQ(whole.result, Z_STREAM_END);
     ASSERT_TRUE(whole.out == made.bank.file);
     {
-        // The premise: 2048 bytes in, exactly 1 MiB out, then nothing.
+        // The premise: one read in, exactly 1 MiB out, then nothing.
         z_stream stream;
         memset(&stream, 0, sizeof stream);
         ASSERT_EQ(inflateInit(&stream), Z_OK);
         bytes out((size_t)INFLATE_OUT_BYTES);
         stream.next_in = const_cast<Bytef*>(stream_bytes);
-        stream.avail_in = 2048;
+        stream.avail_in = (uInt)INFLATE_IN_BYTES;
         stream.next_out = out.data();
         stream.avail_out = (uInt)out.size();
         EXPECT_EQ(inflate(&stream, Z_NO_FLUSH), Z_OK);
@@ -529,7 +535,8 @@ TEST_F(CompressedBankTest, CutShortStreamPlaysWhatInflatesAndIsNeverCached) {
                 SCOPED_TRACE(play == 0 ? "first play" : "second play");
                 if (can_inflate(source)) {
                     bytes written = play_to_end(path);
-                    EXPECT_EQ(player_state.entry_count, 3);
+                    EXPECT_EQ(player_state.item.entry_count, 3);
+                    EXPECT_TRUE(player_state.item.notices & NOTICE_INFLATION_CUT_SHORT);
                     EXPECT_TRUE(written == reference_pcm(played_adpcm, 2))
                         << written.size() << " bytes written of " << bank.pcm.size();
                 } else {
@@ -654,6 +661,69 @@ TEST_F(CompressedBankTest, TemporaryFolderTooLongHandsTheCompressedFileBack) {
     EXPECT_FALSE(std::filesystem::exists(unique_stem + ".xwb"));
     std::filesystem::remove(unique_stem + ".xwb", error);
     EXPECT_EQ(counted.init, 0);
+}
+
+// ---- Describing without playing --------------------------------------------------
+
+// The playlist's view of a compressed bank: its cache file when that is this
+// bank's, else the bank inflated in memory only as far as its records; the
+// same entries and length as playing it gives, and nothing written.
+TEST_F(CompressedBankTest, DescribingWritesNothingAndAgreesWithPlaying) {
+    test_bank bank = three_entry_bank();
+    bytes zwb = zwb_of(bank);
+    bytes damaged = zwb;
+    damaged[COMPRESSED_BANK_HEADER_BYTES] = 0x7f;
+    use(HOST_TABLE);
+    const struct {
+        const char* name;
+        const bytes* content;
+        bool cached;
+        bool inflates;
+    } cases[] = {
+        {"no cache file", &zwb, false, true},
+        {"this bank's cache file", &zwb, true, true},
+        {"not a zlib stream", &damaged, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        empty_scratch();
+        std::string path = write("music.zwb", *c.content);
+        if (c.cached) write("music.xwb", bank.file);
+        names before = files_under(scratch.path);
+        counted = {};
+        owned_description described;
+        ASSERT_TRUE(describe_stream(path.c_str(), host.module->hMainWindow, &described.d));
+        EXPECT_EQ(files_under(scratch.path), before);
+        EXPECT_EQ(counted.init, counted.end);
+        EXPECT_LE(counted.inflate, 2);
+        EXPECT_EQ(described.d.compressed, c.inflates);
+        EXPECT_EQ((described.d.notices & NOTICE_NOT_INFLATED) != 0, !c.inflates);
+
+        owned_description opened;
+        ASSERT_TRUE(open_as_play(path, &opened.d, nullptr, host.module->hMainWindow));
+        EXPECT_EQ(entry_table(described.d), entry_table(opened.d));
+        EXPECT_EQ(description_length_ms(&described.d), description_length_ms(&opened.d));
+        EXPECT_EQ(described.d.entry_count, c.inflates ? 3 : 0);
+    }
+}
+
+// A bank whose records lie beyond what is inflated in memory to describe it
+// is described only in part, and said to be.
+TEST_F(CompressedBankTest, BankTooBigToLookAtInMemoryIsNotDescribed) {
+    wave_bank_design design;
+    design.entries = {{format_word(1, 2, 44100), 0, 72}};
+    design.entry_data = random_bytes(72, 3);
+    design.region_offset[1] = (uint32_t)DESCRIBE_INFLATE_LIMIT + 4096;
+    design.region_offset[3] = BANK_HEADER_BYTES + BANK_DATA_BYTES;
+    // The writer leaves the far records out; zeros stand in for them.
+    bytes file = build_wave_bank(design);
+    file.resize((size_t)DESCRIBE_INFLATE_LIMIT + 8192, 0);
+    std::string path = write("huge.zwb", compressed_bank(file, (uint32_t)file.size()));
+    owned_description described;
+    use(HOST_TABLE);
+    ASSERT_TRUE(describe_stream(path.c_str(), host.module->hMainWindow, &described.d));
+    EXPECT_TRUE(described.d.notices & NOTICE_NOT_DESCRIBED);
+    EXPECT_EQ(files_under(scratch.path), names{"huge.zwb"});
 }
 
 // ---- The inflater ----------------------------------------------------------------

@@ -109,7 +109,7 @@ protected:
     }
     void TearDown() override {
         host.module->Stop();
-        release_entry_table();
+        release_item();
         remove_scratch_dir(dir);
     }
     std::string dir;

@@ -1,6 +1,7 @@
 // The module record and the callbacks the host calls outside Play and Stop:
-// what the record holds, lengths, titles, the output time and the calls that
-// go straight through to the output plug-in.
+// what the record holds, lengths, titles (of the item playing and of every
+// other file in the playlist), the output time and the calls that go
+// straight through to the output plug-in.
 
 #include <gtest/gtest.h>
 
@@ -10,27 +11,23 @@
 
 #include "player/player_state.h"
 #include "plugin/module.h"
-#include "tests/support/test_host.h"
+#include "tests/support/module_fixture.h"
 
 namespace {
 
-class ModuleTest : public ::testing::Test {
+class ModuleTest : public module_fixture {
 protected:
     void TearDown() override {
-        release_entry_table();
-        player_state.data_length = 0;
-        store_relaxed(player_state.sample_rate, 0u);
-        store_relaxed(player_state.channels, (uint16_t)0);
+        module_fixture::TearDown();
         store_relaxed(player_state.decode_pos_ms, 0);
     }
 
+    // A single stream installed as the item playing.
     void set_stream(int32_t length, uint32_t rate, uint16_t channels) {
-        player_state.data_length = length;
-        store_relaxed(player_state.sample_rate, rate);
-        store_relaxed(player_state.channels, channels);
+        player_state.item.data_length = length;
+        player_state.item.sample_rate = rate;
+        player_state.item.channels = channels;
     }
-
-    test_host host;
 };
 
 TEST_F(ModuleTest, RecordDescribesThePlugin) {
@@ -87,6 +84,9 @@ TEST_F(ModuleTest, LengthFollowsTheBlockArithmetic) {
     }
 }
 
+// Another file's name: its base name by the platform's separator, and its
+// own length, unknown (-1000) when it cannot be opened. No name, or an empty
+// one, means the item playing: its title is left alone, its length given.
 TEST_F(ModuleTest, FileInfoNamesTheFileOrTheBankEntry) {
     const char sep = PLATFORM_PATH_SEPARATOR;
     const char other = sep == '/' ? '\\' : '/';
@@ -96,12 +96,13 @@ TEST_F(ModuleTest, FileInfoNamesTheFileOrTheBankEntry) {
     const struct {
         const char* file;
         const char* expected;
+        int length;
     } cases[] = {
-        {nested.c_str(), "a.wav"},
-        {"a.wav", "a.wav"},
-        {foreign.c_str(), foreign.c_str()},  // only the platform's separator counts
-        {"", "untouched"},
-        {nullptr, "untouched"},
+        {nested.c_str(), "a.wav", -1000},
+        {"a.wav", "a.wav", -1000},
+        {foreign.c_str(), foreign.c_str(), -1000},  // only the platform's separator counts
+        {"", "untouched", 650},
+        {nullptr, "untouched", 650},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file ? c.file : "(null)");
@@ -110,24 +111,27 @@ TEST_F(ModuleTest, FileInfoNamesTheFileOrTheBankEntry) {
         std::string file = c.file ? c.file : "";
         host.module->GetFileInfo(c.file ? &file[0] : nullptr, title, &length);
         EXPECT_STREQ(title, c.expected);
-        EXPECT_EQ(length, 650);
+        EXPECT_EQ(length, c.length);
     }
 
     int length = -1;
-    host.module->GetFileInfo(&nested[0], nullptr, &length);
+    host.module->GetFileInfo(nullptr, nullptr, &length);
     EXPECT_EQ(length, 650);
     char title[HOST_TITLE_BYTES] = "untouched";
     host.module->GetFileInfo(&nested[0], title, nullptr);
     EXPECT_STREQ(title, "a.wav");
 }
 
-TEST_F(ModuleTest, FileInfoOfABankCountsEntriesWhateverTheFile) {
-    ASSERT_TRUE(reserve_entries(12));
-    for (int i = 0; i < 12; ++i) ASSERT_TRUE(append_entry(i * 72, 72, 44100, 2));
+TEST_F(ModuleTest, FileInfoOfTheBankPlayingCountsItsEntries) {
+    stream_description bank;
+    description_init(&bank);
+    ASSERT_TRUE(description_reserve_entries(&bank, 12));
+    for (int i = 0; i < 12; ++i) ASSERT_TRUE(description_append_entry(&bank, {i * 72, 72, 44100, 2, i + 1}));
+    install_item(&bank);
     store_relaxed(player_state.current_entry, 3);
     strcpy(player_state.title, "music.xwb");
-    char other[] = "other.wav";
-    for (char* file : {other, (char*)nullptr}) {
+    char empty[] = "";
+    for (char* file : {empty, (char*)nullptr}) {
         char title[HOST_TITLE_BYTES] = "";
         host.module->GetFileInfo(file, title, nullptr);
         EXPECT_STREQ(title, "music.xwb - 4 / 12");
@@ -192,11 +196,14 @@ TEST_F(ModuleTest, ClaimsNoFileAndShowsNoInfoBox) {
 }
 
 TEST_F(ModuleTest, QuitReleasesTheEntryTableLeftByTheLastItem) {
-    ASSERT_TRUE(reserve_entries(3));
-    ASSERT_TRUE(append_entry(0, 72, 44100, 2));
+    stream_description bank;
+    description_init(&bank);
+    ASSERT_TRUE(description_reserve_entries(&bank, 3));
+    ASSERT_TRUE(description_append_entry(&bank, {0, 72, 44100, 2, 1}));
+    install_item(&bank);
     host.module->Quit();
-    EXPECT_EQ(player_state.entry_count, 0);
-    EXPECT_EQ(player_state.entries, nullptr);
+    EXPECT_EQ(player_state.item.entry_count, 0);
+    EXPECT_EQ(player_state.item.entries, nullptr);
 }
 
 TEST_F(ModuleTest, HostWithoutAnOutputCannotPlayButSurvives) {

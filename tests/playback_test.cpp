@@ -11,22 +11,11 @@
 #include "player/playback.h"
 #include "plugin/module.h"
 #include "player/player_state.h"
-#include "tests/support/sample_files.h"
-#include "tests/support/test_host.h"
+#include "tests/support/module_fixture.h"
 
 namespace {
 
 const int BIG_ROOM = 1 << 30;
-
-bytes slice(const bytes& data, size_t from, size_t count) {
-    return bytes(data.begin() + (long)from, data.begin() + (long)(from + count));
-}
-
-bytes concat(std::vector<bytes> parts) {
-    bytes out;
-    for (const bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
 
 // A WAVE whose data chunk starts at data_start (fmt chunk grown to fit).
 bytes wave_with_data_start(const bytes& adpcm, uint16_t channels, uint32_t rate, size_t data_start) {
@@ -34,46 +23,24 @@ bytes wave_with_data_start(const bytes& adpcm, uint16_t channels, uint32_t rate,
     return build_riff({{"fmt ", fmt_content(0x0069, channels, rate, fmt_bytes)}, {"data", adpcm}});
 }
 
-struct entry_spec {
-    int32_t offset;
-    int32_t length;
-    int32_t rate;
-    int16_t channels;
-};
-
-class PlaybackTest : public ::testing::Test {
+class PlaybackTest : public module_fixture {
 protected:
-    void SetUp() override { dir = make_scratch_dir(); }
-    void TearDown() override {
-        host.module->Stop();
-        release_entry_table();
-        remove_scratch_dir(dir);
-    }
-
-    std::string write(const std::string& name, const bytes& content) { return write_file_in(dir, name, content); }
-
-    // Plays a file to its end and stops; returns Play's result.
-    int play_to_end(const std::string& path) {
-        int result = host.play(path);
-        if (result == 0) {
-            EXPECT_TRUE(host.wait_for_end_of_stream());
-            host.module->Stop();
-        }
-        return result;
-    }
-
     // Starts the decode thread the way Play does, but over a hand-built entry
     // table, so the engine's entry stepping can be tested on its own.
     void start_engine(const std::string& path, int32_t data_start, int32_t data_length,
-                      const std::vector<entry_spec>& entries) {
+                      const std::vector<entry_record>& entries) {
         host.attach_output();
-        ASSERT_TRUE(reserve_entries((int32_t)entries.size()));
-        for (const entry_spec& e : entries) ASSERT_TRUE(append_entry(e.offset, e.length, e.rate, e.channels));
+        stream_description item;
+        description_init(&item);
+        ASSERT_TRUE(description_reserve_entries(&item, (int32_t)entries.size()));
+        for (const entry_record& e : entries) ASSERT_TRUE(description_append_entry(&item, e));
+        item.kind = STREAM_BANK;
+        item.data_start = data_start;
+        item.data_length = data_length;
+        install_item(&item);
         player_state.file = file_open_read(path.c_str());
         ASSERT_NE(player_state.file, INVALID_FILE);
-        file_seek(player_state.file, data_start);
-        player_state.data_start = data_start;
-        player_state.data_length = data_length;
+        player_state.item.file_bytes = file_size(player_state.file);
         ASSERT_TRUE(plan_timeline());
         store_relaxed(player_state.decode_pos_ms, 0);
         store_relaxed(player_state.seek_request_ms, NO_SEEK_REQUEST);
@@ -83,15 +50,6 @@ protected:
         player_state.decode_thread_handle = thread_start(decode_thread, &player_state.kill_flag);
         ASSERT_NE(player_state.decode_thread_handle, nullptr);
     }
-
-    std::vector<std::vector<long long>> args_of(const std::string& name) {
-        std::vector<std::vector<long long>> out;
-        for (const host_call& call : host.calls_named(name)) out.push_back(call.args);
-        return out;
-    }
-
-    std::string dir;
-    test_host host;
 };
 
 // ---- Whole streams --------------------------------------------------------------
@@ -398,7 +356,7 @@ TEST_F(PlaybackTest, UnplayableFilesAreRefusedWithNothingLeftOpen) {
         EXPECT_EQ(names.back(), "SAVSADeInit");
     }
     host.open_result = 0;
-    EXPECT_EQ(host.play(dir + "missing.wav"), 1);
+    EXPECT_EQ(host.play(scratch.path + "missing.wav"), 1);
     EXPECT_EQ(player_state.file, INVALID_FILE);
 }
 

@@ -1,6 +1,6 @@
 // The RIFF WAVE reader and the raw-data fallback, on files built chunk by
-// chunk: what each layout yields, where it leaves the file, and that odd or
-// hostile chunk sizes end the search instead of looping or moving backwards.
+// chunk: what each layout yields, and that odd or hostile chunk sizes end the
+// search instead of looping or moving backwards.
 
 #include <gtest/gtest.h>
 #include <string.h>
@@ -10,25 +10,19 @@
 #include "codec/little_endian.h"
 #include "codec/xbox_adpcm.h"
 #include "containers/riff_wave.h"
-#include "player/player_state.h"
 #include "tests/support/sample_files.h"
 
 namespace {
 
-// Stream fields no reader would write, so that "left alone" can be seen.
-const uint32_t UNTOUCHED_RATE = 12345;
-const uint16_t UNTOUCHED_CHANNELS = 7;
-const int32_t UNTOUCHED_START = 999;
-
 struct outcome {
     int32_t length;
-    int32_t position;  // where the file stands afterwards
+    int32_t position;  // the first byte of the data
     bool sets_format;  // channels, sample_rate and data_start come from the file
     uint16_t channels;
     uint32_t sample_rate;
 };
 
-// Raw data: the file's own size as the length, the file at offset 0.
+// Raw data: the file's own size as the length, from offset 0.
 const int32_t OWN_SIZE = INT32_MIN;
 const outcome RAW = {OWN_SIZE, 0, false, 0, 0};
 const outcome REFUSED = {-1, 0, false, 0, 0};
@@ -61,21 +55,17 @@ protected:
     }
 
     void expect_outcome(const bytes& content, const outcome& expected) {
-        store_relaxed(player_state.sample_rate, UNTOUCHED_RATE);
-        store_relaxed(player_state.channels, UNTOUCHED_CHANNELS);
-        player_state.data_start = UNTOUCHED_START;
+        owned_description wave;
         file_handle file = open_bytes(content);
-        EXPECT_EQ(open_wave_or_raw(file), expected.length == OWN_SIZE ? (int32_t)content.size() : expected.length);
-        EXPECT_EQ(file_tell(file), expected.position);
-        if (expected.sets_format) {
-            EXPECT_EQ(load_relaxed(player_state.channels), expected.channels);
-            EXPECT_EQ(load_relaxed(player_state.sample_rate), expected.sample_rate);
-            EXPECT_EQ(player_state.data_start, expected.position);
-        } else {
-            EXPECT_EQ(load_relaxed(player_state.channels), UNTOUCHED_CHANNELS);
-            EXPECT_EQ(load_relaxed(player_state.sample_rate), UNTOUCHED_RATE);
-            EXPECT_EQ(player_state.data_start, UNTOUCHED_START);
-        }
+        byte_source source = source_of_file(file);
+        EXPECT_EQ(open_wave_or_raw(&source, &wave.d),
+                  expected.length == OWN_SIZE ? (int32_t)content.size() : expected.length);
+        EXPECT_EQ(wave.d.data_start, expected.position);
+        EXPECT_EQ(wave.d.channels, expected.sets_format ? expected.channels : DEFAULT_CHANNELS);
+        EXPECT_EQ(wave.d.sample_rate, expected.sets_format ? expected.sample_rate : DEFAULT_SAMPLE_RATE);
+        EXPECT_EQ(wave.d.kind, expected.sets_format || expected.length == -1 ? STREAM_WAVE : STREAM_RAW);
+        EXPECT_EQ((wave.d.notices & NOTICE_PLAYED_AS_RAW) != 0, expected.length == OWN_SIZE);
+        EXPECT_EQ(wave.d.refusal, expected.length == -1 ? REFUSED_NOT_XBOX_ADPCM : NOT_REFUSED);
         file_close(file);
     }
 };
@@ -192,9 +182,10 @@ TEST_F(RiffWaveTest, ChunkSearchEndsOnSizesItCannotFollow) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         file_handle file = open_bytes(c.content);
-        EXPECT_EQ(find_riff_chunk(file, c.tag), c.result);
+        byte_source source = source_of_file(file);
+        EXPECT_EQ(find_riff_chunk(&source, c.tag), c.result);
         if (c.result != -1) {
-            EXPECT_EQ(file_tell(file), c.position);
+            EXPECT_EQ(source_tell(&source), c.position);
         }
         file_close(file);
     }
@@ -202,17 +193,21 @@ TEST_F(RiffWaveTest, ChunkSearchEndsOnSizesItCannotFollow) {
 
 TEST_F(RiffWaveTest, ReadRiffWaveFillsTheWholeFormat) {
     bytes format = {0x69, 0x00, 0x02, 0x00, 0x44, 0xac, 0x00, 0x00, 0x10, 0x27, 0x00, 0x00, 0x48, 0x00, 0x04, 0x00};
-    file_handle file = open_bytes(build_riff({chunk("fmt ", format), chunk("data", bytes(144))}));
-    wave_format read = {};
-    EXPECT_EQ(read_riff_wave(file, &read), 144);
-    EXPECT_EQ(file_tell(file), 44);
-    EXPECT_EQ(read.format_tag, 0x69);
-    EXPECT_EQ(read.channels, 2);
-    EXPECT_EQ(read.sample_rate, 44100u);
-    EXPECT_EQ(read.average_bytes_per_second, 10000u);
-    EXPECT_EQ(read.block_align, 72);
-    EXPECT_EQ(read.bits_per_sample, 4);
-    file_close(file);
+    bytes file = build_riff({chunk("fmt ", format), chunk("data", bytes(144))});
+    // The same from a file and from memory.
+    file_handle handle = open_bytes(file);
+    for (byte_source source : {source_of_file(handle), source_of_memory(file.data(), (int64_t)file.size())}) {
+        wave_format read = {};
+        EXPECT_EQ(read_riff_wave(&source, &read), 144);
+        EXPECT_EQ(source_tell(&source), 44);
+        EXPECT_EQ(read.format_tag, 0x69);
+        EXPECT_EQ(read.channels, 2);
+        EXPECT_EQ(read.sample_rate, 44100u);
+        EXPECT_EQ(read.average_bytes_per_second, 10000u);
+        EXPECT_EQ(read.block_align, 72);
+        EXPECT_EQ(read.bits_per_sample, 4);
+    }
+    file_close(handle);
 }
 
 }  // namespace

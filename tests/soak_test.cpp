@@ -173,7 +173,7 @@ TEST(SoakTest, RandomCallSequencesOnEveryFileKind) {
         EXPECT_GT(totals.stopped_early, 0);
         EXPECT_EQ(totals.refused, 0);
     }
-    release_entry_table();
+    release_item();
     remove_scratch_dir(dir);
 }
 

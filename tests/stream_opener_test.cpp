@@ -1,5 +1,5 @@
-// The stream opener: every item starts from the defaults with an empty entry
-// table, and each file takes the road its extension and leading bytes pick.
+// The stream opener: each file takes the road its extension and leading
+// bytes pick, and describing a file gives what opening it to play gives.
 
 #include <gtest/gtest.h>
 #include <string.h>
@@ -7,7 +7,7 @@
 #include "codec/xbox_adpcm.h"
 #include "containers/stream_opener.h"
 #include "containers/wave_bank.h"
-#include "player/player_state.h"
+#include "containers/byte_source.h"
 #include "tests/support/sample_files.h"
 
 namespace {
@@ -38,48 +38,45 @@ class StreamOpenerTest : public ::testing::Test {
 public:
     scratch_folder scratch;
 
-    // Opens name as Play would, runs the opener and checks the road taken.
+    // Opens name as Play would, runs the opener and checks the road taken;
+    // describing the file must come to the same.
     void expect_road(const std::string& name, const bytes& content, road expected) {
-        char path[1024];
-        snprintf(path, sizeof path, "%s", write_file_in(scratch.path, name, content).c_str());
-        const std::string path_before = path;
-        file_handle file = file_open_read(path);
-        ASSERT_NE(file, INVALID_FILE);
-        int32_t length = 0;
-        file_handle played = open_stream(path, file, &length);
-        EXPECT_EQ(played, file);
-        EXPECT_EQ(path, path_before);
-        EXPECT_EQ(load_relaxed(player_state.current_entry), 0);
-        EXPECT_EQ(load_relaxed(player_state.channels), expected == ROAD_WAVE ? 1 : DEFAULT_CHANNELS);
-        EXPECT_EQ(load_relaxed(player_state.sample_rate), expected == ROAD_WAVE ? 22050u : DEFAULT_SAMPLE_RATE);
+        std::string path = write_file_in(scratch.path, name, content);
+        owned_description opened;
+        std::string path_after;
+        ASSERT_TRUE(open_as_play(path, &opened.d, &path_after));
+        EXPECT_EQ(path_after, path);
+        const stream_description& d = opened.d;
+        EXPECT_EQ(d.channels, expected == ROAD_WAVE ? 1 : DEFAULT_CHANNELS);
+        EXPECT_EQ(d.sample_rate, expected == ROAD_WAVE ? 22050u : DEFAULT_SAMPLE_RATE);
 
         if (expected == ROAD_BANK_AT_0 || expected == ROAD_BANK_AT_4096) {
             // The opener must give exactly what the bank reader gives on its
             // own, at the base the leading bytes name.
-            int32_t position = file_tell(played);
-            int32_t entries = player_state.entry_count;
-            int32_t first_offset = entries ? player_state.entries[0].offset : 0;
-            int32_t data_start = player_state.data_start;
-            release_entry_table();
-            file_handle again = file_open_read(path);
+            owned_description bank;
+            file_handle again = file_open_read(path.c_str());
             ASSERT_NE(again, INVALID_FILE);
-            player_state.data_start = 0;
-            EXPECT_EQ(length, read_wave_bank(again, expected == ROAD_BANK_AT_0 ? 0 : CONTAINER_BANK_BASE));
-            EXPECT_EQ(position, file_tell(again));
-            EXPECT_EQ(entries, player_state.entry_count);
-            if (entries) {
-                EXPECT_EQ(first_offset, player_state.entries[0].offset);
-            }
-            EXPECT_EQ(data_start, player_state.data_start);
+            byte_source source = source_of_file(again);
+            EXPECT_EQ(d.data_length, read_wave_bank(&source, expected == ROAD_BANK_AT_0 ? 0 : CONTAINER_BANK_BASE,
+                                                    &bank.d));
+            EXPECT_EQ(entry_table(d), entry_table(bank.d));
+            EXPECT_EQ(d.data_start, bank.d.data_start);
+            EXPECT_EQ(d.bank_base, bank.d.bank_base);
             file_close(again);
         } else {
             bool mono = expected == ROAD_WAVE;
-            EXPECT_EQ(player_state.entry_count, 0);
-            EXPECT_EQ(length, mono ? 3600 : expected == ROAD_REFUSED ? -1 : (int32_t)content.size());
-            EXPECT_EQ(file_tell(played), mono ? 48 : 0);
-            EXPECT_EQ(player_state.data_start, mono ? 48 : 0);
+            EXPECT_EQ(d.entry_count, 0);
+            EXPECT_EQ(d.data_length, mono ? 3600 : expected == ROAD_REFUSED ? -1 : (int32_t)content.size());
+            EXPECT_EQ(d.data_start, mono ? 48 : 0);
+            EXPECT_EQ((d.notices & NOTICE_PLAYED_AS_RAW) != 0, expected == ROAD_RAW);
         }
-        file_close(played);
+
+        owned_description described;
+        ASSERT_TRUE(describe_stream(path.c_str(), nullptr, &described.d));
+        EXPECT_EQ(described.d.data_length, d.data_length);
+        EXPECT_EQ(described.d.data_start, d.data_start);
+        EXPECT_EQ(entry_table(described.d), entry_table(d));
+        EXPECT_EQ(description_length_ms(&described.d), description_length_ms(&d));
     }
 };
 
@@ -118,12 +115,11 @@ TEST_F(StreamOpenerTest, LeadingBytesPickTheReader) {
     }
 }
 
-// Compressed banks are opened as any other file until their reader exists;
-// names that only look like a compressed bank or a stream pair never take
+// Names that only look like a compressed bank or a stream pair never take
 // those branches.
 TEST_F(StreamOpenerTest, ExtensionsDoNotBreakTheWaveOrRawRoad) {
-    const char* names[] = {"bank.zwb",  "bank.ZwB",      "bank.zwb.bak", "bank.zwbx", "pair.xsh.bak",
-                           "pair.xsdx", "music.d/track", "track",        "trailing.", "dir.xsh/track"};
+    const char* names[] = {"bank.zwb.bak", "bank.zwbx", "pair.xsh.bak", "pair.xsdx", "music.d/track",
+                           "track",        "trailing.", "dir.xsh/track"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
         expect_road(name, mono_wave(), ROAD_WAVE);
@@ -131,40 +127,9 @@ TEST_F(StreamOpenerTest, ExtensionsDoNotBreakTheWaveOrRawRoad) {
     }
 }
 
-// Nothing of a previous item survives into the next: neither its stream
-// fields nor its entry table.
-TEST_F(StreamOpenerTest, EveryItemStartsFromTheDefaults) {
-    struct {
-        const char* name;
-        void (*previous_item)(StreamOpenerTest* test);
-    } cases[] = {
-        {"bank with entries",
-         [](StreamOpenerTest*) {
-             store_relaxed(player_state.sample_rate, 22050u);
-             store_relaxed(player_state.channels, (uint16_t)1);
-             player_state.data_start = 48;
-             ASSERT_TRUE(reserve_entries(4));
-             ASSERT_TRUE(append_entry(100, 720, 22050, 1));
-             ASSERT_TRUE(append_entry(820, 1440, 32000, 2));
-             store_relaxed(player_state.current_entry, 1);
-         }},
-        {"mono wave", [](StreamOpenerTest* test) { test->expect_road("mono.wav", mono_wave(), ROAD_WAVE); }},
-        {"bank read from the file",
-         [](StreamOpenerTest* test) {
-             test->expect_road("bank.xwb", small_bank(), ROAD_BANK_AT_0);
-             ASSERT_EQ(player_state.entry_count, 2);
-         }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        c.previous_item(this);
-        expect_road("next.raw", random_bytes(777, 3), ROAD_RAW);
-        EXPECT_EQ(player_state.entries, nullptr);
-
-        c.previous_item(this);
-        expect_road("next.wav", mono_wave(), ROAD_WAVE);
-        EXPECT_EQ(player_state.entries, nullptr);
-    }
+TEST_F(StreamOpenerTest, AMissingFileIsNotDescribed) {
+    owned_description nothing;
+    EXPECT_FALSE(describe_stream((scratch.path + "missing.wav").c_str(), nullptr, &nothing.d));
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The wave bank reader on banks built record by record: which entries it
-// keeps, with what offset, length, rate and channels, the length it returns
-// and where it leaves the file; element sizes, hostile counts and offsets;
-// every truncated prefix; and whole banks played through the module, entry
-// after entry, with the recording test host.
+// keeps, with what offset, length, rate and channels, which records it skips
+// and why, and the length it returns; element sizes, hostile counts and
+// offsets; every truncated prefix; and whole banks played through the
+// module, entry after entry, with the recording test host.
 
 #include <gtest/gtest.h>
 
@@ -16,9 +16,9 @@
 #include "codec/xbox_adpcm.h"
 #include "containers/wave_bank.h"
 #include "plugin/module.h"
+#include "containers/byte_source.h"
 #include "player/player_state.h"
-#include "tests/support/sample_files.h"
-#include "tests/support/test_host.h"
+#include "tests/support/module_fixture.h"
 
 namespace {
 
@@ -26,48 +26,12 @@ const uint32_t STEREO_44100 = 0x158889;
 const uint32_t MONO_22050 = 0xac445;
 const int BIG_ROOM = 1 << 30;
 
-// Stream fields the bank reader must leave as they are.
-const uint32_t UNTOUCHED_RATE = 12345;
-const uint16_t UNTOUCHED_CHANNELS = 7;
-
-struct entry {
-    int64_t offset;  // in the tables below: from the start of region 3
-    int32_t length;
-    int32_t rate;
-    int16_t channels;
-};
-
-bool operator==(const entry& a, const entry& b) {
-    return a.offset == b.offset && a.length == b.length && a.rate == b.rate && a.channels == b.channels;
-}
-
-std::ostream& operator<<(std::ostream& out, const entry& e) {
-    return out << "{offset " << e.offset << ", length " << e.length << ", " << e.rate << " Hz, " << e.channels
-               << " ch}";
-}
-
-std::vector<entry> entry_table() {
-    std::vector<entry> table;
-    for (int32_t i = 0; i < player_state.entry_count; ++i) {
-        table.push_back({player_state.entries[i].offset, player_state.entries[i].length, player_state.entries[i].rate,
-                         player_state.entries[i].channels});
-    }
+// The reader's entry table with the record numbers left out, for tables
+// whose records all count.
+std::vector<entry_record> plain_table(const stream_description& description) {
+    std::vector<entry_record> table = entry_table(description);
+    for (entry_record& entry : table) entry.record = 0;
     return table;
-}
-
-bytes concat(std::vector<bytes> parts) {
-    bytes out;
-    for (const bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
-bytes slice(const bytes& data, size_t from, size_t count) {
-    return bytes(data.begin() + (long)from, data.begin() + (long)(from + count));
-}
-
-bytes cut(bytes content, size_t size) {
-    content.resize(size);
-    return content;
 }
 
 wave_bank_design bank_design(std::vector<bank_entry_design> entries, size_t entry_data_bytes) {
@@ -89,47 +53,33 @@ wave_bank_design tags_1_2_1() {
 
 class WaveBankTest : public ::testing::Test {
 protected:
-    void TearDown() override { release_entry_table(); }
-
     file_handle open_bytes(const bytes& content) {
         file_handle file = file_open_read(write_file_in(scratch.path, "bank.xwb", content).c_str());
         EXPECT_NE(file, INVALID_FILE);
         return file;
     }
 
-    // Runs the reader as the opener does (empty table, data_start 0) and
-    // checks everything it leaves: the result, the table, data_start, the
-    // file's position, and the stream fields it must not touch. Entry
-    // offsets in expected are absolute.
-    void expect_read(const bytes& content, int32_t base, int32_t result, const std::vector<entry>& expected) {
-        release_entry_table();
-        player_state.data_start = 0;
-        store_relaxed(player_state.sample_rate, UNTOUCHED_RATE);
-        store_relaxed(player_state.channels, UNTOUCHED_CHANNELS);
+    // Runs the reader on a fresh description and checks what it fills: the
+    // result, the table and data_start; the format stays the opener's
+    // default (Play takes the first entry's). Entry offsets in expected are
+    // absolute.
+    void expect_read(const bytes& content, int32_t base, int32_t result, const std::vector<entry_record>& expected) {
+        owned_description bank;
         file_handle file = open_bytes(content);
-        EXPECT_EQ(read_wave_bank(file, base), result);
-        EXPECT_EQ(entry_table(), expected);
-        EXPECT_GE(player_state.entry_capacity, player_state.entry_count);
-        EXPECT_EQ(load_relaxed(player_state.current_entry), 0);
-        if (!expected.empty()) {
-            EXPECT_EQ(player_state.data_start, expected[0].offset);
-            EXPECT_EQ(file_tell(file), expected[0].offset);
-        } else {
-            EXPECT_EQ(player_state.data_start, 0);
-            if (result == -1) {
-                EXPECT_EQ(file_tell(file), base);
-            }
-        }
-        EXPECT_EQ(load_relaxed(player_state.sample_rate), UNTOUCHED_RATE);
-        EXPECT_EQ(load_relaxed(player_state.channels), UNTOUCHED_CHANNELS);
+        byte_source source = source_of_file(file);
+        EXPECT_EQ(read_wave_bank(&source, base, &bank.d), result);
+        EXPECT_EQ(plain_table(bank.d), expected);
+        EXPECT_GE(bank.d.entry_capacity, bank.d.entry_count);
+        EXPECT_EQ(bank.d.data_start, expected.empty() ? 0 : expected[0].offset);
+        EXPECT_EQ(bank.d.sample_rate, DEFAULT_SAMPLE_RATE);
+        EXPECT_EQ(bank.d.channels, DEFAULT_CHANNELS);
         file_close(file);
-        release_entry_table();
     }
 
     // expected holds offsets from region 3, which the writer placed.
-    void expect_bank(const wave_bank_design& design, int32_t result, std::vector<entry> expected) {
-        int64_t entry_data = bank_entry_data_offset(design);
-        for (entry& e : expected) e.offset += entry_data;
+    void expect_bank(const wave_bank_design& design, int32_t result, std::vector<entry_record> expected) {
+        int32_t entry_data = (int32_t)bank_entry_data_offset(design);
+        for (entry_record& e : expected) e.offset += entry_data;
         expect_read(build_wave_bank(design), 0, result, expected);
     }
 
@@ -142,7 +92,7 @@ struct record_case {
     const char* name;
     wave_bank_design design;
     int32_t result;
-    std::vector<entry> kept;  // offsets from region 3
+    std::vector<entry_record> kept;  // offsets from region 3
 };
 
 TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
@@ -201,6 +151,42 @@ TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
         SCOPED_TRACE(c.name);
         expect_bank(c.design, c.result, c.kept);
     }
+}
+
+// Kept entries carry their record's number; skipped records are noted with
+// the reason, so a listing can show them.
+TEST_F(WaveBankTest, SkippedRecordsAreNotedWithTheirReason) {
+    wave_bank_design design = bank_design({{STEREO_44100, 0, 72},
+                                           {format_word(2, 1, 22050), 72, 36},
+                                           {format_word(1, 0, 44100), 108, 36},
+                                           {MONO_22050, 144, 36},
+                                           {format_word(1, 1, 99), 180, 36},
+                                           {STEREO_44100, 0xffffffffu, 72}},
+                                          216);
+    owned_description bank;
+    file_handle file = open_bytes(build_wave_bank(design));
+    byte_source source = source_of_file(file);
+    read_wave_bank(&source, 0, &bank.d);
+    file_close(file);
+    ASSERT_EQ(bank.d.entry_count, 2);
+    EXPECT_EQ(bank.d.entries[0].record, 1);
+    EXPECT_EQ(bank.d.entries[1].record, 4);
+    const struct {
+        int32_t record;
+        skip_reason reason;
+        uint32_t format_tag;
+    } skipped[] = {{2, SKIPPED_NOT_XBOX_ADPCM, 2}, {3, SKIPPED_UNPLAYABLE_FORMAT, 1},
+                   {5, SKIPPED_UNPLAYABLE_FORMAT, 1}, {6, SKIPPED_OUT_OF_REACH, 1}};
+    ASSERT_EQ(bank.d.skipped_count, 4);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(bank.d.skipped[i].record, skipped[i].record);
+        EXPECT_EQ(bank.d.skipped[i].reason, skipped[i].reason);
+        EXPECT_EQ(bank.d.skipped[i].format_tag, skipped[i].format_tag);
+    }
+    EXPECT_EQ(bank.d.declared_records, 6u);
+    EXPECT_EQ(bank.d.records_read, 6u);
+    EXPECT_EQ(bank.d.notices, 0u);
 }
 
 struct element_case {
@@ -276,18 +262,17 @@ TEST_F(WaveBankTest, DeclaredCountsAreBoundedByWhatTheFileHolds) {
         SCOPED_TRACE(c.name);
         bytes content = build_wave_bank(c.design);
         file_handle file = open_bytes(content);
-        release_entry_table();
-        uint64_t started = clock_ms();
-        int32_t result = read_wave_bank(file, 0);
-        EXPECT_LT(clock_ms() - started, 2000u);
-        EXPECT_LE(player_state.entry_capacity, (int32_t)c.records_in_file);
-        ASSERT_EQ(player_state.entry_count, (int32_t)c.kept);
+        owned_description bank;
+        byte_source source = source_of_file(file);
+        int32_t result = read_wave_bank(&source, 0, &bank.d);
+        EXPECT_LE(bank.d.entry_capacity, (int32_t)c.records_in_file);
+        ASSERT_EQ(bank.d.entry_count, (int32_t)c.kept);
         EXPECT_EQ(result, (int32_t)(72 * c.kept));
         for (size_t i = 0; i < c.kept; ++i) {
-            EXPECT_EQ(player_state.entries[i].offset, (int32_t)(BANK_HEADER_BYTES + BANK_DATA_BYTES + 72 * i));
+            EXPECT_EQ(bank.d.entries[i].offset, (int32_t)(BANK_HEADER_BYTES + BANK_DATA_BYTES + 72 * i));
         }
+        EXPECT_EQ((bank.d.notices & NOTICE_RECORDS_CUT_SHORT) != 0, c.design.declared_count > c.records_in_file);
         file_close(file);
-        release_entry_table();
     }
 }
 
@@ -301,10 +286,11 @@ TEST_F(WaveBankTest, EntryTableNeverOutgrowsItsCap) {
     bytes content = build_wave_bank(design);
     content.resize(content.size() + MAX_BANK_ENTRIES + 1000, 0);
     file_handle file = open_bytes(content);
-    release_entry_table();
-    EXPECT_EQ(read_wave_bank(file, 0), 0);
-    EXPECT_LE(player_state.entry_capacity, (int32_t)MAX_BANK_ENTRIES);
-    EXPECT_EQ(player_state.entry_count, 0);
+    owned_description bank;
+    byte_source source = source_of_file(file);
+    EXPECT_EQ(read_wave_bank(&source, 0, &bank.d), 0);
+    EXPECT_LE(bank.d.entry_capacity, (int32_t)MAX_BANK_ENTRIES);
+    EXPECT_EQ(bank.d.entry_count, 0);
     file_close(file);
 }
 
@@ -336,7 +322,7 @@ TEST_F(WaveBankTest, RegionsPastTheEndYieldNoEntries) {
 // base in file): the header, region table and bank data of the default
 // layout, then the records present, any cut short read with zeros for the
 // bytes that are missing.
-int32_t truncated_outcome(const bytes& file, size_t base, size_t size, std::vector<entry>* kept) {
+int32_t truncated_outcome(const bytes& file, size_t base, size_t size, std::vector<entry_record>* kept) {
     size_t in_bank = size - base;
     kept->clear();
     if (in_bank <= 36) return 0;       // the magic, the version or a region field cannot be read
@@ -354,8 +340,8 @@ int32_t truncated_outcome(const bytes& file, size_t base, size_t size, std::vect
         uint32_t channels = (word >> 2) & 3;
         uint32_t rate = (word >> 5) & 0xffff;
         if ((word & 3) != 1 || channels == 0 || rate < 100) continue;
-        kept->push_back({(int64_t)base + entry_data_at + read_u32le(record + 8), read_s32le(record + 12),
-                         (int32_t)rate, (int16_t)channels});
+        kept->push_back({(int32_t)(base + entry_data_at + read_u32le(record + 8)), read_s32le(record + 12),
+                         (int32_t)rate, (int16_t)channels, 0});
     }
     if (kept->empty()) return 0;
     return (int32_t)(kept->back().offset + kept->back().length - kept->front().offset);
@@ -376,7 +362,7 @@ TEST_F(WaveBankTest, EveryTruncatedPrefixHasADefinedOutcome) {
     for (const auto& layout : layouts) {
         for (size_t size = layout.base; size <= layout.file.size(); ++size) {
             SCOPED_TRACE(testing::Message() << layout.name << ", " << size << " bytes");
-            std::vector<entry> kept;
+            std::vector<entry_record> kept;
             int32_t result = truncated_outcome(layout.file, layout.base, size, &kept);
             expect_read(cut(layout.file, size), (int32_t)layout.base, result, kept);
         }
@@ -426,29 +412,7 @@ bytes playable_bank(const std::vector<played_entry>& played, uint32_t seed) {
     return build_wave_bank(design);
 }
 
-class WaveBankPlaybackTest : public ::testing::Test {
-protected:
-    void TearDown() override {
-        host.module->Stop();
-        host.dsp = nullptr;
-        release_entry_table();
-    }
-
-    std::vector<std::vector<long long>> args_of(const std::string& name) {
-        std::vector<std::vector<long long>> out;
-        for (const host_call& call : host.calls_named(name)) out.push_back(call.args);
-        return out;
-    }
-
-    std::string title() {
-        char text[HOST_TITLE_BYTES] = "";
-        host.module->GetFileInfo(nullptr, text, nullptr);
-        return text;
-    }
-
-    scratch_folder scratch;
-    test_host host;
-};
+class WaveBankPlaybackTest : public module_fixture {};
 
 TEST_F(WaveBankPlaybackTest, EntriesPlayBitExactOneAfterAnotherWithTheirOwnFormat) {
     const std::vector<played_entry> played = {

@@ -18,6 +18,7 @@
 #include <random>
 
 #include "codec/xbox_adpcm.h"
+#include "containers/stream_opener.h"
 #include "platform/platform.h"
 #include "tools/tolvane/wave_writer.h"
 #include "tools/tolvane/xbox_adpcm_encoder.h"
@@ -337,10 +338,10 @@ uint32_t test_seed(uint32_t fallback) {
     return seed;
 }
 
-bytes build_stream_header(const std::vector<entry_row>& records, int64_t declared_count) {
+bytes build_stream_header(const std::vector<entry_record>& records, int64_t declared_count) {
     bytes out(8, 0xa5);
     put_u32le(out, (uint32_t)(declared_count == COUNT_OF_RECORDS ? (int64_t)records.size() : declared_count));
-    for (const entry_row& row : records) {
+    for (const entry_record& row : records) {
         size_t start = out.size();
         out.resize(start + 100, 0x5a);
         uint8_t* record = &out[start];
@@ -374,4 +375,28 @@ int open_descriptors() {
 
 int running_threads() {
     return entries_in("/proc/self/task");
+}
+
+void PrintTo(const entry_record& entry, std::ostream* out) {
+    *out << "{record " << entry.record << ": offset " << entry.offset << ", " << entry.length << " bytes, "
+         << entry.rate << " Hz, " << entry.channels << " ch}";
+}
+
+std::vector<entry_record> entry_table(const stream_description& description) {
+    return std::vector<entry_record>(description.entries, description.entries + description.entry_count);
+}
+
+bool open_as_play(const std::string& path, stream_description* description, std::string* path_after,
+                  void* host_window) {
+    if (path_after) *path_after = path;
+    file_handle file = file_open_read(path.c_str());
+    if (file == INVALID_FILE) return false;
+    file_handle played = open_stream(path.c_str(), file, host_window, description);
+    if (path_after && description->partner_extension[0]) {
+        size_t dot = path_after->rfind('.');
+        path_after->replace(dot + 1, 3, description->partner_extension);
+    }
+    if (played == INVALID_FILE) return false;
+    file_close(played);
+    return true;
 }

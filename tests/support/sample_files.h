@@ -6,8 +6,12 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "containers/stream_description.h"
 
 typedef std::vector<uint8_t> bytes;
 
@@ -128,23 +132,38 @@ const size_t BANK_CONTAINER_BASE = 4096;
 const size_t COMPRESSED_BANK_HEADER_BYTES = 8;
 bytes compressed_bank(const bytes& bank, uint32_t stated_size);
 
-// One row of the player's entry table, as a reader should leave it.
-struct entry_row {
-    int32_t offset;
-    int32_t length;
-    int32_t rate;
-    int16_t channels;
-    bool operator==(const entry_row& other) const {
-        return offset == other.offset && length == other.length && rate == other.rate && channels == other.channels;
-    }
+// Entry records compare whole in tests, and print readably when they differ.
+inline bool operator==(const entry_record& a, const entry_record& b) {
+    return a.offset == b.offset && a.length == b.length && a.rate == b.rate && a.channels == b.channels &&
+           a.record == b.record;
+}
+void PrintTo(const entry_record& entry, std::ostream* out);
+
+// A description that frees itself, for tests.
+struct owned_description {
+    stream_description d;
+    owned_description() { description_init(&d); }
+    ~owned_description() { description_release(&d); }
+    owned_description(const owned_description&) = delete;
+    owned_description& operator=(const owned_description&) = delete;
 };
+
+// The entry table of a description, as a vector.
+std::vector<entry_record> entry_table(const stream_description& description);
+
+// Opens path as Play does and runs the opener on it (host_window lends the
+// inflater, when given): the description it fills, and the path as Play
+// leaves it for the host (a stream pair's partner named). The file to play is
+// closed again; true when there was one.
+bool open_as_play(const std::string& path, stream_description* description, std::string* path_after = nullptr,
+                  void* host_window = nullptr);
 
 // A stream header file: 8 filler bytes, the entry count (records.size()
 // unless declared_count is given), then one 100-byte record per row with the
 // offset at 36, the length at 40, a format tag of 0x69 at 80, the channel
 // count at 82 and the rate at 84; the bytes no reader looks at are filler.
 const int64_t COUNT_OF_RECORDS = INT64_MIN;
-bytes build_stream_header(const std::vector<entry_row>& records, int64_t declared_count = COUNT_OF_RECORDS);
+bytes build_stream_header(const std::vector<entry_record>& records, int64_t declared_count = COUNT_OF_RECORDS);
 
 // block_sets block sets of channels-channel ADPCM made by the encoder from a
 // tone whose frequency and phase depend on seed, so entries differ.
