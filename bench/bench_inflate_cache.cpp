@@ -22,6 +22,7 @@
 
 #include "bench/bench_support.h"
 #include "codec/little_endian.h"
+#include "tools/tolvane/bank_writer.h"
 #include "tools/tolvane/xbox_adpcm_encoder.h"
 
 namespace fs = std::filesystem;
@@ -70,20 +71,20 @@ bytes build_bank() {
     std::vector<bytes> segments;
     for (uint32_t i = 0; i < SEGMENTS; ++i) segments.push_back(music_segment(i * 7 + 1));
     const size_t segment_bytes = segments[0].size();
+    const uint32_t head_bytes = BANK_HEADER_BYTES + BANK_DATA_BYTES;
     uint32_t entries = 0;
-    while (BANK_HEAD_BYTES + (entries + 1) * BANK_RECORD_BYTES + (size_t)entries * segment_bytes < BANK_BYTES)
-        ++entries;
-    const uint32_t data_offset = BANK_HEAD_BYTES + entries * BANK_RECORD_BYTES;
-    const uint32_t data_bytes = BANK_BYTES - data_offset;
-    bytes bank = bank_skeleton(BANK_BYTES, entries, data_offset);
+    while (head_bytes + (entries + 1) * BANK_ENTRY_BYTES + (size_t)entries * segment_bytes < BANK_BYTES) ++entries;
+    const uint32_t data_bytes = BANK_BYTES - head_bytes - entries * BANK_ENTRY_BYTES;
+    wave_bank_design design;
+    design.entry_data.resize(data_bytes);
     std::mt19937 order(12345);
     for (uint32_t e = 0; e < entries; ++e) {
         uint32_t offset = (uint32_t)(e * segment_bytes);
         uint32_t length = (uint32_t)std::min(segment_bytes, (size_t)(data_bytes - offset));
-        put_bank_record(bank, e, STEREO_44100_FORMAT, offset, length);
-        memcpy(&bank[data_offset + offset], segments[order() % SEGMENTS].data(), length);
+        design.entries.push_back({format_word(1, 2, 44100), offset, length});
+        memcpy(&design.entry_data[offset], segments[order() % SEGMENTS].data(), length);
     }
-    return bank;
+    return build_wave_bank(design);
 }
 
 // zlib alone: the whole stream inflated into one buffer of the bank's size.
@@ -133,7 +134,7 @@ int main() {
     const uint32_t entries = read_u32le(&bank[40 + 4]);
     uLongf packed_bytes = compressBound(BANK_BYTES);
     bytes zwb(8 + packed_bytes);
-    put_u32le(&zwb[4], BANK_BYTES);
+    write_u32le(&zwb[4], BANK_BYTES);
     compress2(&zwb[8], &packed_bytes, bank.data(), BANK_BYTES, Z_DEFAULT_COMPRESSION);
     zwb.resize(8 + packed_bytes);
     bytes stream_bytes(zwb.begin() + 8, zwb.end());

@@ -11,6 +11,7 @@
 #include "bench/bench_support.h"
 #include "codec/little_endian.h"
 #include "platform/platform.h"
+#include "tools/tolvane/bank_writer.h"
 
 namespace {
 
@@ -19,10 +20,7 @@ const uint32_t ENTRY_BYTES = 72;  // one stereo block set each
 const int RUNS = 5;
 
 bytes build_bank() {
-    const uint32_t data_offset = BANK_HEAD_BYTES + ENTRIES * BANK_RECORD_BYTES;
-    bytes bank = bank_skeleton(data_offset + ENTRIES * ENTRY_BYTES, ENTRIES, data_offset);
-    for (uint32_t e = 0; e < ENTRIES; ++e) put_bank_record(bank, e, STEREO_44100_FORMAT, e * ENTRY_BYTES, ENTRY_BYTES);
-    return bank;
+    return bank_of_entries(ENTRIES, ENTRY_BYTES, bytes(ENTRY_BYTES, 0));
 }
 
 // The floor: one read of the whole file, then the three fields of every
@@ -37,7 +35,7 @@ double time_plain_parse(const std::string& path, uint64_t* checksum) {
     if (got != (int32_t)content.size()) return -1;
     std::vector<uint32_t> format(ENTRIES), offset(ENTRIES), length(ENTRIES);
     for (uint32_t e = 0; e < ENTRIES; ++e) {
-        const uint8_t* record = &content[BANK_HEAD_BYTES + e * BANK_RECORD_BYTES];
+        const uint8_t* record = &content[BANK_HEADER_BYTES + BANK_DATA_BYTES + e * BANK_ENTRY_BYTES];
         format[e] = read_u32le(record + 4);
         offset[e] = read_u32le(record + 8);
         length[e] = read_u32le(record + 12);

@@ -9,34 +9,16 @@
 
 #include "containers/stream_opener.h"
 #include "platform/platform.h"
+#include "tools/tolvane/bank_writer.h"
 
 namespace fs = std::filesystem;
 
-void put_u32le(uint8_t* at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = (uint8_t)(value >> (8 * i));
-}
-
-bytes bank_skeleton(uint32_t total_bytes, uint32_t entries, uint32_t data_offset) {
-    bytes bank(total_bytes, 0);
-    const uint32_t records_bytes = entries * BANK_RECORD_BYTES;
-    memcpy(&bank[0], "WBND", 4);
-    put_u32le(&bank[4], 43);
-    const uint32_t regions[4][2] = {
-        {40, 36}, {BANK_HEAD_BYTES, records_bytes}, {0, 0}, {data_offset, total_bytes - data_offset}};
-    for (int r = 0; r < 4; ++r) {
-        put_u32le(&bank[8 + 8 * r], regions[r][0]);
-        put_u32le(&bank[12 + 8 * r], regions[r][1]);
-    }
-    put_u32le(&bank[40 + 4], entries);
-    put_u32le(&bank[40 + 24], BANK_RECORD_BYTES);
-    return bank;
-}
-
-void put_bank_record(bytes& bank, uint32_t entry, uint32_t format, uint32_t offset, uint32_t length) {
-    uint8_t* record = &bank[BANK_HEAD_BYTES + entry * BANK_RECORD_BYTES];
-    put_u32le(record + 4, format);
-    put_u32le(record + 8, offset);
-    put_u32le(record + 12, length);
+bytes bank_of_entries(uint32_t entries, uint32_t entry_bytes, const bytes& sound) {
+    wave_bank_design design;
+    design.entry_data.resize((size_t)entries * entry_bytes);
+    for (size_t i = 0; i < design.entry_data.size(); ++i) design.entry_data[i] = sound[i % sound.size()];
+    for (uint32_t e = 0; e < entries; ++e) design.entries.push_back({format_word(1, 2, 44100), e * entry_bytes, entry_bytes});
+    return build_wave_bank(design);
 }
 
 std::string make_bench_folder(const char* program) {

@@ -1,5 +1,5 @@
 // Small helpers the benchmark programs share: timing, a scratch folder that
-// the module takes for its temporary directory, and the wave bank layout.
+// the module takes for its temporary directory, and banks of many entries.
 #pragma once
 
 #include <stdint.h>
@@ -10,20 +10,14 @@
 
 typedef std::vector<uint8_t> bytes;
 
-const uint32_t BANK_RECORD_BYTES = 24;
-const uint32_t BANK_HEAD_BYTES = 40 + 36;  // header with four regions, then the bank data
-const uint32_t STEREO_44100_FORMAT = 1 | 2 << 2 | 44100 << 5;
 
 inline double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void put_u32le(uint8_t* at, uint32_t value);
-
-// A bank of total_bytes holding `entries` records at BANK_HEAD_BYTES and the
-// sound at data_offset; the records are left for the caller to fill.
-bytes bank_skeleton(uint32_t total_bytes, uint32_t entries, uint32_t data_offset);
-void put_bank_record(bytes& bank, uint32_t entry, uint32_t format, uint32_t offset, uint32_t length);
+// A bank of `entries` stereo 44100 Hz entries of entry_bytes each, one after
+// another, their sound taken from sound (repeated as needed).
+bytes bank_of_entries(uint32_t entries, uint32_t entry_bytes, const bytes& sound);
 
 // Creates a fresh folder under the temporary directory and makes it the
 // temporary directory of this process (where compressed banks are cached).

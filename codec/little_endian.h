@@ -1,5 +1,6 @@
 // Little-endian field access for every file format and the decoder: fields
-// are assembled from bytes with shifts, never by casting a struct over them.
+// are assembled from bytes with shifts, never by casting a struct over them,
+// and written back the same way by the tools that make files.
 #pragma once
 
 #include <stdint.h>
@@ -18,4 +19,14 @@ inline uint32_t read_u32le(const uint8_t* p) {
 
 inline int32_t read_s32le(const uint8_t* p) {
     return (int32_t)read_u32le(p);
+}
+
+inline void write_u16le(uint8_t* p, uint16_t value) {
+    p[0] = (uint8_t)value;
+    p[1] = (uint8_t)(value >> 8);
+}
+
+inline void write_u32le(uint8_t* p, uint32_t value) {
+    write_u16le(p, (uint16_t)value);
+    write_u16le(p + 2, (uint16_t)(value >> 16));
 }

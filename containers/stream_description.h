@@ -19,7 +19,7 @@ struct entry_record {
     int32_t length;  // bytes of sound
     int32_t rate;    // samples per second of each channel
     int16_t channels;
-    int32_t record;  // its number among the file's records, from 1
+    int32_t record = 0;  // its number among the file's records, from 1
 };
 
 enum skip_reason {

@@ -122,13 +122,13 @@ bool names_the_item_playing(const char* file) {
 // Another file of the playlist: described on the caller's thread into a
 // description of our own, so nothing of the item playing changes.
 int length_of_other_file(const char* file) {
-    stream_description description;
-    description_init(&description);
+    stream_description other;
+    description_init(&other);
     int length_ms = UNKNOWN_LENGTH_MS;
-    if (describe_stream(file, plugin_module.hMainWindow, &description) &&
-        description_refusal(&description) == NOT_REFUSED && !(description.notices & NOTICE_NOT_DESCRIBED))
-        length_ms = description_length_ms(&description);
-    description_release(&description);
+    if (describe_stream(file, plugin_module.hMainWindow, &other) && description_refusal(&other) == NOT_REFUSED &&
+        !(other.notices & NOTICE_NOT_DESCRIBED))
+        length_ms = description_length_ms(&other);
+    description_release(&other);
     return length_ms;
 }
 

@@ -297,7 +297,9 @@ TEST_F(CompressedBankTest, LaterPlaysOfTheSameBankTakeTheCache) {
                 // not taken on trust.
                 expect_played_as_raw(write(name, zwb), zwb);
             }
-            if (source == HOST_TABLE) EXPECT_LE(counted.inflate, 2);
+            if (source == HOST_TABLE) {
+                EXPECT_LE(counted.inflate, 2);
+            }
         }
         EXPECT_TRUE(read_file(scratch.path + "music.xwb") == bank.file);
     }

@@ -1,7 +1,8 @@
 // The hostile-file catalogue: damaged and malicious files of every kind,
-// each played through the module with its expected outcome. Whatever the
-// file, Play either refuses it or the item ends by itself, Stop leaves
-// nothing open, and nothing crashes, hangs or leaks.
+// each described for the playlist and played through the module with its
+// expected outcome. Whatever the file, the playlist gets its length (-1000
+// for a file Play refuses), Play either refuses it or the item ends by
+// itself, Stop leaves nothing open, and nothing crashes, hangs or leaks.
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,8 @@
 #include <string>
 
 #include "player/player_state.h"
-#include "tests/support/sample_files.h"
-#include "tests/support/test_host.h"
+#include "plugin/module.h"
+#include "tests/support/module_fixture.h"
 
 namespace {
 
@@ -101,19 +102,9 @@ std::vector<hostile_case> catalogue() {
     return cases;
 }
 
-class HostileFilesTest : public ::testing::Test {
+class HostileFilesTest : public module_fixture {
 protected:
-    void SetUp() override {
-        dir = make_scratch_dir();
-        ASSERT_FALSE(dir.empty());
-    }
-    void TearDown() override {
-        host.module->Stop();
-        release_item();
-        remove_scratch_dir(dir);
-    }
-    std::string dir;
-    test_host host;
+    const std::string& dir = scratch.path;
 };
 
 TEST_F(HostileFilesTest, EveryFileIsRefusedOrEndsByItself) {
@@ -124,9 +115,17 @@ TEST_F(HostileFilesTest, EveryFileIsRefusedOrEndsByItself) {
         host.clear_calls();
         std::string path = write_file_in(dir, c.name, c.content);
         int descriptors = open_descriptors();
+        char title[PLAYER_TITLE_BYTES] = "";
+        int described_ms = 0;
+        host.module->GetFileInfo(&path[0], title, &described_ms);
+        EXPECT_EQ(open_descriptors(), descriptors);
         int result = host.play(path);
         EXPECT_EQ(result, c.expected == REFUSED ? 1 : 0);
+        if (c.expected == REFUSED) {
+            EXPECT_EQ(described_ms, -1000);
+        }
         if (result == 0) {
+            EXPECT_EQ(host.module->GetLength(), described_ms);
             EXPECT_TRUE(host.wait_for_end_of_stream(10000));
             EXPECT_EQ(host.written().empty(), c.expected == PLAYS_NOTHING);
         }

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "player/player_state.h"
 #include "plugin/module.h"
@@ -216,6 +217,99 @@ TEST_F(ModuleTest, HostWithoutAnOutputCannotPlayButSurvives) {
     host.module->SetPan(1);
     host.module->GetOutputTime();
     host.module->Stop();
+}
+
+// ---- The playlist asks about every file -----------------------------------------
+
+struct playlist_file {
+    std::string name;
+    bool plays;
+};
+
+// The player's playlist asks about each of its files in turn while a bank
+// plays, seeks and moves from entry to entry. Every file gets its own name
+// and the length it shows when it plays (-1000 when it cannot play); the
+// item playing, asked by no name, an empty one or its own, keeps its
+// counter; nothing of the item playing changes and no file is made.
+TEST_F(ModuleTest, FileInfoDescribesEveryOtherFileWhileABankPlays) {
+    std::string temp_folder = scratch.path + "temp" + PLATFORM_PATH_SEPARATOR;
+    write_file_in(temp_folder, "keep", {});
+    temp_directory_override temp(temp_folder);
+    auto bank_of = [](uint32_t seed, uint32_t sets) {
+        bytes e0 = tone_adpcm(2, sets, seed), e1 = tone_adpcm(1, sets, seed + 1), e2 = tone_adpcm(2, sets, seed + 2);
+        wave_bank_design design;
+        design.entry_data = concat({e0, e1, e2});
+        design.entries = {{format_word(1, 2, 44100), 0, (uint32_t)e0.size()},
+                          {format_word(1, 1, 22050), (uint32_t)e0.size(), (uint32_t)e1.size()},
+                          {format_word(1, 2, 32000), (uint32_t)(e0.size() + e1.size()), (uint32_t)e2.size()}};
+        return build_wave_bank(design);
+    };
+    std::string playing = write("bank.xwb", bank_of(1, 200));
+    bytes other_bank = bank_of(10, 50);
+    write("tone.wav", adpcm_wave(tone_adpcm(1, 300, 3), 1, 22050));
+    write("other.xwb", other_bank);
+    write("wrapped.wba", in_bank_container(other_bank));
+    write("pair.xsh", build_stream_header({{4096, 720, 22050, 1}, {4816, 1440, 44100, 2}}));
+    write("pair.xsd", random_bytes(4816 + 1440, 4));
+    write("cached.zwb", compressed_bank(bank_of(20, 30), (uint32_t)bank_of(20, 30).size()));
+    write("fresh.zwb", compressed_bank(bank_of(30, 40), (uint32_t)bank_of(30, 40).size()));
+    write("pcm.wav", build_riff({{"fmt ", fmt_content(1, 2, 44100)}, {"data", random_bytes(400, 5)}}));
+    write("silence.dat", {});
+    const playlist_file files[] = {
+        {"tone.wav", true},  {"other.xwb", true}, {"wrapped.wba", true}, {"pair.xsh", true},
+        {"pair.xsd", true},  {"cached.zwb", true}, {"fresh.zwb", true},  {"pcm.wav", false},
+        {"missing.wav", false}, {"silence.dat", true},
+    };
+    ASSERT_EQ(play_to_end(scratch.path + "cached.zwb"), 0);
+
+    host.use_paced_output(44100, 8 * 44100);
+    ASSERT_EQ(host.play(playing), 0);
+    const std::vector<std::string> files_before = files_under(scratch.path);
+    const stream_description item_before = player_state.item;
+    const int length_playing = host.module->GetLength();
+    std::vector<int> lengths(sizeof files / sizeof files[0], -2);
+    for (int round = 0; round < 6; ++round) {
+        for (size_t i = 0; i < lengths.size(); ++i) {
+            SCOPED_TRACE(files[i].name);
+            std::string path = scratch.path + files[i].name;
+            char title[PLAYER_TITLE_BYTES] = "";
+            int length = -1;
+            host.module->GetFileInfo(&path[0], title, &length);
+            EXPECT_EQ(std::string(title), files[i].name);
+            if (lengths[i] != -2) {
+                EXPECT_EQ(length, lengths[i]);
+            }
+            lengths[i] = length;
+            EXPECT_EQ(length == -1000, !files[i].plays);
+            host.pump_for(5);
+        }
+        host.module->SetOutputTime(round * 400);
+        char empty[] = "";
+        std::string own = host.played_path;
+        for (char* file : {(char*)nullptr, empty, &own[0], &playing[0]}) {
+            char title[PLAYER_TITLE_BYTES] = "";
+            int length = -1;
+            host.module->GetFileInfo(file, title, &length);
+            EXPECT_EQ(std::string(title).compare(0, 11, "bank.xwb - "), 0) << title;
+            EXPECT_EQ(length, length_playing);
+        }
+    }
+    EXPECT_EQ(files_under(scratch.path), files_before);
+    EXPECT_EQ(player_state.item.entries, item_before.entries);
+    EXPECT_EQ(player_state.item.entry_count, item_before.entry_count);
+    EXPECT_EQ(player_state.item.data_length, item_before.data_length);
+    EXPECT_EQ(host.module->GetLength(), length_playing);
+    host.module->Stop();
+
+    for (size_t i = 0; i < lengths.size(); ++i) {
+        SCOPED_TRACE(files[i].name);
+        int result = host.play(scratch.path + files[i].name);
+        EXPECT_EQ(result, files[i].plays ? 0 : 1);
+        if (result == 0) {
+            EXPECT_EQ(host.module->GetLength(), lengths[i]);
+        }
+        host.module->Stop();
+    }
 }
 
 }  // namespace

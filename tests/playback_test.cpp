@@ -371,6 +371,19 @@ TEST_F(PlaybackTest, PlayWithoutStopEndsThePreviousItemFirst) {
     EXPECT_EQ(host.calls_named("Close").size(), 1u);
 }
 
+// An item paused when it was stopped does not leave the next one paused.
+TEST_F(PlaybackTest, EveryItemStartsUnpaused) {
+    std::string path = write("a.wav", adpcm_wave(tone_adpcm(2, 20, 1), 2, 44100));
+    host.can_write = 0;
+    ASSERT_EQ(host.play(path), 0);
+    host.module->Pause();
+    host.module->Stop();
+    host.clear_calls();
+    ASSERT_EQ(host.play(path), 0);
+    EXPECT_EQ(host.module->IsPaused(), 0);
+    EXPECT_TRUE(host.calls_named("Pause").empty());
+}
+
 // ---- Entry tables ------------------------------------------------------------------
 
 TEST_F(PlaybackTest, EntriesPlayInTurnAcrossGapsWithTheirOwnFormat) {

@@ -1,10 +1,11 @@
 // Soak test: seeded random sequences of the calls a player makes (Play,
-// seeks, pause, the position and title queries, Stop) against an output that
-// plays in real time, over every file kind. Checks that Stop returns
-// promptly, that an item sends at most one end-of-stream message (exactly
-// one when it was seen to end) and none once Stop has returned, and that no
-// file descriptor or thread outlives its item. TOLVANE_TEST_SEED replays a
-// run; TOLVANE_SOAK_MS sets how long it runs (default 8 s).
+// seeks, pause, the position and title queries for the item and for other
+// files of the playlist, Stop) against an output that plays in real time,
+// over every file kind. Checks that Stop returns promptly, that an item
+// sends at most one end-of-stream message (exactly one when it was seen to
+// end) and none once Stop has returned, and that no file descriptor or
+// thread outlives its item. TOLVANE_TEST_SEED replays a run;
+// TOLVANE_SOAK_MS sets how long it runs (default 8 s).
 
 #include <gtest/gtest.h>
 
@@ -122,10 +123,13 @@ private:
             host_.module->UnPause();
             break;
         case 2: {
-            char title[HOST_TITLE_BYTES];
+            // The playlist asks about the item playing and about another file.
+            char title[PLAYER_TITLE_BYTES];
             int length = 0;
             host_.module->GetOutputTime();
             host_.module->GetFileInfo(nullptr, title, &length);
+            std::string other = files_[pick(files_.size())];
+            host_.module->GetFileInfo(&other[0], title, &length);
             break;
         }
         case 3:

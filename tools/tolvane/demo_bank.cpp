@@ -1,32 +1,18 @@
-// The demo bank: three short generated tunes and the wave bank writer that
-// packs them. The bank holds a 40-byte header ("WBND", version, four regions
-// of offset and length), the 36-byte bank data (entry count at +4, record
-// size at +24), one 24-byte record per entry (format word at +4, play offset
-// into region 3 at +8, play length at +12) and then the entries' ADPCM.
+// The demo bank: three short generated tunes, packed by the bank writer one
+// entry after another.
 
 #include "tools/tolvane/demo_bank.h"
 
 #include <math.h>
 #include <string.h>
 
+#include "tools/tolvane/bank_writer.h"
 #include "tools/tolvane/xbox_adpcm_encoder.h"
 
 namespace {
 
-const uint32_t BANK_VERSION = 43;
-const uint32_t HEADER_BYTES = 40;
-const uint32_t BANK_DATA_BYTES = 36;
-const uint32_t RECORD_BYTES = 24;
 const uint32_t XBOX_ADPCM_ENTRY_TAG = 1;
 const double TWO_PI = 6.283185307179586;
-
-void put_u32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out[at + (size_t)i] = (uint8_t)(value >> (8 * i));
-}
-
-uint32_t format_word(const bank_sound& sound) {
-    return XBOX_ADPCM_ENTRY_TAG | sound.channels << 2 | sound.sample_rate << 5;
-}
 
 // A note with a quick attack and an exponential decay, starting at start_s.
 double note(double t, double start_s, double hertz, double decay_per_s) {
@@ -114,39 +100,13 @@ bank_sound encoded(uint32_t sample_rate, uint32_t channels, const std::vector<in
 }  // namespace
 
 std::vector<uint8_t> make_wave_bank(const std::vector<bank_sound>& sounds) {
-    const uint32_t records_at = HEADER_BYTES + BANK_DATA_BYTES;
-    const uint32_t entry_data_at = records_at + RECORD_BYTES * (uint32_t)sounds.size();
-    uint32_t entry_data_bytes = 0;
-    for (const bank_sound& sound : sounds) entry_data_bytes += (uint32_t)sound.adpcm.size();
-
-    std::vector<uint8_t> bank(entry_data_at + (size_t)entry_data_bytes, 0);
-    memcpy(bank.data(), "WBND", 4);
-    put_u32(bank, 4, BANK_VERSION);
-    const uint32_t regions[4][2] = {
-        {HEADER_BYTES, BANK_DATA_BYTES},
-        {records_at, RECORD_BYTES * (uint32_t)sounds.size()},
-        {0, 0},
-        {entry_data_at, entry_data_bytes},
-    };
-    for (int i = 0; i < 4; ++i) {
-        put_u32(bank, 8 + 8 * (size_t)i, regions[i][0]);
-        put_u32(bank, 12 + 8 * (size_t)i, regions[i][1]);
+    wave_bank_design design;
+    for (const bank_sound& sound : sounds) {
+        design.entries.push_back({format_word(XBOX_ADPCM_ENTRY_TAG, sound.channels, sound.sample_rate),
+                                  (uint32_t)design.entry_data.size(), (uint32_t)sound.adpcm.size()});
+        design.entry_data.insert(design.entry_data.end(), sound.adpcm.begin(), sound.adpcm.end());
     }
-    put_u32(bank, HEADER_BYTES + 4, (uint32_t)sounds.size());
-    put_u32(bank, HEADER_BYTES + 24, RECORD_BYTES);
-
-    uint32_t play_offset = 0;
-    for (size_t i = 0; i < sounds.size(); ++i) {
-        size_t record = records_at + RECORD_BYTES * i;
-        put_u32(bank, record + 4, format_word(sounds[i]));
-        put_u32(bank, record + 8, play_offset);
-        put_u32(bank, record + 12, (uint32_t)sounds[i].adpcm.size());
-        if (!sounds[i].adpcm.empty()) {
-            memcpy(bank.data() + entry_data_at + play_offset, sounds[i].adpcm.data(), sounds[i].adpcm.size());
-        }
-        play_offset += (uint32_t)sounds[i].adpcm.size();
-    }
-    return bank;
+    return build_wave_bank(design);
 }
 
 std::vector<bank_sound> demo_sounds() {

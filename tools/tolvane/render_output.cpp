@@ -22,10 +22,8 @@ struct render_state {
     pcm_wave_writer wave;
     std::string wave_path;
     bool wave_open = false;
-    // Entry number of the highest bank entry given a file so far, 0 for none.
-    int last_entry_opened = 0;
-    // Set once the module comes back to an entry that already has its file.
-    bool dropping_writes = false;
+    // Entry number of the bank entry whose file is open, 0 for none.
+    int entry_opened = 0;
 
     bool failed = false;
     std::string failed_path;
@@ -85,22 +83,14 @@ bool open_wave_file(const std::string& path, int sample_rate, int channels) {
     return true;
 }
 
-// A single stream keeps its one file for the whole render. Each new bank
-// entry closes the previous file and starts its own. After the last entry the
-// module opens the first entry again and writes one more block set from it;
-// that is a replay, not part of any entry, so it is dropped.
+// A single stream keeps its one file for the whole render; each bank entry
+// gets a file of its own when the module opens the output for it.
 bool switch_wave_file(int sample_rate, int channels) {
     int entry = current_entry_number();
-    if (entry == 0) {
-        return state.wave_open || open_wave_file(state.out_path, sample_rate, channels);
-    }
-    if (entry <= state.last_entry_opened) {
-        close_wave_file();
-        state.dropping_writes = true;
-        return true;
-    }
+    if (entry == 0) return state.wave_open || open_wave_file(state.out_path, sample_rate, channels);
+    if (entry == state.entry_opened && state.wave_open) return true;
     close_wave_file();
-    state.last_entry_opened = entry;
+    state.entry_opened = entry;
     return open_wave_file(entry_wave_path(state.out_path, entry), sample_rate, channels);
 }
 
@@ -130,7 +120,7 @@ void advance_clock(int byte_count) {
 void write_to_sink(const char* buffer, int byte_count) {
     if (state.sink == RENDER_TO_RAW && state.raw) {
         if (fwrite(buffer, 1, (size_t)byte_count, state.raw) != (size_t)byte_count) record_failure(state.out_path);
-    } else if (state.sink == RENDER_TO_WAVE && state.wave_open && !state.dropping_writes) {
+    } else if (state.sink == RENDER_TO_WAVE && state.wave_open) {
         if (!pcm_wave_write(&state.wave, buffer, (uint32_t)byte_count)) record_failure(state.wave_path);
     }
 }
@@ -240,8 +230,7 @@ void render_output_begin(render_sink sink, const std::string& out_path, In_Modul
     state.out_path = out_path;
     state.raw = nullptr;
     state.wave_open = false;
-    state.last_entry_opened = 0;
-    state.dropping_writes = false;
+    state.entry_opened = 0;
     state.failed = false;
     state.failed_path.clear();
     state.open_calls = 0;

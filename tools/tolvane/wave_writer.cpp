@@ -13,20 +13,10 @@ static const uint32_t PCM_HEADER_BYTES = 44;
 // data and its pad byte must all fit 32 bits. Even, so whole 16-bit samples.
 static const uint32_t MAX_DATA_BYTES = 0xFFFFFFFFu - 37;
 
-static void put_u16(uint8_t* p, uint32_t value) {
-    p[0] = (uint8_t)(value & 0xFF);
-    p[1] = (uint8_t)((value >> 8) & 0xFF);
-}
-
-static void put_u32(uint8_t* p, uint32_t value) {
-    put_u16(p, value & 0xFFFF);
-    put_u16(p + 2, value >> 16);
-}
-
 // Header fields are 16 or 32 bits wide; a value too large for its field is
 // written as the largest it can hold rather than wrapping to a small one.
-static uint32_t clamp16(uint64_t value) {
-    return value > 0xFFFF ? 0xFFFF : (uint32_t)value;
+static uint16_t clamp16(uint64_t value) {
+    return value > 0xFFFF ? 0xFFFF : (uint16_t)value;
 }
 
 static uint32_t clamp32(uint64_t value) {
@@ -37,18 +27,18 @@ static uint32_t clamp32(uint64_t value) {
 static void fill_pcm_header(uint8_t* h, uint32_t sample_rate, uint32_t channels, uint32_t data_bytes) {
     uint32_t pad = data_bytes & 1;
     memcpy(h, "RIFF", 4);
-    put_u32(h + 4, PCM_HEADER_BYTES - 8 + data_bytes + pad);
+    write_u32le(h + 4, PCM_HEADER_BYTES - 8 + data_bytes + pad);
     memcpy(h + 8, "WAVE", 4);
     memcpy(h + 12, "fmt ", 4);
-    put_u32(h + 16, 16);
-    put_u16(h + 20, 1);
-    put_u16(h + 22, clamp16(channels));
-    put_u32(h + 24, sample_rate);
-    put_u32(h + 28, clamp32((uint64_t)sample_rate * 2 * channels));
-    put_u16(h + 32, clamp16((uint64_t)2 * channels));
-    put_u16(h + 34, 16);
+    write_u32le(h + 16, 16);
+    write_u16le(h + 20, 1);
+    write_u16le(h + 22, clamp16(channels));
+    write_u32le(h + 24, sample_rate);
+    write_u32le(h + 28, clamp32((uint64_t)sample_rate * 2 * channels));
+    write_u16le(h + 32, clamp16((uint64_t)2 * channels));
+    write_u16le(h + 34, 16);
     memcpy(h + 36, "data", 4);
-    put_u32(h + 40, data_bytes);
+    write_u32le(h + 40, data_bytes);
 }
 
 bool pcm_wave_open(pcm_wave_writer* writer, const char* path, uint32_t sample_rate, uint32_t channels) {
@@ -83,9 +73,9 @@ bool pcm_wave_close(pcm_wave_writer* writer) {
     bool ok = true;
     if (writer->data_bytes & 1) ok = fputc(0, stream) != EOF;
     uint8_t size[4];
-    put_u32(size, PCM_HEADER_BYTES - 8 + writer->data_bytes + (writer->data_bytes & 1));
+    write_u32le(size, PCM_HEADER_BYTES - 8 + writer->data_bytes + (writer->data_bytes & 1));
     ok = ok && fseek(stream, 4, SEEK_SET) == 0 && fwrite(size, 1, 4, stream) == 4;
-    put_u32(size, writer->data_bytes);
+    write_u32le(size, writer->data_bytes);
     ok = ok && fseek(stream, 40, SEEK_SET) == 0 && fwrite(size, 1, 4, stream) == 4;
     if (fclose(stream) != 0) ok = false;
     return ok;
@@ -98,7 +88,7 @@ std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t c
 
     std::vector<uint8_t> out(PCM_HEADER_BYTES + (size_t)data_bytes);
     fill_pcm_header(out.data(), sample_rate, channels, (uint32_t)data_bytes);
-    for (size_t i = 0; i < (size_t)data_bytes / 2; ++i) put_u16(&out[PCM_HEADER_BYTES + 2 * i], (uint16_t)pcm[i]);
+    for (size_t i = 0; i < (size_t)data_bytes / 2; ++i) write_u16le(&out[PCM_HEADER_BYTES + 2 * i], (uint16_t)pcm[i]);
     return out;
 }
 
@@ -112,20 +102,20 @@ std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t
     std::vector<uint8_t> out(header_bytes + (size_t)data_bytes + pad, 0);
     uint8_t* h = out.data();
     memcpy(h, "RIFF", 4);
-    put_u32(h + 4, header_bytes - 8 + data_bytes + pad);
+    write_u32le(h + 4, header_bytes - 8 + data_bytes + pad);
     memcpy(h + 8, "WAVE", 4);
     memcpy(h + 12, "fmt ", 4);
-    put_u32(h + 16, fmt_bytes);
-    put_u16(h + 20, XBOX_ADPCM_TAG);
-    put_u16(h + 22, clamp16(channels));
-    put_u32(h + 24, sample_rate);
-    put_u32(h + 28, clamp32((uint64_t)sample_rate * ADPCM_BLOCK_BYTES * channels / SAMPLES_PER_BLOCK));
-    put_u16(h + 32, clamp16((uint64_t)ADPCM_BLOCK_BYTES * channels));
-    put_u16(h + 34, 4);
-    put_u16(h + 36, 2);
-    put_u16(h + 38, SAMPLES_PER_BLOCK);
+    write_u32le(h + 16, fmt_bytes);
+    write_u16le(h + 20, XBOX_ADPCM_TAG);
+    write_u16le(h + 22, clamp16(channels));
+    write_u32le(h + 24, sample_rate);
+    write_u32le(h + 28, clamp32((uint64_t)sample_rate * ADPCM_BLOCK_BYTES * channels / SAMPLES_PER_BLOCK));
+    write_u16le(h + 32, clamp16((uint64_t)ADPCM_BLOCK_BYTES * channels));
+    write_u16le(h + 34, 4);
+    write_u16le(h + 36, 2);
+    write_u16le(h + 38, SAMPLES_PER_BLOCK);
     memcpy(h + 40, "data", 4);
-    put_u32(h + 44, data_bytes);
+    write_u32le(h + 44, data_bytes);
     if (data_bytes > 0) memcpy(h + header_bytes, adpcm.data(), data_bytes);
     return out;
 }
