@@ -27,8 +27,7 @@
 #include "containers/stream_opener.h"
 #include "player/player_state.h"
 #include "plugin/module.h"
-#include "tests/support/sample_files.h"
-#include "tests/support/test_host.h"
+#include "tests/support/module_fixture.h"
 
 namespace {
 
@@ -154,7 +153,7 @@ std::string in_folder(const std::string& folder, const std::string& name) {
 
 typedef std::vector<std::string> names;
 
-class CompressedBankTest : public ::testing::Test {
+class CompressedBankTest : public module_fixture {
 protected:
     void SetUp() override {
         counted = {};
@@ -162,8 +161,7 @@ protected:
     }
 
     void TearDown() override {
-        host.module->Stop();
-        release_item();
+        module_fixture::TearDown();
         for (const std::string& name : files_under(scratch.path)) {
             EXPECT_EQ(name.find(".part"), std::string::npos) << "partial file left: " << name;
         }
@@ -175,10 +173,6 @@ protected:
     // Whether the module can inflate with the inflater from source.
     static bool can_inflate(inflater_source source) { return source == HOST_TABLE || module_has_zlib(); }
 
-    std::string write(const std::string& name, const bytes& content) {
-        return write_file_in(scratch.path, name, content);
-    }
-
     // Deletes everything in the scratch folder, between the cases of a table.
     void empty_scratch() {
         std::error_code error;
@@ -188,7 +182,7 @@ protected:
 
     // Plays path to its end, stops, and returns the bytes written; checks that
     // no file stays open once the item is stopped.
-    bytes play_to_end(const std::string& path) {
+    bytes play_and_collect(const std::string& path) {
         host.clear_calls();
         int descriptors = open_descriptors();
         EXPECT_EQ(host.play(path), 0);
@@ -201,7 +195,7 @@ protected:
     // The compressed file itself was played: raw stereo 44 100 Hz data from
     // its first byte, no entry table.
     void expect_played_as_raw(const std::string& path, const bytes& zwb) {
-        bytes written = play_to_end(path);
+        bytes written = play_and_collect(path);
         EXPECT_EQ(player_state.item.entry_count, 0);
         EXPECT_TRUE(player_state.item.notices & NOTICE_NOT_INFLATED);
         EXPECT_TRUE(written == reference_pcm(zwb, 2)) << written.size() << " bytes written";
@@ -211,7 +205,7 @@ protected:
     }
 
     void expect_played_as_bank(const std::string& path, const test_bank& bank) {
-        bytes written = play_to_end(path);
+        bytes written = play_and_collect(path);
         EXPECT_TRUE(written == bank.pcm) << written.size() << " bytes written, " << bank.pcm.size() << " expected";
     }
 
@@ -238,9 +232,7 @@ protected:
         EXPECT_EQ(files_under(scratch.path), others);
     }
 
-    scratch_folder scratch;
     temp_directory_override temp{scratch.path};
-    test_host host;
 };
 
 // ---- The first play inflates, later plays reuse ------------------------------------
@@ -536,7 +528,7 @@ TEST_F(CompressedBankTest, CutShortStreamPlaysWhatInflatesAndIsNeverCached) {
             for (int play = 0; play < 2; ++play) {
                 SCOPED_TRACE(play == 0 ? "first play" : "second play");
                 if (can_inflate(source)) {
-                    bytes written = play_to_end(path);
+                    bytes written = play_and_collect(path);
                     EXPECT_EQ(player_state.item.entry_count, 3);
                     EXPECT_TRUE(player_state.item.notices & NOTICE_INFLATION_CUT_SHORT);
                     EXPECT_TRUE(written == reference_pcm(played_adpcm, 2))

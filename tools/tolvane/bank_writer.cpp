@@ -6,15 +6,18 @@
 
 #include <algorithm>
 
+#include "codec/little_endian.h"
+
 typedef std::vector<uint8_t> bytes;
 
 void put_u16le(bytes& out, uint16_t value) {
-    out.push_back((uint8_t)value);
-    out.push_back((uint8_t)(value >> 8));
+    out.resize(out.size() + 2);
+    write_u16le(&out[out.size() - 2], value);
 }
 
 void put_u32le(bytes& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back((uint8_t)(value >> shift));
+    out.resize(out.size() + 4);
+    write_u32le(&out[out.size() - 4], value);
 }
 
 uint32_t format_word(uint32_t tag, uint32_t channels, uint32_t rate) {
