@@ -41,6 +41,9 @@ enum terminal_key {
 };
 
 bool terminal_stdout_is_tty();
+// Standard output takes bytes as they are (no newline translation on
+// Windows), for sound written to a pipe.
+void stdout_binary();
 // Reads keys one at a time without echo. False (and nothing changed) when
 // standard input is not a terminal. The previous mode comes back with
 // terminal_raw_off, at exit, and when an interrupt arrives.

@@ -205,6 +205,8 @@ bool read_more(uint32_t timeout_ms) {
 
 }  // namespace
 
+void stdout_binary() {}
+
 bool terminal_stdout_is_tty() {
     return isatty(STDOUT_FILENO) == 1;
 }

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -261,6 +263,10 @@ bool interrupted() {
 }
 
 }  // namespace
+
+void stdout_binary() {
+    _setmode(_fileno(stdout), _O_BINARY);
+}
 
 bool terminal_stdout_is_tty() {
     DWORD mode = 0;

@@ -1,8 +1,8 @@
 // Tests of the tolvane command-line host: the real executable is run on
 // generated files and its output compared with the reference decoding, its
-// printed info with the values the player computes, and its exit statuses
-// with what scripts rely on. Banks render one WAVE per entry; the naming of
-// those files is tested on its own too.
+// listings with the values the player computes, and what it says (exit
+// status and the one line on standard error) with what users and scripts
+// rely on. Banks render one WAVE per chosen entry, named by record number.
 
 #include <gtest/gtest.h>
 
@@ -13,13 +13,16 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
-#include "player/playback.h"
+#include "tests/support/json_reader.h"
 #include "tests/support/sample_files.h"
 #include "tests/support/tool_runner.h"
+#include "tools/tolvane/command_line.h"
 #include "tools/tolvane/render_output.h"
 #include "tools/tolvane/wave_writer.h"
 
@@ -82,6 +85,46 @@ protected:
     std::string scratch;
 };
 
+// ---- A sample bank ----------------------------------------------------------
+
+struct bank_entry_sound {
+    uint16_t channels;
+    uint32_t sample_rate;
+    bytes adpcm;
+};
+
+// Three entries at three formats: records 1, 3 and 4; record 2 is of another
+// format tag, skipped, and a gap follows it, neither of them ever played.
+struct sample_bank {
+    std::vector<bank_entry_sound> entries;
+    bytes file;
+};
+
+sample_bank make_sample_bank(bool in_container) {
+    sample_bank bank;
+    bank.entries = {{2, 44100, tone_adpcm(2, 200, 1)}, {1, 22050, tone_adpcm(1, 300, 2)},
+                    {2, 32000, tone_adpcm(2, 250, 3)}};
+    const bytes& e0 = bank.entries[0].adpcm;
+    const bytes& e1 = bank.entries[1].adpcm;
+    const bytes& e2 = bank.entries[2].adpcm;
+    wave_bank_design design;
+    design.entries = {{format_word(1, 2, 44100), 0, 14400},
+                      {format_word(0, 2, 44100), 14400, 144},
+                      {format_word(1, 1, 22050), 14600, 10800},
+                      {format_word(1, 2, 32000), 25400, 18000}};
+    // The skipped record's 144 bytes and a 56-byte gap.
+    bytes between = random_bytes(200, 5);
+    design.entry_data = e0;
+    for (const bytes& part : {between, e1, e2}) design.entry_data.insert(design.entry_data.end(), part.begin(), part.end());
+    bank.file = in_container ? in_bank_container(build_wave_bank(design)) : build_wave_bank(design);
+    return bank;
+}
+
+const struct {
+    const char* file_name;
+    bool in_container;
+} BANK_LAYOUTS[] = {{"bank.xwb", false}, {"bank.wba", true}};
+
 // ---- render ----------------------------------------------------------------
 
 struct render_case {
@@ -93,15 +136,18 @@ struct render_case {
     size_t trailing_bytes;      // less than a block set, never decoded
     const char* out_name;
     const char* extra_arguments;
+    const char* warning;        // on standard error, or "" for none
 };
 
 const render_case RENDER_CASES[] = {
-    {"mono wave", 1, 44100, 40, true, 0, "out.raw", ""},
-    {"stereo wave at 22050 Hz", 2, 22050, 57, true, 0, "out.raw", ""},
-    {"three-channel wave", 3, 32000, 33, true, 0, "out.raw", ""},
-    {"raw data, partial last block set", 2, 44100, 25, false, 40, "out.raw", ""},
-    {"empty data chunk", 2, 44100, 0, true, 0, "out.raw", ""},
-    {"--format raw overrides the name", 2, 44100, 12, true, 0, "out.wav", "--format raw"},
+    {"mono wave", 1, 44100, 40, true, 0, "out.raw", "", ""},
+    {"stereo wave at 22050 Hz", 2, 22050, 57, true, 0, "out.raw", "", ""},
+    {"three-channel wave", 3, 32000, 33, true, 0, "out.raw", "", ""},
+    {"raw data, partial last block set", 2, 44100, 25, false, 40, "out.raw", "", ""},
+    {"empty data chunk", 2, 44100, 0, true, 0, "out.raw", "", "holds no whole block set"},
+    {"--format raw overrides the name", 2, 44100, 12, true, 0, "out.wav", "--format raw", ""},
+    {"--format=raw", 2, 44100, 12, true, 0, "out.wav", "--format=raw", ""},
+    {"raw data read as mono 22050 Hz", 1, 22050, 30, false, 0, "out.raw", "--rate 22050 --channels 1", ""},
 };
 
 bytes render_input(const render_case& c, bytes* adpcm) {
@@ -122,7 +168,11 @@ TEST_F(TolvaneTool, RenderRawWritesExactlyTheDecodedBytes) {
         run_result run =
             run_tool("render " + in_quotes(input) + " -o " + in_quotes(out) + " " + c.extra_arguments, scratch);
         ASSERT_EQ(0, run.status) << run.err;
-        EXPECT_EQ("", run.err);
+        EXPECT_NE(std::string::npos, run.err.find(c.warning)) << run.err;
+        if (!c.warning[0]) {
+            EXPECT_EQ("", run.err);
+        }
+        EXPECT_EQ(0u, run.out.find("wrote " + out)) << run.out;
         bytes written;
         ASSERT_TRUE(read_whole_file(out.c_str(), &written));
         EXPECT_TRUE(written == reference_pcm(adpcm, c.channels))
@@ -150,6 +200,7 @@ const wave_case WAVE_CASES[] = {
     {2, 44100, "LOUD.WAV", ""},
     {3, 22050, "three.wav", "--format wav"},
     {2, 22050, "take.pcm16", "--format wav"},
+    {2, 22050, "no-extension", ""},
 };
 
 TEST_F(TolvaneTool, RenderWaveHoldsTheDecodedSamples) {
@@ -165,6 +216,29 @@ TEST_F(TolvaneTool, RenderWaveHoldsTheDecodedSamples) {
     }
 }
 
+// A WAVE written to standard output holds the same samples as one written
+// to a file, so that it can be piped into another program.
+TEST_F(TolvaneTool, RenderToStandardOutputStreamsTheSameWave) {
+    sample_bank bank = make_sample_bank(false);
+    std::string input = write_file_in(scratch, "bank.xwb", bank.file);
+    for (const char* entry : {"3", "4"}) {
+        SCOPED_TRACE(entry);
+        const bank_entry_sound& e = bank.entries[entry[0] == '3' ? 1 : 2];
+        run_result to_file = run_tool("render " + in_quotes(input) + " --entry " + entry + " -o " +
+                                          in_quotes(scratch + "file.wav"), scratch);
+        ASSERT_EQ(0, to_file.status) << to_file.err;
+        run_result piped = run_tool("render " + in_quotes(input) + " --entry=" + entry + " -o -", scratch);
+        ASSERT_EQ(0, piped.status) << piped.err;
+        bytes streamed = read_file(scratch + "stdout.txt");
+        write_file_in(scratch, "piped.wav", streamed);
+        bytes expected = reference_pcm(e.adpcm, e.channels);
+        EXPECT_TRUE(pcm_wave_samples(scratch + "file.wav", e.channels, e.sample_rate) == expected);
+        EXPECT_TRUE(pcm_wave_samples(scratch + "piped.wav", e.channels, e.sample_rate) == expected);
+        EXPECT_EQ(0u, piped.err.find("tolvane: warning")) << "messages go to standard error: " << piped.err;
+        EXPECT_NE(std::string::npos, piped.err.find("wrote standard output")) << piped.err;
+    }
+}
+
 // ---- info ------------------------------------------------------------------
 
 struct info_case {
@@ -174,13 +248,15 @@ struct info_case {
     uint32_t sample_rate;
     size_t data_bytes;
     int length_ms;  // by the player's truncating steps
+    const char* extra_arguments;
 };
 
 const info_case INFO_CASES[] = {
-    {"song.wav", true, 2, 44100, 36000, 650},
-    {"voice.wav", true, 1, 22050, 3600, 260},
-    {"slow.wav", true, 1, 8000, 36000, 8060},
-    {"take.dat", false, 2, 44100, 7200, 130},
+    {"song.wav", true, 2, 44100, 36000, 650, ""},
+    {"voice.wav", true, 1, 22050, 3600, 260, ""},
+    {"slow.wav", true, 1, 8000, 36000, 8060, ""},
+    {"take.dat", false, 2, 44100, 7200, 130, ""},
+    {"mono.dat", false, 1, 22050, 7200, 520, "--rate 22050 --channels 1"},
 };
 
 // The title is the base name of the path as Play got it; running in the
@@ -196,7 +272,26 @@ private:
     std::filesystem::path previous;
 };
 
-TEST_F(TolvaneTool, InfoPrintsWhatThePlayerShows) {
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> words_of(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) words.push_back(word);
+    return words;
+}
+
+// The player's five lines, then one row for the single stream: its offset,
+// bytes, rate, channels, and the frames and milliseconds it plays.
+TEST_F(TolvaneTool, InfoPrintsWhatThePlayerShowsAndTheStreamsRow) {
     for (const info_case& c : INFO_CASES) {
         SCOPED_TRACE(c.file_name);
         bytes data = random_bytes(c.data_bytes, (uint32_t)c.data_bytes);
@@ -204,57 +299,29 @@ TEST_F(TolvaneTool, InfoPrintsWhatThePlayerShows) {
         run_result run;
         {
             current_folder in_scratch(scratch);
-            run = run_tool(std::string("info ") + c.file_name, scratch);
+            run = run_tool(std::string("info ") + c.file_name + " " + c.extra_arguments, scratch);
         }
         ASSERT_EQ(0, run.status) << run.err;
-        std::string expected = std::string("title: ") + c.file_name + "\nlength_ms: " + std::to_string(c.length_ms) +
-                               "\nsample_rate: " + std::to_string(c.sample_rate) +
-                               "\nchannels: " + std::to_string(c.channels) + "\nentries: 0\n";
-        EXPECT_EQ(expected, run.out);
+        std::vector<std::string> lines = lines_of(run.out);
+        ASSERT_EQ(7u, lines.size()) << run.out;
+        const std::string five[] = {std::string("title: ") + c.file_name, "length_ms: " + std::to_string(c.length_ms),
+                                    "sample_rate: " + std::to_string(c.sample_rate),
+                                    "channels: " + std::to_string(c.channels), "entries: 0"};
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(five[i], lines[(size_t)i]);
+        int64_t frames = (int64_t)(c.data_bytes / (36u * c.channels)) * 65;
+        std::vector<std::string> row = {"-", c.as_wave ? "48" : "0", std::to_string(c.data_bytes),
+                                        std::to_string(c.sample_rate), std::to_string(c.channels),
+                                        std::to_string(frames), std::to_string(frames * 1000 / c.sample_rate)};
+        EXPECT_EQ(row, words_of(lines[6]));
     }
 }
 
 // ---- banks -------------------------------------------------------------------
 
-struct bank_entry_sound {
-    uint16_t channels;
-    uint32_t sample_rate;
-    bytes adpcm;
-};
-
-// Three entries at three formats; between the first two a record of another
-// format tag and a gap, neither of which is ever played.
-struct sample_bank {
-    std::vector<bank_entry_sound> entries;
-    bytes file;
-};
-
-sample_bank make_sample_bank(bool in_container) {
-    sample_bank bank;
-    bank.entries = {{2, 44100, tone_adpcm(2, 200, 1)}, {1, 22050, tone_adpcm(1, 300, 2)},
-                    {2, 32000, tone_adpcm(2, 250, 3)}};
-    const bytes& e0 = bank.entries[0].adpcm;
-    const bytes& e1 = bank.entries[1].adpcm;
-    const bytes& e2 = bank.entries[2].adpcm;
-    wave_bank_design design;
-    design.entries = {{format_word(1, 2, 44100), 0, 14400},
-                    {format_word(0, 2, 44100), 14400, 144},
-                    {format_word(1, 1, 22050), 14600, 10800},
-                    {format_word(1, 2, 32000), 25400, 18000}};
-    // The skipped record's 144 bytes and a 56-byte gap.
-    bytes between = random_bytes(200, 5);
-    design.entry_data = e0;
-    for (const bytes& part : {between, e1, e2}) design.entry_data.insert(design.entry_data.end(), part.begin(), part.end());
-    bank.file = in_container ? in_bank_container(build_wave_bank(design)) : build_wave_bank(design);
-    return bank;
-}
-
-const struct {
-    const char* file_name;
-    bool in_container;
-} BANK_LAYOUTS[] = {{"bank.xwb", false}, {"bank.wba", true}};
-
-TEST_F(TolvaneTool, RenderBankGivesEachEntryItsOwnWaveAndRawGivesThemInTurn) {
+// Each entry a WAVE of its own, numbered by its record; a raw file holds one
+// format only, so the bank's three are refused there and one entry is not.
+TEST_F(TolvaneTool, RenderBankWritesEachEntryNumberedByItsRecord) {
+    const char* numbers[] = {"01", "03", "04"};
     for (const auto& layout : BANK_LAYOUTS) {
         SCOPED_TRACE(layout.file_name);
         sample_bank bank = make_sample_bank(layout.in_container);
@@ -262,30 +329,31 @@ TEST_F(TolvaneTool, RenderBankGivesEachEntryItsOwnWaveAndRawGivesThemInTurn) {
 
         run_result run = run_tool("render " + in_quotes(input) + " -o " + in_quotes(scratch + "out.wav"), scratch);
         ASSERT_EQ(0, run.status) << run.err;
-        EXPECT_EQ("", run.err);
-        bytes all_entries;
+        EXPECT_NE(std::string::npos, run.err.find("record 2 skipped: format tag 0 (PCM")) << run.err;
+        EXPECT_EQ(3, line_count(run.out)) << run.out;
         for (size_t i = 0; i < bank.entries.size(); ++i) {
             const bank_entry_sound& e = bank.entries[i];
-            std::string entry_out = scratch + "out-0" + std::to_string(i + 1) + ".wav";
+            std::string entry_out = scratch + "out-" + numbers[i] + ".wav";
             SCOPED_TRACE(entry_out);
-            bytes expected = reference_pcm(e.adpcm, e.channels);
-            EXPECT_TRUE(pcm_wave_samples(entry_out, e.channels, e.sample_rate) == expected);
-            all_entries.insert(all_entries.end(), expected.begin(), expected.end());
+            EXPECT_NE(std::string::npos, run.out.find("wrote " + entry_out)) << run.out;
+            EXPECT_TRUE(pcm_wave_samples(entry_out, e.channels, e.sample_rate) == reference_pcm(e.adpcm, e.channels));
             remove(entry_out.c_str());
         }
-        EXPECT_FALSE(file_exists(scratch + "out-04.wav"));
         EXPECT_FALSE(file_exists(scratch + "out.wav"));
 
         run = run_tool("render " + in_quotes(input) + " -o " + in_quotes(scratch + "out.raw"), scratch);
+        EXPECT_EQ(1, run.status);
+        EXPECT_NE(std::string::npos, run.err.find("holds one format")) << run.err;
+        EXPECT_FALSE(file_exists(scratch + "out.raw"));
+        run = run_tool("render " + in_quotes(input) + " --entry 3 -q -o " + in_quotes(scratch + "out.raw"), scratch);
         ASSERT_EQ(0, run.status) << run.err;
-        bytes written;
-        ASSERT_TRUE(read_whole_file((scratch + "out.raw").c_str(), &written));
-        EXPECT_TRUE(written == all_entries)
-            << written.size() << " bytes written, " << all_entries.size() << " expected";
+        EXPECT_EQ("", run.out);
+        EXPECT_TRUE(read_file(scratch + "out.raw") == reference_pcm(bank.entries[1].adpcm, 1));
+        remove((scratch + "out.raw").c_str());
     }
 }
 
-TEST_F(TolvaneTool, InfoOfABankShowsTheEntryCounter) {
+TEST_F(TolvaneTool, InfoOfABankListsEveryRecord) {
     for (const auto& layout : BANK_LAYOUTS) {
         SCOPED_TRACE(layout.file_name);
         write_file_in(scratch, layout.file_name, make_sample_bank(layout.in_container).file);
@@ -297,9 +365,81 @@ TEST_F(TolvaneTool, InfoOfABankShowsTheEntryCounter) {
         ASSERT_EQ(0, run.status) << run.err;
         // The entries' sound, each at its own format: 200 block sets at
         // 44100 Hz (294 ms), 300 at 22050 Hz (884 ms), 250 at 32000 Hz (507 ms).
-        std::string expected = std::string("title: ") + layout.file_name +
-                               " - 1 / 3\nlength_ms: 1685\nsample_rate: 44100\nchannels: 2\nentries: 3\n";
-        EXPECT_EQ(expected, run.out);
+        std::vector<std::string> lines = lines_of(run.out);
+        ASSERT_EQ(10u, lines.size()) << run.out;
+        std::string five = std::string("title: ") + layout.file_name +
+                           " - 1 / 3\nlength_ms: 1685\nsample_rate: 44100\nchannels: 2\nentries: 3\n";
+        EXPECT_EQ(0u, run.out.find(five)) << run.out;
+        uint32_t base = layout.in_container ? 4096 : 0;
+        uint32_t data = base + BANK_HEADER_BYTES + BANK_DATA_BYTES + 4 * BANK_ENTRY_BYTES;
+        const std::vector<std::string> rows[] = {
+            {"1", std::to_string(data), "14400", "44100", "2", "13000", "294"},
+            {"2", std::to_string(data + 14400), "144", "44100", "2", "0", "0", "skipped:", "format", "tag", "0",
+             "(PCM,", "not", "Xbox", "ADPCM)"},
+            {"3", std::to_string(data + 14600), "10800", "22050", "1", "19500", "884"},
+            {"4", std::to_string(data + 25400), "18000", "32000", "2", "16250", "507"},
+        };
+        for (size_t i = 0; i < 4; ++i) EXPECT_EQ(rows[i], words_of(lines[6 + i]));
+    }
+}
+
+// A bank of 150 records, two of them skipped: its JSON listing has the
+// documented keys, and entries chosen by record number are written under
+// their three-digit numbers, holding the module's sound for them.
+TEST_F(TolvaneTool, ABankOf150RecordsIsListedAndRenderedByRecordNumber) {
+    wave_bank_design design;
+    std::vector<bytes> sounds;
+    for (uint32_t record = 1; record <= 150; ++record) {
+        bool skipped = record == 40 || record == 149;
+        uint32_t channels = 1 + record % 2;
+        bytes adpcm = tone_adpcm(channels, 3 + record % 5, record);
+        design.entries.push_back({format_word(skipped ? 2 : 1, channels, 22050 + 1000 * (record % 3)),
+                                  (uint32_t)design.entry_data.size(), (uint32_t)adpcm.size()});
+        design.entry_data.insert(design.entry_data.end(), adpcm.begin(), adpcm.end());
+        sounds.push_back(adpcm);
+    }
+    std::string input = write_file_in(scratch, "m.xwb", build_wave_bank(design));
+
+    run_result run = run_tool("info --json " + in_quotes(input), scratch);
+    ASSERT_EQ(0, run.status) << run.err;
+    ASSERT_EQ(1, line_count(run.out));
+    json_value doc;
+    ASSERT_TRUE(parse_json(run.out, &doc)) << run.out;
+    const std::vector<std::pair<const char*, json_type>> top = {
+        {"file", JSON_STRING},  {"title", JSON_STRING},       {"length_ms", JSON_NUMBER},  {"sample_rate", JSON_NUMBER},
+        {"channels", JSON_NUMBER}, {"entries", JSON_NUMBER},  {"kind", JSON_STRING},       {"compressed", JSON_BOOLEAN},
+        {"frames", JSON_NUMBER},   {"duration_ms", JSON_NUMBER}, {"records", JSON_ARRAY},  {"warnings", JSON_ARRAY}};
+    EXPECT_EQ(doc.keys(), keys_of(top));
+    for (const auto& key : top) EXPECT_EQ(doc[key.first].type, key.second) << key.first;
+    EXPECT_EQ(doc["entries"].number, 148);
+    EXPECT_EQ(doc["kind"].text, "bank");
+    ASSERT_EQ(doc["records"].items.size(), 150u);
+    double duration_ms = 0;
+    for (size_t i = 0; i < 150; ++i) {
+        const json_value& record = doc["records"].items[i];
+        EXPECT_EQ(record.keys(), (std::vector<std::string>{"record", "offset", "bytes", "sample_rate", "channels",
+                                                           "frames", "duration_ms", "skipped"}));
+        EXPECT_EQ(record["record"].number, i + 1);
+        bool skipped = i + 1 == 40 || i + 1 == 149;
+        EXPECT_EQ(record["skipped"].type, skipped ? JSON_STRING : JSON_NULL);
+        duration_ms += record["duration_ms"].number;
+    }
+    EXPECT_EQ(duration_ms, doc["duration_ms"].number);
+    EXPECT_EQ(duration_ms, doc["length_ms"].number);
+    EXPECT_EQ(doc["warnings"].items.size(), 2u);
+
+    std::string pattern = scratch + "out" + PLATFORM_PATH_SEPARATOR + "{name}-{entry}.wav";
+    run = run_tool("render " + in_quotes(input) + " --entry 148-150 -o " + in_quotes(pattern), scratch);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(2, line_count(run.out)) << run.out;
+    EXPECT_EQ(files_under(scratch + "out"), (std::vector<std::string>{"m-148.wav", "m-150.wav"}));
+    for (uint32_t record : {148u, 150u}) {
+        SCOPED_TRACE(record);
+        uint32_t channels = 1 + record % 2;
+        bytes samples = pcm_wave_samples(scratch + "out" + PLATFORM_PATH_SEPARATOR + "m-" + std::to_string(record) +
+                                             ".wav",
+                                         (uint16_t)channels, 22050 + 1000 * (record % 3));
+        EXPECT_TRUE(samples == reference_pcm(sounds[record - 1], channels));
     }
 }
 
@@ -328,48 +468,68 @@ TEST_F(TolvaneTool, PairRendersFromEitherFileAndNamesThePartner) {
         }
         ASSERT_EQ(0, run.status) << run.err;
         // 100 block sets at 22050 Hz (294 ms), then 60 at 32000 Hz (121 ms).
-        EXPECT_EQ(std::string("title: ") + c.partner + " - 1 / 2\nlength_ms: 415\nsample_rate: 22050\nchannels: 1\nentries: 2\n",
-                  run.out);
+        EXPECT_EQ(0u, run.out.find(std::string("title: ") + c.partner +
+                                   " - 1 / 2\nlength_ms: 415\nsample_rate: 22050\nchannels: 1\nentries: 2\n"))
+            << run.out;
         EXPECT_TRUE(pcm_wave_samples(scratch + "out-01.wav", 1, 22050) == reference_pcm(first, 1));
         EXPECT_TRUE(pcm_wave_samples(scratch + "out-02.wav", 2, 32000) == reference_pcm(second, 2));
     }
 }
 
-// ---- failures and usage ----------------------------------------------------
+// ---- what the tool says ------------------------------------------------------
 
-struct failure_case {
+struct said_case {
     const char* name;
     const char* arguments;  // a word "@NAME" stands for the quoted path of NAME in the scratch folder
     int status;
-    const char* named_in_message;  // for status 1: what the one line names
+    const char* said;       // on standard error (or, for status 0 with nothing there, standard output)
 };
 
-const failure_case FAILURE_CASES[] = {
-    {"render a missing file", "render @missing.wav -o @out.raw", 1, "missing.wav"},
-    {"info of a missing file", "info @missing.wav", 1, "missing.wav"},
-    {"render a PCM wave", "render @pcm.wav -o @out.raw", 1, "pcm.wav"},
-    {"info of a PCM wave", "info @pcm.wav", 1, "pcm.wav"},
+// Every failure names the file and why, in one line; every fallback is said;
+// usage errors are one line pointing to the help.
+const said_case SAID_CASES[] = {
+    {"missing file", "render @missing.wav -o @out.wav", 1, "missing.wav: no such file"},
+    {"folder", "info @folder", 1, "folder: is a folder"},
+    {"PCM WAVE", "render @pcm.wav -o @out.wav", 1, "pcm.wav: not Xbox ADPCM: format tag 0x0001 (PCM); tolvane encode"},
+    {"render onto its input", "render @in.wav -o @in.wav", 1, "is an input; it is never overwritten"},
+    {"render onto the partner", "render @pair.xsh -o @pair.xsd --format raw", 1, "is an input"},
+    {"raw file of several formats", "render @bank.xwb -o @out.raw", 1, "a raw file holds one format"},
+    {"a skipped record", "render @bank.xwb --entry 2 -o @out.wav", 1, "record 2 was skipped: format tag 0 (PCM"},
+    {"no such record", "render @bank.xwb --entry 9 -o @out.wav", 1, "no record 9 (the file has 4)"},
+    {"entries of a single stream", "render @in.wav --entry 1 -o @out.wav", 1, "it has no entries"},
     {"module that is not there", "info @in.wav --module @no-module.bin", 1, "no-module.bin"},
-    {"module that is not a library", "info @in.wav --module @in.wav", 1, "in.wav"},
-    {"output folder missing", "render @in.wav -o @no-such-folder/out.wav", 1, "out.wav"},
-    {"no command", "", 2, ""},
-    {"play a missing file", "play @missing.wav --device null", 1, "missing.wav"},
+    {"output folder missing", "render @in.wav -o @no-such-folder/out.wav", 1, "cannot write"},
+    {"one good file and one missing", "info @in.wav @missing.wav", 1, "missing.wav: no such file"},
+    {"empty file", "info @empty.dat", 0, "empty.dat: holds no whole block set"},
+    {"empty file, strictly", "info @empty.dat --strict", 1, "holds no whole block set"},
+    {"text file", "render @notes.txt -o @out.wav", 0, "notes.txt: no WAVE, bank or stream pair header"},
+    {"stream data alone", "info @lone.xsd", 0, "lone.xsd: its stream pair partner (.xsh) is missing"},
+    {"truncated bank", "info @cut.xwb", 0, "cut.xwb: the file ends after 3 of the 4 records it declares"},
+    {"rate for a WAVE", "info @in.wav --rate 8000", 0, "--rate and --channels apply to raw data only"},
+    {"version", "--version", 0, "tolvane 0.1.2"},
+    {"version, short", "-V", 0, "tolvane 0.1.2"},
+    {"help", "help", 0, "usage: tolvane COMMAND"},
+    {"help of a command", "help render", 0, "usage: tolvane render FILE..."},
+    {"a command's --help", "info --help", 0, "usage: tolvane info FILE..."},
+    {"-- ends the options", "info -- -dash.wav", 0, "title: -dash.wav"},
+    {"no command", "", 2, "no command given (see 'tolvane --help')"},
+    {"unknown command", "perform @in.wav", 2, "no command \"perform\""},
+    {"unknown format", "render @in.wav -o @out.raw --format mp3", 2, "--format takes raw or wav, not \"mp3\""},
+    {"output name with no format", "render @in.wav -o @out.mp3", 2, "name it .wav or .raw, or give --format"},
+    {"unknown option", "render @in.wav -o @out.raw --fast", 2, "unknown option --fast (see 'tolvane render --help')"},
+    {"option of another command", "render @in.wav -o @out.raw --device null", 2, "render takes no --device"},
+    {"render without -o", "render @in.wav", 2, "render needs -o OUT"},
+    {"render without a file", "render -o @out.raw", 2, "render needs a FILE"},
+    {"-o without its value", "render @in.wav -o", 2, "-o needs a value"},
+    {"bad entry list", "render @bank.xwb --entry 5-2 -o @out.wav", 2, "--entry takes record numbers"},
+    {"channels out of range", "info @in.dat --channels 9", 2, "--channels takes a channel count from 1 to 8"},
+    {"several files onto one name", "render @in.wav @in.wav -o @out.wav", 2, "several files need -o DIR/"},
+    {"play without a file", "play --device null", 2, "play needs a FILE"},
+    {"play a missing file", "play @missing.wav --device null", 1, "cannot play"},
     {"play without a sound card", "play @in.wav --device tolvane-no-such-device", 1, "render"},
     {"encode a missing file", "encode @missing.wav @out.raw", 1, "missing.wav"},
     {"encode a Xbox ADPCM wave", "encode @in.wav @out.raw", 1, "not 16-bit PCM"},
-    {"unknown command", "perform @in.wav", 2, ""},
-    {"play without a file", "play --device null", 2, ""},
-    {"play with -o", "play @in.wav -o @out.raw", 2, ""},
-    {"render with --device", "render @in.wav -o @out.raw --device null", 2, ""},
-    {"encode without its output", "encode @in.wav", 2, ""},
-    {"encode with three files", "encode @in.wav @in.wav @out.raw", 2, ""},
-    {"unknown option", "render @in.wav -o @out.raw --fast", 2, ""},
-    {"render without -o", "render @in.wav", 2, ""},
-    {"render without a file", "render -o @out.raw", 2, ""},
-    {"-o without its value", "render @in.wav -o", 2, ""},
-    {"output name with no format", "render @in.wav -o @out.mp3", 2, ""},
-    {"unknown format", "render @in.wav -o @out.raw --format flac", 2, ""},
-    {"two files", "info @in.wav @in.wav", 2, ""},
+    {"encode without its output", "encode @in.wav", 2, "encode needs IN.wav and OUT.wav"},
 };
 
 std::string expand_scratch_paths(const std::string& arguments, const std::string& scratch) {
@@ -385,29 +545,72 @@ std::string expand_scratch_paths(const std::string& arguments, const std::string
     return expanded;
 }
 
-TEST_F(TolvaneTool, FailuresExitWithOneLineAndUsageErrorsWithUsage) {
+TEST_F(TolvaneTool, EveryOutcomeIsSaid) {
     write_file_in(scratch, "in.wav", adpcm_wave(tone_adpcm(2, 10, 1), 2, 44100));
+    write_file_in(scratch, "-dash.wav", adpcm_wave(tone_adpcm(2, 10, 1), 2, 44100));
+    write_file_in(scratch, "in.dat", tone_adpcm(2, 10, 1));
     write_file_in(scratch, "pcm.wav", build_riff({{"fmt ", fmt_content(1, 2, 44100)}, {"data", bytes(400, 0)}}));
-    for (const failure_case& c : FAILURE_CASES) {
+    write_file_in(scratch, "empty.dat", {});
+    write_file_in(scratch, "notes.txt", bytes(300, 'x'));
+    write_file_in(scratch, "lone.xsd", tone_adpcm(2, 10, 2));
+    write_file_in(scratch, "pair.xsh", build_stream_header({{0, 720, 44100, 2}}));
+    write_file_in(scratch, "pair.xsd", tone_adpcm(2, 10, 3));
+    write_file_in(scratch, "bank.xwb", make_sample_bank(false).file);
+    bytes cut = make_sample_bank(false).file;
+    cut.resize(BANK_HEADER_BYTES + BANK_DATA_BYTES + 3 * BANK_ENTRY_BYTES);
+    write_file_in(scratch, "cut.xwb", cut);
+    std::filesystem::create_directories(scratch + "folder");
+    for (const said_case& c : SAID_CASES) {
         SCOPED_TRACE(c.name);
-        run_result run = run_tool(expand_scratch_paths(c.arguments, scratch), scratch);
-        EXPECT_EQ(c.status, run.status) << run.err;
-        if (c.status == 1) {
-            EXPECT_EQ(1, line_count(run.err)) << run.err;
-            EXPECT_NE(std::string::npos, run.err.find(c.named_in_message)) << run.err;
-        } else {
-            EXPECT_NE(std::string::npos, run.err.find("usage")) << run.err;
+        run_result run;
+        {
+            current_folder in_scratch(scratch);
+            run = run_tool(expand_scratch_paths(c.arguments, scratch), scratch);
         }
-        EXPECT_EQ("", run.out);
-        EXPECT_FALSE(file_exists(scratch + "out.raw")) << "nothing is written for a failed render";
+        EXPECT_EQ(c.status, run.status) << run.err;
+        const std::string& said = c.status == 0 && run.err.empty() ? run.out : run.err;
+        EXPECT_NE(std::string::npos, said.find(c.said)) << said;
+        if (c.status != 0) {
+            // One line names the failure; with --strict the warnings are it.
+            int errors = 0;
+            for (const std::string& line : lines_of(run.err)) errors += line.compare(0, 17, "tolvane: warning:") != 0;
+            EXPECT_EQ(strstr(c.arguments, "--strict") ? 0 : 1, errors) << run.err;
+            EXPECT_FALSE(file_exists(scratch + "out.raw")) << "nothing is written for a failed render";
+            EXPECT_FALSE(file_exists(scratch + "out.wav")) << "nothing is written for a failed render";
+        }
+        remove((scratch + "out.wav").c_str());
     }
 }
 
-TEST_F(TolvaneTool, HelpPrintsUsageOnStandardOutput) {
-    run_result run = run_tool("--help", scratch);
-    EXPECT_EQ(0, run.status);
-    EXPECT_NE(std::string::npos, run.out.find("usage"));
-    EXPECT_EQ("", run.err);
+// Where the user can be refused a file by its permissions: never as root,
+// whom nothing is refused, and not on Windows, where modes do not apply.
+TEST_F(TolvaneTool, AFileThatCannotBeReadSaysSo) {
+    std::string locked = write_file_in(scratch, "locked.wav", adpcm_wave(tone_adpcm(2, 10, 1), 2, 44100));
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
+    FILE* probe = fopen(locked.c_str(), "rb");
+    if (probe) {
+        fclose(probe);
+        GTEST_SKIP() << "this user reads files whatever their permissions";
+    }
+    run_result run = run_tool("info " + in_quotes(locked), scratch);
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("locked.wav: permission denied")) << run.err;
+}
+
+// What `tolvane help` says and what the README documents agree: every option
+// of every command's help is in the README.
+TEST(TolvaneHelp, EveryOptionIsInTheReadme) {
+    std::string readme = read_text(std::string(TOLVANE_SOURCE_DIR) + "/README.md");
+    ASSERT_FALSE(readme.empty());
+    for (const char* command : {"", "play", "render", "info", "encode", "demo", "help"}) {
+        std::string help = help_text(command);
+        std::regex option("(^|[ ,\\[])(--?[a-zA-Z][a-z-]*)");
+        for (auto it = std::sregex_iterator(help.begin(), help.end(), option); it != std::sregex_iterator(); ++it) {
+            std::string name = (*it)[2];
+            EXPECT_NE(std::string::npos, readme.find(name)) << name << " of " << command;
+        }
+        EXPECT_NE(std::string::npos, readme.find(help.substr(0, help.find('\n')))) << "usage of " << command;
+    }
 }
 
 // ---- encode -------------------------------------------------------------------
@@ -603,25 +806,6 @@ TEST(EntryCounter, ReadsTheCounterAtTheEndOfATitle) {
             EXPECT_EQ(c.entry, entry);
             EXPECT_EQ(c.count, count);
         }
-    }
-}
-
-struct entry_name_case {
-    const char* out_path;
-    int entry;
-    const char* expected;
-};
-
-const entry_name_case ENTRY_NAME_CASES[] = {
-    {"out/music.wav", 3, "out/music-03.wav"},
-    {"music.WAV", 12, "music-12.wav"},
-    {"dir.d/take", 1, "dir.d/take-01.wav"},
-    {"song.out", 100, "song-100.wav"},
-};
-
-TEST(EntryCounter, NamesOneWaveFilePerEntry) {
-    for (const entry_name_case& c : ENTRY_NAME_CASES) {
-        EXPECT_EQ(c.expected, entry_wave_path(c.out_path, c.entry));
     }
 }
 

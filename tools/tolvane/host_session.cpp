@@ -171,12 +171,13 @@ bool session_play(host_session* session, const char* file) {
 }
 
 bool session_wait_for_end(host_session* session, uint32_t (*output_calls)(), uint32_t stall_limit_ms,
-                          void (*each_pump)(void* context), void* context) {
+                          void (*each_pump)(void* context), void* context, bool (*done)()) {
     // A healthy decode thread calls the output every few milliseconds, even
     // while it waits for room or for the sound to play out.
     uint32_t calls_seen = output_calls();
     uint64_t last_change_ms = clock_ms();
     while (session->end_of_stream_messages == 0) {
+        if (done && done()) return true;
         window_pump(session->window, PUMP_SLICE_MS);
         if (session->end_of_stream_messages != 0) break;
         if (each_pump) each_pump(context);

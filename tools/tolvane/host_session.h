@@ -40,8 +40,10 @@ bool session_play(host_session* session, const char* file);
 // pass without a new call and without the message, the module has given up
 // silently and this returns false. each_pump, when given, is called with
 // context after every pump (about every 50 ms), for a progress display.
+// done, when given, ends the wait early (true) once it says so.
 bool session_wait_for_end(host_session* session, uint32_t (*output_calls)(), uint32_t stall_limit_ms,
-                          void (*each_pump)(void* context) = nullptr, void* context = nullptr);
+                          void (*each_pump)(void* context) = nullptr, void* context = nullptr,
+                          bool (*done)() = nullptr);
 // Stops the item; harmless when nothing plays.
 void session_stop(host_session* session);
 

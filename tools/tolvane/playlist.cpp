@@ -6,6 +6,7 @@
 
 #include "platform/host_io.h"
 #include "platform/platform.h"
+#include "tools/tolvane/file_report.h"
 #include "tools/tolvane/host_session.h"
 #include "tools/tolvane/live_output.h"
 #include "tools/tolvane/player_screen.h"
@@ -67,8 +68,11 @@ item_result follow_item(host_session* session, player_screen* screen) {
     }
 }
 
+// Why the file did not play: what is wrong with it, else what the sound
+// output said.
 std::string refusal_line(const std::string& file) {
-    std::string reason = live_output_last_error();
+    std::string reason = why_unplayable(file);
+    if (reason.empty()) reason = live_output_last_error();
     return "tolvane: cannot play " + file + (reason.empty() ? "" : ": " + reason);
 }
 
@@ -99,7 +103,6 @@ playlist_outcome play_playlist(const std::vector<std::string>& files, const std:
         } else {
             result = follow_item(&session, &screen);
         }
-        // The player calls Stop after every item, also after a refused one.
         session_stop(&session);
         if (result == ITEM_QUIT || result == ITEM_INTERRUPTED) break;
     }

@@ -1,5 +1,6 @@
 // The output module behind `tolvane render` and `tolvane info`: takes every
-// block the module writes at once and hands it to the render's sink.
+// block the module writes at once and hands it to the file planned for the
+// entry playing.
 
 #include "tools/tolvane/render_output.h"
 
@@ -13,17 +14,26 @@ namespace {
 const int ROOM_BYTES = 1 << 20;
 const size_t TITLE_CAPACITY = 2048;
 
-struct render_state {
-    render_sink sink = RENDER_TO_NOTHING;
-    In_Module* module = nullptr;
-    std::string out_path;
-    FILE* raw = nullptr;
-
+// Where one target's sound goes once the module reaches it.
+struct target_sink {
+    const render_target* target = nullptr;
+    bool opened = false;
+    FILE* stream = nullptr;  // a raw file, or standard output
     pcm_wave_writer wave;
-    std::string wave_path;
-    bool wave_open = false;
-    // Entry number of the bank entry whose file is open, 0 for none.
-    int entry_opened = 0;
+    bool wave_file = false;
+    uint64_t written = 0;
+};
+
+struct render_state {
+    bool nothing = false;
+    bool raw = false;
+    In_Module* module = nullptr;
+    std::vector<target_sink> sinks;
+    // The target of each entry of the table (index 0: a single stream), -1
+    // for none; and the last entry any target holds.
+    std::vector<int32_t> target_of_entry;
+    int32_t last_entry = -1;
+    int32_t current_target = -1;
 
     bool failed = false;
     std::string failed_path;
@@ -38,6 +48,9 @@ struct render_state {
     int clock_start_ms = 0;
     uint64_t bytes_since_clock_start = 0;
     std::atomic<int> written_ms{0};
+    std::atomic<bool> released{false};
+    std::atomic<bool> past_targets{false};
+    std::atomic<int> flushes{0};
     // Counts the module's calls, for the host thread's stall watch. A plain
     // load and store, not a locked increment: this runs several times per
     // block set, and a count lost between two threads only delays the watch.
@@ -55,52 +68,60 @@ void record_failure(const std::string& path) {
     state.failed = true;
 }
 
-// 0 for a single stream; n for entry n of a bank or stream pair. The module
-// writes the counter only for an item with entries, and leaves the title
-// alone for a single stream when no file name is given.
-int current_entry_number() {
+// The entry the module plays, from the counter it puts in the title: 0 for
+// a single stream, whose title has none.
+int32_t current_entry_index() {
     char title[TITLE_CAPACITY] = "";
-    char no_file[1] = "";
-    state.module->GetFileInfo(no_file, title, nullptr);
+    char playing_item[1] = "";
+    state.module->GetFileInfo(playing_item, title, nullptr);
     int entry = 0;
     int count = 0;
-    return parse_entry_counter(title, &entry, &count) ? entry : 0;
+    return parse_entry_counter(title, &entry, &count) ? entry - 1 : 0;
 }
 
-void close_wave_file() {
-    if (!state.wave_open) return;
-    if (!pcm_wave_close(&state.wave)) record_failure(state.wave_path);
-    state.wave_open = false;
+std::string sink_name(const target_sink& sink) {
+    return sink.target->path == "-" ? "standard output" : sink.target->path;
 }
 
-bool open_wave_file(const std::string& path, int sample_rate, int channels) {
-    if (!pcm_wave_open(&state.wave, path.c_str(), (uint32_t)sample_rate, (uint32_t)channels)) {
-        record_failure(path);
-        return false;
+// Creates the target's file (or starts its stream on standard output) at
+// the first entry the module plays into it.
+void open_sink(target_sink* sink, int sample_rate, int channels) {
+    sink->opened = true;
+    const render_target& target = *sink->target;
+    if (target.path == "-") {
+        sink->stream = stdout;
+        if (state.raw) return;
+        // Streamed: the header states the size the plan expects.
+        std::vector<uint8_t> header = pcm_wave_header((uint32_t)sample_rate, (uint32_t)channels, target.pcm_bytes);
+        if (fwrite(header.data(), 1, header.size(), stdout) != header.size()) record_failure(sink_name(*sink));
+        return;
     }
-    state.wave_path = path;
-    state.wave_open = true;
-    return true;
+    if (state.raw) {
+        sink->stream = fopen(target.path.c_str(), "wb");
+        if (!sink->stream) record_failure(target.path);
+        return;
+    }
+    sink->wave_file = pcm_wave_open(&sink->wave, target.path.c_str(), (uint32_t)sample_rate, (uint32_t)channels);
+    if (!sink->wave_file) record_failure(target.path);
 }
 
-// A single stream keeps its one file for the whole render; each bank entry
-// gets a file of its own when the module opens the output for it.
-bool switch_wave_file(int sample_rate, int channels) {
-    int entry = current_entry_number();
-    if (entry == 0) return state.wave_open || open_wave_file(state.out_path, sample_rate, channels);
-    if (entry == state.entry_opened && state.wave_open) return true;
-    close_wave_file();
-    state.entry_opened = entry;
-    return open_wave_file(entry_wave_path(state.out_path, entry), sample_rate, channels);
+void close_sink(target_sink* sink) {
+    if (sink->wave_file && !pcm_wave_close(&sink->wave)) record_failure(sink->target->path);
+    sink->wave_file = false;
+    if (sink->stream == stdout) {
+        if (fflush(stdout) != 0) record_failure(sink_name(*sink));
+    } else if (sink->stream && fclose(sink->stream) != 0) {
+        record_failure(sink->target->path);
+    }
+    sink->stream = nullptr;
 }
 
-// Created at the first Open, so that nothing is written for a file the
-// module refuses.
-bool open_raw_file() {
-    if (state.raw) return true;
-    state.raw = fopen(state.out_path.c_str(), "wb");
-    if (!state.raw) record_failure(state.out_path);
-    return state.raw != nullptr;
+void write_to_sink(target_sink* sink, const char* buffer, int byte_count) {
+    bool written = sink->wave_file
+                       ? pcm_wave_write(&sink->wave, buffer, (uint32_t)byte_count)
+                       : sink->stream && fwrite(buffer, 1, (size_t)byte_count, sink->stream) == (size_t)byte_count;
+    if (!written) record_failure(sink_name(*sink));
+    sink->written += (uint64_t)byte_count;
 }
 
 void restart_clock(int time_ms) {
@@ -117,12 +138,24 @@ void advance_clock(int byte_count) {
     state.written_ms.store(state.clock_start_ms + (int)elapsed_ms, std::memory_order_relaxed);
 }
 
-void write_to_sink(const char* buffer, int byte_count) {
-    if (state.sink == RENDER_TO_RAW && state.raw) {
-        if (fwrite(buffer, 1, (size_t)byte_count, state.raw) != (size_t)byte_count) record_failure(state.out_path);
-    } else if (state.sink == RENDER_TO_WAVE && state.wave_open) {
-        if (!pcm_wave_write(&state.wave, buffer, (uint32_t)byte_count)) record_failure(state.wave_path);
-    }
+void reset(In_Module* module) {
+    state.module = module;
+    state.nothing = false;
+    state.raw = false;
+    state.sinks.clear();
+    state.target_of_entry.clear();
+    state.last_entry = -1;
+    state.current_target = -1;
+    state.failed = false;
+    state.failed_path.clear();
+    state.open_calls = 0;
+    state.first_sample_rate = 0;
+    state.first_channels = 0;
+    state.released = false;
+    state.past_targets = false;
+    state.flushes = 0;
+    restart_clock(0);
+    note_call();
 }
 
 // ---- The Out_Module callbacks ------------------------------------------------
@@ -132,6 +165,8 @@ void HOST_CALL output_about(host_window) {}
 void HOST_CALL output_init() {}
 void HOST_CALL output_quit() {}
 
+// The module opens the output for every entry it plays (and again after a
+// seek): the entry decides where what follows goes.
 int HOST_CALL output_open(int sample_rate, int channels, int, int, int) {
     note_call();
     if (state.open_calls++ == 0) {
@@ -141,14 +176,21 @@ int HOST_CALL output_open(int sample_rate, int channels, int, int, int) {
     state.sample_rate = sample_rate;
     state.channels = channels;
     restart_clock(0);
-    if (state.sink == RENDER_TO_RAW && !open_raw_file()) return -1;
-    if (state.sink == RENDER_TO_WAVE && !switch_wave_file(sample_rate, channels)) return -1;
+    if (state.nothing) return 0;
+    int32_t entry = current_entry_index();
+    bool known = entry >= 0 && entry < (int32_t)state.target_of_entry.size();
+    state.current_target = known ? state.target_of_entry[(size_t)entry] : -1;
+    if (entry > state.last_entry) state.past_targets = true;
+    if (state.current_target >= 0) {
+        target_sink& sink = state.sinks[(size_t)state.current_target];
+        if (!sink.opened) open_sink(&sink, sample_rate, channels);
+    }
     // Nothing is held back, so there is no latency to report.
     return 0;
 }
 
-// The sink's files outlive the module's Close: a bank opens the output again
-// for each entry without closing it, and render_output_end closes them.
+// The sinks outlive the module's Close: a bank opens the output again for
+// each entry without closing it, and render_output_end closes them.
 void HOST_CALL output_close() {
     note_call();
 }
@@ -156,14 +198,15 @@ void HOST_CALL output_close() {
 int HOST_CALL output_write(char* buffer, int byte_count) {
     note_call();
     if (byte_count <= 0) return 0;
-    write_to_sink(buffer, byte_count);
+    if (state.current_target >= 0) write_to_sink(&state.sinks[(size_t)state.current_target], buffer, byte_count);
     advance_clock(byte_count);
     return 0;
 }
 
 int HOST_CALL output_can_write() {
     note_call();
-    return state.sink == RENDER_TO_NOTHING ? 0 : ROOM_BYTES;
+    bool holding = state.nothing || !state.released.load() || state.past_targets.load();
+    return holding ? 0 : ROOM_BYTES;
 }
 
 int HOST_CALL output_is_playing() {
@@ -182,6 +225,7 @@ void HOST_CALL output_set_pan(int) {}
 void HOST_CALL output_flush(int time_ms) {
     note_call();
     restart_clock(time_ms);
+    state.flushes.store(state.flushes.load() + 1);
 }
 
 // What has been written has been heard: the two clocks agree.
@@ -224,31 +268,51 @@ Out_Module* render_output_module() {
     return &render_module;
 }
 
-void render_output_begin(render_sink sink, const std::string& out_path, In_Module* module) {
-    state.sink = sink;
-    state.module = module;
-    state.out_path = out_path;
-    state.raw = nullptr;
-    state.wave_open = false;
-    state.entry_opened = 0;
-    state.failed = false;
-    state.failed_path.clear();
-    state.open_calls = 0;
-    state.first_sample_rate = 0;
-    state.first_channels = 0;
-    restart_clock(0);
-    note_call();
+void render_output_begin(const std::vector<render_target>* targets, bool raw, In_Module* module) {
+    reset(module);
+    state.raw = raw;
+    for (size_t t = 0; t < targets->size(); ++t) {
+        target_sink sink;
+        sink.target = &(*targets)[t];
+        state.sinks.push_back(sink);
+        for (const sound_unit& unit : (*targets)[t].units) {
+            if ((size_t)unit.index >= state.target_of_entry.size()) state.target_of_entry.resize((size_t)unit.index + 1, -1);
+            state.target_of_entry[(size_t)unit.index] = (int32_t)t;
+            if (unit.index > state.last_entry) state.last_entry = unit.index;
+        }
+    }
+}
+
+void render_output_begin_nothing(In_Module* module) {
+    reset(module);
+    state.nothing = true;
+}
+
+void render_output_release() {
+    state.released = true;
+}
+
+int render_output_flushes() {
+    return state.flushes.load();
+}
+
+bool render_output_past_targets() {
+    return state.past_targets.load();
 }
 
 bool render_output_end() {
-    if (state.raw && fclose(state.raw) != 0) record_failure(state.out_path);
-    state.raw = nullptr;
-    close_wave_file();
+    for (target_sink& sink : state.sinks) close_sink(&sink);
     return !state.failed;
 }
 
 const std::string& render_output_failed_path() {
     return state.failed_path;
+}
+
+std::vector<uint64_t> render_output_written() {
+    std::vector<uint64_t> written;
+    for (const target_sink& sink : state.sinks) written.push_back(sink.written);
+    return written;
 }
 
 int render_output_first_sample_rate() {

@@ -1,42 +1,51 @@
-// The output module that tolvane hands the player module: it never lacks room
-// and holds nothing back, so the module decodes as fast as it can, and every
-// byte written goes to a sink: a raw file, WAVE files, or nowhere.
+// The output module that tolvane hands the player module for `render` and
+// `info`: it holds nothing back, so the module decodes as fast as it can, and
+// every block written goes to the file planned for the entry playing (or is
+// dropped, for an entry not chosen). For `info` it has no room at all, so the
+// module only opens the item.
 #pragma once
 
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <string>
+#include <vector>
 
 #include "host/winamp_host.h"
-#include "platform/platform.h"
-
-enum render_sink {
-    RENDER_TO_RAW,      // every byte written, in order, into one file
-    RENDER_TO_WAVE,     // a 16-bit PCM WAVE per stream, one per bank entry
-    RENDER_TO_NOTHING,  // reports no room at all: the module decodes nothing
-};
+#include "tools/tolvane/render_plan.h"
 
 // The record to put in the module's outMod. It lives as long as the program.
 Out_Module* render_output_module();
 
-// Prepares one render into out_path; the files are created when the module
-// opens the output. module is asked for the title counter at each Open.
-void render_output_begin(render_sink sink, const std::string& out_path, In_Module* module);
-// Closes the sink's files with their sizes in place. False when any file of
-// the render could not be created or written; render_output_failed_path
-// names the first such file.
+// Prepares the render of one file into targets (each "-" for standard
+// output, raw or a WAVE file); an entry of the file's table that no target
+// holds is decoded and dropped. The files are created when the module first
+// opens the output for one of their entries. Until render_output_release the
+// output has no room, so that the host can seek before anything is decoded.
+// module is asked for the entry counter at each Open.
+void render_output_begin(const std::vector<render_target>* targets, bool raw, In_Module* module);
+// Prepares an output that never has room, for reading the player's view.
+void render_output_begin_nothing(In_Module* module);
+void render_output_release();
+// Flushes seen so far: a seek carried out.
+int render_output_flushes();
+// True once the module has gone past the last entry any target holds.
+bool render_output_past_targets();
+// Closes the files with their sizes in place. False when any could not be
+// created or written; render_output_failed_path names the first.
 bool render_output_end();
 const std::string& render_output_failed_path();
+// Bytes written into each target, in the order given.
+std::vector<uint64_t> render_output_written();
 
-// The format of the first Open of the render; 0 before any.
+// The format of the first Open; 0 before any.
 int render_output_first_sample_rate();
 int render_output_first_channels();
 // How many calls the module has made to the output; it changes while the
 // module is alive.
 uint32_t render_output_calls();
 
-// ---- Naming of the per-entry WAVE files -------------------------------------
+// ---- The entry counter in a title ----------------------------------------------
 
 // Reads decimal digits that end just before *end and moves *end to the first
 // of them. False when there are none or too many for an int.
@@ -74,16 +83,4 @@ inline bool parse_entry_counter(const char* title, int* entry, int* count) {
     *entry = n;
     *count = total;
     return true;
-}
-
-// out_path without the extension of its last component, then "-NN.wav":
-// "music.wav" and entry 3 give "music-03.wav".
-inline std::string entry_wave_path(const std::string& out_path, int entry) {
-    size_t name_start = out_path.find_last_of(std::string("/") + PLATFORM_PATH_SEPARATOR);
-    name_start = name_start == std::string::npos ? 0 : name_start + 1;
-    size_t dot = out_path.rfind('.');
-    std::string stem = dot != std::string::npos && dot > name_start ? out_path.substr(0, dot) : out_path;
-    char suffix[32];
-    snprintf(suffix, sizeof suffix, "-%02d.wav", entry);
-    return stem + suffix;
 }

@@ -81,6 +81,12 @@ bool pcm_wave_close(pcm_wave_writer* writer) {
     return ok;
 }
 
+std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, uint64_t data_bytes) {
+    std::vector<uint8_t> header(PCM_HEADER_BYTES);
+    fill_pcm_header(header.data(), sample_rate, channels, (uint32_t)(data_bytes > MAX_DATA_BYTES ? MAX_DATA_BYTES : data_bytes));
+    return header;
+}
+
 std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate) {
     uint64_t frame_bytes = (uint64_t)2 * channels;
     uint64_t data_bytes = frame_bytes * frames;

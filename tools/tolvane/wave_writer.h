@@ -18,6 +18,9 @@ bool pcm_wave_write(pcm_wave_writer* writer, const void* pcm, uint32_t byte_coun
 // Patches the sizes into the header and closes the file; false on failure.
 bool pcm_wave_close(pcm_wave_writer* writer);
 
+// The 44-byte header of a 16-bit PCM WAVE whose data chunk holds data_bytes
+// (cut to what the size fields can hold), for a WAVE written in one go.
+std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, uint64_t data_bytes);
 // The bytes of a complete 16-bit PCM WAVE file.
 std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate);
 // The bytes of an Xbox ADPCM WAVE file (format tag 0x0069, 36-byte blocks per

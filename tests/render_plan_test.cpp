@@ -1,0 +1,114 @@
+// How `tolvane render` names its outputs and reads --entry, and how its
+// command line is taken apart: pure functions, tested on their own.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/tolvane/command_line.h"
+#include "tools/tolvane/render_plan.h"
+
+namespace {
+
+sound_unit unit(int32_t record, uint32_t rate, uint16_t channels) {
+    return {record - 1, record, rate, channels, 650, 0, 10};
+}
+
+struct naming_case {
+    const char* name;
+    const char* out;
+    bool raw;
+    std::vector<sound_unit> units;
+    std::vector<std::string> paths;  // empty: refused
+};
+
+TEST(RenderPlan, OutputsAreNamedByRecordNumber) {
+    const std::vector<sound_unit> two = {unit(3, 22050, 1), unit(12, 44100, 2)};
+    const sound_unit single = {0, 0, 44100, 2, 650, 0, 14};
+    const naming_case cases[] = {
+        {"one file, one stream", "take.wav", false, {single}, {"take.wav"}},
+        {"one file, one entry chosen", "take.wav", false, {unit(7, 22050, 1)}, {"take.wav"}},
+        {"one file, two entries", "take.wav", false, two, {"take-003.wav", "take-012.wav"}},
+        {"a name without extension", "take", false, two, {"take-003.wav", "take-012.wav"}},
+        {"a folder", "out/", false, two, {"out/m-003.wav", "out/m-012.wav"}},
+        {"a folder, one stream", "out/", false, {single}, {"out/m.wav"}},
+        {"a pattern", "r/{name}_{entry}_{rate}.wav", false, two, {"r/m_003_22050.wav", "r/m_012_44100.wav"}},
+        {"a pattern without {entry}", "{name}.wav", false, two, {"m-003.wav", "m-012.wav"}},
+        {"raw entries of one format", "all.raw", true, {unit(1, 8000, 1), unit(2, 8000, 1)}, {"all.raw"}},
+        {"raw entries of two formats", "all.raw", true, two, {}},
+        {"standard output, two formats", "-", false, two, {}},
+        {"standard output, one entry", "-", false, {unit(3, 22050, 1)}, {"-"}},
+    };
+    for (const naming_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<render_target> targets;
+        std::string reason;
+        bool planned = plan_targets(c.out, "m", c.raw, c.units, 3, &targets, &reason);
+        EXPECT_EQ(planned, !c.paths.empty()) << reason;
+        if (!planned) {
+            EXPECT_FALSE(reason.empty());
+            continue;
+        }
+        std::vector<std::string> paths;
+        for (const render_target& target : targets) paths.push_back(target.path);
+        EXPECT_EQ(paths, c.paths);
+    }
+    EXPECT_EQ(padded_record(7, 2), "07");
+    EXPECT_EQ(padded_record(150, 2), "150");
+}
+
+TEST(RenderPlan, EntryListsAreRecordNumbersAndRanges) {
+    const struct {
+        const char* text;
+        std::vector<std::pair<int32_t, int32_t>> ranges;  // empty: refused
+    } cases[] = {
+        {"3", {{3, 3}}},        {"2-5,9", {{2, 5}, {9, 9}}}, {"148-150", {{148, 150}}},
+        {"", {}},               {"0", {}},                   {"5-2", {}},
+        {"2,", {}},             {"-3", {}},                  {"a", {}},
+        {"1-2-3", {}},          {"1 ,2", {}},                {"9999999999", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<std::pair<int32_t, int32_t>> ranges;
+        EXPECT_EQ(parse_entry_list(c.text, &ranges), !c.ranges.empty());
+        if (!c.ranges.empty()) {
+            EXPECT_EQ(ranges, c.ranges);
+        }
+    }
+}
+
+TEST(CommandLine, OptionsTakeTheirValuesEitherWayAndDoubleDashEndsThem) {
+    const struct {
+        std::vector<const char*> args;
+        bool accepted;
+        std::vector<std::string> files;
+        std::string out;
+    } cases[] = {
+        {{"render", "a.wav", "-o", "x.wav"}, true, {"a.wav"}, "x.wav"},
+        {{"render", "--output=x.wav", "a.wav"}, true, {"a.wav"}, "x.wav"},
+        {{"-o", "x.wav", "render", "a.wav"}, true, {"a.wav"}, "x.wav"},
+        {{"render", "-o", "-", "a.wav"}, true, {"a.wav"}, "-"},
+        {{"info", "--", "-a.wav", "--json"}, true, {"-a.wav", "--json"}, ""},
+        {{"info", "--json=yes", "a.wav"}, false, {}, ""},
+        {{"info", "--rate", "99", "a.wav"}, false, {}, ""},
+        {{"info", "--rate=22050", "--channels=1", "a.wav"}, true, {"a.wav"}, ""},
+        {{"info", "-o", "x", "a.wav"}, false, {}, ""},
+        {{"help", "render"}, true, {"render"}, ""},
+        {{"help", "nothing"}, false, {}, ""},
+        {{"--version"}, true, {}, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<char*> argv = {const_cast<char*>("tolvane")};
+        for (const char* arg : c.args) argv.push_back(const_cast<char*>(arg));
+        command_line line;
+        std::string error;
+        SCOPED_TRACE(c.args[0] + std::string(" ") + (c.args.size() > 1 ? c.args[1] : ""));
+        EXPECT_EQ(parse_command_line((int)argv.size(), argv.data(), &line, &error), c.accepted) << error;
+        if (!c.accepted) continue;
+        EXPECT_EQ(line.files, c.files);
+        EXPECT_EQ(line.out, c.out);
+    }
+}
+
+}  // namespace

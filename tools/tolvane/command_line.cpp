@@ -1,0 +1,345 @@
+// Parsing tolvane's arguments against a table of options, and the help texts.
+
+#include "tools/tolvane/command_line.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "tools/tolvane/render_plan.h"
+
+namespace {
+
+enum option_id {
+    OPTION_OUT,
+    OPTION_FORMAT,
+    OPTION_ENTRY,
+    OPTION_MODULE,
+    OPTION_DEVICE,
+    OPTION_RATE,
+    OPTION_CHANNELS,
+    OPTION_JSON,
+    OPTION_QUIET,
+    OPTION_STRICT,
+    OPTION_HELP,
+    OPTION_VERSION,
+};
+
+struct option_spec {
+    option_id id;
+    const char* long_name;
+    const char* short_name;  // or null
+    bool takes_value;
+    const char* commands;    // the commands that take it, space-separated; "*" for all
+};
+
+const option_spec OPTIONS[] = {
+    {OPTION_OUT, "--output", "-o", true, "render demo"},
+    {OPTION_FORMAT, "--format", nullptr, true, "render"},
+    {OPTION_ENTRY, "--entry", nullptr, true, "render"},
+    {OPTION_MODULE, "--module", nullptr, true, "play render info demo"},
+    {OPTION_DEVICE, "--device", nullptr, true, "play demo"},
+    {OPTION_RATE, "--rate", nullptr, true, "render info"},
+    {OPTION_CHANNELS, "--channels", nullptr, true, "render info"},
+    {OPTION_JSON, "--json", nullptr, false, "info"},
+    {OPTION_QUIET, "--quiet", "-q", false, "render"},
+    {OPTION_STRICT, "--strict", nullptr, false, "render info"},
+    {OPTION_HELP, "--help", "-h", false, "*"},
+    {OPTION_VERSION, "--version", "-V", false, "*"},
+};
+
+const char* const COMMANDS[] = {"play", "render", "info", "encode", "demo", "help"};
+
+const char OVERVIEW[] =
+    "usage: tolvane COMMAND [OPTION]... [FILE]...\n"
+    "\n"
+    "Plays, renders and lists Xbox ADPCM sound (.wav .xwb .wba .zwb .xsh/.xsd\n"
+    ".dat) through the in_tolvane player module, as the player does.\n"
+    "\n"
+    "commands:\n"
+    "  play    play files through the sound card, one after another\n"
+    "  render  decode files, or chosen bank entries, to WAVE or raw PCM\n"
+    "  info    what the player shows of a file, and every entry of a bank\n"
+    "  encode  turn a 16-bit PCM WAVE into an Xbox ADPCM WAVE\n"
+    "  demo    play (or render) a generated wave bank\n"
+    "  help    the help of one command: tolvane help render\n"
+    "\n"
+    "  -h, --help     this help; tolvane COMMAND --help for one command's\n"
+    "  -V, --version  the version\n"
+    "\n"
+    "Options take their value as --opt VALUE or --opt=VALUE; -- ends the\n"
+    "options, so a file may begin with a dash.\n"
+    "\n"
+    "exit status: 0 done; 1 a file could not be played, read or written (or,\n"
+    "with --strict, something was noticed); 2 wrong usage; 130 stopped by Ctrl-C\n";
+
+const char PLAY_HELP[] =
+    "usage: tolvane play FILE... [--device NAME] [--module PATH]\n"
+    "\n"
+    "Plays the files one after another through the sound card, as a playlist.\n"
+    "On a terminal: space pauses, left and right seek 5 s, n skips, q quits.\n"
+    "\n"
+    "  --device NAME  the sound device: an ALSA name (hw:1), a waveOut number\n"
+    "                 or name on Windows; null plays in real time into nothing\n"
+    "                 example: tolvane play music.xwb --device null\n"
+    "  --module PATH  the player module to load (default: the one beside tolvane)\n";
+
+const char RENDER_HELP[] =
+    "usage: tolvane render FILE... -o OUT [--entry LIST] [--format raw|wav] [-q]\n"
+    "                      [--strict] [--rate HZ] [--channels N] [--module PATH]\n"
+    "\n"
+    "Plays each FILE through the player module as fast as it decodes and writes\n"
+    "its sound as 16-bit PCM: a WAVE file per stream or bank entry, or raw\n"
+    "samples. One line per file written.\n"
+    "\n"
+    "  -o, --output OUT  where the sound goes:\n"
+    "                      song.wav      one file; a bank's entries become\n"
+    "                                    song-01.wav, song-02.wav... numbered\n"
+    "                                    by record, as info lists them\n"
+    "                      DIR/          DIR/NAME.wav, or DIR/NAME-NN.wav per entry\n"
+    "                      a pattern     {name} (the file's name without its\n"
+    "                                    extension), {entry}, {rate}:\n"
+    "                                    -o 'out/{name}-{entry}.wav'\n"
+    "                      -             standard output, one stream:\n"
+    "                                    tolvane render x.xwb --entry 2 -o - | ffplay -\n"
+    "  --entry LIST      the entries of a bank or stream pair, by record number:\n"
+    "                    --entry 3, --entry 2-5,9\n"
+    "  --format FORMAT   wav or raw; else OUT's extension decides (.wav or .raw;\n"
+    "                    wav for a folder, for -, or a name without extension).\n"
+    "                    A raw file or standard output holds one format:\n"
+    "                    entries of several formats are refused there\n"
+    "  -q, --quiet       do not list the files written\n"
+    "  --strict          exit 1 when a warning was given\n"
+    "  --rate HZ         the sample rate of raw data (.dat and files of no known\n"
+    "                    kind; default 44100): --rate 22050\n"
+    "  --channels N      its channel count, 1 to 8 (default 2): --channels 1\n"
+    "  --module PATH     the player module to load (default: the one beside tolvane)\n"
+    "\n"
+    "Warnings (on standard error): played as raw data, stream pair partner\n"
+    "missing, records or sound cut short by the end of the file, bank records\n"
+    "skipped. No file given is ever overwritten.\n";
+
+const char INFO_HELP[] =
+    "usage: tolvane info FILE... [--json] [--strict] [--rate HZ] [--channels N]\n"
+    "                    [--module PATH]\n"
+    "\n"
+    "Prints what the player shows right after FILE starts: title, length_ms,\n"
+    "sample_rate, channels and entries. Then one row per bank record or stream\n"
+    "pair entry (for a single stream, one row): record number, offset, bytes,\n"
+    "rate, channels, and the frames and milliseconds it plays; a skipped record\n"
+    "says why. Several files: each begins with a line \"file: PATH\".\n"
+    "\n"
+    "  --json          one JSON document per file, each on one line:\n"
+    "                  tolvane info music.xwb --json\n"
+    "  --strict        exit 1 when a warning was given\n"
+    "  --rate HZ       the sample rate of raw data (default 44100)\n"
+    "  --channels N    its channel count, 1 to 8 (default 2)\n"
+    "  --module PATH   the player module to load (default: the one beside tolvane)\n";
+
+const char ENCODE_HELP[] =
+    "usage: tolvane encode IN.wav OUT.wav\n"
+    "\n"
+    "Turns a 16-bit PCM WAVE (1 to 8 channels) into an Xbox ADPCM WAVE.\n";
+
+const char DEMO_HELP[] =
+    "usage: tolvane demo [-o DIR] [--device NAME] [--module PATH]\n"
+    "\n"
+    "Plays a wave bank of three generated tunes through the module; without a\n"
+    "sound card, renders them to DIR/tolvane-demo-01.wav... (DIR: the current\n"
+    "folder by default).\n"
+    "\n"
+    "  -o, --output DIR  where the demo's WAVE files go without a sound card\n"
+    "  --device NAME     the sound device (see tolvane help play)\n"
+    "  --module PATH     the player module to load\n";
+
+const char HELP_HELP[] =
+    "usage: tolvane help [COMMAND]\n"
+    "\n"
+    "The help of one command, or the overview.\n";
+
+bool takes(const option_spec& option, const std::string& command) {
+    if (strcmp(option.commands, "*") == 0) return true;
+    const char* at = strstr(option.commands, command.c_str());
+    if (!at || command.empty()) return false;
+    char after = at[command.size()];
+    return (at == option.commands || at[-1] == ' ') && (after == ' ' || after == '\0');
+}
+
+const option_spec* find_option(const std::string& name) {
+    for (const option_spec& option : OPTIONS)
+        if (name == option.long_name || (option.short_name && name == option.short_name)) return &option;
+    return nullptr;
+}
+
+// A whole decimal number from min to max.
+bool parse_number(const std::string& text, uint32_t min, uint32_t max, uint32_t* value) {
+    if (text.empty() || text.size() > 9) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    unsigned long number = strtoul(text.c_str(), nullptr, 10);
+    if (number < min || number > max) return false;
+    *value = (uint32_t)number;
+    return true;
+}
+
+bool store(const option_spec& option, const std::string& value, command_line* line, std::string* error) {
+    switch (option.id) {
+    case OPTION_OUT:
+        line->has_out = true;
+        line->out = value;
+        return true;
+    case OPTION_FORMAT:
+        if (value != "raw" && value != "wav") {
+            *error = "--format takes raw or wav, not \"" + value + "\"";
+            return false;
+        }
+        line->format = value;
+        return true;
+    case OPTION_ENTRY: {
+        std::vector<std::pair<int32_t, int32_t>> ranges;
+        if (!parse_entry_list(value, &ranges)) {
+            *error = "--entry takes record numbers such as 3 or 2-5,9, not \"" + value + "\"";
+            return false;
+        }
+        line->entries = value;
+        return true;
+    }
+    case OPTION_MODULE:
+        line->module = value;
+        return true;
+    case OPTION_DEVICE:
+        line->device = value;
+        return true;
+    case OPTION_RATE:
+        if (!parse_number(value, 100, 1000000, &line->rate)) {
+            *error = "--rate takes a sample rate from 100 to 1000000 Hz, not \"" + value + "\"";
+            return false;
+        }
+        return true;
+    case OPTION_CHANNELS:
+        if (!parse_number(value, 1, 8, &line->channels)) {
+            *error = "--channels takes a channel count from 1 to 8, not \"" + value + "\"";
+            return false;
+        }
+        return true;
+    case OPTION_JSON:
+        line->json = true;
+        return true;
+    case OPTION_QUIET:
+        line->quiet = true;
+        return true;
+    case OPTION_STRICT:
+        line->strict = true;
+        return true;
+    case OPTION_HELP:
+        line->help = true;
+        return true;
+    case OPTION_VERSION:
+        line->version = true;
+        return true;
+    }
+    return false;
+}
+
+struct pending_option {
+    const option_spec* spec;
+    std::string value;
+};
+
+// What each command needs beyond its options.
+bool check_arguments(const command_line& line, std::string* error) {
+    const std::string& c = line.command;
+    size_t files = line.files.size();
+    if (c == "play" && files == 0) *error = "play needs a FILE";
+    if (c == "render" && files == 0) *error = "render needs a FILE";
+    if (c == "render" && files > 0 && !line.has_out) *error = "render needs -o OUT";
+    if (c == "render" && line.has_out && line.out.empty()) *error = "-o needs a name";
+    if (c == "info" && files == 0) *error = "info needs a FILE";
+    if (c == "encode" && files != 2) *error = "encode needs IN.wav and OUT.wav";
+    if (c == "demo" && files > 0) *error = "demo takes no FILE";
+    if (c == "help" && files > 1) *error = "help takes one COMMAND";
+    if (c == "help" && files == 1 && !is_command(line.files[0])) *error = "no command \"" + line.files[0] + "\"";
+    return error->empty();
+}
+
+}  // namespace
+
+bool is_command(const std::string& word) {
+    for (const char* command : COMMANDS)
+        if (word == command) return true;
+    return false;
+}
+
+std::string help_text(const std::string& command) {
+    if (command == "play") return PLAY_HELP;
+    if (command == "render") return RENDER_HELP;
+    if (command == "info") return INFO_HELP;
+    if (command == "encode") return ENCODE_HELP;
+    if (command == "demo") return DEMO_HELP;
+    if (command == "help") return HELP_HELP;
+    return OVERVIEW;
+}
+
+bool parse_command_line(int argc, char** argv, command_line* line, std::string* error) {
+    std::vector<pending_option> options;
+    bool options_ended = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        if (options_ended || argument == "-" || argument.empty() || argument[0] != '-') {
+            if (line->command.empty() && !options_ended) {
+                if (!is_command(argument)) {
+                    *error = "no command \"" + argument + "\"";
+                    return false;
+                }
+                line->command = argument;
+            } else {
+                line->files.push_back(argument);
+            }
+            continue;
+        }
+        if (argument == "--") {
+            options_ended = true;
+            continue;
+        }
+        size_t equals = argument.compare(0, 2, "--") == 0 ? argument.find('=') : std::string::npos;
+        std::string name = argument.substr(0, equals);
+        const option_spec* spec = find_option(name);
+        if (!spec) {
+            *error = "unknown option " + name;
+            return false;
+        }
+        pending_option option{spec, ""};
+        if (equals != std::string::npos) {
+            if (!spec->takes_value) {
+                *error = name + " takes no value";
+                return false;
+            }
+            option.value = argument.substr(equals + 1);
+        } else if (spec->takes_value) {
+            if (i + 1 >= argc) {
+                *error = name + " needs a value";
+                return false;
+            }
+            option.value = argv[++i];
+        }
+        options.push_back(option);
+    }
+    // Options may come before the command; they are checked against it once
+    // it is known.
+    for (const pending_option& option : options) {
+        if (!line->command.empty() && !takes(*option.spec, line->command)) {
+            *error = line->command + " takes no " + option.spec->long_name;
+            return false;
+        }
+        if (line->command.empty() && option.spec->id != OPTION_HELP && option.spec->id != OPTION_VERSION) {
+            *error = "no command given";
+            return false;
+        }
+        if (!store(*option.spec, option.value, line, error)) return false;
+    }
+    if (line->help || line->version) return true;
+    if (line->command.empty()) {
+        *error = "no command given";
+        return false;
+    }
+    return check_arguments(*line, error);
+}

@@ -1,0 +1,37 @@
+// tolvane's command line: the commands, their options (also as --opt=value,
+// with -- ending the options) and the help text of each. A usage error is
+// one line, with a pointer to the command's help.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#define TOLVANE_VERSION_TEXT "tolvane 0.1.2"
+
+struct command_line {
+    std::string command;  // empty for none; "help" for the help command
+    std::vector<std::string> files;
+    bool has_out = false;
+    std::string out;
+    std::string format;  // "", "raw" or "wav"
+    std::string module;
+    std::string device;
+    std::string entries;  // --entry as given
+    uint32_t rate = 0;    // --rate, 0 when not given
+    uint32_t channels = 0;
+    bool json = false;
+    bool quiet = false;
+    bool strict = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Fills line from the arguments. False on a usage error, with the one-line
+// reason in error (without the program's name).
+bool parse_command_line(int argc, char** argv, command_line* line, std::string* error);
+
+// The help of a command, or the overview of them all for "".
+std::string help_text(const std::string& command);
+bool is_command(const std::string& word);

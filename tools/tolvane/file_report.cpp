@@ -1,0 +1,145 @@
+// Reasons and warnings, in the words the user reads.
+
+#include "tools/tolvane/file_report.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <filesystem>
+
+#include "codec/xbox_adpcm.h"
+#include "containers/stream_opener.h"
+
+namespace {
+
+// The WAVE format tags a user is likely to meet.
+const struct {
+    uint16_t tag;
+    const char* name;
+} WAVE_FORMATS[] = {
+    {0x0001, "PCM"},       {0x0002, "Microsoft ADPCM"}, {0x0003, "IEEE float"}, {0x0006, "A-law"},
+    {0x0007, "mu-law"},    {0x0011, "IMA ADPCM"},       {0x0055, "MP3"},        {0x0160, "WMA"},
+    {0x0161, "WMA"},       {0x0165, "XMA"},             {0x0166, "XMA2"},       {0xfffe, "extensible"},
+};
+
+// Bank records name their format in two bits.
+const char* const BANK_FORMATS[] = {"PCM", "Xbox ADPCM", "WMA", "unknown"};
+
+// Skipped records are listed one by one up to this many, then counted.
+const int32_t LISTED_SKIPS = 10;
+
+std::string hex4(unsigned value) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%04x", value);
+    return text;
+}
+
+bool is_raw_data_name(const std::string& path) {
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos) return false;
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    return extension == "dat";
+}
+
+// Whether a single stream has a whole block set of sound in the file.
+bool holds_a_block_set(const stream_description& description) {
+    int64_t bytes = description.data_length;
+    int64_t in_file = description.file_bytes - description.data_start;
+    if (in_file < bytes) bytes = in_file;
+    return bytes >= (int64_t)description.channels * ADPCM_BLOCK_BYTES;
+}
+
+}  // namespace
+
+std::string unreadable_reason(const std::string& path) {
+    std::error_code error;
+    std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) return "no such file";
+    if (status.type() == std::filesystem::file_type::directory) return "is a folder";
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file) {
+        fclose(file);
+        return "";
+    }
+    if (errno == EACCES || errno == EPERM) return "permission denied";
+    return strerror(errno);
+}
+
+std::string refusal_text(const stream_description& description) {
+    switch (description_refusal(&description)) {
+    case NOT_REFUSED:
+        break;
+    case REFUSED_NOT_XBOX_ADPCM: {
+        std::string text = "not Xbox ADPCM: format tag " + hex4(description.wave_format_tag);
+        for (const auto& format : WAVE_FORMATS)
+            if (format.tag == description.wave_format_tag) text += std::string(" (") + format.name + ")";
+        if (description.wave_format_tag == 0x0001) text += "; tolvane encode turns 16-bit PCM into Xbox ADPCM";
+        return text;
+    }
+    case REFUSED_NO_BANK:
+        return "a bank container (HVSIWBA) with no wave bank at offset 4096";
+    case REFUSED_BANK_ENDS_BEFORE_START:
+        return "a wave bank whose last entry ends before its first begins";
+    case REFUSED_UNPLAYABLE_FORMAT:
+        return "a format that cannot be played (" + std::to_string(description.channels) + " channels at " +
+               std::to_string(description.sample_rate) + " Hz: 1 to 8 channels and at least 100 Hz play)";
+    case REFUSED_UNREADABLE:
+        return "its inflated bank could be neither kept nor read";
+    }
+    return "";
+}
+
+std::string why_unplayable(const std::string& path) {
+    std::string reason = unreadable_reason(path);
+    if (!reason.empty()) return reason;
+    stream_description description;
+    description_init(&description);
+    if (!describe_stream(path.c_str(), nullptr, &description)) reason = "cannot be opened";
+    else reason = refusal_text(description);
+    description_release(&description);
+    return reason;
+}
+
+std::string skip_text(const skipped_record& record) {
+    switch (record.reason) {
+    case SKIPPED_NOT_XBOX_ADPCM:
+        return "format tag " + std::to_string(record.format_tag) + " (" + BANK_FORMATS[record.format_tag & 3] +
+               ", not Xbox ADPCM)";
+    case SKIPPED_UNPLAYABLE_FORMAT:
+        return std::to_string(record.channels) + " channels at " + std::to_string(record.rate) +
+               " Hz (cannot be played)";
+    case SKIPPED_OUT_OF_REACH:
+        return "starts beyond 2 GiB";
+    }
+    return "";
+}
+
+std::vector<std::string> warnings_of(const std::string& path, const stream_description& description) {
+    std::vector<std::string> lines;
+    uint32_t notices = description.notices;
+    if ((notices & NOTICE_PLAYED_AS_RAW) && !is_raw_data_name(path))
+        lines.push_back("no WAVE, bank or stream pair header: played as raw Xbox ADPCM data");
+    if (notices & NOTICE_PARTNER_MISSING)
+        lines.push_back(std::string("its stream pair partner (.") + description.partner_extension +
+                        ") is missing: played on its own");
+    if (notices & NOTICE_NOT_INFLATED) lines.push_back("a compressed bank that cannot be inflated: played as it is");
+    if (notices & NOTICE_INFLATION_CUT_SHORT) lines.push_back("its compressed stream ends early: played as far as it goes");
+    if (notices & NOTICE_RECORDS_CUT_SHORT)
+        lines.push_back("the file ends after " + std::to_string(description.records_read) + " of the " +
+                        std::to_string(description.declared_records) + " records it declares");
+    if (notices & NOTICE_DATA_CUT_SHORT) lines.push_back("sound reaches past the end of the file: the rest is not played");
+    if (notices & NOTICE_NOT_DESCRIBED) lines.push_back("too large to look at in memory: described only in part");
+    if (description.kind == STREAM_BANK && description.entry_count == 0 && description.data_length >= 0)
+        lines.push_back("a wave bank with no Xbox ADPCM entry: nothing plays");
+    if (description.kind != STREAM_BANK && description.entry_count == 0 && !holds_a_block_set(description))
+        lines.push_back("holds no whole block set of sound: nothing plays");
+    for (int32_t i = 0; i < description.skipped_count && i < LISTED_SKIPS; ++i)
+        lines.push_back("record " + std::to_string(description.skipped[i].record) +
+                        " skipped: " + skip_text(description.skipped[i]));
+    if (description.skipped_count > LISTED_SKIPS)
+        lines.push_back("and " + std::to_string(description.skipped_count - LISTED_SKIPS) + " more records skipped");
+    return lines;
+}

@@ -1,0 +1,32 @@
+// What `tolvane info` prints of a file: the player's view of it right after
+// it starts, then one row per record (or one for a single stream), as text
+// or as one JSON document on one line.
+#pragma once
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "containers/stream_description.h"
+#include "tools/tolvane/render_plan.h"
+
+// The five lines the player shows.
+struct player_view {
+    std::string title;
+    int length_ms = 0;
+    int sample_rate = 0;
+    int channels = 0;
+    int entries = 0;
+};
+
+// Both write row by row, so a bank of any size lists in little memory.
+void print_info_text(FILE* out, const player_view& view, const stream_description& description,
+                     const std::vector<sound_unit>& units);
+
+// Keys: file, title, length_ms, sample_rate, channels, entries, kind,
+// compressed, frames, duration_ms, records (each: record, offset, bytes,
+// sample_rate, channels, frames, duration_ms, skipped), warnings.
+void print_info_json(FILE* out, const std::string& path, const player_view& view,
+                     const stream_description& description, const std::vector<sound_unit>& units,
+                     const std::vector<std::string>& warnings);

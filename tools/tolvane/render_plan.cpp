@@ -1,0 +1,229 @@
+// Selecting a file's entries and naming the files they are rendered into.
+
+#include "tools/tolvane/render_plan.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "codec/xbox_adpcm.h"
+#include "platform/platform.h"
+#include "tools/tolvane/file_report.h"
+
+namespace {
+
+const char* const PLACEHOLDERS[] = {"{name}", "{entry}", "{rate}"};
+
+bool is_separator(char c) {
+    return c == '/' || c == PLATFORM_PATH_SEPARATOR;
+}
+
+void replace_all(std::string* text, const std::string& from, const std::string& to) {
+    for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size()))
+        text->replace(at, from.size(), to);
+}
+
+// Where the name of a path's last component ends and its extension begins.
+size_t extension_start(const std::string& path) {
+    size_t name_start = 0;
+    for (size_t i = 0; i < path.size(); ++i)
+        if (is_separator(path[i])) name_start = i + 1;
+    size_t dot = path.rfind('.');
+    return dot != std::string::npos && dot > name_start ? dot : path.size();
+}
+
+std::string describe_format(const sound_unit& unit) {
+    return std::to_string(unit.rate) + " Hz " +
+           (unit.channels == 1 ? std::string("mono") : std::to_string(unit.channels) + " channels");
+}
+
+// The formats of the units, when there are several.
+bool one_format(const std::vector<sound_unit>& units, std::string* formats) {
+    std::vector<std::string> seen;
+    for (const sound_unit& unit : units) {
+        std::string format = describe_format(unit);
+        if (std::find(seen.begin(), seen.end(), format) == seen.end()) seen.push_back(format);
+    }
+    for (size_t i = 0; i < seen.size(); ++i) *formats += (i ? ", " : "") + seen[i];
+    return seen.size() <= 1;
+}
+
+uint64_t pcm_bytes_of(const std::vector<sound_unit>& units) {
+    uint64_t bytes = 0;
+    for (const sound_unit& unit : units) bytes += (uint64_t)unit.frames * unit.channels * 2;
+    return bytes;
+}
+
+}  // namespace
+
+std::vector<sound_unit> sound_units(const stream_description& description) {
+    std::vector<sound_unit> units;
+    if (description.entry_count == 0) {
+        int64_t bytes = description.data_length;
+        int64_t in_file = description.file_bytes - description.data_start;
+        if (in_file < bytes) bytes = in_file;
+        int64_t set_bytes = (int64_t)description.channels * ADPCM_BLOCK_BYTES;
+        int64_t sets = bytes > 0 && set_bytes > 0 ? bytes / set_bytes : 0;
+        units.push_back({0, 0, description.sample_rate, description.channels, sets * SAMPLES_PER_BLOCK, 0,
+                         block_sets_to_ms(sets, description.sample_rate)});
+        return units;
+    }
+    std::vector<entry_span> spans((size_t)description.entry_count);
+    plan_entries(description.entries, description.entry_count, description.data_start,
+                 (int64_t)description.data_start + description.data_length, description.file_bytes, spans.data());
+    for (int32_t i = 0; i < description.entry_count; ++i) {
+        const entry_record& entry = description.entries[i];
+        units.push_back({i, entry.record, (uint32_t)entry.rate, (uint16_t)entry.channels,
+                         (int64_t)spans[(size_t)i].block_sets * SAMPLES_PER_BLOCK, spans[(size_t)i].start_ms,
+                         spans[(size_t)i].duration_ms});
+    }
+    return units;
+}
+
+bool parse_entry_list(const std::string& text, std::vector<std::pair<int32_t, int32_t>>* ranges) {
+    ranges->clear();
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        std::string item = text.substr(start, comma - start);
+        size_t dash = item.find('-');
+        std::string first = item.substr(0, dash);
+        std::string last = dash == std::string::npos ? first : item.substr(dash + 1);
+        for (const std::string* number : {&first, &last}) {
+            if (number->empty() || number->size() > 9 || number->find_first_not_of("0123456789") != std::string::npos)
+                return false;
+        }
+        int32_t from = atoi(first.c_str());
+        int32_t to = atoi(last.c_str());
+        if (from < 1 || to < from) return false;
+        ranges->push_back({from, to});
+        start = comma + 1;
+    }
+    return !ranges->empty();
+}
+
+bool select_units(const std::string& list, const stream_description& description,
+                  const std::vector<sound_unit>& units, std::vector<sound_unit>* selected, std::string* reason) {
+    std::vector<std::pair<int32_t, int32_t>> ranges;
+    if (!parse_entry_list(list, &ranges)) {
+        *reason = "--entry takes record numbers such as 3 or 2-5,9, not \"" + list + "\"";
+        return false;
+    }
+    std::set<int32_t> chosen;
+    for (const auto& range : ranges) {
+        bool single = range.first == range.second;
+        size_t before = chosen.size();
+        for (const sound_unit& unit : units) {
+            if (unit.record < range.first || unit.record > range.second) continue;
+            if (unit.frames > 0) {
+                chosen.insert(unit.index);
+            } else if (single) {
+                *reason = "record " + std::to_string(unit.record) +
+                          " plays nothing (it holds less than a block set, or lies inside the entry before it)";
+                return false;
+            }
+        }
+        if (chosen.size() > before || !single) {
+            if (chosen.size() == before) {
+                *reason = "no record from " + std::to_string(range.first) + " to " + std::to_string(range.second) +
+                          " plays";
+                return false;
+            }
+            continue;
+        }
+        for (int32_t i = 0; i < description.skipped_count; ++i) {
+            if (description.skipped[i].record != range.first) continue;
+            *reason = "record " + std::to_string(range.first) + " was skipped: " + skip_text(description.skipped[i]);
+            return false;
+        }
+        *reason = "no record " + std::to_string(range.first) + " (the file has " +
+                  std::to_string(description.records_read) + ")";
+        return false;
+    }
+    selected->clear();
+    for (const sound_unit& unit : units)
+        if (chosen.count(unit.index)) selected->push_back(unit);
+    return true;
+}
+
+out_kind classify_out(const std::string& out) {
+    if (out == "-") return OUT_STANDARD_OUTPUT;
+    if (!out.empty() && is_separator(out.back())) return OUT_FOLDER;
+    for (const char* placeholder : PLACEHOLDERS)
+        if (out.find(placeholder) != std::string::npos) return OUT_PATTERN;
+    std::error_code error;
+    if (std::filesystem::is_directory(out, error)) return OUT_FOLDER;
+    return OUT_FILE;
+}
+
+bool has_extension(const std::string& path, const char* extension) {
+    size_t at = extension_start(path);
+    if (at == path.size()) return false;
+    std::string found = path.substr(at + 1);
+    for (char& c : found)
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    return found == extension;
+}
+
+int record_width(const stream_description& description) {
+    int32_t largest = (int32_t)description.records_read;
+    for (int32_t i = 0; i < description.entry_count; ++i) largest = std::max(largest, description.entries[i].record);
+    int width = (int)std::to_string(largest).size();
+    return width < 2 ? 2 : width;
+}
+
+std::string padded_record(int32_t record, int width) {
+    char text[32];
+    snprintf(text, sizeof text, "%0*d", width, (int)record);
+    return text;
+}
+
+bool plan_targets(const std::string& out, const std::string& input_stem, bool raw,
+                  const std::vector<sound_unit>& selected, int width, std::vector<render_target>* targets,
+                  std::string* reason) {
+    targets->clear();
+    const std::string extension = raw ? ".raw" : ".wav";
+    out_kind kind = classify_out(out);
+    std::string formats;
+    if (kind == OUT_STANDARD_OUTPUT || (kind == OUT_FILE && raw)) {
+        if (!one_format(selected, &formats)) {
+            *reason = std::string(kind == OUT_STANDARD_OUTPUT ? "standard output" : "a raw file") +
+                      " holds one format, and these entries have several (" + formats +
+                      "): choose entries of one format with --entry, or write WAVE files";
+            return false;
+        }
+        targets->push_back({out, selected, pcm_bytes_of(selected)});
+        return true;
+    }
+    for (const sound_unit& unit : selected) {
+        std::string number = padded_record(unit.record > 0 ? unit.record : 1, width);
+        std::string path;
+        if (kind == OUT_FILE) {
+            path = selected.size() == 1 ? out : out.substr(0, extension_start(out)) + "-" + number + extension;
+        } else if (kind == OUT_FOLDER) {
+            path = out;
+            if (!is_separator(path.back())) path += PLATFORM_PATH_SEPARATOR;
+            path += input_stem + (unit.record > 0 ? "-" + number : "") + extension;
+        } else {
+            path = out;
+            if (selected.size() > 1 && path.find("{entry}") == std::string::npos)
+                path.insert(extension_start(path), "-{entry}");
+            replace_all(&path, "{name}", input_stem);
+            replace_all(&path, "{entry}", number);
+            replace_all(&path, "{rate}", std::to_string(unit.rate));
+        }
+        targets->push_back({path, {unit}, pcm_bytes_of({unit})});
+    }
+    std::set<std::string> paths;
+    for (const render_target& target : *targets) {
+        if (!paths.insert(target.path).second) {
+            *reason = "two outputs would both be named " + target.path + ": put {entry} in the pattern";
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,69 @@
+// What `tolvane render` writes for one file, decided before anything plays:
+// which entries (by record number), into which files named how, in which
+// format; and what `info` lists. Worked out from the file's description and
+// the engine's own plan of its entries, so the numbers agree with the
+// module's output.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "containers/stream_description.h"
+#include "containers/timeline.h"
+
+// One stream of a file as it plays: a bank or pair entry, or the file's
+// single stream (index 0, record 0).
+struct sound_unit {
+    int32_t index;   // in the entry table
+    int32_t record;  // the record number, from 1; 0 for a single stream
+    uint32_t rate;
+    uint16_t channels;
+    int64_t frames;
+    int64_t start_ms;
+    int64_t duration_ms;
+};
+
+// Every stream of the file as the module plays it: the entries (those that
+// play nothing included) or the single stream.
+std::vector<sound_unit> sound_units(const stream_description& description);
+
+// Parses "3", "2-5,9": the record ranges, in order. False for anything else.
+bool parse_entry_list(const std::string& text, std::vector<std::pair<int32_t, int32_t>>* ranges);
+
+// The units of an entry list, in table order. False with the reason when a
+// record does not exist, was skipped, or plays nothing.
+bool select_units(const std::string& list, const stream_description& description,
+                  const std::vector<sound_unit>& units, std::vector<sound_unit>* selected, std::string* reason);
+
+// How -o names outputs.
+enum out_kind {
+    OUT_STANDARD_OUTPUT,  // "-"
+    OUT_FOLDER,           // ends with a separator, or an existing folder
+    OUT_PATTERN,          // holds {name}, {entry} or {rate}
+    OUT_FILE,
+};
+out_kind classify_out(const std::string& out);
+
+// Whether OUT's extension is .wav or .raw (compared without case).
+bool has_extension(const std::string& path, const char* extension);
+
+// The digits of a record number in output names: the width of the file's
+// largest record number, at least 2.
+int record_width(const stream_description& description);
+std::string padded_record(int32_t record, int width);
+
+// One file to write and the units it holds.
+struct render_target {
+    std::string path;  // "-" for standard output
+    std::vector<sound_unit> units;
+    uint64_t pcm_bytes;  // what the module writes for them
+};
+
+// The outputs for one input: input_stem names {name}; raw says the format.
+// False with the reason when the outputs cannot be named or written (a raw
+// file or standard output asked to hold several formats).
+bool plan_targets(const std::string& out, const std::string& input_stem, bool raw,
+                  const std::vector<sound_unit>& selected, int width, std::vector<render_target>* targets,
+                  std::string* reason);
