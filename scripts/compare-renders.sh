@@ -21,8 +21,8 @@ tail -c +49 "$work/demo.wav" > "$work/demo.dat"
 status=0
 for input in demo.wav demo.dat; do
     for format in raw wav; do
-        "$native" render "$work/$input" -o "$work/$input.native.$format" --format "$format"
-        scripts/wine-run.sh "$windows" render "$work/$input" -o "$work/$input.windows.$format" --format "$format"
+        "$native" render -q "$work/$input" -o "$work/$input.native.$format" --format "$format"
+        scripts/wine-run.sh "$windows" render -q "$work/$input" -o "$work/$input.windows.$format" --format "$format"
         if cmp -s "$work/$input.native.$format" "$work/$input.windows.$format"; then
             echo "same $format render of $input"
         else
