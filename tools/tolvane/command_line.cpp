@@ -24,7 +24,7 @@ enum option_id {
     OPTION_VERSION,
 };
 
-struct option_spec {
+struct option_rule {
     option_id id;
     const char* long_name;
     const char* short_name;  // or null
@@ -32,7 +32,7 @@ struct option_spec {
     const char* commands;    // the commands that take it, space-separated; "*" for all
 };
 
-const option_spec OPTIONS[] = {
+const option_rule OPTIONS[] = {
     {OPTION_OUT, "--output", "-o", true, "render demo"},
     {OPTION_FORMAT, "--format", nullptr, true, "render"},
     {OPTION_ENTRY, "--entry", nullptr, true, "render"},
@@ -156,7 +156,7 @@ const char HELP_HELP[] =
     "\n"
     "The help of one command, or the overview.\n";
 
-bool takes(const option_spec& option, const std::string& command) {
+bool takes(const option_rule& option, const std::string& command) {
     if (strcmp(option.commands, "*") == 0) return true;
     const char* at = strstr(option.commands, command.c_str());
     if (!at || command.empty()) return false;
@@ -164,8 +164,8 @@ bool takes(const option_spec& option, const std::string& command) {
     return (at == option.commands || at[-1] == ' ') && (after == ' ' || after == '\0');
 }
 
-const option_spec* find_option(const std::string& name) {
-    for (const option_spec& option : OPTIONS)
+const option_rule* find_option(const std::string& name) {
+    for (const option_rule& option : OPTIONS)
         if (name == option.long_name || (option.short_name && name == option.short_name)) return &option;
     return nullptr;
 }
@@ -181,7 +181,7 @@ bool parse_number(const std::string& text, uint32_t min, uint32_t max, uint32_t*
     return true;
 }
 
-bool store(const option_spec& option, const std::string& value, command_line* line, std::string* error) {
+bool store(const option_rule& option, const std::string& value, command_line* line, std::string* error) {
     switch (option.id) {
     case OPTION_OUT:
         line->has_out = true;
@@ -241,7 +241,7 @@ bool store(const option_spec& option, const std::string& value, command_line* li
 }
 
 struct pending_option {
-    const option_spec* spec;
+    const option_rule* rule;
     std::string value;
 };
 
@@ -302,19 +302,19 @@ bool parse_command_line(int argc, char** argv, command_line* line, std::string* 
         }
         size_t equals = argument.compare(0, 2, "--") == 0 ? argument.find('=') : std::string::npos;
         std::string name = argument.substr(0, equals);
-        const option_spec* spec = find_option(name);
-        if (!spec) {
+        const option_rule* rule = find_option(name);
+        if (!rule) {
             *error = "unknown option " + name;
             return false;
         }
-        pending_option option{spec, ""};
+        pending_option option{rule, ""};
         if (equals != std::string::npos) {
-            if (!spec->takes_value) {
+            if (!rule->takes_value) {
                 *error = name + " takes no value";
                 return false;
             }
             option.value = argument.substr(equals + 1);
-        } else if (spec->takes_value) {
+        } else if (rule->takes_value) {
             if (i + 1 >= argc) {
                 *error = name + " needs a value";
                 return false;
@@ -326,15 +326,15 @@ bool parse_command_line(int argc, char** argv, command_line* line, std::string* 
     // Options may come before the command; they are checked against it once
     // it is known.
     for (const pending_option& option : options) {
-        if (!line->command.empty() && !takes(*option.spec, line->command)) {
-            *error = line->command + " takes no " + option.spec->long_name;
+        if (!line->command.empty() && !takes(*option.rule, line->command)) {
+            *error = line->command + " takes no " + option.rule->long_name;
             return false;
         }
-        if (line->command.empty() && option.spec->id != OPTION_HELP && option.spec->id != OPTION_VERSION) {
+        if (line->command.empty() && option.rule->id != OPTION_HELP && option.rule->id != OPTION_VERSION) {
             *error = "no command given";
             return false;
         }
-        if (!store(*option.spec, option.value, line, error)) return false;
+        if (!store(*option.rule, option.value, line, error)) return false;
     }
     if (line->help || line->version) return true;
     if (line->command.empty()) {
