@@ -5,7 +5,6 @@
 #include "fuzz/fuzz_support.h"
 
 #include <stdlib.h>
-#include <string.h>
 
 namespace {
 
@@ -43,8 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (read_wave_bank(&memory, base, &from_memory) != length) abort();
     if (from_memory.entry_count != from_file.entry_count || from_memory.skipped_count != from_file.skipped_count)
         abort();
-    for (int32_t i = 0; i < from_file.entry_count; ++i)
-        if (memcmp(&from_memory.entries[i], &from_file.entries[i], sizeof(entry_record)) != 0) abort();
+    for (int32_t i = 0; i < from_file.entry_count; ++i) {
+        const entry_record& a = from_memory.entries[i];
+        const entry_record& b = from_file.entries[i];
+        if (a.offset != b.offset || a.length != b.length || a.rate != b.rate || a.channels != b.channels ||
+            a.record != b.record)
+            abort();
+    }
     if (description_length_ms(&from_memory) != description_length_ms(&from_file)) abort();
     description_release(&from_file);
     description_release(&from_memory);
