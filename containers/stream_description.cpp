@@ -50,6 +50,19 @@ void description_note_skipped(stream_description* description, const skipped_rec
     description->skipped[description->skipped_count++] = record;
 }
 
+void description_note_entries_cut_short(stream_description* description) {
+    for (int32_t i = 0; i < description->entry_count; ++i) {
+        const entry_record& entry = description->entries[i];
+        if ((int64_t)entry.offset + entry.length > description->file_bytes) description->notices |= NOTICE_DATA_CUT_SHORT;
+    }
+}
+
+int64_t single_stream_bytes(const stream_description* description) {
+    int64_t bytes = description->data_length;
+    int64_t in_file = description->file_bytes - description->data_start;
+    return in_file < bytes ? in_file : bytes;
+}
+
 refusal_reason description_refusal(const stream_description* description) {
     if (description->refusal != NOT_REFUSED) return description->refusal;
     if (description->data_length < 0) return REFUSED_BANK_ENDS_BEFORE_START;

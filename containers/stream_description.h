@@ -101,6 +101,10 @@ bool description_reserve_entries(stream_description* description, int32_t capaci
 bool description_append_entry(stream_description* description, const entry_record& entry);
 // Keeps a skipped record for listing; dropped when memory runs out.
 void description_note_skipped(stream_description* description, const skipped_record& record);
+// Notes NOTICE_DATA_CUT_SHORT when an entry's sound reaches past file_bytes.
+void description_note_entries_cut_short(stream_description* description);
+// The bytes of a single stream's sound that the file holds.
+int64_t single_stream_bytes(const stream_description* description);
 
 // True when the decoder and the engine's arithmetic can play this format.
 inline bool stream_format_is_playable(int64_t sample_rate, int64_t channels) {

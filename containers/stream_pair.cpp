@@ -130,9 +130,6 @@ file_handle open_stream_pair(const char* path, file_handle chosen, bool header_c
     description->data_start = 0;
     description->data_length = data_file_length(data);
     description->file_bytes = file_size(data);
-    for (int32_t i = 0; i < description->entry_count; ++i) {
-        const entry_record& entry = description->entries[i];
-        if ((int64_t)entry.offset + entry.length > description->file_bytes) description->notices |= NOTICE_DATA_CUT_SHORT;
-    }
+    description_note_entries_cut_short(description);
     return data;
 }

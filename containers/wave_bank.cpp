@@ -144,10 +144,7 @@ int32_t read_wave_bank(byte_source* source, int32_t base, stream_description* de
     if (description->entry_count == 0) return 0;
     const entry_record& first = description->entries[0];
     const entry_record& last = description->entries[description->entry_count - 1];
-    for (int32_t i = 0; i < description->entry_count; ++i) {
-        const entry_record& entry = description->entries[i];
-        if ((int64_t)entry.offset + entry.length > description->file_bytes) description->notices |= NOTICE_DATA_CUT_SHORT;
-    }
+    description_note_entries_cut_short(description);
     description->data_start = first.offset;
     // From the first kept entry's start to the end of the last one in record
     // order; a bank whose last entry ends before its first begins comes out

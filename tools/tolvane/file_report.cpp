@@ -46,10 +46,7 @@ bool is_raw_data_name(const std::string& path) {
 
 // Whether a single stream has a whole block set of sound in the file.
 bool holds_a_block_set(const stream_description& description) {
-    int64_t bytes = description.data_length;
-    int64_t in_file = description.file_bytes - description.data_start;
-    if (in_file < bytes) bytes = in_file;
-    return bytes >= (int64_t)description.channels * ADPCM_BLOCK_BYTES;
+    return single_stream_bytes(&description) >= (int64_t)description.channels * ADPCM_BLOCK_BYTES;
 }
 
 }  // namespace

@@ -62,9 +62,7 @@ uint64_t pcm_bytes_of(const std::vector<sound_unit>& units) {
 std::vector<sound_unit> sound_units(const stream_description& description) {
     std::vector<sound_unit> units;
     if (description.entry_count == 0) {
-        int64_t bytes = description.data_length;
-        int64_t in_file = description.file_bytes - description.data_start;
-        if (in_file < bytes) bytes = in_file;
+        int64_t bytes = single_stream_bytes(&description);
         int64_t set_bytes = (int64_t)description.channels * ADPCM_BLOCK_BYTES;
         int64_t sets = bytes > 0 && set_bytes > 0 ? bytes / set_bytes : 0;
         units.push_back({0, 0, description.sample_rate, description.channels, sets * SAMPLES_PER_BLOCK, 0,
