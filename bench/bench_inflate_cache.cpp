@@ -73,8 +73,8 @@ bytes build_bank() {
     const size_t segment_bytes = segments[0].size();
     const uint32_t head_bytes = BANK_HEADER_BYTES + BANK_DATA_BYTES;
     uint32_t entries = 0;
-    while (head_bytes + (entries + 1) * BANK_ENTRY_BYTES + (size_t)entries * segment_bytes < BANK_BYTES) ++entries;
-    const uint32_t data_bytes = BANK_BYTES - head_bytes - entries * BANK_ENTRY_BYTES;
+    while (head_bytes + (entries + 1) * BANK_RECORD_BYTES + (size_t)entries * segment_bytes < BANK_BYTES) ++entries;
+    const uint32_t data_bytes = BANK_BYTES - head_bytes - entries * BANK_RECORD_BYTES;
     wave_bank_design design;
     design.entry_data.resize(data_bytes);
     std::mt19937 order(12345);

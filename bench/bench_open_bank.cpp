@@ -39,7 +39,7 @@ double time_plain_parse(const std::string& path, uint64_t* checksum) {
     if (got != (int32_t)content.size()) return -1;
     std::vector<uint32_t> format(ENTRIES), offset(ENTRIES), length(ENTRIES);
     for (uint32_t e = 0; e < ENTRIES; ++e) {
-        const uint8_t* record = &content[BANK_HEADER_BYTES + BANK_DATA_BYTES + e * BANK_ENTRY_BYTES];
+        const uint8_t* record = &content[BANK_HEADER_BYTES + BANK_DATA_BYTES + e * BANK_RECORD_BYTES];
         format[e] = read_u32le(record + 4);
         offset[e] = read_u32le(record + 8);
         length[e] = read_u32le(record + 12);

@@ -3,6 +3,7 @@
 
 #include "containers/riff_wave.h"
 
+#include <limits.h>
 #include <string.h>
 
 #include "codec/little_endian.h"
@@ -25,6 +26,33 @@ int32_t raw_length(const byte_source* source) {
 
 }  // namespace
 
+namespace {
+
+bool is_printable_tag(const uint8_t* tag) {
+    for (int i = 0; i < 4; ++i)
+        if (tag[i] < 0x20 || tag[i] > 0x7e) return false;
+    return true;
+}
+
+// The four tag bytes of the chunk header at position; false when they
+// cannot be read.
+bool tag_at(byte_source* source, int64_t position, uint8_t* tag) {
+    return position <= INT32_MAX && source_seek(source, position) == position && source_read(source, tag, 4) == 4;
+}
+
+// Where the chunk after an odd-sized one begins. RIFF pads such a chunk with
+// one byte, but some writers leave the pad out: the header right after the
+// content is kept when it is the one wanted or looks like a chunk (its tag
+// printable), else the one a byte later when that one does.
+int64_t after_odd_chunk(byte_source* source, int64_t unpadded, const char* wanted) {
+    uint8_t tag[4];
+    if (tag_at(source, unpadded, tag) && (memcmp(tag, wanted, 4) == 0 || is_printable_tag(tag))) return unpadded;
+    if (tag_at(source, unpadded + 1, tag) && is_printable_tag(tag)) return unpadded + 1;
+    return unpadded;
+}
+
+}  // namespace
+
 int32_t find_riff_chunk(byte_source* source, const char* tag) {
     int64_t header_pos = RIFF_HEADER_BYTES;
     for (;;) {
@@ -40,6 +68,7 @@ int32_t find_riff_chunk(byte_source* source, const char* tag) {
         // backwards (or onto the same header for -8) and the search could loop.
         if (size_bytes < 0) return -1;
         header_pos += CHUNK_HEADER_BYTES + (int64_t)size_bytes;
+        if (size_bytes & 1) header_pos = after_odd_chunk(source, header_pos, tag);
     }
 }
 
@@ -53,6 +82,7 @@ int32_t read_riff_wave(byte_source* source, wave_format* format) {
     // Exactly the 16 format bytes, whatever size the chunk states. A format cut
     // short by the end of the file keeps zeros for the bytes it lacks.
     uint8_t raw[WAVE_FORMAT_BYTES] = {};
+    format->stated_frames = NO_FRAMES;
     if (source_read(source, raw, WAVE_FORMAT_BYTES) <= 0) return -1;
     format->format_tag = read_u16le(raw + 0);
     format->channels = read_u16le(raw + 2);
@@ -61,7 +91,11 @@ int32_t read_riff_wave(byte_source* source, wave_format* format) {
     format->block_align = read_u16le(raw + 12);
     format->bits_per_sample = read_u16le(raw + 14);
 
-    // The search starts again at offset 12, so "data" may come before "fmt ".
+    // The searches start again at offset 12, so the chunks may come in any
+    // order. A "fact" chunk states the exact frame count.
+    uint8_t fact[4];
+    if (find_riff_chunk(source, "fact") >= 4 && source_read(source, fact, 4) == 4)
+        format->stated_frames = read_u32le(fact);
     return find_riff_chunk(source, "data");
 }
 
@@ -84,6 +118,7 @@ int32_t open_wave_or_raw(byte_source* source, stream_description* description) {
     // Taken as they stand; the player refuses formats it cannot play.
     description->channels = format.channels;
     description->sample_rate = format.sample_rate;
+    description->stated_frames = format.stated_frames;
     description->data_start = source_tell(source);
     if ((int64_t)description->data_start + data_bytes > description->file_bytes)
         description->notices |= NOTICE_DATA_CUT_SHORT;

@@ -15,6 +15,7 @@ struct wave_format {
     uint32_t average_bytes_per_second;
     uint16_t block_align;
     uint16_t bits_per_sample;
+    int64_t stated_frames;  // from a "fact" chunk; NO_FRAMES without one
 };
 
 // Reads the source from offset 0 into description: an Xbox ADPCM WAVE's
@@ -28,6 +29,7 @@ int32_t open_wave_or_raw(byte_source* source, stream_description* description);
 // when the source is not a RIFF WAVE holding both an "fmt " and a "data" chunk.
 int32_t read_riff_wave(byte_source* source, wave_format* format);
 
-// Searches the chunks from offset 12 for the first one tagged tag (4 bytes).
+// Searches the chunks from offset 12 for the first one tagged tag (4 bytes),
+// stepping over the pad byte after an odd-sized chunk when the file has one.
 // Returns its size with the source right after its 8-byte header, or -1.
 int32_t find_riff_chunk(byte_source* source, const char* tag);

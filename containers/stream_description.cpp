@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "codec/xbox_adpcm.h"
 #include "containers/timeline.h"
 
 void description_init(stream_description* description) {
@@ -13,47 +14,105 @@ void description_init(stream_description* description) {
     description->kind = STREAM_RAW;
     description->sample_rate = DEFAULT_SAMPLE_RATE;
     description->channels = DEFAULT_CHANNELS;
+    description->stated_frames = NO_FRAMES;
+    description->layout_version = -1;
 }
 
 void description_release(stream_description* description) {
-    free(description->entries);
-    free(description->skipped);
+    free(description->records);
+    free(description->names);
     description_init(description);
 }
 
-bool description_reserve_entries(stream_description* description, int32_t capacity) {
-    free(description->entries);
-    description->entries = nullptr;
+bool description_reserve_records(stream_description* description, int32_t capacity) {
+    free(description->records);
+    description->records = nullptr;
+    description->record_count = 0;
+    description->record_capacity = 0;
     description->entry_count = 0;
-    description->entry_capacity = 0;
     if (capacity <= 0) return capacity == 0;
-    description->entries = (entry_record*)malloc((size_t)capacity * sizeof(entry_record));
-    if (!description->entries) return false;
-    description->entry_capacity = capacity;
+    description->records = (entry_record*)malloc((size_t)capacity * sizeof(entry_record));
+    if (!description->records) return false;
+    description->record_capacity = capacity;
     return true;
 }
 
-bool description_append_entry(stream_description* description, const entry_record& entry) {
-    if (description->entry_count >= description->entry_capacity) return false;
-    description->entries[description->entry_count++] = entry;
-    return true;
+entry_record new_record(int32_t record_number) {
+    entry_record record;
+    memset(&record, 0, sizeof record);
+    record.record = record_number;
+    record.codec = CODEC_XBOX_ADPCM;
+    record.loop_start = NO_FRAMES;
+    record.loop_end = NO_FRAMES;
+    record.stated_frames = NO_FRAMES;
+    record.name_at = NO_NAME;
+    return record;
 }
 
-void description_note_skipped(stream_description* description, const skipped_record& record) {
-    if (description->skipped_count == description->skipped_capacity) {
-        int32_t capacity = description->skipped_capacity ? 2 * description->skipped_capacity : 16;
-        void* grown = realloc(description->skipped, (size_t)capacity * sizeof(skipped_record));
-        if (!grown) return;
-        description->skipped = (skipped_record*)grown;
-        description->skipped_capacity = capacity;
+namespace {
+
+// A record plays when it is Xbox ADPCM in a format the player can play and
+// starts where a 32-bit seek can reach.
+skip_reason judge_record(const entry_record& record) {
+    switch (record.codec) {
+    case CODEC_XBOX_ADPCM:
+        break;
+    case CODEC_EMPTY:
+        return SKIPPED_EMPTY;
+    case CODEC_EXTERNAL:
+        return SKIPPED_EXTERNAL;
+    default:
+        return SKIPPED_NOT_XBOX_ADPCM;
     }
-    description->skipped[description->skipped_count++] = record;
+    if (!stream_format_is_playable(record.rate, record.channels)) return SKIPPED_UNPLAYABLE_FORMAT;
+    if (record.offset > INT32_MAX) return SKIPPED_OUT_OF_REACH;
+    return NOT_SKIPPED;
+}
+
+// Keeps a name in the pool; NO_NAME when it is empty or memory runs out.
+int32_t keep_name(stream_description* description, const char* name, int32_t name_bytes) {
+    if (!name || name_bytes <= 0) return NO_NAME;
+    const char* end = (const char*)memchr(name, '\0', (size_t)name_bytes);
+    int32_t length = end ? (int32_t)(end - name) : name_bytes;
+    if (length == 0) return NO_NAME;
+    int32_t needed = description->names_bytes + length + 1;
+    if (needed > description->names_capacity) {
+        int32_t capacity = description->names_capacity ? description->names_capacity : 1024;
+        while (capacity < needed) capacity *= 2;
+        void* grown = realloc(description->names, (size_t)capacity);
+        if (!grown) return NO_NAME;
+        description->names = (char*)grown;
+        description->names_capacity = capacity;
+    }
+    int32_t at = description->names_bytes;
+    memcpy(description->names + at, name, (size_t)length);
+    description->names[at + length] = '\0';
+    description->names_bytes = needed;
+    return at;
+}
+
+}  // namespace
+
+bool description_add_record(stream_description* description, entry_record record, const char* name,
+                            int32_t name_bytes) {
+    if (description->record_count >= description->record_capacity) return false;
+    record.skipped = judge_record(record);
+    record.name_at = keep_name(description, name, name_bytes);
+    description->records[description->record_count++] = record;
+    if (record.skipped == NOT_SKIPPED) description->entry_count++;
+    return true;
+}
+
+const char* record_name(const stream_description* description, const entry_record& record) {
+    if (record.name_at == NO_NAME || !description->names) return "";
+    return description->names + record.name_at;
 }
 
 void description_note_entries_cut_short(stream_description* description) {
-    for (int32_t i = 0; i < description->entry_count; ++i) {
-        const entry_record& entry = description->entries[i];
-        if ((int64_t)entry.offset + entry.length > description->file_bytes) description->notices |= NOTICE_DATA_CUT_SHORT;
+    for (int32_t i = 0; i < description->record_count; ++i) {
+        const entry_record& record = description->records[i];
+        if (record.skipped == NOT_SKIPPED && record.offset + record.length > description->file_bytes)
+            description->notices |= NOTICE_DATA_CUT_SHORT;
     }
 }
 
@@ -63,16 +122,37 @@ int64_t single_stream_bytes(const stream_description* description) {
     return in_file < bytes ? in_file : bytes;
 }
 
+int64_t frames_in_bytes(entry_codec codec, int64_t channels, int64_t byte_count) {
+    if (channels <= 0 || byte_count < 0) return NO_FRAMES;
+    switch (codec) {
+    case CODEC_XBOX_ADPCM:
+        return byte_count / (channels * ADPCM_BLOCK_BYTES) * SAMPLES_PER_BLOCK;
+    case CODEC_PCM8:
+        return byte_count / channels;
+    case CODEC_PCM16:
+        return byte_count / (channels * 2);
+    default:
+        return NO_FRAMES;
+    }
+}
+
+void set_loop_from_bytes(entry_record* record, int64_t start_bytes, int64_t length_bytes) {
+    record->loop_start = NO_FRAMES;
+    record->loop_end = NO_FRAMES;
+    if (length_bytes <= 0 || start_bytes < 0 || start_bytes + length_bytes > record->length) return;
+    int64_t start = frames_in_bytes(record->codec, record->channels, start_bytes);
+    int64_t end = frames_in_bytes(record->codec, record->channels, start_bytes + length_bytes);
+    if (start == NO_FRAMES || end <= start) return;
+    record->loop_start = start;
+    record->loop_end = end;
+}
+
 refusal_reason description_refusal(const stream_description* description) {
     if (description->refusal != NOT_REFUSED) return description->refusal;
     if (description->data_length < 0) return REFUSED_BANK_ENDS_BEFORE_START;
     if (description->entry_count == 0 &&
         !stream_format_is_playable(description->sample_rate, description->channels))
         return REFUSED_UNPLAYABLE_FORMAT;
-    for (int32_t i = 0; i < description->entry_count; ++i) {
-        if (!stream_format_is_playable(description->entries[i].rate, description->entries[i].channels))
-            return REFUSED_UNPLAYABLE_FORMAT;
-    }
     return NOT_REFUSED;
 }
 
@@ -89,8 +169,6 @@ int32_t adpcm_bytes_to_ms(int32_t byte_count, uint32_t sample_rate, uint32_t cha
 int32_t description_length_ms(const stream_description* description) {
     if (description->entry_count == 0)
         return adpcm_bytes_to_ms(description->data_length, description->sample_rate, description->channels);
-    int64_t data_end = (int64_t)description->data_start + description->data_length;
-    int64_t length_ms = plan_entries(description->entries, description->entry_count, description->data_start,
-                                     data_end, description->file_bytes, nullptr);
+    int64_t length_ms = entries_length_ms(description);
     return length_ms > INT32_MAX ? INT32_MAX : (int32_t)length_ms;
 }

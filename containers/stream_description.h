@@ -1,8 +1,9 @@
 // The description of a stream that the readers fill and their caller owns:
-// its format, where its sound lies, the entry table of a bank or stream pair,
-// and what the readers noticed on the way. Play installs one as the playing
-// item's; the module describes any other file with one for the playlist; the
-// tolvane tool lists files with one.
+// its format, where its sound lies, the records of a bank or stream pair in
+// file order (those that play and those skipped, each with its name, loop and
+// codec), and what the readers noticed on the way. Play installs one as the
+// playing item's; the module describes any other file with one for the
+// playlist; the tolvane tool lists files with one.
 #pragma once
 
 #include <stdint.h>
@@ -12,31 +13,45 @@ const uint16_t DEFAULT_CHANNELS = 2;
 // The largest channel count the player accepts; block buffers are sized by it.
 const uint16_t MAX_CHANNELS = 8;
 const uint32_t MIN_SAMPLE_RATE = 100;
+// A frame count or loop point the file does not state.
+const int64_t NO_FRAMES = -1;
+const int32_t NO_NAME = -1;
 
-// One entry of a bank or stream pair.
-struct entry_record {
-    int32_t offset;  // absolute file offset of the entry's first byte
-    int32_t length;  // bytes of sound
-    int32_t rate;    // samples per second of each channel
-    int16_t channels;
-    int32_t record = 0;  // its number among the file's records, from 1
+// What a record's sound is coded in, as the file states it.
+enum entry_codec : uint8_t {
+    CODEC_XBOX_ADPCM,
+    CODEC_PCM8,      // unsigned 8-bit samples
+    CODEC_PCM16,     // signed 16-bit samples
+    CODEC_WMA,
+    CODEC_UNKNOWN,   // a format tag no game is known to use
+    CODEC_EMPTY,     // a stream header entry without sound
+    CODEC_EXTERNAL,  // sound kept in an external .xss file
 };
 
-enum skip_reason {
-    SKIPPED_NOT_XBOX_ADPCM,     // a bank record of another format
+// Why a record does not play; NOT_SKIPPED for one that does.
+enum skip_reason : uint8_t {
+    NOT_SKIPPED,
+    SKIPPED_NOT_XBOX_ADPCM,     // another codec
     SKIPPED_UNPLAYABLE_FORMAT,  // no channels, more than 8, or a rate below 100 Hz
     SKIPPED_OUT_OF_REACH,       // starts beyond what a 32-bit position reaches
+    SKIPPED_EMPTY,
+    SKIPPED_EXTERNAL,
 };
 
-// A record the reader found but left out of the entry table, and why.
-struct skipped_record {
-    int32_t record;
-    skip_reason reason;
-    uint32_t format_tag;  // a bank record's two-bit format tag
-    int64_t offset;
-    uint32_t length;
-    int64_t rate;
+// One record of a bank or stream pair, kept or skipped.
+struct entry_record {
+    int32_t record;      // its number among the file's records, from 1
+    int64_t offset;      // absolute file offset of the sound's first byte
+    int64_t length;      // bytes of sound
+    int64_t rate;        // samples per second of each channel
     int32_t channels;
+    entry_codec codec;
+    skip_reason skipped;
+    uint32_t format_tag;     // the format tag as the file states it
+    int64_t loop_start;      // frames from the entry's start; NO_FRAMES without a loop
+    int64_t loop_end;        // frames, the first one after the loop
+    int64_t stated_frames;   // the frame count the file states; NO_FRAMES when none
+    int32_t name_at;         // into the description's names; NO_NAME when it has none
 };
 
 // What the readers noticed, as bits of stream_description::notices.
@@ -58,28 +73,39 @@ enum refusal_reason {
     REFUSED_BANK_ENDS_BEFORE_START,
     REFUSED_UNPLAYABLE_FORMAT,  // no channels, more than 8, or a rate below 100 Hz
     REFUSED_UNREADABLE,         // an inflated bank that could be neither kept nor read
+    REFUSED_BANK_VERSION,       // an Xbox 360 or Windows bank (layout_version 4 and above)
 };
 
 enum stream_kind { STREAM_RAW, STREAM_WAVE, STREAM_BANK, STREAM_PAIR };
+
+const int32_t BANK_NAME_BYTES = 16;
 
 struct stream_description {
     stream_kind kind;
     bool compressed;       // inflated from a .zwb
     int32_t bank_base;     // 0, or 4096 in a container
-    uint32_t sample_rate;  // of a single stream; of the first entry once planned
+    uint32_t sample_rate;  // of a single stream
     uint16_t channels;
     int32_t data_start;    // file offset of the first byte of sound
     int32_t data_length;   // bytes of sound from data_start; negative refuses the file
     int64_t file_bytes;    // size of the file the sound is read from
     uint16_t wave_format_tag;
+    int64_t stated_frames;   // a single stream's frame count as its file states it
     refusal_reason refusal;
+    // The layout version the file states (a bank's or a stream header's),
+    // -1 for files without one; a bank's name, NUL-terminated, empty if none.
+    int64_t layout_version;
+    char bank_name[BANK_NAME_BYTES + 1];
 
-    entry_record* entries;
+    // Every record in file order; entry_count of them play.
+    entry_record* records;
+    int32_t record_count;
+    int32_t record_capacity;
     int32_t entry_count;
-    int32_t entry_capacity;
-    skipped_record* skipped;
-    int32_t skipped_count;
-    int32_t skipped_capacity;
+    // Record names, NUL-terminated one after another.
+    char* names;
+    int32_t names_bytes;
+    int32_t names_capacity;
     uint32_t declared_records;  // as the file states them
     uint32_t records_read;
 
@@ -94,17 +120,31 @@ void description_init(stream_description* description);
 // Frees the tables; the description is empty again.
 void description_release(stream_description* description);
 
-// Room for capacity entry records, replacing any table; false (with an empty
+// Room for capacity records, replacing any table; false (with an empty
 // table) when it cannot be allocated.
-bool description_reserve_entries(stream_description* description, int32_t capacity);
-// False when the reserved room is used up.
-bool description_append_entry(stream_description* description, const entry_record& entry);
-// Keeps a skipped record for listing; dropped when memory runs out.
-void description_note_skipped(stream_description* description, const skipped_record& record);
-// Notes NOTICE_DATA_CUT_SHORT when an entry's sound reaches past file_bytes.
+bool description_reserve_records(stream_description* description, int32_t capacity);
+// A record as a reader finds it: no loop, no stated frame count, no name.
+entry_record new_record(int32_t record_number);
+// Appends a record, deciding whether it plays (its codec and format) and
+// keeping its name (name_bytes bytes, cut at the first NUL; none when
+// empty). False when the reserved room is used up.
+bool description_add_record(stream_description* description, entry_record record, const char* name,
+                            int32_t name_bytes);
+// The record's name, "" when it has none.
+const char* record_name(const stream_description* description, const entry_record& record);
+// Notes NOTICE_DATA_CUT_SHORT when a playing entry's sound reaches past file_bytes.
 void description_note_entries_cut_short(stream_description* description);
 // The bytes of a single stream's sound that the file holds.
 int64_t single_stream_bytes(const stream_description* description);
+
+// Whole frames of a codec's sound in byte_count bytes: whole block sets of 65
+// frames for Xbox ADPCM, whole samples for PCM; NO_FRAMES for a codec whose
+// frames cannot be counted from its bytes.
+int64_t frames_in_bytes(entry_codec codec, int64_t channels, int64_t byte_count);
+// Sets the record's loop from byte positions counted from its start, in whole
+// frames of its codec; a loop that is empty or does not lie within the record
+// is no loop.
+void set_loop_from_bytes(entry_record* record, int64_t start_bytes, int64_t length_bytes);
 
 // True when the decoder and the engine's arithmetic can play this format.
 inline bool stream_format_is_playable(int64_t sample_rate, int64_t channels) {

@@ -1,5 +1,5 @@
 // Stream pair reader: pairs a header file with its data file by rewriting the
-// extension, and reads the header's 100-byte entry records.
+// extension, and reads the header's records with its version's layout.
 
 #include "containers/stream_pair.h"
 
@@ -7,18 +7,58 @@
 #include <string.h>
 
 #include "codec/little_endian.h"
+#include "codec/xbox_adpcm.h"
 
 namespace {
 
-const int32_t HEADER_COUNT_OFFSET = 8;
-const int32_t HEADER_RECORDS_OFFSET = 12;
+const int32_t NONE = -1;
+
+//                                           bytes name  type  offset length flags frames format ch    rate
+const stream_record_layout LAYOUT_9D = {96, 0, 0x20, 0x24, 0x28, 0x34, NONE, 0x4C, 0x4E, 0x50};
+const stream_record_layout LAYOUT_NAMED = {100, 0, 0x20, 0x24, 0x28, 0x34, 0x38, 0x50, 0x52, 0x54};
+const stream_record_layout LAYOUT_IDS = {72, NONE, 4, 8, 0x0C, 0x18, 0x1C, 0x34, 0x36, 0x38};
+// Headers of other versions: the fields every layout agrees on, nothing more.
+const stream_record_layout LAYOUT_LENIENT = {100, NONE, NONE, 0x24, 0x28, NONE, NONE, NONE, 0x52, 0x54};
+const int32_t LONGEST_RECORD = 100;
+
+const int32_t FORMAT_BITS_AT = 14;
+const uint16_t PCM_TAG = 0x0001;
+const uint16_t FIRST_WMA_TAG = 0x0160;
+const uint16_t LAST_WMA_TAG = 0x0163;
 
 // Whole records the header file holds after its 12-byte preamble.
-int32_t records_in_header(file_handle header) {
-    int64_t bytes = file_size(header) - HEADER_RECORDS_OFFSET;
+int32_t records_in_header(const byte_source* header, int32_t record_bytes) {
+    int64_t bytes = source_size(header) - STREAM_HEADER_RECORDS_AT;
     if (bytes <= 0) return 0;
-    int64_t records = bytes / STREAM_HEADER_RECORD_BYTES;
+    int64_t records = bytes / record_bytes;
     return records > INT32_MAX ? INT32_MAX : (int32_t)records;
+}
+
+entry_codec codec_of_format(const uint8_t* format) {
+    uint16_t tag = read_u16le(format);
+    if (tag == XBOX_ADPCM_TAG || tag == 0) return CODEC_XBOX_ADPCM;
+    if (tag == PCM_TAG) return read_u16le(format + FORMAT_BITS_AT) == 8 ? CODEC_PCM8 : CODEC_PCM16;
+    if (tag >= FIRST_WMA_TAG && tag <= LAST_WMA_TAG) return CODEC_WMA;
+    return CODEC_UNKNOWN;
+}
+
+void read_record(const stream_record_layout& layout, const uint8_t* bytes, entry_record* record) {
+    record->offset = read_s32le(bytes + layout.offset_at);
+    record->length = read_s32le(bytes + layout.length_at);
+    record->channels = read_s16le(bytes + layout.channels_at);
+    record->rate = read_s32le(bytes + layout.rate_at);
+    if (layout.format_at != NONE) {
+        record->format_tag = read_u16le(bytes + layout.format_at);
+        record->codec = codec_of_format(bytes + layout.format_at);
+    } else {
+        // Every entry of a header of unknown version is taken as Xbox ADPCM.
+        record->format_tag = XBOX_ADPCM_TAG;
+    }
+    if (layout.frames_at != NONE) record->stated_frames = read_u32le(bytes + layout.frames_at);
+    uint32_t flags = layout.flags_at != NONE ? read_u32le(bytes + layout.flags_at) : 0;
+    if (flags & STREAM_ENTRY_EXTERNAL) record->codec = CODEC_EXTERNAL;
+    if (layout.type_at != NONE && read_u32le(bytes + layout.type_at) == 0) record->codec = CODEC_EMPTY;
+    if (flags & STREAM_ENTRY_LOOPS) set_loop_from_bytes(record, 0, record->length);
 }
 
 // The partner's extension for the chosen one's: with keep_case each letter
@@ -66,6 +106,19 @@ int32_t data_file_length(file_handle data) {
 
 }  // namespace
 
+const stream_record_layout& stream_record_layout_of(uint32_t version, uint32_t first_word) {
+    switch (version) {
+    case STREAM_HEADER_VERSION_9D:
+        return LAYOUT_9D;
+    case STREAM_HEADER_VERSION_100:
+        return LAYOUT_NAMED;
+    case STREAM_HEADER_VERSION_101:
+        return first_word > STREAM_HEADER_LARGEST_ID ? LAYOUT_NAMED : LAYOUT_IDS;
+    default:
+        return LAYOUT_LENIENT;
+    }
+}
+
 char* with_extension(const char* path, const char* extension) {
     size_t length = strlen(path);
     char* out = (char*)malloc(length + 1);
@@ -76,41 +129,36 @@ char* with_extension(const char* path, const char* extension) {
     return out;
 }
 
-void read_stream_header(file_handle header, stream_description* description) {
+void read_stream_header(byte_source* header, stream_description* description) {
     description->kind = STREAM_PAIR;
-    uint8_t field[4] = {};
-    if (file_seek(header, HEADER_COUNT_OFFSET) != HEADER_COUNT_OFFSET || file_read(header, field, 4) <= 0) return;
+    uint8_t preamble[STREAM_HEADER_RECORDS_AT + 4] = {};
+    if (source_seek(header, 0) != 0 || source_read(header, preamble, (int32_t)sizeof preamble) <= STREAM_HEADER_COUNT_AT)
+        return;
+    uint32_t version = read_u32le(preamble + STREAM_HEADER_VERSION_AT);
+    const stream_record_layout& layout =
+        stream_record_layout_of(version, read_u32le(preamble + STREAM_HEADER_RECORDS_AT));
+    if (&layout != &LAYOUT_LENIENT) description->layout_version = version;
     // The count is not trusted: a negative one reads nothing, and no more
     // records are read than the file holds whole.
-    int32_t declared = read_s32le(field);
-    int32_t records = records_in_header(header);
+    int32_t declared = read_s32le(preamble + STREAM_HEADER_COUNT_AT);
+    int32_t records = records_in_header(header, layout.record_bytes);
     description->declared_records = declared > 0 ? (uint32_t)declared : 0;
     if (declared > records) description->notices |= NOTICE_RECORDS_CUT_SHORT;
     if (declared < records) records = declared;
-    if (records <= 0 || !description_reserve_entries(description, records)) return;
+    if (records <= 0 || !description_reserve_records(description, records)) return;
 
-    file_seek(header, HEADER_RECORDS_OFFSET);
+    source_seek(header, STREAM_HEADER_RECORDS_AT);
     for (int32_t i = 0; i < records; ++i) {
-        uint8_t bytes[STREAM_HEADER_RECORD_BYTES];
-        if (file_read(header, bytes, STREAM_HEADER_RECORD_BYTES) != STREAM_HEADER_RECORD_BYTES) return;
+        uint8_t bytes[LONGEST_RECORD];
+        if (source_read(header, bytes, layout.record_bytes) != layout.record_bytes) return;
         description->records_read = (uint32_t)i + 1;
-        entry_record entry;
-        entry.offset = read_s32le(bytes + 36);
-        entry.length = read_s32le(bytes + 40);
-        entry.channels = read_s16le(bytes + 82);
-        entry.rate = read_s32le(bytes + 84);
-        entry.record = i + 1;
-        // The format word at 80 is not read: every entry is Xbox ADPCM. A
-        // record whose format the player cannot decode (no channels, more
+        entry_record record = new_record(i + 1);
+        read_record(layout, bytes, &record);
+        // A record whose format the player cannot decode (no channels, more
         // than it can hold, a rate too low to count time in) is skipped
         // rather than refusing the whole pair.
-        if (!stream_format_is_playable(entry.rate, entry.channels)) {
-            description_note_skipped(description, skipped_record{entry.record, SKIPPED_UNPLAYABLE_FORMAT, 0,
-                                                                 entry.offset, (uint32_t)entry.length, entry.rate,
-                                                                 entry.channels});
-            continue;
-        }
-        description_append_entry(description, entry);
+        const char* name = layout.name_at != NONE ? (const char*)bytes + layout.name_at : nullptr;
+        description_add_record(description, record, name, name ? STREAM_HEADER_NAME_BYTES : 0);
     }
 }
 
@@ -124,7 +172,8 @@ file_handle open_stream_pair(const char* path, file_handle chosen, bool header_c
 
     file_handle header = header_chosen ? chosen : partner;
     file_handle data = header_chosen ? partner : chosen;
-    read_stream_header(header, description);
+    byte_source header_source = source_of_file(header);
+    read_stream_header(&header_source, description);
     file_close(header);
     description->kind = STREAM_PAIR;
     description->data_start = 0;

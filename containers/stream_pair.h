@@ -1,18 +1,52 @@
 // Stream pairs: a stream header file (.xsh) listing the entries and a stream
 // data file (.xsd) holding their sound, found from each other by extension.
+// Headers of version 0x9D (96-byte records), 0x100 and 0x101 with names
+// (100-byte records) and 0x101 with ids (72-byte records) are read with their
+// own layouts; any other version with the 100-byte layout's offset, length,
+// channel count and rate only, every entry taken as Xbox ADPCM.
 #pragma once
 
 #include <stdint.h>
 
+#include "containers/byte_source.h"
 #include "containers/stream_description.h"
 #include "platform/platform.h"
 
-const int32_t STREAM_HEADER_RECORD_BYTES = 100;
+// The layout facts the pair writers share with the reader.
+const int32_t STREAM_HEADER_VERSION_AT = 0;
+const int32_t STREAM_HEADER_COUNT_AT = 8;
+const int32_t STREAM_HEADER_RECORDS_AT = 12;
+const uint32_t STREAM_HEADER_VERSION_9D = 0x9D;
+const uint32_t STREAM_HEADER_VERSION_100 = 0x100;
+const uint32_t STREAM_HEADER_VERSION_101 = 0x101;
+// A version 0x101 header holds names when its first record's first word is
+// above this (text), ids otherwise.
+const uint32_t STREAM_HEADER_LARGEST_ID = 0x1000;
+const int32_t STREAM_HEADER_NAME_BYTES = 32;
+// A record's flags: the entry loops whole; its sound is in an .xss file.
+const uint32_t STREAM_ENTRY_LOOPS = 0x1;
+const uint32_t STREAM_ENTRY_EXTERNAL = 0x4;
 
-// Reads the header's entries into description's entry table, keeping only
-// records with a playable format and noting the others. Moves the header's
-// position; does not close it.
-void read_stream_header(file_handle header, stream_description* description);
+// Where each field of a record lies, -1 for a field the layout lacks.
+struct stream_record_layout {
+    int32_t record_bytes;
+    int32_t name_at;
+    int32_t type_at;
+    int32_t offset_at;
+    int32_t length_at;
+    int32_t flags_at;
+    int32_t frames_at;
+    int32_t format_at;  // a wave format: tag, channels, rate, ..., bits at +14
+    int32_t channels_at;
+    int32_t rate_at;
+};
+
+// The layout a header of this version, whose first record begins with
+// first_word, is read with.
+const stream_record_layout& stream_record_layout_of(uint32_t version, uint32_t first_word);
+
+// Reads the header's records into description. Moves the source's position.
+void read_stream_header(byte_source* header, stream_description* description);
 
 // The pair road of the opener for a path whose extension is "xsh" (chosen is
 // the header) or "xsd" (chosen is the data file). Opens the partner, named by

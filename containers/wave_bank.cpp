@@ -1,6 +1,8 @@
-// Wave bank reader: the bank header and its four regions, the bank data with
-// the entry count and record size, and one record per entry, from which the
-// Xbox ADPCM entries go into the entry table of the description.
+// Wave bank reader: the header, the version's layout, and one record per
+// entry, each into the description with its format, name and loop. Version 1
+// and versions 0, 2 and 3 differ in where the count, the records and the
+// sound lie and in how a record and its format word are packed; both are
+// read by one loop over a table of the record's fields.
 
 #include "containers/wave_bank.h"
 
@@ -13,17 +15,61 @@ const uint8_t CONTAINER_MAGIC[8] = {'H', 'V', 'S', 'I', 'W', 'B', 'A', 0};
 
 namespace {
 
-const int32_t BANK_DATA_BYTES = 36;
-const uint32_t ENTRY_RECORD_BYTES = 24;
+const int NONE = -1;
 
-enum bank_region { REGION_BANK_DATA = 0, REGION_ENTRY_METADATA = 1, REGION_ENTRY_DATA = 3 };
+// Where a record's fields lie and how its format word is packed.
+struct record_layout {
+    uint32_t record_bytes;
+    int flags_at;  // NONE when records have no flags
+    int format_at;
+    int offset_at;
+    int length_at;
+    int loop_start_at;
+    int loop_length_at;
+    uint32_t tag_mask;
+    uint32_t channels_shift;
+    uint32_t rate_shift;
+    uint32_t rate_mask;
+    entry_codec codec_of_tag[4];  // PCM's width comes from bit 31
+};
+
+const record_layout VERSION_1_RECORD = {
+    BANK_V1_RECORD_BYTES, NONE, 0, 4, 8, 12, 16, 0x1, 1, 4, 0x7ffffff,
+    {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_UNKNOWN, CODEC_UNKNOWN}};
+const record_layout VERSION_2_RECORD = {
+    BANK_RECORD_BYTES, 0, 4, 8, 12, 16, 20, 0x3, 2, 5, 0xffff,
+    {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_WMA, CODEC_UNKNOWN}};
+const uint32_t CHANNELS_MASK = 0x7;
+const uint32_t PCM16_BIT = 0x80000000u;
+
+const uint32_t COMPACT_OFFSET_MASK = 0x1fffff;
+const uint32_t COMPACT_DEVIATION_SHIFT = 21;
+// Entry names longer than this are cut.
+const uint32_t LONGEST_NAME_READ = 256;
 
 struct region {
     uint32_t offset;
     uint32_t length;
 };
 
-// Reads up to byte_count bytes at the file's position into buffer, which is
+// Everything the record loop needs to know about one bank.
+struct bank_reading {
+    const record_layout* layout;
+    int64_t first_record;   // file offset of record 0
+    uint32_t stride;        // bytes from one record to the next
+    uint32_t record_count;  // records the file can hold, at most the declared count
+    int64_t sound_origin;   // file offset play offsets count from
+    uint32_t sound_length;  // the sound region's stated length
+    bool lengths_default_to_region;
+    bool compact;
+    uint32_t compact_format;
+    uint32_t alignment;
+    int64_t names_at;       // file offset of name 0; NONE without names
+    uint32_t name_bytes;
+    uint32_t names_length;
+};
+
+// Reads up to byte_count bytes at the source's position into buffer, which is
 // cleared first: a short read keeps zeros for the bytes it did not deliver.
 // False only when nothing at all was delivered.
 bool read_zero_filled(byte_source* source, uint8_t* buffer, int32_t byte_count) {
@@ -36,8 +82,122 @@ bool seek_to(byte_source* source, int64_t position) {
     return source_seek(source, position) == position;
 }
 
-bool read_regions(byte_source* source, region regions[4]) {
-    for (int i = 0; i < 4; ++i) {
+// Records whose first byte lies before the end of the file; reading any
+// later one would fail, so the table never needs room for more.
+uint32_t records_in_file(const byte_source* source, int64_t first_record, uint32_t stride, uint32_t declared) {
+    int64_t file_bytes = source_size(source);
+    if (stride == 0 || file_bytes <= first_record) return 0;
+    uint64_t fitting = (uint64_t)(file_bytes - first_record + stride - 1) / stride;
+    uint64_t count = declared < fitting ? declared : fitting;
+    return count < MAX_BANK_ENTRIES ? (uint32_t)count : MAX_BANK_ENTRIES;
+}
+
+void take_bank_name(stream_description* description, const uint8_t* name) {
+    memcpy(description->bank_name, name, BANK_NAME_BYTES);
+    description->bank_name[BANK_NAME_BYTES] = '\0';
+}
+
+// The record's format word, as the layout packs it.
+void take_format(const record_layout& layout, uint32_t word, entry_record* record) {
+    record->format_tag = word & layout.tag_mask;
+    record->codec = layout.codec_of_tag[record->format_tag];
+    if (record->codec == CODEC_PCM16 && !(word & PCM16_BIT)) record->codec = CODEC_PCM8;
+    record->channels = (int32_t)((word >> layout.channels_shift) & CHANNELS_MASK);
+    record->rate = (word >> layout.rate_shift) & layout.rate_mask;
+}
+
+// Reads record i's name, when the bank has names and one for it.
+int32_t read_entry_name(byte_source* source, const bank_reading& bank, uint32_t i, char* name) {
+    if (bank.names_at == NONE || bank.name_bytes == 0) return 0;
+    if ((uint64_t)(i + 1) * bank.name_bytes > bank.names_length) return 0;
+    if (!seek_to(source, bank.names_at + (int64_t)i * bank.name_bytes)) return 0;
+    uint32_t wanted = bank.name_bytes < LONGEST_NAME_READ ? bank.name_bytes : LONGEST_NAME_READ;
+    int32_t got = source_read(source, name, (int32_t)wanted);
+    return got > 0 ? got : 0;
+}
+
+// One full record: its format, place, length and loop. False when it cannot
+// be read.
+bool read_full_record(byte_source* source, const bank_reading& bank, uint32_t i, entry_record* record) {
+    const record_layout& layout = *bank.layout;
+    if (!seek_to(source, bank.first_record + (int64_t)i * bank.stride)) return false;
+    // Short records reach only part of a full one; what they lack is zero.
+    uint8_t bytes[BANK_RECORD_BYTES] = {};
+    uint32_t read_bytes = bank.stride < layout.record_bytes ? bank.stride : layout.record_bytes;
+    if (!read_zero_filled(source, bytes, (int32_t)read_bytes)) return false;
+
+    take_format(layout, read_u32le(bytes + layout.format_at), record);
+    record->offset = bank.sound_origin + read_u32le(bytes + layout.offset_at);
+    record->length = read_u32le(bytes + layout.length_at);
+    // A short record without a length plays to the end of the entry data.
+    if (bank.lengths_default_to_region && bank.stride < layout.record_bytes && record->length == 0)
+        record->length = bank.sound_length;
+    bool ignore_loop = layout.flags_at != NONE && (read_u32le(bytes + layout.flags_at) & BANK_ENTRY_IGNORE_LOOP);
+    if (!ignore_loop)
+        set_loop_from_bytes(record, read_u32le(bytes + layout.loop_start_at), read_u32le(bytes + layout.loop_length_at));
+    return true;
+}
+
+uint32_t read_compact_word(byte_source* source, const bank_reading& bank, uint32_t i, bool* read) {
+    uint8_t bytes[BANK_COMPACT_RECORD_BYTES];
+    *read = seek_to(source, bank.first_record + (int64_t)i * bank.stride) &&
+            read_zero_filled(source, bytes, (int32_t)BANK_COMPACT_RECORD_BYTES);
+    return *read ? read_u32le(bytes) : 0;
+}
+
+// A compact record is one word; its length runs to the next record's offset
+// (the last one's to the end of the sound region), less its deviation.
+bool read_compact_record(byte_source* source, const bank_reading& bank, uint32_t i, entry_record* record) {
+    bool read = false;
+    uint32_t word = read_compact_word(source, bank, i, &read);
+    if (!read) return false;
+    int64_t offset = (int64_t)(word & COMPACT_OFFSET_MASK) * bank.alignment;
+    int64_t end = bank.sound_length;
+    if (i + 1 < bank.record_count) {
+        uint32_t next = read_compact_word(source, bank, i + 1, &read);
+        if (read) end = (int64_t)(next & COMPACT_OFFSET_MASK) * bank.alignment;
+    }
+    int64_t length = end - offset - (word >> COMPACT_DEVIATION_SHIFT);
+    take_format(VERSION_2_RECORD, bank.compact_format, record);
+    record->offset = bank.sound_origin + offset;
+    record->length = length > 0 ? length : 0;
+    return true;
+}
+
+// Reads the records into the description; stops at the first record that
+// cannot be read, keeping those before it.
+void read_records(byte_source* source, const bank_reading& bank, stream_description* description) {
+    if (!description_reserve_records(description, (int32_t)bank.record_count)) return;
+    for (uint32_t i = 0; i < bank.record_count; ++i) {
+        entry_record record = new_record((int32_t)i + 1);
+        bool read = bank.compact ? read_compact_record(source, bank, i, &record)
+                                 : read_full_record(source, bank, i, &record);
+        if (!read) return;
+        description->records_read = i + 1;
+        char name[LONGEST_NAME_READ];
+        int32_t name_bytes = read_entry_name(source, bank, i, name);
+        description_add_record(description, record, name, name_bytes);
+    }
+}
+
+// Version 1: count and name in the header, 20-byte records from 0x50, the
+// sound right after the last record.
+bool plan_version_1(byte_source* source, int32_t base, stream_description* description, bank_reading* bank) {
+    uint8_t header[BANK_V1_RECORDS_AT];
+    if (!seek_to(source, base) || !read_zero_filled(source, header, (int32_t)sizeof header)) return false;
+    uint32_t declared = read_u32le(header + BANK_V1_COUNT_AT);
+    description->declared_records = declared;
+    take_bank_name(description, header + BANK_V1_NAME_AT);
+    bank->layout = &VERSION_1_RECORD;
+    bank->first_record = (int64_t)base + BANK_V1_RECORDS_AT;
+    bank->stride = BANK_V1_RECORD_BYTES;
+    bank->record_count = records_in_file(source, bank->first_record, bank->stride, declared);
+    bank->sound_origin = bank->first_record + (int64_t)BANK_V1_RECORD_BYTES * declared;
+    return true;
+}
+
+bool read_regions(byte_source* source, region regions[BANK_REGION_COUNT]) {
+    for (int i = 0; i < BANK_REGION_COUNT; ++i) {
         uint8_t field[4];
         if (!read_zero_filled(source, field, 4)) return false;
         regions[i].offset = read_u32le(field);
@@ -47,68 +207,54 @@ bool read_regions(byte_source* source, region regions[4]) {
     return true;
 }
 
-// Records whose first byte lies before the end of the file; reading any
-// later one would fail, so the table never needs room for more.
-uint32_t records_in_file(const byte_source* source, int64_t first_record, uint32_t element_size, uint32_t declared) {
-    int64_t file_bytes = source_size(source);
-    if (element_size == 0 || file_bytes <= first_record) return 0;
-    uint64_t fitting = (uint64_t)(file_bytes - first_record + element_size - 1) / element_size;
-    uint64_t count = declared < fitting ? declared : fitting;
-    return count < MAX_BANK_ENTRIES ? (uint32_t)count : MAX_BANK_ENTRIES;
-}
+// Versions 0, 2 and 3: the regions, then the bank data with the count, the
+// name, the record size and, for names and compact records, their sizes.
+bool plan_version_2(byte_source* source, int32_t base, stream_description* description, bank_reading* bank) {
+    region regions[BANK_REGION_COUNT];
+    if (!read_regions(source, regions)) return false;
+    uint8_t data[BANK_DATA_BYTES];
+    if (!seek_to(source, (int64_t)base + regions[REGION_BANK_DATA].offset) ||
+        !read_zero_filled(source, data, (int32_t)BANK_DATA_BYTES))
+        return false;
+    uint32_t flags = read_u32le(data + BANK_DATA_FLAGS_AT);
+    uint32_t declared = read_u32le(data + BANK_DATA_COUNT_AT);
+    description->declared_records = declared;
+    take_bank_name(description, data + BANK_DATA_NAME_AT);
 
-// An entry is kept when it is Xbox ADPCM in a format the player can play and
-// starts where a 32-bit seek can reach.
-bool keep_entry(const skipped_record& record, skip_reason* reason) {
-    if (record.format_tag != XBOX_ADPCM_ENTRY_TAG) {
-        *reason = SKIPPED_NOT_XBOX_ADPCM;
-    } else if (!stream_format_is_playable(record.rate, record.channels)) {
-        *reason = SKIPPED_UNPLAYABLE_FORMAT;
-    } else if (record.offset > INT32_MAX) {
-        *reason = SKIPPED_OUT_OF_REACH;
-    } else {
-        return true;
+    bank->layout = &VERSION_2_RECORD;
+    bank->compact = (flags & BANK_FLAG_COMPACT) != 0;
+    bank->stride = read_u32le(data + BANK_DATA_RECORD_SIZE_AT);
+    if (bank->compact && bank->stride < BANK_COMPACT_RECORD_BYTES) bank->stride = BANK_COMPACT_RECORD_BYTES;
+    bank->compact_format = read_u32le(data + BANK_DATA_COMPACT_FORMAT_AT);
+    bank->alignment = read_u32le(data + BANK_DATA_ALIGNMENT_AT);
+    bank->first_record = (int64_t)base + regions[REGION_ENTRY_METADATA].offset;
+    bank->record_count = records_in_file(source, bank->first_record, bank->stride, declared);
+    bank->sound_origin = (int64_t)base + regions[REGION_ENTRY_DATA].offset;
+    bank->sound_length = regions[REGION_ENTRY_DATA].length;
+    bank->lengths_default_to_region = true;
+    if (regions[REGION_ENTRY_NAMES].length != 0) {
+        uint32_t name_bytes = read_u32le(data + BANK_DATA_NAME_SIZE_AT);
+        bank->names_at = (int64_t)base + regions[REGION_ENTRY_NAMES].offset;
+        bank->name_bytes = name_bytes ? name_bytes : BANK_ENTRY_NAME_BYTES;
+        bank->names_length = regions[REGION_ENTRY_NAMES].length;
     }
-    return false;
-}
-
-// Reads the records into the entry table; stops at the first record that
-// cannot be read, keeping the entries before it.
-void read_entry_records(byte_source* source, int32_t base, const region regions[4], uint32_t record_count,
-                        uint32_t element_size, stream_description* description) {
-    const region& metadata = regions[REGION_ENTRY_METADATA];
-    const region& entry_data = regions[REGION_ENTRY_DATA];
-    // Short records reach only part of a full one; what they lack is zero.
-    int32_t read_bytes = (int32_t)(element_size < ENTRY_RECORD_BYTES ? element_size : ENTRY_RECORD_BYTES);
-    for (uint32_t i = 0; i < record_count; ++i) {
-        if (!seek_to(source, (int64_t)base + metadata.offset + (int64_t)i * element_size)) return;
-        // Zeroed whole: a short record leaves the fields it does not reach 0.
-        uint8_t bytes[ENTRY_RECORD_BYTES] = {};
-        if (!read_zero_filled(source, bytes, read_bytes)) return;
-        description->records_read = i + 1;
-
-        uint32_t format_word = read_u32le(bytes + 4);
-        uint32_t play_length = read_u32le(bytes + 12);
-        // A short record without a length plays to the end of the entry data.
-        if (element_size < ENTRY_RECORD_BYTES && play_length == 0) play_length = entry_data.length;
-        skipped_record record;
-        record.record = (int32_t)i + 1;
-        record.format_tag = format_word & 3;
-        record.offset = (int64_t)base + entry_data.offset + read_u32le(bytes + 8);
-        record.length = play_length;
-        record.rate = (format_word >> 5) & 0xffff;
-        record.channels = (int32_t)((format_word >> 2) & 3);
-        if (!keep_entry(record, &record.reason)) {
-            description_note_skipped(description, record);
-            continue;
-        }
-        description_append_entry(description, entry_record{(int32_t)record.offset, (int32_t)record.length,
-                                                           (int32_t)record.rate, (int16_t)record.channels,
-                                                           record.record});
-    }
+    return true;
 }
 
 }  // namespace
+
+uint32_t bank_format_word(entry_codec codec, uint32_t channels, uint32_t rate) {
+    const record_layout& layout = VERSION_2_RECORD;
+    uint32_t tag = 0;
+    for (uint32_t t = 0; t <= layout.tag_mask; ++t)
+        if (layout.codec_of_tag[t] == (codec == CODEC_PCM8 ? CODEC_PCM16 : codec)) tag = t;
+    uint32_t word = tag | (channels & CHANNELS_MASK) << layout.channels_shift | (rate & layout.rate_mask) << layout.rate_shift;
+    return codec == CODEC_PCM16 ? word | PCM16_BIT : word;
+}
+
+uint32_t compact_record_word(uint32_t offset_units, uint32_t deviation_bytes) {
+    return (offset_units & COMPACT_OFFSET_MASK) | deviation_bytes << COMPACT_DEVIATION_SHIFT;
+}
 
 int32_t read_wave_bank(byte_source* source, int32_t base, stream_description* description) {
     description->kind = STREAM_BANK;
@@ -121,33 +267,37 @@ int32_t read_wave_bank(byte_source* source, int32_t base, stream_description* de
         description->refusal = REFUSED_NO_BANK;
         return -1;
     }
-    // The version is not looked at: every version is read the same way.
+    uint32_t version = read_u32le(header + 4);
+    description->layout_version = version;
+    if (version >= FIRST_NON_XBOX_BANK_VERSION) {
+        description->refusal = REFUSED_BANK_VERSION;
+        return -1;
+    }
 
-    region regions[4];
-    if (!read_regions(source, regions)) return 0;
-    uint8_t bank_data[BANK_DATA_BYTES];
-    if (!seek_to(source, (int64_t)base + regions[REGION_BANK_DATA].offset) ||
-        !read_zero_filled(source, bank_data, BANK_DATA_BYTES))
-        return 0;
-    uint32_t declared_count = read_u32le(bank_data + 4);
-    uint32_t element_size = read_u32le(bank_data + 24);
-    description->declared_records = declared_count;
-
+    bank_reading bank;
+    memset(&bank, 0, sizeof bank);
+    bank.names_at = NONE;
+    bool planned = version == 1 ? plan_version_1(source, base, description, &bank)
+                                : plan_version_2(source, base, description, &bank);
+    if (!planned) return 0;
     // The declared count is not trusted: the table is sized by the records
     // the file can hold, so a huge count neither allocates nor loops.
-    int64_t first_record = (int64_t)base + regions[REGION_ENTRY_METADATA].offset;
-    uint32_t record_count = records_in_file(source, first_record, element_size, declared_count);
-    if (!description_reserve_entries(description, (int32_t)record_count)) return 0;
-    read_entry_records(source, base, regions, record_count, element_size, description);
-    if (description->records_read < declared_count) description->notices |= NOTICE_RECORDS_CUT_SHORT;
+    read_records(source, bank, description);
+    if (description->records_read < description->declared_records) description->notices |= NOTICE_RECORDS_CUT_SHORT;
 
-    if (description->entry_count == 0) return 0;
-    const entry_record& first = description->entries[0];
-    const entry_record& last = description->entries[description->entry_count - 1];
+    const entry_record* first = nullptr;
+    const entry_record* last = nullptr;
+    for (int32_t i = 0; i < description->record_count; ++i) {
+        const entry_record& record = description->records[i];
+        if (record.skipped != NOT_SKIPPED) continue;
+        if (!first) first = &record;
+        last = &record;
+    }
+    if (!first) return 0;
     description_note_entries_cut_short(description);
-    description->data_start = first.offset;
-    // From the first kept entry's start to the end of the last one in record
-    // order; a bank whose last entry ends before its first begins comes out
-    // negative and is refused.
-    return (int32_t)((uint32_t)last.offset + (uint32_t)last.length - (uint32_t)first.offset);
+    description->data_start = (int32_t)first->offset;
+    // From the first playing entry's start to the end of the last one in
+    // record order; a bank whose last entry ends before its first begins
+    // comes out negative and is refused.
+    return (int32_t)((uint32_t)last->offset + (uint32_t)last->length - (uint32_t)first->offset);
 }

@@ -1,6 +1,10 @@
-// Wave banks: many sounds in one file, described by a table of fixed-size
-// entry records. The bank starts at offset 0 ("WBND") or at 4096 behind a
-// container header ("HVSIWBA" and a zero byte).
+// Wave banks: many sounds in one file, described by a table of entry records.
+// The bank starts at offset 0 ("WBND") or at 4096 behind a container header
+// ("HVSIWBA" and a zero byte). Xbox games shipped two layouts: version 1,
+// whose 20-byte records follow an 80-byte header, and versions 0, 2 and 3,
+// whose header points at four regions (bank data, records, names, sound) and
+// whose records are 24 bytes, or one 4-byte word in a compact bank. Versions
+// 4 and above are Xbox 360 and Windows banks, laid out otherwise: refused.
 #pragma once
 
 #include <stdint.h>
@@ -16,12 +20,48 @@ const int32_t CONTAINER_BANK_BASE = 4096;
 // No real bank comes near this many sounds; the cap bounds the memory and the
 // time a hostile entry count can cost.
 const uint32_t MAX_BANK_ENTRIES = 1u << 20;
-// The format tag of a bank record that holds Xbox ADPCM.
+// The format tag of a bank record that holds Xbox ADPCM, in every version.
 const uint32_t XBOX_ADPCM_ENTRY_TAG = 1;
 
-// Reads the bank at base into description's entry table, keeping the Xbox
-// ADPCM entries with a playable format and noting the records it skips.
-// Returns the bytes from the first kept entry's start to the last kept
-// entry's end (the first one's start becomes data_start), 0 when no entry is
-// kept, or -1 when the bytes at base are not "WBND".
+// The layout facts the bank writers share with the reader.
+const uint32_t FIRST_NON_XBOX_BANK_VERSION = 4;
+// Version 1: the header holds the count and the name; records follow it.
+const uint32_t BANK_V1_COUNT_AT = 0x0C;
+const uint32_t BANK_V1_NAME_AT = 0x10;
+const uint32_t BANK_V1_RECORDS_AT = 0x50;
+const uint32_t BANK_V1_RECORD_BYTES = 20;
+// Versions 0, 2 and 3: "WBND", the version and four regions of offset and
+// length, then the regions' content.
+const uint32_t BANK_HEADER_BYTES = 40;
+const int BANK_REGION_COUNT = 4;
+enum bank_region { REGION_BANK_DATA = 0, REGION_ENTRY_METADATA = 1, REGION_ENTRY_NAMES = 2, REGION_ENTRY_DATA = 3 };
+const uint32_t BANK_DATA_BYTES = 40;
+const uint32_t BANK_DATA_FLAGS_AT = 0x00;
+const uint32_t BANK_DATA_COUNT_AT = 0x04;
+const uint32_t BANK_DATA_NAME_AT = 0x08;
+const uint32_t BANK_DATA_RECORD_SIZE_AT = 0x18;
+const uint32_t BANK_DATA_NAME_SIZE_AT = 0x1C;
+const uint32_t BANK_DATA_ALIGNMENT_AT = 0x20;
+const uint32_t BANK_DATA_COMPACT_FORMAT_AT = 0x24;
+const uint32_t BANK_FLAG_STREAMING = 0x1;
+const uint32_t BANK_FLAG_ENTRY_NAMES = 0x10000;
+const uint32_t BANK_FLAG_COMPACT = 0x20000;
+const uint32_t BANK_RECORD_BYTES = 24;
+const uint32_t BANK_COMPACT_RECORD_BYTES = 4;
+const uint32_t BANK_ENTRY_NAME_BYTES = 64;
+// A record's flags: its loop is to be ignored.
+const uint32_t BANK_ENTRY_IGNORE_LOOP = 0x8;
+
+// The packed format word of a version 0, 2 or 3 record: tag in bits 0-1,
+// channels in bits 2-4, rate in bits 5-20, bit 31 set for 16-bit PCM.
+uint32_t bank_format_word(entry_codec codec, uint32_t channels, uint32_t rate);
+// A compact record: its offset in units of the alignment, and the bytes its
+// sound falls short of the next record's offset.
+uint32_t compact_record_word(uint32_t offset_units, uint32_t deviation_bytes);
+
+// Reads the bank at base into description's records, noting the version, the
+// bank's name and the records it skips. Returns the bytes from the first
+// playing entry's start to the last one's end (the first one's start becomes
+// data_start), 0 when no entry plays, or -1 when the bytes at base are not
+// "WBND" or the bank is of a version laid out for another machine.
 int32_t read_wave_bank(byte_source* source, int32_t base, stream_description* description);

@@ -4,6 +4,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <filesystem>
 
@@ -49,4 +50,37 @@ void clear_fuzz_folder() {
         }
         fs::remove(entry.path(), error);
     }
+}
+
+void check_description(const stream_description& d) {
+    if (d.record_count < 0 || d.record_count > d.record_capacity) abort();
+    int32_t playing = 0;
+    for (int32_t i = 0; i < d.record_count; ++i) {
+        const entry_record& record = d.records[i];
+        if (i > 0 && record.record <= d.records[i - 1].record) abort();
+        if (record.loop_start != NO_FRAMES && (record.loop_start < 0 || record.loop_end <= record.loop_start)) abort();
+        if (record.name_at != NO_NAME &&
+            (record.name_at < 0 || record.name_at >= d.names_bytes || !memchr(d.names + record.name_at, 0,
+                                                                            (size_t)(d.names_bytes - record.name_at))))
+            abort();
+        if (record.skipped != NOT_SKIPPED) continue;
+        playing++;
+        if (record.offset < 0 && d.kind == STREAM_BANK) abort();
+        if (record.offset > INT32_MAX || !stream_format_is_playable(record.rate, record.channels)) abort();
+    }
+    if (playing != d.entry_count) abort();
+}
+
+void check_same_records(const stream_description& a, const stream_description& b) {
+    if (a.record_count != b.record_count || a.entry_count != b.entry_count) abort();
+    for (int32_t i = 0; i < a.record_count; ++i) {
+        const entry_record& x = a.records[i];
+        const entry_record& y = b.records[i];
+        if (x.offset != y.offset || x.length != y.length || x.rate != y.rate || x.channels != y.channels ||
+            x.record != y.record || x.skipped != y.skipped || x.codec != y.codec || x.loop_start != y.loop_start ||
+            x.loop_end != y.loop_end || x.stated_frames != y.stated_frames ||
+            strcmp(record_name(&a, x), record_name(&b, y)) != 0)
+            abort();
+    }
+    if (a.layout_version != b.layout_version || strcmp(a.bank_name, b.bank_name) != 0) abort();
 }

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "containers/stream_description.h"
 #include "platform/platform.h"
 
 // The process's scratch folder (with its closing separator), made on first
@@ -18,3 +19,11 @@ std::string write_fuzz_file(const std::string& name, const uint8_t* data, size_t
 // Removes every file of the scratch folder, aborting when one of them is a
 // partial inflation that should have been removed.
 void clear_fuzz_folder();
+
+// Aborts unless the description holds what the engine and the tool rely on:
+// records within their room and in file order, entry_count of them playing,
+// each of those playable and reachable by a 32-bit seek, loops inside their
+// record, names inside the name pool.
+void check_description(const stream_description& description);
+// Aborts unless two descriptions of the same bytes agree record for record.
+void check_same_records(const stream_description& a, const stream_description& b);

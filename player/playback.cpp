@@ -56,8 +56,8 @@ void close_file() {
 }
 
 void load_entry_format(int32_t entry) {
-    store_relaxed(player_state.sample_rate, (uint32_t)player_state.item.entries[entry].rate);
-    store_relaxed(player_state.channels, (uint16_t)player_state.item.entries[entry].channels);
+    store_relaxed(player_state.sample_rate, player_state.plan.spans[entry].rate);
+    store_relaxed(player_state.channels, player_state.plan.spans[entry].channels);
 }
 
 int32_t saturated_ms(int64_t time_ms) {
@@ -137,7 +137,7 @@ int64_t block_set_bytes() {
 
 // Makes entry current and places the cursor at the start of its span.
 void begin_entry(decode_cursor* cursor, int32_t entry) {
-    const entry_span& span = player_state.spans[entry];
+    const entry_span& span = player_state.plan.spans[entry];
     cursor->entry = entry;
     cursor->sets_left = span.block_sets;
     store_relaxed(player_state.current_entry, entry);
@@ -183,13 +183,13 @@ void carry_out_seek(int32_t request, decode_cursor* cursor, visualisation_frames
 
     // The entry whose stretch of the timeline holds the target, then whole
     // pairs of its blocks at or before the time into it, by its own format.
-    int32_t entry = entry_at_time(player_state.spans, player_state.item.entry_count, target_ms);
+    int32_t entry = entry_at_time(&player_state.plan, target_ms);
     if (entry < 0) {
         cursor->data_done = true;
         return;
     }
-    const entry_span& span = player_state.spans[entry];
-    uint32_t rate = (uint32_t)player_state.item.entries[entry].rate;
+    const entry_span& span = player_state.plan.spans[entry];
+    uint32_t rate = span.rate;
     int64_t skipped_sets = 2 * ((target_ms - span.start_ms) * rate / (FRAMES_PER_BLOCK_PAIR * 1000));
     begin_entry(cursor, entry);
     restart_time(cursor, target_ms);
@@ -208,7 +208,7 @@ enum entry_step { ENTRY_STEPPED, ENTRY_WAITING, ENTRIES_EXHAUSTED };
 // Stop and seek requests meanwhile.
 entry_step step_to_next_entry(decode_cursor* cursor) {
     if (player_state.item.entry_count == 0) return ENTRIES_EXHAUSTED;
-    int32_t next = next_played_entry(player_state.spans, player_state.item.entry_count, cursor->entry + 1);
+    int32_t next = next_played_entry(&player_state.plan, cursor->entry + 1);
     if (next >= player_state.item.entry_count) return ENTRIES_EXHAUSTED;
     if (output()->IsPlaying()) {
         if (load_relaxed(player_state.paused) != 0) return ENTRY_WAITING;
@@ -284,14 +284,8 @@ int32_t read_block(uint8_t* adpcm) {
 bool plan_timeline() {
     int32_t count = player_state.item.entry_count;
     if (count == 0) return true;
-    free(player_state.spans);
-    player_state.spans = (entry_span*)malloc((size_t)count * sizeof(entry_span));
-    if (!player_state.spans) return false;
-    int64_t data_end = (int64_t)player_state.item.data_start + player_state.item.data_length;
-    int64_t length_ms = plan_entries(player_state.item.entries, count, player_state.item.data_start, data_end,
-                                     player_state.item.file_bytes, player_state.spans);
-    player_state.timeline_length_ms = saturated_ms(length_ms);
-    int32_t first = next_played_entry(player_state.spans, count, 0);
+    if (!plan_item(&player_state.item, &player_state.plan)) return false;
+    int32_t first = next_played_entry(&player_state.plan, 0);
     if (first >= count) first = 0;
     store_relaxed(player_state.current_entry, first);
     load_entry_format(first);

@@ -8,13 +8,11 @@ player_state_record player_state;
 
 void release_item() {
     description_release(&player_state.item);
-    free(player_state.spans);
+    plan_release(&player_state.plan);
     free(player_state.path_given);
     free(player_state.path_played);
-    player_state.spans = nullptr;
     player_state.path_given = nullptr;
     player_state.path_played = nullptr;
-    player_state.timeline_length_ms = 0;
     store_relaxed(player_state.current_entry, 0);
 }
 

@@ -27,12 +27,11 @@ struct player_state_record {
     char* path_given = nullptr;
     char* path_played = nullptr;
 
-    // The item installed by Play: its description (entry table included),
-    // read by the decode thread and the callbacks, changed only by Play, and
-    // the plan of its entries with its length.
+    // The item installed by Play: its description (records included) and the
+    // plan of its entries with its length, read by the decode thread and the
+    // callbacks, changed only by Play.
     stream_description item = {};
-    entry_span* spans = nullptr;
-    int32_t timeline_length_ms = 0;
+    item_plan plan = {};
 
     // The format now playing, and the entry, which the decode thread changes.
     std::atomic<uint16_t> channels{0};

@@ -80,11 +80,15 @@ int HOST_CALL IsPaused() {
     return load_relaxed(player_state.paused);
 }
 
+int saturated_length_ms(int64_t length_ms) {
+    return length_ms > INT32_MAX ? INT32_MAX : (int)length_ms;
+}
+
 // A single stream's length comes from its data size with the truncating
 // arithmetic the player has always shown; an item with entries lasts as long
 // as the sound of its entries, each at its own format.
 int HOST_CALL GetLength() {
-    if (player_state.item.entry_count != 0) return player_state.timeline_length_ms;
+    if (player_state.item.entry_count != 0) return saturated_length_ms(player_state.plan.length_ms);
     return description_length_ms(&player_state.item);
 }
 

@@ -408,7 +408,7 @@ struct exact_fill_stream {
 
 exact_fill_stream exact_fill_bank() {
     const uint32_t STORED_BYTES = 312, FIRST_READ_COPIES = 3064, FIRST_READ_LITERALS = 257752, LATER_COPIES = 1000;
-    const uint32_t head_bytes = BANK_HEADER_BYTES + BANK_DATA_BYTES + 2 * BANK_ENTRY_BYTES;
+    const uint32_t head_bytes = BANK_HEADER_BYTES + BANK_DATA_BYTES + 2 * BANK_RECORD_BYTES;
     uint32_t zeros = STORED_BYTES - head_bytes + (FIRST_READ_COPIES + LATER_COPIES) * 258 + FIRST_READ_LITERALS;
     const uint32_t pad_literals = (72 - zeros % 72) % 72;  // whole stereo block sets
     zeros += pad_literals;

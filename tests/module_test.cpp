@@ -126,8 +126,9 @@ TEST_F(ModuleTest, FileInfoNamesTheFileOrTheBankEntry) {
 TEST_F(ModuleTest, FileInfoOfTheBankPlayingCountsItsEntries) {
     stream_description bank;
     description_init(&bank);
-    ASSERT_TRUE(description_reserve_entries(&bank, 12));
-    for (int i = 0; i < 12; ++i) ASSERT_TRUE(description_append_entry(&bank, {i * 72, 72, 44100, 2, i + 1}));
+    std::vector<entry_row> rows;
+    for (int i = 0; i < 12; ++i) rows.push_back({i * 72, 72, 44100, 2, i + 1});
+    ASSERT_TRUE(add_entries(&bank, rows));
     install_item(&bank);
     store_relaxed(player_state.current_entry, 3);
     strcpy(player_state.title, "music.xwb");
@@ -199,12 +200,11 @@ TEST_F(ModuleTest, ClaimsNoFileAndShowsNoInfoBox) {
 TEST_F(ModuleTest, QuitReleasesTheEntryTableLeftByTheLastItem) {
     stream_description bank;
     description_init(&bank);
-    ASSERT_TRUE(description_reserve_entries(&bank, 3));
-    ASSERT_TRUE(description_append_entry(&bank, {0, 72, 44100, 2, 1}));
+    ASSERT_TRUE(add_entries(&bank, {{0, 72, 44100, 2, 1}}));
     install_item(&bank);
     host.module->Quit();
     EXPECT_EQ(player_state.item.entry_count, 0);
-    EXPECT_EQ(player_state.item.entries, nullptr);
+    EXPECT_EQ(player_state.item.records, nullptr);
 }
 
 TEST_F(ModuleTest, HostWithoutAnOutputCannotPlayButSurvives) {
@@ -295,7 +295,7 @@ TEST_F(ModuleTest, FileInfoDescribesEveryOtherFileWhileABankPlays) {
         }
     }
     EXPECT_EQ(files_under(scratch.path), files_before);
-    EXPECT_EQ(player_state.item.entries, item_before.entries);
+    EXPECT_EQ(player_state.item.records, item_before.records);
     EXPECT_EQ(player_state.item.entry_count, item_before.entry_count);
     EXPECT_EQ(player_state.item.data_length, item_before.data_length);
     EXPECT_EQ(host.module->GetLength(), length_playing);

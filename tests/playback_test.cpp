@@ -28,12 +28,11 @@ protected:
     // Starts the decode thread the way Play does, but over a hand-built entry
     // table, so the engine's entry stepping can be tested on its own.
     void start_engine(const std::string& path, int32_t data_start, int32_t data_length,
-                      const std::vector<entry_record>& entries) {
+                      const std::vector<entry_row>& entries) {
         host.attach_output();
         stream_description item;
         description_init(&item);
-        ASSERT_TRUE(description_reserve_entries(&item, (int32_t)entries.size()));
-        for (const entry_record& e : entries) ASSERT_TRUE(description_append_entry(&item, e));
+        ASSERT_TRUE(add_entries(&item, entries));
         item.kind = STREAM_BANK;
         item.data_start = data_start;
         item.data_length = data_length;

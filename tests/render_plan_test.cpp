@@ -12,7 +12,7 @@
 namespace {
 
 sound_unit unit(int32_t record, uint32_t rate, uint16_t channels) {
-    return {record - 1, record, rate, channels, 650, 0, 10};
+    return {record - 1, record, record - 1, rate, channels, 650, 0, 10};
 }
 
 struct naming_case {
@@ -25,7 +25,7 @@ struct naming_case {
 
 TEST(RenderPlan, OutputsAreNamedByRecordNumber) {
     const std::vector<sound_unit> two = {unit(3, 22050, 1), unit(12, 44100, 2)};
-    const sound_unit single = {0, 0, 44100, 2, 650, 0, 14};
+    const sound_unit single = {0, 0, -1, 44100, 2, 650, 0, 14};
     const naming_case cases[] = {
         {"one file, one stream", "take.wav", false, {single}, {"take.wav"}},
         {"one file, one entry chosen", "take.wav", false, {unit(7, 22050, 1)}, {"take.wav"}},

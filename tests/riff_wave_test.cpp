@@ -75,6 +75,10 @@ TEST_F(RiffWaveTest, FileLayouts) {
     bytes big_data = build_riff({fmt20(), sized_chunk("data", bytes(72), 1000000)});
     bytes data_top_bit = build_riff({fmt20(), sized_chunk("data", bytes(72), 0x80000000u)});
     bytes odd_padded = build_riff({{"odd ", bytes(3, 1), false, 0, true}, fmt20(), data3600()});
+    // An editor's LIST chunk of odd size between the format and the sound,
+    // with and without the pad byte RIFF asks for.
+    bytes list_padded = build_riff({fmt20(), {"LIST", bytes(25, 'a'), false, 0, true}, data3600()});
+    bytes list_unpadded = build_riff({fmt20(), {"LIST", bytes(25, 'a'), false, 0, false}, data3600()});
     bytes fmt_top_bit = build_riff({sized_chunk("fmt ", fmt_content(XBOX_ADPCM_TAG, 1, 22050), 0xfffffff0u),
                                     data3600()});
     // "data" first, then a "fmt " header with only 4 of its 16 format bytes.
@@ -105,8 +109,11 @@ TEST_F(RiffWaveTest, FileLayouts) {
          wave(3600, 66, 1, 22050)},
         {"odd chunk, no pad", build_riff({chunk("odd ", bytes(3, 1)), fmt20(), data3600()}),
          wave(3600, 59, 1, 22050)},
-        // The next header is read from the pad byte on, one byte early.
-        {"odd chunk, pad byte", odd_padded, RAW},
+        // The pad byte after an odd chunk is stepped over when the header
+        // right after the content is no chunk's.
+        {"odd chunk, pad byte", odd_padded, wave(3600, 60, 1, 22050)},
+        {"odd LIST padded before data", list_padded, wave(3600, 82, 1, 22050)},
+        {"odd LIST unpadded before data", list_unpadded, wave(3600, 81, 1, 22050)},
         {"data larger than file", big_data, wave(1000000, 48, 1, 22050)},
         {"data size top bit", data_top_bit, RAW},
         {"fmt size top bit", fmt_top_bit, RAW},

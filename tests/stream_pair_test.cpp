@@ -61,7 +61,7 @@ TEST_F(StreamPairTest, EitherFileOpensTheDataFileWithTheHeadersTable) {
         EXPECT_EQ(result.item.d.data_start, 0);
         EXPECT_EQ(result.item.d.kind, STREAM_PAIR);
         EXPECT_EQ(entry_table(result.item.d),
-                  (std::vector<entry_record>{{0, 36000, 44100, 2, 1}, {36000, 54000, 22050, 1, 2}}));
+                  (std::vector<entry_row>{{0, 36000, 44100, 2, 1}, {36000, 54000, 22050, 1, 2}}));
     }
 }
 
@@ -103,7 +103,7 @@ TEST_F(StreamPairTest, OnlyTheLastExtensionMakesAPair) {
 struct header_case {
     const char* name;
     bytes header;
-    std::vector<entry_record> expected;
+    std::vector<entry_row> expected;
     uint32_t notices;
     int32_t skipped;
 };
@@ -138,9 +138,9 @@ TEST_F(StreamPairTest, HostileHeadersGiveABoundedTableOfPlayableEntries) {
         EXPECT_EQ(result.item.d.data_length, 1000);
         EXPECT_EQ(entry_table(result.item.d), c.expected);
         EXPECT_EQ(result.item.d.notices, c.notices);
-        EXPECT_EQ(result.item.d.skipped_count, c.skipped);
+        EXPECT_EQ((int32_t)skipped_table(result.item.d).size(), c.skipped);
         // Room only for the records the header holds, whatever it declares.
-        EXPECT_LE(result.item.d.entry_capacity, (int32_t)(c.header.size() / 100));
+        EXPECT_LE(result.item.d.record_capacity, (int32_t)(c.header.size() / 100));
     }
 }
 

@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "containers/timeline.h"
+#include "tests/support/sample_files.h"
 
 namespace {
 
 struct plan_case {
     const char* name;
-    std::vector<entry_record> entries;
+    std::vector<entry_row> entries;
     int64_t data_start;
     int64_t data_end;
     int64_t file_bytes;
@@ -48,13 +49,17 @@ TEST(Timeline, EntriesPlayTheirWholeBlockSetsOneAfterAnother) {
     };
     for (const plan_case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<entry_span> spans(c.entries.size());
-        int64_t length = plan_entries(c.entries.data(), (int32_t)c.entries.size(), c.data_start, c.data_end,
-                                      c.file_bytes, spans.data());
-        EXPECT_EQ(length, c.length_ms);
-        EXPECT_EQ(plan_entries(c.entries.data(), (int32_t)c.entries.size(), c.data_start, c.data_end,
-                               c.file_bytes, nullptr),
-                  c.length_ms);
+        owned_description item;
+        ASSERT_TRUE(add_entries(&item.d, c.entries));
+        item.d.data_start = (int32_t)c.data_start;
+        item.d.data_length = (int32_t)(c.data_end - c.data_start);
+        item.d.file_bytes = c.file_bytes;
+        item_plan plan;
+        ASSERT_TRUE(plan_item(&item.d, &plan));
+        std::vector<entry_span> spans(plan.spans, plan.spans + plan.count);
+        EXPECT_EQ(plan.length_ms, c.length_ms);
+        EXPECT_EQ(entries_length_ms(&item.d), c.length_ms);
+        plan_release(&plan);
         ASSERT_EQ(spans.size(), c.played.size());
         int64_t start_ms = 0;
         for (size_t i = 0; i < spans.size(); ++i) {
@@ -73,18 +78,21 @@ TEST(Timeline, EntriesPlayTheirWholeBlockSetsOneAfterAnother) {
 
 TEST(Timeline, TimeFindsTheEntryThatHoldsIt) {
     // Stretches of 100, 0 (passed over), 250 and 0 ms.
-    const entry_span spans[] = {{0, 10, 0, 100}, {0, 0, 100, 0}, {720, 20, 100, 250}, {0, 0, 350, 0}};
+    entry_span spans[] = {{0, 0, 10, 8000, 1, 0, 100}, {1, 0, 0, 8000, 1, 100, 0}, {2, 720, 20, 8000, 1, 100, 250},
+                          {3, 0, 0, 8000, 1, 350, 0}};
+    const item_plan plan = {spans, 4, 350};
+    const item_plan empty = {spans, 0, 0};
     const struct {
         int64_t time_ms;
         int32_t entry;
     } cases[] = {{-5, 0}, {0, 0}, {99, 0}, {100, 2}, {349, 2}, {350, -1}, {100000, -1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.time_ms);
-        EXPECT_EQ(entry_at_time(spans, 4, c.time_ms), c.entry);
+        EXPECT_EQ(entry_at_time(&plan, c.time_ms), c.entry);
     }
-    EXPECT_EQ(entry_at_time(spans, 0, 0), -1);
-    EXPECT_EQ(next_played_entry(spans, 4, 1), 2);
-    EXPECT_EQ(next_played_entry(spans, 4, 3), 4);
+    EXPECT_EQ(entry_at_time(&empty, 0), -1);
+    EXPECT_EQ(next_played_entry(&plan, 1), 2);
+    EXPECT_EQ(next_played_entry(&plan, 3), 4);
 }
 
 TEST(Timeline, DurationsAreTruncatedMillisecondsOfWholeBlockSets) {

@@ -311,7 +311,8 @@ TEST_F(TolvaneTool, InfoPrintsWhatThePlayerShowsAndTheStreamsRow) {
         int64_t frames = (int64_t)(c.data_bytes / (36u * c.channels)) * 65;
         std::vector<std::string> row = {"-", c.as_wave ? "48" : "0", std::to_string(c.data_bytes),
                                         std::to_string(c.sample_rate), std::to_string(c.channels),
-                                        std::to_string(frames), std::to_string(frames * 1000 / c.sample_rate)};
+                                        std::to_string(frames), std::to_string(frames * 1000 / c.sample_rate),
+                                        "-", "-", "-"};
         EXPECT_EQ(row, words_of(lines[6]));
     }
 }
@@ -329,7 +330,7 @@ TEST_F(TolvaneTool, RenderBankWritesEachEntryNumberedByItsRecord) {
 
         run_result run = run_tool("render " + in_quotes(input) + " -o " + in_quotes(scratch + "out.wav"), scratch);
         ASSERT_EQ(0, run.status) << run.err;
-        EXPECT_NE(std::string::npos, run.err.find("record 2 skipped: format tag 0 (PCM")) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("record 2 skipped: format tag 0 (8-bit PCM")) << run.err;
         EXPECT_EQ(3, line_count(run.out)) << run.out;
         for (size_t i = 0; i < bank.entries.size(); ++i) {
             const bank_entry_sound& e = bank.entries[i];
@@ -371,13 +372,13 @@ TEST_F(TolvaneTool, InfoOfABankListsEveryRecord) {
                            " - 1 / 3\nlength_ms: 1685\nsample_rate: 44100\nchannels: 2\nentries: 3\n";
         EXPECT_EQ(0u, run.out.find(five)) << run.out;
         uint32_t base = layout.in_container ? 4096 : 0;
-        uint32_t data = base + BANK_HEADER_BYTES + BANK_DATA_BYTES + 4 * BANK_ENTRY_BYTES;
+        uint32_t data = base + BANK_HEADER_BYTES + BANK_DATA_BYTES + 4 * BANK_RECORD_BYTES;
         const std::vector<std::string> rows[] = {
-            {"1", std::to_string(data), "14400", "44100", "2", "13000", "294"},
-            {"2", std::to_string(data + 14400), "144", "44100", "2", "0", "0", "skipped:", "format", "tag", "0",
-             "(PCM,", "not", "Xbox", "ADPCM)"},
-            {"3", std::to_string(data + 14600), "10800", "22050", "1", "19500", "884"},
-            {"4", std::to_string(data + 25400), "18000", "32000", "2", "16250", "507"},
+            {"1", std::to_string(data), "14400", "44100", "2", "13000", "294", "-", "-", "-"},
+            {"2", std::to_string(data + 14400), "144", "44100", "2", "0", "0", "-", "-", "-", "skipped:", "format",
+             "tag", "0", "(8-bit", "PCM,", "not", "Xbox", "ADPCM)"},
+            {"3", std::to_string(data + 14600), "10800", "22050", "1", "19500", "884", "-", "-", "-"},
+            {"4", std::to_string(data + 25400), "18000", "32000", "2", "16250", "507", "-", "-", "-"},
         };
         for (size_t i = 0; i < 4; ++i) EXPECT_EQ(rows[i], words_of(lines[6 + i]));
     }
@@ -393,11 +394,17 @@ TEST_F(TolvaneTool, ABankOf150RecordsIsListedAndRenderedByRecordNumber) {
         bool skipped = record == 40 || record == 149;
         uint32_t channels = 1 + record % 2;
         bytes adpcm = tone_adpcm(channels, 3 + record % 5, record);
+        // Odd records are named; every tenth loops over its second block set.
+        std::string name = record % 2 ? "tune_" + std::to_string(record) : "";
+        uint32_t set_bytes = 36 * channels;
         design.entries.push_back({format_word(skipped ? 2 : 1, channels, 22050 + 1000 * (record % 3)),
-                                  (uint32_t)design.entry_data.size(), (uint32_t)adpcm.size()});
+                                  (uint32_t)design.entry_data.size(), (uint32_t)adpcm.size(), 0,
+                                  record % 10 ? 0 : set_bytes, record % 10 ? 0 : set_bytes, name});
         design.entry_data.insert(design.entry_data.end(), adpcm.begin(), adpcm.end());
         sounds.push_back(adpcm);
     }
+    design.with_names = true;
+    design.bank_name = "m_bank";
     std::string input = write_file_in(scratch, "m.xwb", build_wave_bank(design));
 
     run_result run = run_tool("info --json " + in_quotes(input), scratch);
@@ -408,20 +415,38 @@ TEST_F(TolvaneTool, ABankOf150RecordsIsListedAndRenderedByRecordNumber) {
     const std::vector<std::pair<const char*, json_type>> top = {
         {"file", JSON_STRING},  {"title", JSON_STRING},       {"length_ms", JSON_NUMBER},  {"sample_rate", JSON_NUMBER},
         {"channels", JSON_NUMBER}, {"entries", JSON_NUMBER},  {"kind", JSON_STRING},       {"compressed", JSON_BOOLEAN},
+        {"version", JSON_NUMBER},  {"bank_name", JSON_STRING}, {"stated_frames", JSON_NULL},
         {"frames", JSON_NUMBER},   {"duration_ms", JSON_NUMBER}, {"records", JSON_ARRAY},  {"warnings", JSON_ARRAY}};
     EXPECT_EQ(doc.keys(), keys_of(top));
     for (const auto& key : top) EXPECT_EQ(doc[key.first].type, key.second) << key.first;
     EXPECT_EQ(doc["entries"].number, 148);
     EXPECT_EQ(doc["kind"].text, "bank");
+    EXPECT_EQ(doc["version"].number, 3);
+    EXPECT_EQ(doc["bank_name"].text, "m_bank");
     ASSERT_EQ(doc["records"].items.size(), 150u);
     double duration_ms = 0;
     for (size_t i = 0; i < 150; ++i) {
         const json_value& record = doc["records"].items[i];
         EXPECT_EQ(record.keys(), (std::vector<std::string>{"record", "offset", "bytes", "sample_rate", "channels",
-                                                           "frames", "duration_ms", "skipped"}));
+                                                           "frames", "duration_ms", "name", "loop_start", "loop_end",
+                                                           "stated_frames", "codec", "skipped"}));
         EXPECT_EQ(record["record"].number, i + 1);
         bool skipped = i + 1 == 40 || i + 1 == 149;
         EXPECT_EQ(record["skipped"].type, skipped ? JSON_STRING : JSON_NULL);
+        EXPECT_EQ(record["codec"].text, skipped ? "wma" : "xbox_adpcm");
+        if ((i + 1) % 2) {
+            EXPECT_EQ(record["name"].text, "tune_" + std::to_string(i + 1));
+        } else {
+            EXPECT_EQ(record["name"].type, JSON_NULL);
+        }
+        // WMA's frames cannot be counted from its bytes: record 40 has no loop.
+        bool looped = (i + 1) % 10 == 0 && !skipped;
+        EXPECT_EQ(record["loop_start"].type, looped ? JSON_NUMBER : JSON_NULL);
+        if (looped) {
+            EXPECT_EQ(record["loop_start"].number, 65);
+            EXPECT_EQ(record["loop_end"].number, 130);
+        }
+        EXPECT_EQ(record["stated_frames"].type, JSON_NULL);
         duration_ms += record["duration_ms"].number;
     }
     EXPECT_EQ(duration_ms, doc["duration_ms"].number);
@@ -494,7 +519,8 @@ const said_case SAID_CASES[] = {
     {"render onto its input", "render @in.wav -o @in.wav", 1, "is an input; it is never overwritten"},
     {"render onto the partner", "render @pair.xsh -o @pair.xsd --format raw", 1, "is an input"},
     {"raw file of several formats", "render @bank.xwb -o @out.raw", 1, "a raw file holds one format"},
-    {"a skipped record", "render @bank.xwb --entry 2 -o @out.wav", 1, "record 2 was skipped: format tag 0 (PCM"},
+    {"a skipped record", "render @bank.xwb --entry 2 -o @out.wav", 1,
+     "record 2 was skipped: format tag 0 (8-bit PCM"},
     {"no such record", "render @bank.xwb --entry 9 -o @out.wav", 1, "no record 9 (the file has 4)"},
     {"entries of a single stream", "render @in.wav --entry 1 -o @out.wav", 1, "it has no entries"},
     {"module that is not there", "info @in.wav --module @no-module.bin", 1, "no-module.bin"},
@@ -557,7 +583,7 @@ TEST_F(TolvaneTool, EveryOutcomeIsSaid) {
     write_file_in(scratch, "pair.xsd", tone_adpcm(2, 10, 3));
     write_file_in(scratch, "bank.xwb", make_sample_bank(false).file);
     bytes cut = make_sample_bank(false).file;
-    cut.resize(BANK_HEADER_BYTES + BANK_DATA_BYTES + 3 * BANK_ENTRY_BYTES);
+    cut.resize(BANK_HEADER_BYTES + BANK_DATA_BYTES + 3 * BANK_RECORD_BYTES);
     write_file_in(scratch, "cut.xwb", cut);
     std::filesystem::create_directories(scratch + "folder");
     for (const said_case& c : SAID_CASES) {

@@ -28,9 +28,9 @@ const int BIG_ROOM = 1 << 30;
 
 // The reader's entry table with the record numbers left out, for tables
 // whose records all count.
-std::vector<entry_record> plain_table(const stream_description& description) {
-    std::vector<entry_record> table = entry_table(description);
-    for (entry_record& entry : table) entry.record = 0;
+std::vector<entry_row> plain_table(const stream_description& description) {
+    std::vector<entry_row> table = entry_table(description);
+    for (entry_row& entry : table) entry.record = 0;
     return table;
 }
 
@@ -63,13 +63,13 @@ protected:
     // result, the table and data_start; the format stays the opener's
     // default (Play takes the first entry's). Entry offsets in expected are
     // absolute.
-    void expect_read(const bytes& content, int32_t base, int32_t result, const std::vector<entry_record>& expected) {
+    void expect_read(const bytes& content, int32_t base, int32_t result, const std::vector<entry_row>& expected) {
         owned_description bank;
         file_handle file = open_bytes(content);
         byte_source source = source_of_file(file);
         EXPECT_EQ(read_wave_bank(&source, base, &bank.d), result);
         EXPECT_EQ(plain_table(bank.d), expected);
-        EXPECT_GE(bank.d.entry_capacity, bank.d.entry_count);
+        EXPECT_GE(bank.d.record_capacity, bank.d.record_count);
         EXPECT_EQ(bank.d.data_start, expected.empty() ? 0 : expected[0].offset);
         EXPECT_EQ(bank.d.sample_rate, DEFAULT_SAMPLE_RATE);
         EXPECT_EQ(bank.d.channels, DEFAULT_CHANNELS);
@@ -77,9 +77,9 @@ protected:
     }
 
     // expected holds offsets from region 3, which the writer placed.
-    void expect_bank(const wave_bank_design& design, int32_t result, std::vector<entry_record> expected) {
+    void expect_bank(const wave_bank_design& design, int32_t result, std::vector<entry_row> expected) {
         int32_t entry_data = (int32_t)bank_entry_data_offset(design);
-        for (entry_record& e : expected) e.offset += entry_data;
+        for (entry_row& e : expected) e.offset += entry_data;
         expect_read(build_wave_bank(design), 0, result, expected);
     }
 
@@ -92,11 +92,11 @@ struct record_case {
     const char* name;
     wave_bank_design design;
     int32_t result;
-    std::vector<entry_record> kept;  // offsets from region 3
+    std::vector<entry_row> kept;  // offsets from region 3
 };
 
 TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
-    const int64_t region_3 = BANK_HEADER_BYTES + BANK_DATA_BYTES + 2 * BANK_ENTRY_BYTES;  // of two records
+    const int64_t region_3 = BANK_HEADER_BYTES + BANK_DATA_BYTES + 2 * BANK_RECORD_BYTES;  // of two records
     const record_case cases[] = {
         {"tags 1, 2, 1", tags_1_2_1(), 1440, {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
         {"all tag 0",
@@ -104,7 +104,10 @@ TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
         {"tags 2 and 3", bank_design({{format_word(2, 2, 44100), 0, 72}, {format_word(3, 2, 44100), 72, 72}}, 144), 0,
          {}},
         {"no records", bank_design({}, 720), 0, {}},
-        {"bit 4 set", bank_design({{0x158899, 0, 72}}, 72), 72, {{0, 72, 44100, 2}}},
+        // Channels take three bits: bit 4 is their top one.
+        {"bit 4 set", bank_design({{0x158899, 0, 72}}, 72), 72, {{0, 72, 44100, 6}}},
+        {"four channels", bank_design({{format_word(1, 4, 44100), 0, 144}}, 144), 144, {{0, 144, 44100, 4}}},
+        {"six channels", bank_design({{format_word(1, 6, 48000), 0, 216}}, 216), 216, {{0, 216, 48000, 6}}},
         {"rate 96000 keeps bits 5-20", bank_design({{format_word(1, 2, 96000), 0, 72}}, 72), 72, {{0, 72, 30464, 2}}},
         {"bits 21-31 set", bank_design({{0xffe00000u | MONO_22050, 0, 36}}, 36), 36, {{0, 36, 22050, 1}}},
         {"three channels", bank_design({{format_word(1, 3, 48000), 0, 108}}, 108), 108, {{0, 108, 48000, 3}}},
@@ -116,7 +119,7 @@ TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
          36, {{72, 36, 100, 1}}},
         {"version 0", tweaked(tags_1_2_1(), [](wave_bank_design& s) { s.version = 0; }), 1440,
          {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
-        {"version 0xffffffff", tweaked(tags_1_2_1(), [](wave_bank_design& s) { s.version = 0xffffffffu; }), 1440,
+        {"version 2", tweaked(tags_1_2_1(), [](wave_bank_design& s) { s.version = 2; }), 1440,
          {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
         {"offset beyond the file end kept", bank_design({{STEREO_44100, 1000000, 7200}}, 72), 7200,
          {{1000000, 7200, 44100, 2}}},
@@ -145,7 +148,7 @@ TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
         // 32-bit arithmetic: a length with the top bit set wraps the result.
         {"last length with the top bit set",
          bank_design({{STEREO_44100, 0, 72}, {STEREO_44100, 72, 0x80000000u}}, 144), (int32_t)0x80000048u,
-         {{0, 72, 44100, 2}, {72, INT32_MIN, 44100, 2}}},
+         {{0, 72, 44100, 2}, {72, 0x80000000LL, 44100, 2}}},
     };
     for (const record_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -169,21 +172,16 @@ TEST_F(WaveBankTest, SkippedRecordsAreNotedWithTheirReason) {
     read_wave_bank(&source, 0, &bank.d);
     file_close(file);
     ASSERT_EQ(bank.d.entry_count, 2);
-    EXPECT_EQ(bank.d.entries[0].record, 1);
-    EXPECT_EQ(bank.d.entries[1].record, 4);
-    const struct {
-        int32_t record;
-        skip_reason reason;
-        uint32_t format_tag;
-    } skipped[] = {{2, SKIPPED_NOT_XBOX_ADPCM, 2}, {3, SKIPPED_UNPLAYABLE_FORMAT, 1},
-                   {5, SKIPPED_UNPLAYABLE_FORMAT, 1}, {6, SKIPPED_OUT_OF_REACH, 1}};
-    ASSERT_EQ(bank.d.skipped_count, 4);
-    for (int i = 0; i < 4; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(bank.d.skipped[i].record, skipped[i].record);
-        EXPECT_EQ(bank.d.skipped[i].reason, skipped[i].reason);
-        EXPECT_EQ(bank.d.skipped[i].format_tag, skipped[i].format_tag);
-    }
+    EXPECT_EQ(entry_table(bank.d)[0].record, 1);
+    EXPECT_EQ(entry_table(bank.d)[1].record, 4);
+    EXPECT_EQ(skipped_table(bank.d), (std::vector<std::pair<int32_t, skip_reason>>{
+                                         {2, SKIPPED_NOT_XBOX_ADPCM}, {3, SKIPPED_UNPLAYABLE_FORMAT},
+                                         {5, SKIPPED_UNPLAYABLE_FORMAT}, {6, SKIPPED_OUT_OF_REACH}}));
+    // The records stay in file order, kept and skipped together.
+    ASSERT_EQ(bank.d.record_count, 6);
+    for (int32_t i = 0; i < 6; ++i) EXPECT_EQ(bank.d.records[i].record, i + 1);
+    EXPECT_EQ(bank.d.records[1].codec, CODEC_WMA);
+    EXPECT_EQ(bank.d.records[1].format_tag, 2u);
     EXPECT_EQ(bank.d.declared_records, 6u);
     EXPECT_EQ(bank.d.records_read, 6u);
     EXPECT_EQ(bank.d.notices, 0u);
@@ -265,11 +263,11 @@ TEST_F(WaveBankTest, DeclaredCountsAreBoundedByWhatTheFileHolds) {
         owned_description bank;
         byte_source source = source_of_file(file);
         int32_t result = read_wave_bank(&source, 0, &bank.d);
-        EXPECT_LE(bank.d.entry_capacity, (int32_t)c.records_in_file);
+        EXPECT_LE(bank.d.record_capacity, (int32_t)c.records_in_file);
         ASSERT_EQ(bank.d.entry_count, (int32_t)c.kept);
         EXPECT_EQ(result, (int32_t)(72 * c.kept));
         for (size_t i = 0; i < c.kept; ++i) {
-            EXPECT_EQ(bank.d.entries[i].offset, (int32_t)(BANK_HEADER_BYTES + BANK_DATA_BYTES + 72 * i));
+            EXPECT_EQ(entry_table(bank.d)[i].offset, (int64_t)(BANK_HEADER_BYTES + BANK_DATA_BYTES + 72 * i));
         }
         EXPECT_EQ((bank.d.notices & NOTICE_RECORDS_CUT_SHORT) != 0, c.design.declared_count > c.records_in_file);
         file_close(file);
@@ -289,7 +287,7 @@ TEST_F(WaveBankTest, EntryTableNeverOutgrowsItsCap) {
     owned_description bank;
     byte_source source = source_of_file(file);
     EXPECT_EQ(read_wave_bank(&source, 0, &bank.d), 0);
-    EXPECT_LE(bank.d.entry_capacity, (int32_t)MAX_BANK_ENTRIES);
+    EXPECT_LE(bank.d.record_capacity, (int32_t)MAX_BANK_ENTRIES);
     EXPECT_EQ(bank.d.entry_count, 0);
     file_close(file);
 }
@@ -322,7 +320,7 @@ TEST_F(WaveBankTest, RegionsPastTheEndYieldNoEntries) {
 // base in file): the header, region table and bank data of the default
 // layout, then the records present, any cut short read with zeros for the
 // bytes that are missing.
-int32_t truncated_outcome(const bytes& file, size_t base, size_t size, std::vector<entry_record>* kept) {
+int32_t truncated_outcome(const bytes& file, size_t base, size_t size, std::vector<entry_row>* kept) {
     size_t in_bank = size - base;
     kept->clear();
     if (in_bank <= 36) return 0;       // the magic, the version or a region field cannot be read
@@ -337,11 +335,11 @@ int32_t truncated_outcome(const bytes& file, size_t base, size_t size, std::vect
         size_t at = records_at + 24 * i;
         for (size_t b = 0; b < 24 && at + b < in_bank; ++b) record[b] = header[at + b];
         uint32_t word = read_u32le(record + 4);
-        uint32_t channels = (word >> 2) & 3;
+        uint32_t channels = (word >> 2) & 7;
         uint32_t rate = (word >> 5) & 0xffff;
         if ((word & 3) != 1 || channels == 0 || rate < 100) continue;
-        kept->push_back({(int32_t)(base + entry_data_at + read_u32le(record + 8)), read_s32le(record + 12),
-                         (int32_t)rate, (int16_t)channels, 0});
+        kept->push_back({(int64_t)(base + entry_data_at + read_u32le(record + 8)), read_u32le(record + 12), rate,
+                         (int32_t)channels, 0});
     }
     if (kept->empty()) return 0;
     return (int32_t)(kept->back().offset + kept->back().length - kept->front().offset);
@@ -358,17 +356,17 @@ TEST_F(WaveBankTest, EveryTruncatedPrefixHasADefinedOutcome) {
         const char* name;
         bytes file;
         size_t base;
-    } layouts[] = {{"bank at 0", bank, 0}, {"bank in a container", in_bank_container(bank), BANK_CONTAINER_BASE}};
+    } layouts[] = {{"bank at 0", bank, 0}, {"bank in a container", in_bank_container(bank), CONTAINER_BANK_BASE}};
     for (const auto& layout : layouts) {
         for (size_t size = layout.base; size <= layout.file.size(); ++size) {
             SCOPED_TRACE(testing::Message() << layout.name << ", " << size << " bytes");
-            std::vector<entry_record> kept;
+            std::vector<entry_row> kept;
             int32_t result = truncated_outcome(layout.file, layout.base, size, &kept);
             expect_read(cut(layout.file, size), (int32_t)layout.base, result, kept);
         }
     }
     // Shorter than the container's header: nothing at the base to read.
-    expect_read(cut(in_bank_container(bank), 100), (int32_t)BANK_CONTAINER_BASE, 0, {});
+    expect_read(cut(in_bank_container(bank), 100), (int32_t)CONTAINER_BANK_BASE, 0, {});
 }
 
 // ---- Behind the container header ---------------------------------------------
@@ -378,7 +376,7 @@ TEST_F(WaveBankTest, ContainerBankIsReadFromItsBase) {
     at_0x200.region_offset[3] = 0x200;
     bytes no_bank = in_bank_container({});
     no_bank.resize(5000, 0x77);
-    const int32_t base = (int32_t)BANK_CONTAINER_BASE;
+    const int32_t base = (int32_t)CONTAINER_BANK_BASE;
 
     expect_read(in_bank_container(build_wave_bank(at_0x200)), base, 1080,
                 {{4608, 720, 44100, 2}, {4608 + 720, 360, 22050, 1}});

@@ -8,6 +8,7 @@
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -18,7 +19,9 @@
 #include <random>
 
 #include "codec/xbox_adpcm.h"
+#include "codec/little_endian.h"
 #include "containers/stream_opener.h"
+#include "containers/stream_pair.h"
 #include "platform/platform.h"
 #include "tools/tolvane/wave_writer.h"
 #include "tools/tolvane/xbox_adpcm_encoder.h"
@@ -225,23 +228,48 @@ uint32_t test_seed(uint32_t fallback) {
     return seed;
 }
 
-bytes build_stream_header(const std::vector<entry_record>& records, int64_t declared_count) {
+bytes build_stream_header(const std::vector<entry_row>& records, int64_t declared_count) {
     bytes out(8, 0xa5);
     put_u32le(out, (uint32_t)(declared_count == COUNT_OF_RECORDS ? (int64_t)records.size() : declared_count));
-    for (const entry_record& row : records) {
+    for (const entry_row& row : records) {
         size_t start = out.size();
         out.resize(start + 100, 0x5a);
         uint8_t* record = &out[start];
-        auto put32 = [](uint8_t* at, uint32_t value) {
-            for (int i = 0; i < 4; ++i) at[i] = (uint8_t)(value >> (8 * i));
-        };
-        put32(record + 36, (uint32_t)row.offset);
-        put32(record + 40, (uint32_t)row.length);
-        record[80] = 0x69;
-        record[81] = 0;
-        record[82] = (uint8_t)row.channels;
-        record[83] = (uint8_t)((uint16_t)row.channels >> 8);
-        put32(record + 84, (uint32_t)row.rate);
+        write_u32le(record + 36, (uint32_t)row.offset);
+        write_u32le(record + 40, (uint32_t)row.length);
+        write_u16le(record + 80, XBOX_ADPCM_TAG);
+        write_u16le(record + 82, (uint16_t)row.channels);
+        write_u32le(record + 84, (uint32_t)row.rate);
+    }
+    return out;
+}
+
+bytes build_versioned_stream_header(uint32_t version, const std::vector<stream_record_design>& records, bool ids) {
+    bytes out;
+    put_u32le(out, version);
+    put_u32le(out, 0);
+    put_u32le(out, (uint32_t)records.size());
+    uint32_t first_word = ids ? 1 : 0xffffffffu;
+    const stream_record_layout& layout = stream_record_layout_of(version, first_word);
+    for (const stream_record_design& design : records) {
+        size_t start = out.size();
+        out.resize(start + (size_t)layout.record_bytes, 0);
+        uint8_t* record = &out[start];
+        if (layout.name_at >= 0) {
+            memcpy(record + layout.name_at, design.name.data(),
+                   std::min(design.name.size(), (size_t)STREAM_HEADER_NAME_BYTES));
+        } else {
+            write_u32le(record, (uint32_t)strtoul(design.name.c_str(), nullptr, 10));
+        }
+        write_u32le(record + layout.type_at, design.type);
+        write_u32le(record + layout.offset_at, (uint32_t)design.row.offset);
+        write_u32le(record + layout.length_at, (uint32_t)design.row.length);
+        write_u32le(record + layout.flags_at, design.flags);
+        if (layout.frames_at >= 0) write_u32le(record + layout.frames_at, design.frames);
+        write_u16le(record + layout.format_at, design.format_tag);
+        write_u16le(record + layout.channels_at, (uint16_t)design.row.channels);
+        write_u32le(record + layout.rate_at, (uint32_t)design.row.rate);
+        write_u16le(record + layout.format_at + 14, design.bits);
     }
     return out;
 }
@@ -264,13 +292,40 @@ int running_threads() {
     return entries_in("/proc/self/task");
 }
 
-void PrintTo(const entry_record& entry, std::ostream* out) {
+void PrintTo(const entry_row& entry, std::ostream* out) {
     *out << "{record " << entry.record << ": offset " << entry.offset << ", " << entry.length << " bytes, "
          << entry.rate << " Hz, " << entry.channels << " ch}";
 }
 
-std::vector<entry_record> entry_table(const stream_description& description) {
-    return std::vector<entry_record>(description.entries, description.entries + description.entry_count);
+std::vector<entry_row> entry_table(const stream_description& description) {
+    std::vector<entry_row> table;
+    for (int32_t i = 0; i < description.record_count; ++i) {
+        const entry_record& r = description.records[i];
+        if (r.skipped == NOT_SKIPPED) table.push_back({r.offset, r.length, r.rate, r.channels, r.record});
+    }
+    return table;
+}
+
+bool add_entries(stream_description* description, const std::vector<entry_row>& rows) {
+    if (!description_reserve_records(description, (int32_t)rows.size())) return false;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        entry_record record = new_record(rows[i].record ? rows[i].record : (int32_t)i + 1);
+        record.offset = rows[i].offset;
+        record.length = rows[i].length;
+        record.rate = rows[i].rate;
+        record.channels = rows[i].channels;
+        if (!description_add_record(description, record, nullptr, 0)) return false;
+    }
+    return true;
+}
+
+std::vector<std::pair<int32_t, skip_reason>> skipped_table(const stream_description& description) {
+    std::vector<std::pair<int32_t, skip_reason>> table;
+    for (int32_t i = 0; i < description.record_count; ++i) {
+        const entry_record& r = description.records[i];
+        if (r.skipped != NOT_SKIPPED) table.push_back({r.record, r.skipped});
+    }
+    return table;
 }
 
 bool open_as_play(const std::string& path, stream_description* description, std::string* path_after,

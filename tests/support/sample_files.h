@@ -86,12 +86,20 @@ bytes adpcm_wave(const bytes& adpcm, uint16_t channels, uint32_t sample_rate);
 const size_t COMPRESSED_BANK_HEADER_BYTES = 8;
 bytes compressed_bank(const bytes& bank, uint32_t stated_size);
 
-// Entry records compare whole in tests, and print readably when they differ.
-inline bool operator==(const entry_record& a, const entry_record& b) {
+// An entry as the tests compare it: where its sound lies, its format and its
+// record number (0 where a test leaves it out).
+struct entry_row {
+    int64_t offset;
+    int64_t length;
+    int64_t rate;
+    int32_t channels;
+    int32_t record = 0;
+};
+inline bool operator==(const entry_row& a, const entry_row& b) {
     return a.offset == b.offset && a.length == b.length && a.rate == b.rate && a.channels == b.channels &&
            a.record == b.record;
 }
-void PrintTo(const entry_record& entry, std::ostream* out);
+void PrintTo(const entry_row& entry, std::ostream* out);
 
 // A description that frees itself, for tests.
 struct owned_description {
@@ -102,8 +110,13 @@ struct owned_description {
     owned_description& operator=(const owned_description&) = delete;
 };
 
-// The entry table of a description, as a vector.
-std::vector<entry_record> entry_table(const stream_description& description);
+// Adds a record per row (offsets absolute, numbered from 1 unless a row says)
+// to a description; false when there is no room.
+bool add_entries(stream_description* description, const std::vector<entry_row>& rows);
+// The records of a description that play, in order.
+std::vector<entry_row> entry_table(const stream_description& description);
+// The records of a description that are skipped: (record number, reason).
+std::vector<std::pair<int32_t, skip_reason>> skipped_table(const stream_description& description);
 
 // Opens path as Play does and runs the opener on it (host_window lends the
 // inflater, when given): the description it fills, and the path as Play
@@ -112,12 +125,28 @@ std::vector<entry_record> entry_table(const stream_description& description);
 bool open_as_play(const std::string& path, stream_description* description, std::string* path_after = nullptr,
                   void* host_window = nullptr);
 
-// A stream header file: 8 filler bytes, the entry count (records.size()
-// unless declared_count is given), then one 100-byte record per row with the
-// offset at 36, the length at 40, a format tag of 0x69 at 80, the channel
-// count at 82 and the rate at 84; the bytes no reader looks at are filler.
+// A stream header file: 8 filler bytes (a version no layout knows), the entry
+// count (records.size() unless declared_count is given), then one 100-byte
+// record per row with the offset at 36, the length at 40, a format tag of
+// 0x69 at 80, the channel count at 82 and the rate at 84; the bytes no reader
+// looks at are filler.
 const int64_t COUNT_OF_RECORDS = INT64_MIN;
-bytes build_stream_header(const std::vector<entry_record>& records, int64_t declared_count = COUNT_OF_RECORDS);
+bytes build_stream_header(const std::vector<entry_row>& records, int64_t declared_count = COUNT_OF_RECORDS);
+
+// One record of a stream header as games write them.
+struct stream_record_design {
+    entry_row row;
+    std::string name;           // or, with ids, the id's decimal digits
+    uint32_t type = 1;          // 0: an empty entry
+    uint32_t flags = 0;         // STREAM_ENTRY_LOOPS, STREAM_ENTRY_EXTERNAL
+    uint32_t frames = 0;        // the sample count, where the layout has one
+    uint16_t format_tag = 0x69;
+    uint16_t bits = 4;
+};
+// A header of version 0x9D, 0x100 or 0x101 (with names, or with ids when
+// ids is set), laid out as the reader's layout table says.
+bytes build_versioned_stream_header(uint32_t version, const std::vector<stream_record_design>& records,
+                                    bool ids = false);
 
 // block_sets block sets of channels-channel ADPCM made by the encoder from a
 // tone whose frequency and phase depend on seed, so entries differ.

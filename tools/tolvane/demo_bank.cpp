@@ -11,7 +11,6 @@
 
 namespace {
 
-const uint32_t XBOX_ADPCM_ENTRY_TAG = 1;
 const double TWO_PI = 6.283185307179586;
 
 // A note with a quick attack and an exponential decay, starting at start_s.

@@ -23,8 +23,6 @@ const struct {
     {0x0161, "WMA"},       {0x0165, "XMA"},             {0x0166, "XMA2"},       {0xfffe, "extensible"},
 };
 
-// Bank records name their format in two bits.
-const char* const BANK_FORMATS[] = {"PCM", "Xbox ADPCM", "WMA", "unknown"};
 
 // Skipped records are listed one by one up to this many, then counted.
 const int32_t LISTED_SKIPS = 10;
@@ -85,6 +83,9 @@ std::string refusal_text(const stream_description& description) {
                std::to_string(description.sample_rate) + " Hz: 1 to 8 channels and at least 100 Hz play)";
     case REFUSED_UNREADABLE:
         return "its inflated bank could be neither kept nor read";
+    case REFUSED_BANK_VERSION:
+        return "wave bank version " + std::to_string(description.layout_version) +
+               ": an Xbox 360 or Windows bank, not an Xbox one";
     }
     return "";
 }
@@ -100,16 +101,44 @@ std::string why_unplayable(const std::string& path) {
     return reason;
 }
 
-std::string skip_text(const skipped_record& record) {
-    switch (record.reason) {
-    case SKIPPED_NOT_XBOX_ADPCM:
-        return "format tag " + std::to_string(record.format_tag) + " (" + BANK_FORMATS[record.format_tag & 3] +
-               ", not Xbox ADPCM)";
+const char* codec_name(entry_codec codec) {
+    switch (codec) {
+    case CODEC_XBOX_ADPCM:
+        return "Xbox ADPCM";
+    case CODEC_PCM8:
+        return "8-bit PCM";
+    case CODEC_PCM16:
+        return "16-bit PCM";
+    case CODEC_WMA:
+        return "WMA";
+    case CODEC_UNKNOWN:
+        return "unknown";
+    case CODEC_EMPTY:
+        return "no sound";
+    case CODEC_EXTERNAL:
+        return "external";
+    }
+    return "";
+}
+
+std::string skip_text(const entry_record& record) {
+    switch (record.skipped) {
+    case NOT_SKIPPED:
+        break;
+    case SKIPPED_NOT_XBOX_ADPCM: {
+        // A bank names its format in a few bits, a stream header with a WAVE tag.
+        std::string tag = record.format_tag > 3 ? hex4(record.format_tag) : std::to_string(record.format_tag);
+        return "format tag " + tag + " (" + codec_name(record.codec) + ", not Xbox ADPCM)";
+    }
     case SKIPPED_UNPLAYABLE_FORMAT:
         return std::to_string(record.channels) + " channels at " + std::to_string(record.rate) +
                " Hz (cannot be played)";
     case SKIPPED_OUT_OF_REACH:
         return "starts beyond 2 GiB";
+    case SKIPPED_EMPTY:
+        return "an empty entry (no sound)";
+    case SKIPPED_EXTERNAL:
+        return "its sound is in an external .xss file";
     }
     return "";
 }
@@ -133,10 +162,14 @@ std::vector<std::string> warnings_of(const std::string& path, const stream_descr
         lines.push_back("a wave bank with no Xbox ADPCM entry: nothing plays");
     if (description.kind != STREAM_BANK && description.entry_count == 0 && !holds_a_block_set(description))
         lines.push_back("holds no whole block set of sound: nothing plays");
-    for (int32_t i = 0; i < description.skipped_count && i < LISTED_SKIPS; ++i)
-        lines.push_back("record " + std::to_string(description.skipped[i].record) +
-                        " skipped: " + skip_text(description.skipped[i]));
-    if (description.skipped_count > LISTED_SKIPS)
-        lines.push_back("and " + std::to_string(description.skipped_count - LISTED_SKIPS) + " more records skipped");
+    int32_t skipped = 0;
+    for (int32_t i = 0; i < description.record_count; ++i) {
+        const entry_record& record = description.records[i];
+        if (record.skipped == NOT_SKIPPED) continue;
+        if (skipped++ < LISTED_SKIPS)
+            lines.push_back("record " + std::to_string(record.record) + " skipped: " + skip_text(record));
+    }
+    if (skipped > LISTED_SKIPS)
+        lines.push_back("and " + std::to_string(skipped - LISTED_SKIPS) + " more records skipped");
     return lines;
 }

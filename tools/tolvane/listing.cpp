@@ -9,7 +9,7 @@
 
 namespace {
 
-// One row: a kept entry, a skipped record, or a single stream.
+// One row: a record (played or skipped), or a single stream.
 struct listing_row {
     int32_t record;  // 0 for a single stream
     int64_t offset;
@@ -18,36 +18,71 @@ struct listing_row {
     int64_t channels;
     int64_t frames;
     int64_t duration_ms;
+    int64_t loop_start;
+    int64_t loop_end;
+    int64_t stated_frames;
+    entry_codec codec;
+    const char* name;     // "" for none
     std::string skipped;  // why, for a skipped record
 };
 
-// Calls row() for every row in record order: the entries and the skipped
-// records, both already in record order, merged; or the single stream's.
+// Calls row() for every row: the records in file order, each played one with
+// what the plan gives it; or the single stream's one row.
 template <typename Row>
 void for_each_row(const stream_description& description, const std::vector<sound_unit>& units, Row row) {
-    if (description.entry_count == 0 && description.kind != STREAM_BANK) {
-        // Anything but a bank plays as one stream when it has no entries.
+    if (description.record_count == 0 && description.kind != STREAM_BANK) {
+        // Anything but a bank plays as one stream when it has no records.
         const sound_unit& unit = units[0];
         row(listing_row{0, description.data_start, description.data_length, unit.rate, unit.channels, unit.frames,
-                        unit.duration_ms, ""});
+                        unit.duration_ms, NO_FRAMES, NO_FRAMES, description.stated_frames, CODEC_XBOX_ADPCM, "", ""});
+        return;
     }
-    int32_t skipped = 0;
-    for (int32_t i = 0; i < description.entry_count; ++i) {
-        const entry_record& entry = description.entries[i];
-        for (; skipped < description.skipped_count && description.skipped[skipped].record < entry.record; ++skipped) {
-            const skipped_record& record = description.skipped[skipped];
-            row(listing_row{record.record, record.offset, record.length, record.rate, record.channels, 0, 0,
-                            skip_text(record)});
+    size_t next_unit = 0;
+    for (int32_t i = 0; i < description.record_count; ++i) {
+        const entry_record& record = description.records[i];
+        int64_t frames = 0;
+        int64_t duration_ms = 0;
+        if (next_unit < units.size() && units[next_unit].record_index == i) {
+            frames = units[next_unit].frames;
+            duration_ms = units[next_unit].duration_ms;
+            next_unit++;
         }
-        const sound_unit& unit = units[(size_t)i];
-        row(listing_row{entry.record, entry.offset, entry.length, entry.rate, entry.channels, unit.frames,
-                        unit.duration_ms, ""});
+        row(listing_row{record.record, record.offset, record.length, record.rate, record.channels, frames,
+                        duration_ms, record.loop_start, record.loop_end, record.stated_frames, record.codec,
+                        record_name(&description, record), record.skipped == NOT_SKIPPED ? "" : skip_text(record)});
     }
-    for (; skipped < description.skipped_count; ++skipped) {
-        const skipped_record& record = description.skipped[skipped];
-        row(listing_row{record.record, record.offset, record.length, record.rate, record.channels, 0, 0,
-                        skip_text(record)});
+}
+
+const char* codec_key(entry_codec codec) {
+    switch (codec) {
+    case CODEC_XBOX_ADPCM:
+        return "xbox_adpcm";
+    case CODEC_PCM8:
+        return "pcm8";
+    case CODEC_PCM16:
+        return "pcm16";
+    case CODEC_WMA:
+        return "wma";
+    case CODEC_UNKNOWN:
+        return "unknown";
+    case CODEC_EMPTY:
+        return "empty";
+    case CODEC_EXTERNAL:
+        return "external";
     }
+    return "";
+}
+
+std::string frames_or_dash(int64_t frames) {
+    return frames == NO_FRAMES ? "-" : std::to_string(frames);
+}
+
+// Control bytes in a name would move the cursor; they show as '?'.
+std::string printable(const char* text) {
+    std::string out = text;
+    for (char& c : out)
+        if ((unsigned char)c < 0x20 || c == 0x7f) c = '?';
+    return out;
 }
 
 const char* kind_name(stream_kind kind) {
@@ -92,19 +127,37 @@ void append_number(std::string* out, const char* key, int64_t value) {
     *out += std::to_string(value);
 }
 
+void append_frames(std::string* out, const char* key, int64_t frames) {
+    append_key(out, key);
+    *out += frames == NO_FRAMES ? "null" : std::to_string(frames);
+}
+
+void append_text_or_null(std::string* out, const char* key, const char* text) {
+    append_key(out, key);
+    if (text[0]) {
+        append_json_string(out, text);
+    } else {
+        *out += "null";
+    }
+}
+
 }  // namespace
 
 void print_info_text(FILE* out, const player_view& view, const stream_description& description,
                      const std::vector<sound_unit>& units) {
     fprintf(out, "title: %s\nlength_ms: %d\nsample_rate: %d\nchannels: %d\nentries: %d\n", view.title.c_str(),
             view.length_ms, view.sample_rate, view.channels, view.entries);
-    fprintf(out, "%7s %10s %10s %7s %3s %11s %11s\n", "record", "offset", "bytes", "rate", "ch", "frames",
-            "duration_ms");
+    fprintf(out, "%7s %10s %10s %7s %3s %11s %11s %17s %11s  %s\n", "record", "offset", "bytes", "rate", "ch", "frames",
+            "duration_ms", "loop", "stated", "name");
     for_each_row(description, units, [out](const listing_row& row) {
         std::string record = row.record > 0 ? std::to_string(row.record) : "-";
-        fprintf(out, "%7s %10lld %10lld %7lld %3lld %11lld %11lld%s%s\n", record.c_str(), (long long)row.offset,
-                (long long)row.bytes, (long long)row.rate, (long long)row.channels, (long long)row.frames,
-                (long long)row.duration_ms, row.skipped.empty() ? "" : "  skipped: ", row.skipped.c_str());
+        std::string loop = row.loop_start == NO_FRAMES ? "-" : std::to_string(row.loop_start) + "-" +
+                                                                   std::to_string(row.loop_end);
+        std::string name = row.name[0] ? printable(row.name) : "-";
+        fprintf(out, "%7s %10lld %10lld %7lld %3lld %11lld %11lld %17s %11s  %s%s%s\n", record.c_str(),
+                (long long)row.offset, (long long)row.bytes, (long long)row.rate, (long long)row.channels,
+                (long long)row.frames, (long long)row.duration_ms, loop.c_str(), frames_or_dash(row.stated_frames).c_str(),
+                name.c_str(), row.skipped.empty() ? "" : "  skipped: ", row.skipped.c_str());
     });
 }
 
@@ -124,6 +177,9 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
     append_json_string(&text, kind_name(description.kind));
     append_key(&text, "compressed");
     text += description.compressed ? "true" : "false";
+    append_frames(&text, "version", description.layout_version);
+    append_text_or_null(&text, "bank_name", description.bank_name);
+    append_frames(&text, "stated_frames", description.stated_frames);
     int64_t frames = 0;
     int64_t duration_ms = 0;
     for (const sound_unit& unit : units) {
@@ -147,6 +203,12 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
         append_number(&record, "channels", row.channels);
         append_number(&record, "frames", row.frames);
         append_number(&record, "duration_ms", row.duration_ms);
+        append_text_or_null(&record, "name", row.name);
+        append_frames(&record, "loop_start", row.loop_start);
+        append_frames(&record, "loop_end", row.loop_end);
+        append_frames(&record, "stated_frames", row.stated_frames);
+        append_key(&record, "codec");
+        append_json_string(&record, codec_key(row.codec));
         append_key(&record, "skipped");
         if (row.skipped.empty()) {
             record += "null";

@@ -25,8 +25,9 @@ void print_info_text(FILE* out, const player_view& view, const stream_descriptio
                      const std::vector<sound_unit>& units);
 
 // Keys: file, title, length_ms, sample_rate, channels, entries, kind,
-// compressed, frames, duration_ms, records (each: record, offset, bytes,
-// sample_rate, channels, frames, duration_ms, skipped), warnings.
+// compressed, version, bank_name, stated_frames, frames, duration_ms, records
+// (each: record, offset, bytes, sample_rate, channels, frames, duration_ms,
+// name, loop_start, loop_end, stated_frames, codec, skipped), warnings.
 void print_info_json(FILE* out, const std::string& path, const player_view& view,
                      const stream_description& description, const std::vector<sound_unit>& units,
                      const std::vector<std::string>& warnings);

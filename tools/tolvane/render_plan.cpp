@@ -65,19 +65,19 @@ std::vector<sound_unit> sound_units(const stream_description& description) {
         int64_t bytes = single_stream_bytes(&description);
         int64_t set_bytes = (int64_t)description.channels * ADPCM_BLOCK_BYTES;
         int64_t sets = bytes > 0 && set_bytes > 0 ? bytes / set_bytes : 0;
-        units.push_back({0, 0, description.sample_rate, description.channels, sets * SAMPLES_PER_BLOCK, 0,
+        units.push_back({0, 0, -1, description.sample_rate, description.channels, sets * SAMPLES_PER_BLOCK, 0,
                          block_sets_to_ms(sets, description.sample_rate)});
         return units;
     }
-    std::vector<entry_span> spans((size_t)description.entry_count);
-    plan_entries(description.entries, description.entry_count, description.data_start,
-                 (int64_t)description.data_start + description.data_length, description.file_bytes, spans.data());
-    for (int32_t i = 0; i < description.entry_count; ++i) {
-        const entry_record& entry = description.entries[i];
-        units.push_back({i, entry.record, (uint32_t)entry.rate, (uint16_t)entry.channels,
-                         (int64_t)spans[(size_t)i].block_sets * SAMPLES_PER_BLOCK, spans[(size_t)i].start_ms,
-                         spans[(size_t)i].duration_ms});
+    item_plan plan;
+    if (!plan_item(&description, &plan)) return units;
+    for (int32_t i = 0; i < plan.count; ++i) {
+        const entry_span& span = plan.spans[i];
+        units.push_back({i, description.records[span.record_index].record, span.record_index, span.rate,
+                         span.channels, (int64_t)span.block_sets * SAMPLES_PER_BLOCK, span.start_ms,
+                         span.duration_ms});
     }
+    plan_release(&plan);
     return units;
 }
 
@@ -133,9 +133,10 @@ bool select_units(const std::string& list, const stream_description& description
             }
             continue;
         }
-        for (int32_t i = 0; i < description.skipped_count; ++i) {
-            if (description.skipped[i].record != range.first) continue;
-            *reason = "record " + std::to_string(range.first) + " was skipped: " + skip_text(description.skipped[i]);
+        for (int32_t i = 0; i < description.record_count; ++i) {
+            const entry_record& record = description.records[i];
+            if (record.record != range.first || record.skipped == NOT_SKIPPED) continue;
+            *reason = "record " + std::to_string(range.first) + " was skipped: " + skip_text(record);
             return false;
         }
         *reason = "no record " + std::to_string(range.first) + " (the file has " +
@@ -169,7 +170,7 @@ bool has_extension(const std::string& path, const char* extension) {
 
 int record_width(const stream_description& description) {
     int32_t largest = (int32_t)description.records_read;
-    for (int32_t i = 0; i < description.entry_count; ++i) largest = std::max(largest, description.entries[i].record);
+    for (int32_t i = 0; i < description.record_count; ++i) largest = std::max(largest, description.records[i].record);
     int width = (int)std::to_string(largest).size();
     return width < 2 ? 2 : width;
 }

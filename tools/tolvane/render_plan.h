@@ -16,8 +16,9 @@
 // One stream of a file as it plays: a bank or pair entry, or the file's
 // single stream (index 0, record 0).
 struct sound_unit {
-    int32_t index;   // in the entry table
-    int32_t record;  // the record number, from 1; 0 for a single stream
+    int32_t index;         // among the entries, as the module counts them
+    int32_t record;        // the record number, from 1; 0 for a single stream
+    int32_t record_index;  // in the description's records; -1 for a single stream
     uint32_t rate;
     uint16_t channels;
     int64_t frames;
