@@ -21,9 +21,11 @@
 #include "platform/platform.h"
 #include "tests/support/json_reader.h"
 #include "tests/support/sample_files.h"
+#include "tests/support/shipped_layouts.h"
 #include "tests/support/tool_runner.h"
 #include "tools/tolvane/command_line.h"
 #include "tools/tolvane/render_output.h"
+#include "tools/tolvane/render_plan.h"
 #include "tools/tolvane/wave_writer.h"
 
 namespace {
@@ -381,6 +383,103 @@ TEST_F(TolvaneTool, InfoOfABankListsEveryRecord) {
             {"4", std::to_string(data + 25400), "18000", "32000", "2", "16250", "507", "-", "-", "-"},
         };
         for (size_t i = 0; i < 4; ++i) EXPECT_EQ(rows[i], words_of(lines[6 + i]));
+    }
+}
+
+// ---- Layouts games shipped ------------------------------------------------------
+
+// Every layout renders each playing record bit-exact, one WAVE per record
+// numbered as the file numbers it, and lists names, loops, stated frames and
+// codecs as the file states them.
+TEST_F(TolvaneTool, ShippedLayoutsRenderBitExactAndListTheirRecords) {
+    int folder = 0;
+    for (const shipped_file& shipped : shipped_files()) {
+        SCOPED_TRACE(shipped.name);
+        std::string dir = scratch + std::to_string(++folder) + PLATFORM_PATH_SEPARATOR;
+        for (const auto& file : shipped.files) write_file_in(dir, file.first, file.second);
+        std::string input = in_quotes(dir + shipped.name);
+        std::filesystem::create_directories(dir + "out");
+        run_result run = run_tool("render " + input + " -q -o " + in_quotes(dir + "out"), scratch);
+        ASSERT_EQ(0, run.status) << run.err;
+        std::string stem = shipped.name.substr(0, shipped.name.find('.'));
+        std::vector<std::string> written;
+        for (const shipped_record& record : shipped.records) {
+            if (!record.plays) continue;
+            std::string name = record.record ? stem + "-" + padded_record(record.record, 2) + ".wav" : stem + ".wav";
+            written.push_back(name);
+            SCOPED_TRACE(name);
+            EXPECT_TRUE(pcm_wave_samples(dir + "out" + PLATFORM_PATH_SEPARATOR + name, (uint16_t)record.channels,
+                                         record.rate) == reference_pcm(record.adpcm, record.channels));
+        }
+        std::sort(written.begin(), written.end());
+        EXPECT_EQ(files_under(dir + "out"), written);
+
+        run = run_tool("info --json " + input, scratch);
+        ASSERT_EQ(0, run.status) << run.err;
+        json_value doc;
+        ASSERT_TRUE(parse_json(run.out, &doc)) << run.out;
+        if (shipped.version < 0) {
+            EXPECT_EQ(doc["version"].type, JSON_NULL);
+        } else {
+            EXPECT_EQ(doc["version"].number, shipped.version);
+        }
+        if (shipped.bank_name.empty()) {
+            EXPECT_EQ(doc["bank_name"].type, JSON_NULL);
+        } else {
+            EXPECT_EQ(doc["bank_name"].text, shipped.bank_name);
+        }
+        if (shipped.records.size() == 1 && shipped.records[0].record == 0) {
+            EXPECT_EQ(doc["stated_frames"].number, shipped.records[0].stated_frames);
+            continue;
+        }
+        ASSERT_EQ(doc["records"].items.size(), shipped.records.size());
+        for (size_t i = 0; i < shipped.records.size(); ++i) {
+            const shipped_record& expected = shipped.records[i];
+            const json_value& record = doc["records"].items[i];
+            SCOPED_TRACE(expected.record);
+            EXPECT_EQ(record["record"].number, expected.record);
+            EXPECT_EQ(record["codec"].text, expected.codec);
+            EXPECT_EQ(record["skipped"].type, expected.plays ? JSON_NULL : JSON_STRING);
+            EXPECT_EQ(record["name"].type, expected.name.empty() ? JSON_NULL : JSON_STRING);
+            EXPECT_EQ(record["name"].text, expected.name);
+            for (const auto& frames : {std::make_pair("loop_start", expected.loop_start),
+                                       std::make_pair("loop_end", expected.loop_end),
+                                       std::make_pair("stated_frames", expected.stated_frames)}) {
+                if (frames.second == NO_FRAMES) {
+                    EXPECT_EQ(record[frames.first].type, JSON_NULL) << frames.first;
+                } else {
+                    EXPECT_EQ(record[frames.first].number, frames.second) << frames.first;
+                }
+            }
+            if (expected.plays) {
+                EXPECT_EQ(record["channels"].number, expected.channels);
+                EXPECT_EQ(record["sample_rate"].number, expected.rate);
+            }
+        }
+    }
+}
+
+// Banks of Xbox 360 and Windows games are refused with their version named,
+// by every command and by the module; nothing is written.
+TEST_F(TolvaneTool, BanksOfOtherMachinesAreRefusedWithTheirVersion) {
+    for (uint32_t version : {38u, 46u}) {
+        SCOPED_TRACE(version);
+        wave_bank_design design;
+        design.version = version;
+        bytes sound = tone_adpcm(2, 10, version);
+        design.entries = {{format_word(1, 2, 44100), 0, (uint32_t)sound.size()}};
+        design.entry_data = sound;
+        std::string dir = scratch + "v" + std::to_string(version) + PLATFORM_PATH_SEPARATOR;
+        std::string input = write_file_in(dir, "x360.xwb", build_wave_bank(design));
+        std::string reason = "wave bank version " + std::to_string(version) +
+                             ": an Xbox 360 or Windows bank, not an Xbox one";
+        run_result run = run_tool("render " + in_quotes(input) + " -o " + in_quotes(dir + "out.wav"), scratch);
+        EXPECT_EQ(1, run.status);
+        EXPECT_NE(std::string::npos, run.err.find(reason)) << run.err;
+        run = run_tool("info " + in_quotes(input), scratch);
+        EXPECT_EQ(1, run.status);
+        EXPECT_NE(std::string::npos, run.err.find(reason)) << run.err;
+        EXPECT_EQ(files_under(dir), std::vector<std::string>{"x360.xwb"});
     }
 }
 

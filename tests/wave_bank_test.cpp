@@ -10,6 +10,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "codec/little_endian.h"
@@ -185,6 +186,76 @@ TEST_F(WaveBankTest, SkippedRecordsAreNotedWithTheirReason) {
     EXPECT_EQ(bank.d.declared_records, 6u);
     EXPECT_EQ(bank.d.records_read, 6u);
     EXPECT_EQ(bank.d.notices, 0u);
+}
+
+// What each record says of itself: loops kept only inside their record and
+// in whole block sets, names only where the name region reaches, compact
+// lengths from the next record's offset.
+struct record_field_case {
+    const char* name;
+    wave_bank_design design;
+    // Per record: length, loop start and end in frames, name.
+    std::vector<std::tuple<int64_t, int64_t, int64_t, std::string>> records;
+};
+
+TEST_F(WaveBankTest, RecordsCarryTheirLoopsNamesAndLengths) {
+    const int64_t NONE = NO_FRAMES;
+    auto looped = [](uint32_t flags, uint32_t loop_start, uint32_t loop_length) {
+        wave_bank_design design = bank_design({{STEREO_44100, 0, 720, flags, loop_start, loop_length}}, 720);
+        return design;
+    };
+    auto named = [](std::vector<std::string> names) {
+        wave_bank_design design = bank_design({}, 216);
+        for (size_t i = 0; i < names.size(); ++i)
+            design.entries.push_back({MONO_22050, (uint32_t)(72 * i), 72, 0, 0, 0, names[i]});
+        design.with_names = true;
+        design.region_offset[REGION_ENTRY_NAMES] = 0x1000;
+        return design;
+    };
+    auto compact = [](std::vector<uint32_t> words, uint32_t alignment, uint32_t region_length) {
+        wave_bank_design design = bank_design({}, region_length);
+        design.compact = true;
+        design.element_size = BANK_COMPACT_RECORD_BYTES;
+        design.compact_words = words;
+        design.alignment = alignment;
+        design.compact_format = STEREO_44100;
+        return design;
+    };
+    const record_field_case cases[] = {
+        {"a loop over sets 2 to 5", looped(0, 144, 216), {{720, 130, 325, ""}}},
+        {"a loop cut inside a set keeps whole sets", looped(0, 100, 200), {{720, 65, 260, ""}}},
+        {"a loop flagged to be ignored", looped(BANK_ENTRY_IGNORE_LOOP, 144, 216), {{720, NONE, NONE, ""}}},
+        {"a loop of no length", looped(0, 144, 0), {{720, NONE, NONE, ""}}},
+        {"a loop past the record's end", looped(0, 144, 720), {{720, NONE, NONE, ""}}},
+        {"a loop inside one set", looped(0, 10, 20), {{720, NONE, NONE, ""}}},
+        {"names", named({"intro", "", "a_name_of_sixty_four_bytes_fills_its_field_with_no_nul_after_it_"}),
+         {{72, NONE, NONE, "intro"}, {72, NONE, NONE, ""},
+          {72, NONE, NONE, "a_name_of_sixty_four_bytes_fills_its_field_with_no_nul_after_it_"}}},
+        {"compact, deviations", compact({compact_record_word(0, 8), compact_record_word(1, 0)}, 100, 300),
+         {{92, NONE, NONE, ""}, {200, NONE, NONE, ""}}},
+        {"compact, a deviation past the next record", compact({compact_record_word(0, 500), compact_record_word(1, 0)},
+                                                               100, 300),
+         {{0, NONE, NONE, ""}, {200, NONE, NONE, ""}}},
+        {"compact, alignment 0", compact({compact_record_word(5, 0), compact_record_word(9, 4)}, 0, 300),
+         {{0, NONE, NONE, ""}, {296, NONE, NONE, ""}}},
+    };
+    for (const record_field_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        owned_description bank;
+        file_handle file = open_bytes(build_wave_bank(c.design));
+        byte_source source = source_of_file(file);
+        read_wave_bank(&source, 0, &bank.d);
+        file_close(file);
+        ASSERT_EQ((size_t)bank.d.record_count, c.records.size());
+        for (size_t i = 0; i < c.records.size(); ++i) {
+            SCOPED_TRACE(i);
+            const entry_record& record = bank.d.records[i];
+            EXPECT_EQ(record.length, std::get<0>(c.records[i]));
+            EXPECT_EQ(record.loop_start, std::get<1>(c.records[i]));
+            EXPECT_EQ(record.loop_end, std::get<2>(c.records[i]));
+            EXPECT_EQ(record_name(&bank.d, record), std::get<3>(c.records[i]));
+        }
+    }
 }
 
 struct element_case {
@@ -464,6 +535,26 @@ TEST_F(WaveBankPlaybackTest, EntriesPlayBitExactOneAfterAnotherWithTheirOwnForma
         EXPECT_EQ(titles, expected_titles);
         EXPECT_EQ(args_of("Open"), expected_opens);
         EXPECT_EQ(host.end_of_stream_messages(), 1);
+    }
+}
+
+// Versions 4 and above are laid out for the Xbox 360 and Windows: the module
+// refuses them, and the playlist shows them as unknown.
+TEST_F(WaveBankPlaybackTest, BanksOfVersion4AndAboveAreRefused) {
+    for (uint32_t version : {4u, 38u, 46u, 0xffffffffu}) {
+        SCOPED_TRACE(version);
+        wave_bank_design design = tags_1_2_1();
+        design.version = version;
+        std::string path = write("x360.xwb", build_wave_bank(design));
+        EXPECT_EQ(host.play(path), 1);
+        int length = 0;
+        char title[HOST_TITLE_BYTES] = "";
+        host.module->GetFileInfo(&path[0], title, &length);
+        EXPECT_EQ(length, -1000);
+        owned_description bank;
+        open_as_play(path, &bank.d);
+        EXPECT_EQ(description_refusal(&bank.d), REFUSED_BANK_VERSION);
+        EXPECT_EQ(bank.d.layout_version, (int64_t)version);
     }
 }
 

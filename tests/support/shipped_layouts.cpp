@@ -1,0 +1,153 @@
+// The files games shipped, laid out record by record.
+
+#include "tests/support/shipped_layouts.h"
+
+#include "codec/xbox_adpcm.h"
+#include "containers/stream_pair.h"
+#include "containers/wave_bank.h"
+
+namespace {
+
+const int64_t NONE = NO_FRAMES;
+
+bytes pcm16_bytes(size_t frames, uint32_t channels, uint32_t seed) {
+    return random_bytes(frames * channels * 2, seed);
+}
+
+// Appends sound to a region, returning where it starts.
+uint32_t append(bytes* region, const bytes& sound) {
+    uint32_t at = (uint32_t)region->size();
+    region->insert(region->end(), sound.begin(), sound.end());
+    return at;
+}
+
+shipped_file version_1_bank() {
+    shipped_file file;
+    file.name = "pgr2.xwb";
+    file.version = 1;
+    file.bank_name = "pgr2_music";
+    bytes e0 = tone_adpcm(2, 40, 11), e2 = tone_adpcm(1, 30, 12), pcm = pcm16_bytes(200, 2, 13);
+    wave_bank_design design;
+    design.version = 1;
+    design.bank_name = file.bank_name;
+    // Record 1 loops over its block sets 10 to 30; record 2 is 16-bit PCM.
+    design.entries = {{format_word_v1(1, 2, 22050), append(&design.entry_data, e0), (uint32_t)e0.size(), 0, 10 * 72,
+                       20 * 72},
+                      {format_word_v1(0, 2, 44100, true), append(&design.entry_data, pcm), (uint32_t)pcm.size()},
+                      {format_word_v1(1, 1, 44100), append(&design.entry_data, e2), (uint32_t)e2.size()}};
+    file.files = {{file.name, build_wave_bank(design)}};
+    file.records = {{1, "", 650, 1950, NONE, "xbox_adpcm", true, 22050, 2, e0},
+                    {2, "", NONE, NONE, NONE, "pcm16", false, 44100, 2, {}},
+                    {3, "", NONE, NONE, NONE, "xbox_adpcm", true, 44100, 1, e2}};
+    return file;
+}
+
+shipped_file version_3_bank() {
+    shipped_file file;
+    file.name = "music.xwb";
+    file.version = 3;
+    file.bank_name = "music";
+    bytes e0 = tone_adpcm(4, 20, 21), e1 = tone_adpcm(6, 12, 22), e3 = tone_adpcm(2, 16, 23);
+    wave_bank_design design;
+    design.bank_name = file.bank_name;
+    design.with_names = true;
+    design.alignment = 2048;
+    design.flags = BANK_FLAG_STREAMING;
+    design.entries = {
+        {format_word(1, 4, 48000), append(&design.entry_data, e0), (uint32_t)e0.size(), 0, 4 * 144, 8 * 144,
+         "boss_theme"},
+        {format_word(1, 6, 44100), append(&design.entry_data, e1), (uint32_t)e1.size(), 0, 0, 0, "surround_intro"},
+        {format_word(2, 2, 44100), append(&design.entry_data, random_bytes(300, 24)), 300, 0, 0, 0, "menu_wma"},
+        // A loop the game is told to ignore.
+        {format_word(1, 2, 32000), append(&design.entry_data, e3), (uint32_t)e3.size(), BANK_ENTRY_IGNORE_LOOP, 0,
+         72 * 4, "ambience"},
+    };
+    file.files = {{file.name, build_wave_bank(design)}};
+    file.records = {{1, "boss_theme", 4 * 65, 12 * 65, NONE, "xbox_adpcm", true, 48000, 4, e0},
+                    {2, "surround_intro", NONE, NONE, NONE, "xbox_adpcm", true, 44100, 6, e1},
+                    {3, "menu_wma", NONE, NONE, NONE, "wma", false, 44100, 2, {}},
+                    {4, "ambience", NONE, NONE, NONE, "xbox_adpcm", true, 32000, 2, e3}};
+    return file;
+}
+
+// Records at multiples of 2048 bytes; each one's length is what lies before
+// the next, less its deviation.
+shipped_file compact_bank() {
+    shipped_file file;
+    file.name = "sfx.xwb";
+    file.version = 2;
+    file.bank_name = "sfx";
+    const uint32_t ALIGN = 2048;
+    bytes sounds[] = {tone_adpcm(2, 20, 31), tone_adpcm(2, 50, 32), tone_adpcm(2, 3, 33)};
+    wave_bank_design design;
+    design.version = 2;
+    design.bank_name = file.bank_name;
+    design.compact = true;
+    design.element_size = BANK_COMPACT_RECORD_BYTES;
+    design.alignment = ALIGN;
+    design.compact_format = bank_format_word(CODEC_XBOX_ADPCM, 2, 22050);
+    for (const bytes& sound : sounds) {
+        uint32_t units = (uint32_t)((design.entry_data.size() + ALIGN - 1) / ALIGN);
+        design.entry_data.resize((size_t)units * ALIGN, 0xcc);
+        append(&design.entry_data, sound);
+        uint32_t end = (uint32_t)((design.entry_data.size() + ALIGN - 1) / ALIGN) * ALIGN;
+        design.compact_words.push_back(compact_record_word(units, end - (uint32_t)design.entry_data.size()));
+        file.records.push_back({(int32_t)design.compact_words.size(), "", NONE, NONE, NONE, "xbox_adpcm", true,
+                                22050, 2, sound});
+    }
+    // The last record runs to the end of the sound region.
+    design.entry_data.resize((design.entry_data.size() + ALIGN - 1) / ALIGN * ALIGN, 0xcc);
+    file.files = {{file.name, build_wave_bank(design)}};
+    return file;
+}
+
+shipped_file stream_pair(const char* stem, uint32_t version, bool ids) {
+    shipped_file file;
+    file.name = std::string(stem) + ".xsh";
+    file.version = version;
+    bytes e0 = tone_adpcm(2, 30, version), e1 = tone_adpcm(1, 25, version + 1), e3 = tone_adpcm(2, 10, version + 2);
+    bytes data;
+    std::vector<stream_record_design> records = {
+        {{append(&data, e0), (int64_t)e0.size(), 44100, 2}, ids ? "7" : "web_swing", 1, STREAM_ENTRY_LOOPS, 1950},
+        {{append(&data, e1), (int64_t)e1.size(), 22050, 1}, ids ? "8" : "taunt", 1, 0, 1625},
+        {{0, 0, 44100, 2}, ids ? "9" : "unused", 0},
+        {{append(&data, e3), (int64_t)e3.size(), 32000, 2}, ids ? "10" : "xss_voice", 1, STREAM_ENTRY_EXTERNAL},
+        {{append(&data, e3), (int64_t)e3.size(), 32000, 2}, ids ? "11" : "crowd", 1, 0, 650},
+    };
+    bool frames = version != STREAM_HEADER_VERSION_9D;
+    file.files = {{file.name, build_versioned_stream_header(version, records, ids)}, {std::string(stem) + ".xsd", data}};
+    auto name = [&](const char* text) { return ids ? std::string() : std::string(text); };
+    file.records = {{1, name("web_swing"), 0, 1950, frames ? 1950 : NONE, "xbox_adpcm", true, 44100, 2, e0},
+                    {2, name("taunt"), NONE, NONE, frames ? 1625 : NONE, "xbox_adpcm", true, 22050, 1, e1},
+                    {3, name("unused"), NONE, NONE, frames ? 0 : NONE, "empty", false, 44100, 2, {}},
+                    {4, name("xss_voice"), NONE, NONE, frames ? 0 : NONE, "external", false, 32000, 2, {}},
+                    {5, name("crowd"), NONE, NONE, frames ? 650 : NONE, "xbox_adpcm", true, 32000, 2, e3}};
+    return file;
+}
+
+shipped_file padded_wave() {
+    shipped_file file;
+    file.name = "edited.wav";
+    bytes adpcm = tone_adpcm(1, 20, 41);
+    bytes fact;
+    put_u32le(fact, 1300);
+    file.files = {{file.name, build_riff({{"fmt ", fmt_content(XBOX_ADPCM_TAG, 1, 22050, 20)},
+                                          {"fact", fact},
+                                          {"LIST", bytes(27, 'i'), false, 0, true},
+                                          {"data", adpcm}})}};
+    file.version = -1;
+    file.records = {{0, "", NONE, NONE, 1300, "xbox_adpcm", true, 22050, 1, adpcm}};
+    return file;
+}
+
+}  // namespace
+
+std::vector<shipped_file> shipped_files() {
+    return {version_1_bank(),
+            version_3_bank(),
+            compact_bank(),
+            stream_pair("spiderman", STREAM_HEADER_VERSION_9D, false),
+            stream_pair("streams", STREAM_HEADER_VERSION_100, false),
+            stream_pair("nhl2k3", STREAM_HEADER_VERSION_101, true),
+            padded_wave()};
+}
