@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/sample_files.h"
+#include "tests/support/shipped_layouts.h"
 
 namespace fs = std::filesystem;
 
@@ -108,5 +109,19 @@ int main(int argc, char** argv) {
     pair_file.insert(pair_file.end(), pair_data.begin(), pair_data.end());
     seed("play", "pair", prefixed({3, 0, 3, 1, 2, 3, 0, 6, 1}, pair_file));
     seed("play", "raw-stopped", prefixed({5, 5, 1, 1, 12, 3, 0, 4, 0}, raw));
+
+    // The layouts games shipped: each bank, pair and WAVE to its reader, and
+    // the banks to a whole play.
+    for (const shipped_file& shipped : shipped_files()) {
+        const bytes& first = shipped.files[0].second;
+        if (shipped.files.size() == 2) {
+            seed("stream_pair", shipped.name, pair_input(first, shipped.files[1].second, true));
+        } else if (shipped.name.find(".xwb") != std::string::npos) {
+            seed("wave_bank", shipped.name, prefixed({0}, first));
+            seed("play", shipped.name, prefixed({1, 0, 2, 1, 6, 3, 0, 2, 1}, first));
+        } else {
+            seed("wave_or_raw", shipped.name, first);
+        }
+    }
     return 0;
 }

@@ -52,6 +52,29 @@ bytes bank_with(const std::function<void(wave_bank_design&)>& tweak) {
     return build_wave_bank(design);
 }
 
+bytes v1_bank_with(const std::function<void(wave_bank_design&)>& tweak) {
+    return bank_with([&](wave_bank_design& s) {
+        s.version = 1;
+        s.entries[0].format_word = format_word_v1(1, 2, 44100);
+        tweak(s);
+    });
+}
+
+// Two compact records 2048 bytes apart, the second one holding the sound.
+bytes compact_bank_with(const std::function<void(wave_bank_design&)>& tweak) {
+    wave_bank_design design;
+    bytes sound = tone_adpcm(2, 4, 1);
+    design.compact = true;
+    design.element_size = BANK_COMPACT_RECORD_BYTES;
+    design.alignment = 2048;
+    design.compact_format = bank_format_word(CODEC_XBOX_ADPCM, 2, 44100);
+    design.compact_words = {compact_record_word(0, 0), compact_record_word(1, 0)};
+    design.entry_data = random_bytes(2048, 2);
+    design.entry_data.insert(design.entry_data.end(), sound.begin(), sound.end());
+    tweak(design);
+    return build_wave_bank(design);
+}
+
 std::vector<hostile_case> catalogue() {
     bytes wave = adpcm_wave(tone_adpcm(2, 4, 2), 2, 44100);  // fmt at 12, data chunk header at 40
     std::vector<hostile_case> cases = {
@@ -86,14 +109,48 @@ std::vector<hostile_case> catalogue() {
          PLAYS_NOTHING},
         {"bank-data-past-end.xwb", bank_with([](wave_bank_design& s) { s.region_offset[0] = 0x7FFFFFF0; }),
          PLAYS_NOTHING},
+        {"version-1-count-ffffffff.xwb", v1_bank_with([](wave_bank_design& s) {
+             s.has_declared_count = true;
+             s.declared_count = 0xFFFFFFFF;
+         }),
+         PLAYS_NOTHING},  // its sound would start beyond 80 GiB
+        {"version-1-offset-huge.xwb", v1_bank_with([](wave_bank_design& s) { s.entries[0].play_offset = 0x7FFFFFF0u; }),
+         PLAYS_NOTHING},
+        {"compact-alignment-ffffffff.xwb", compact_bank_with([](wave_bank_design& s) { s.alignment = 0xFFFFFFFF; }),
+         PLAYS_SOUND},  // record 1 at 0 plays; record 2 would start beyond 2 GiB
+        {"compact-deviation-huge.xwb",
+         compact_bank_with([](wave_bank_design& s) { s.compact_words[0] = compact_record_word(0, 0x7FF); }),
+         PLAYS_SOUND},  // record 1 has no sound left; record 2 plays
+        {"compact-element-0.xwb", compact_bank_with([](wave_bank_design& s) { s.element_size = 0; }), PLAYS_SOUND},
+        {"names-size-ffffffff.xwb", bank_with([](wave_bank_design& s) {
+             s.with_names = true;
+             s.entry_name_size = 0xFFFFFFFF;
+         }),
+         PLAYS_SOUND},
+        {"names-past-end.xwb", bank_with([](wave_bank_design& s) {
+             s.with_names = true;
+             s.region_offset[REGION_ENTRY_NAMES] = 0x7FFFFFF0;
+         }),
+         PLAYS_SOUND},
+        {"loop-huge.xwb", bank_with([](wave_bank_design& s) {
+             s.entries[0].loop_start = 0xFFFFFFF0u;
+             s.entries[0].loop_length = 0xFFFFFFF0u;
+         }),
+         PLAYS_SOUND},
+        {"odd-chunk-7fffffff.wav", with_u32(wave, 16, 0x7FFFFFFFu), PLAYS_SOUND},  // not a WAVE then: raw data
         {"short.zwb", bytes{'Z', 'W', 'B'}, PLAYS_NOTHING},
         {"lying-stream.zwb", with_u32(random_bytes(64, 4), 4, 1000), PLAYS_NOTHING},  // raw: less than a set
     };
-    // A bank cut at every byte of its header, region table and bank data.
+    // Banks cut at every byte of their headers, region tables, bank data
+    // and (version 1) first record.
     bytes bank = bank_with([](wave_bank_design&) {});
-    for (size_t size = 0; size < 76; ++size)
+    for (size_t size = 0; size < BANK_HEADER_BYTES + BANK_DATA_BYTES; ++size)
         cases.push_back({"cut-" + std::to_string(size) + ".xwb", bytes(bank.begin(), bank.begin() + (long)size),
                          PLAYS_NOTHING});
+    bytes v1_bank = v1_bank_with([](wave_bank_design&) {});
+    for (size_t size = 0; size < BANK_V1_RECORDS_AT + BANK_V1_RECORD_BYTES; ++size)
+        cases.push_back({"cut-v1-" + std::to_string(size) + ".xwb",
+                         bytes(v1_bank.begin(), v1_bank.begin() + (long)size), PLAYS_NOTHING});
     // A WAVE cut at every byte of its headers: raw data shorter than a block
     // set, or a WAVE whose data is missing.
     for (size_t size = 0; size <= 48; ++size)

@@ -15,6 +15,12 @@ sound_unit unit(int32_t record, uint32_t rate, uint16_t channels) {
     return {record - 1, record, record - 1, rate, channels, 650, 0, 10};
 }
 
+sound_unit named(int32_t record, const char* name) {
+    sound_unit u = unit(record, 22050, 1);
+    u.name = name;
+    return u;
+}
+
 struct naming_case {
     const char* name;
     const char* out;
@@ -35,6 +41,9 @@ TEST(RenderPlan, OutputsAreNamedByRecordNumber) {
         {"a folder, one stream", "out/", false, {single}, {"out/m.wav"}},
         {"a pattern", "r/{name}_{entry}_{rate}.wav", false, two, {"r/m_003_22050.wav", "r/m_012_44100.wav"}},
         {"a pattern without {entry}", "{name}.wav", false, two, {"m-003.wav", "m-012.wav"}},
+        {"{label}", "{label}.wav", false, {named(3, "boss_theme"), named(4, "a/b:c*?.. "), named(5, ""), named(6, "nul")},
+         {"boss_theme.wav", "a_b_c__.wav", "005.wav", "_nul.wav"}},
+        {"{label} of the same name twice", "{label}.wav", false, {named(3, "same"), named(4, "same")}, {}},
         {"raw entries of one format", "all.raw", true, {unit(1, 8000, 1), unit(2, 8000, 1)}, {"all.raw"}},
         {"raw entries of two formats", "all.raw", true, two, {}},
         {"standard output, two formats", "-", false, two, {}},

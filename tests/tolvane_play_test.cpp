@@ -38,6 +38,11 @@ std::vector<std::string> played_titles(const std::string& out) {
     return titles;
 }
 
+bytes concat_bytes(bytes a, const bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // 2036 block sets of 65 frames at 44 100 Hz: 3.0 s.
 const uint32_t THREE_SECONDS_OF_BLOCK_SETS = 2036;
 
@@ -62,14 +67,23 @@ TEST_F(TolvanePlay, FilesPlayInTurnAndTheUnplayableAreSkipped) {
     write_file_in(scratch, "pcm.wav", build_riff({{"fmt ", fmt_content(1, 2, 44100)}, {"data", bytes(400, 0)}}));
     write_file_in(scratch, "second.wav", adpcm_wave(tone_adpcm(3, 40, 2), 3, 32000));
     write_file_in(scratch, "last.wav", adpcm_wave(tone_adpcm(2, 60, 3), 2, 44100));
+    // A bank's entries show their names beside the player's title.
+    wave_bank_design named;
+    named.with_names = true;
+    bytes intro = tone_adpcm(1, 40, 4), outro = tone_adpcm(1, 40, 5);
+    named.entries = {{format_word(1, 1, 22050), 0, (uint32_t)intro.size(), 0, 0, 0, "intro"},
+                     {format_word(1, 1, 22050), (uint32_t)intro.size(), (uint32_t)outro.size(), 0, 0, 0, "outro"}};
+    named.entry_data = concat_bytes(intro, outro);
+    write_file_in(scratch, "named.xwb", build_wave_bank(named));
 
     std::string arguments = "play --device null";
-    for (const char* name : {"first.wav", "missing.wav", "second.wav", "pcm.wav", "last.wav"}) {
+    for (const char* name : {"first.wav", "missing.wav", "second.wav", "pcm.wav", "last.wav", "named.xwb"}) {
         arguments += " " + in_quotes(scratch + name);
     }
     run_result run = run_tool(arguments, scratch);
     EXPECT_EQ(1, run.status) << "a file was skipped";
-    std::vector<std::string> expected = {"first.wav", "second.wav", "last.wav"};
+    std::vector<std::string> expected = {"first.wav", "second.wav", "last.wav", "named.xwb - 1 / 2 [intro]",
+                                         "named.xwb - 2 / 2 [outro]"};
     EXPECT_EQ(expected, played_titles(run.out)) << run.out;
     ASSERT_EQ(2, line_count(run.err)) << run.err;
     size_t missing = run.err.find("cannot play");

@@ -5,11 +5,13 @@
 #include "tools/tolvane/playlist.h"
 
 #include "platform/host_io.h"
+#include "containers/stream_opener.h"
 #include "platform/platform.h"
 #include "tools/tolvane/file_report.h"
 #include "tools/tolvane/host_session.h"
 #include "tools/tolvane/live_output.h"
 #include "tools/tolvane/player_screen.h"
+#include "tools/tolvane/render_output.h"
 
 namespace {
 
@@ -17,9 +19,34 @@ const uint32_t PUMP_MS = 30;
 
 enum item_result { ITEM_ENDED, ITEM_SKIPPED, ITEM_QUIT, ITEM_INTERRUPTED };
 
-void show_item(host_session* session, player_screen* screen) {
+// The names of a file's entries, as the module counts them (empty strings
+// for entries without one); none for a single stream.
+std::vector<std::string> entry_names_of(const std::string& file) {
+    std::vector<std::string> names;
+    stream_description description;
+    description_init(&description);
+    if (describe_stream(file.c_str(), nullptr, &description)) {
+        for (int32_t i = 0; i < description.record_count; ++i) {
+            const entry_record& record = description.records[i];
+            if (record.skipped == NOT_SKIPPED) names.push_back(record_name(&description, record));
+        }
+    }
+    description_release(&description);
+    return names;
+}
+
+// The player's title, with the name of the entry playing beside it.
+std::string title_with_name(const std::string& title, const std::vector<std::string>& names) {
+    int entry = 0;
+    int count = 0;
+    if (!parse_entry_counter(title.c_str(), &entry, &count) || (size_t)entry > names.size()) return title;
+    const std::string& name = names[(size_t)entry - 1];
+    return name.empty() ? title : title + " [" + name + "]";
+}
+
+void show_item(host_session* session, player_screen* screen, const std::vector<std::string>& names) {
     int length_ms = 0;
-    std::string title = session_title(session, &length_ms);
+    std::string title = title_with_name(session_title(session, &length_ms), names);
     screen_show_title(screen, title, length_ms);
     In_Module* module = session->module;
     screen_show_status(screen, module->GetOutputTime(), length_ms, module->IsPaused() != 0);
@@ -40,12 +67,12 @@ void seek_by(host_session* session, int step_ms) {
     session->module->SetOutputTime(target_ms < 0 ? 0 : target_ms);
 }
 
-item_result follow_item(host_session* session, player_screen* screen) {
-    show_item(session, screen);
+item_result follow_item(host_session* session, player_screen* screen, const std::vector<std::string>& names) {
+    show_item(session, screen, names);
     for (;;) {
         window_pump(session->window, PUMP_MS);
         if (session->end_of_stream_messages != 0) return ITEM_ENDED;
-        show_item(session, screen);
+        show_item(session, screen, names);
         switch (terminal_read_key(0)) {
         case KEY_SPACE:
             toggle_pause(session);
@@ -96,12 +123,13 @@ playlist_outcome play_playlist(const std::vector<std::string>& files, const std:
     for (const std::string& file : files) {
         // The same file twice in a row still gets its title line.
         screen.title.clear();
+        std::vector<std::string> names = entry_names_of(file);
         bool played = session_play(&session, file.c_str());
         if (!played) {
             screen_error(&screen, refusal_line(file));
             failures++;
         } else {
-            result = follow_item(&session, &screen);
+            result = follow_item(&session, &screen, names);
         }
         session_stop(&session);
         if (result == ITEM_QUIT || result == ITEM_INTERRUPTED) break;

@@ -4,6 +4,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,7 +16,17 @@
 
 namespace {
 
-const char* const PLACEHOLDERS[] = {"{name}", "{entry}", "{rate}"};
+const char* const PLACEHOLDERS[] = {"{name}", "{entry}", "{label}", "{rate}"};
+// Names Windows keeps for devices in every folder.
+const char* const DEVICE_NAMES[] = {"con", "prn", "aux", "nul", "com1", "com2", "com3", "com4", "com5", "com6",
+                                    "com7", "com8", "com9", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7",
+                                    "lpt8", "lpt9"};
+const size_t LONGEST_LABEL = 120;
+
+bool is_label_character(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           strchr("-_.()+, ", c) != nullptr;
+}
 
 bool is_separator(char c) {
     return c == '/' || c == PLATFORM_PATH_SEPARATOR;
@@ -73,9 +84,10 @@ std::vector<sound_unit> sound_units(const stream_description& description) {
     if (!plan_item(&description, &plan)) return units;
     for (int32_t i = 0; i < plan.count; ++i) {
         const entry_span& span = plan.spans[i];
-        units.push_back({i, description.records[span.record_index].record, span.record_index, span.rate,
-                         span.channels, (int64_t)span.block_sets * SAMPLES_PER_BLOCK, span.start_ms,
-                         span.duration_ms});
+        const entry_record& record = description.records[span.record_index];
+        units.push_back({i, record.record, span.record_index, span.rate, span.channels,
+                         (int64_t)span.block_sets * SAMPLES_PER_BLOCK, span.start_ms, span.duration_ms,
+                         record_name(&description, record)});
     }
     plan_release(&plan);
     return units;
@@ -181,6 +193,24 @@ std::string padded_record(int32_t record, int width) {
     return text;
 }
 
+std::string file_label(const sound_unit& unit, int width) {
+    std::string label;
+    for (char c : unit.name) label += is_label_character(c) ? c : '_';
+    if (label.size() > LONGEST_LABEL) label.resize(LONGEST_LABEL);
+    // Windows drops dots and spaces at the ends of names; leading ones hide
+    // a file on POSIX.
+    size_t first = label.find_first_not_of(". ");
+    size_t last = label.find_last_not_of(". ");
+    label = first == std::string::npos ? "" : label.substr(first, last - first + 1);
+    if (label.empty()) return padded_record(unit.record > 0 ? unit.record : 1, width);
+    std::string stem = label.substr(0, label.find('.'));
+    for (char& c : stem)
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    for (const char* device : DEVICE_NAMES)
+        if (stem == device) return "_" + label;
+    return label;
+}
+
 bool plan_targets(const std::string& out, const std::string& input_stem, bool raw,
                   const std::vector<sound_unit>& selected, int width, std::vector<render_target>* targets,
                   std::string* reason) {
@@ -209,10 +239,12 @@ bool plan_targets(const std::string& out, const std::string& input_stem, bool ra
             path += input_stem + (unit.record > 0 ? "-" + number : "") + extension;
         } else {
             path = out;
-            if (selected.size() > 1 && path.find("{entry}") == std::string::npos)
+            if (selected.size() > 1 && path.find("{entry}") == std::string::npos &&
+                path.find("{label}") == std::string::npos)
                 path.insert(extension_start(path), "-{entry}");
             replace_all(&path, "{name}", input_stem);
             replace_all(&path, "{entry}", number);
+            replace_all(&path, "{label}", file_label(unit, width));
             replace_all(&path, "{rate}", std::to_string(unit.rate));
         }
         targets->push_back({path, {unit}, pcm_bytes_of({unit})});

@@ -24,6 +24,7 @@ struct sound_unit {
     int64_t frames;
     int64_t start_ms;
     int64_t duration_ms;
+    std::string name;  // the record's name, "" when it has none
 };
 
 // Every stream of the file as the module plays it: the entries (those that
@@ -42,7 +43,7 @@ bool select_units(const std::string& list, const stream_description& description
 enum out_kind {
     OUT_STANDARD_OUTPUT,  // "-"
     OUT_FOLDER,           // ends with a separator, or an existing folder
-    OUT_PATTERN,          // holds {name}, {entry} or {rate}
+    OUT_PATTERN,          // holds {name}, {entry}, {label} or {rate}
     OUT_FILE,
 };
 out_kind classify_out(const std::string& out);
@@ -54,6 +55,10 @@ bool has_extension(const std::string& path, const char* extension);
 // largest record number, at least 2.
 int record_width(const stream_description& description);
 std::string padded_record(int32_t record, int width);
+// {label}: the unit's name made safe for a file name on every system (only
+// letters, digits and - _ . ( ) + , and spaces), or its padded record number
+// when it has no name.
+std::string file_label(const sound_unit& unit, int width);
 
 // One file to write and the units it holds.
 struct render_target {
