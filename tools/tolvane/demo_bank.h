@@ -8,7 +8,7 @@
 
 struct bank_sound {
     uint32_t sample_rate;
-    uint32_t channels;  // 1 to 3: the bank's format word holds two bits
+    uint32_t channels;  // 1 to 7: the bank's format word holds three bits
     std::vector<uint8_t> adpcm;
 };
 
