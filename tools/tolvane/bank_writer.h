@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "containers/wave_bank.h"
@@ -33,13 +34,19 @@ uint32_t format_word(uint32_t tag, uint32_t channels, uint32_t rate);
 uint32_t format_word_v1(uint32_t tag, uint32_t channels, uint32_t rate, bool pcm16 = false);
 
 struct bank_entry_design {
-    uint32_t format_word;
-    uint32_t play_offset;  // from the start of the sound region
-    uint32_t play_length;
-    uint32_t flags = 0;    // BANK_ENTRY_IGNORE_LOOP...
+    uint32_t format_word = 0;
+    uint32_t play_offset = 0;  // from the start of the sound region
+    uint32_t play_length = 0;
+    uint32_t flags = 0;        // BANK_ENTRY_IGNORE_LOOP...
     uint32_t loop_start = 0;   // bytes from the entry's start
     uint32_t loop_length = 0;  // 0: no loop
     std::string name;          // written when the design has names
+
+    bank_entry_design() = default;
+    bank_entry_design(uint32_t word, uint32_t offset, uint32_t length, uint32_t entry_flags = 0,
+                      uint32_t loop_start_bytes = 0, uint32_t loop_length_bytes = 0, std::string entry_name = "")
+        : format_word(word), play_offset(offset), play_length(length), flags(entry_flags),
+          loop_start(loop_start_bytes), loop_length(loop_length_bytes), name(std::move(entry_name)) {}
 };
 
 struct wave_bank_design {

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "containers/stream_description.h"
@@ -25,6 +26,11 @@ struct sound_unit {
     int64_t start_ms;
     int64_t duration_ms;
     std::string name;  // the record's name, "" when it has none
+
+    sound_unit(int32_t index_, int32_t record_, int32_t record_index_, uint32_t rate_, uint16_t channels_,
+               int64_t frames_, int64_t start_ms_, int64_t duration_ms_, std::string name_ = "")
+        : index(index_), record(record_), record_index(record_index_), rate(rate_), channels(channels_),
+          frames(frames_), start_ms(start_ms_), duration_ms(duration_ms_), name(std::move(name_)) {}
 };
 
 // Every stream of the file as the module plays it: the entries (those that
