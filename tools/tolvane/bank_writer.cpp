@@ -80,10 +80,13 @@ bytes entry_records(const wave_bank_design& design) {
     return out;
 }
 
+// Names of a hostile size are cut to what a record can be padded to; the
+// bank still states the size.
 bytes entry_names(const wave_bank_design& design) {
     bytes out;
     if (!design.with_names) return out;
-    for (const bank_entry_design& entry : design.entries) put_text(out, entry.name, design.entry_name_size);
+    size_t field_bytes = std::min(design.entry_name_size, LARGEST_PADDED_ELEMENT);
+    for (const bank_entry_design& entry : design.entries) put_text(out, entry.name, field_bytes);
     return out;
 }
 
