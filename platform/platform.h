@@ -5,6 +5,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <stdio.h>
 
 #if defined(_WIN32)
 #define PLATFORM_THREAD_CALL __stdcall
@@ -48,6 +49,14 @@ file_handle file_open_read_then_delete(const char* path);
 int file_remove(const char* path);
 // Renames a file, replacing the target if it exists; returns 1 on success.
 int file_rename_replace(const char* from, const char* to);
+// Renames a file only when no file has the target name; returns 1 on success.
+int file_rename_new(const char* from, const char* to);
+// When the file was last written, in a unit of the system's that only
+// compares with other such times (later is larger); -1 when it cannot be had.
+int64_t file_modified_time(file_handle file);
+// Flushes a stream and makes the system write it to the disk; false when
+// either fails (errno says why).
+bool stream_flush_to_disk(FILE* stream);
 
 // ---- Threads and time -------------------------------------------------------
 typedef unsigned long(PLATFORM_THREAD_CALL* thread_routine)(void* parameter);

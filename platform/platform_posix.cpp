@@ -188,6 +188,24 @@ int file_rename_replace(const char* from, const char* to) {
     return rename(from, to) == 0 ? 1 : 0;
 }
 
+// A hard link fails when the name is taken, which rename would replace.
+int file_rename_new(const char* from, const char* to) {
+    if (link(from, to) != 0) return 0;
+    unlink(from);
+    return 1;
+}
+
+int64_t file_modified_time(file_handle file) {
+    posix_file* self = file_from(file);
+    struct stat status;
+    if (!self || fstat(self->fd, &status) != 0) return -1;
+    return (int64_t)status.st_mtim.tv_sec * 1000000000 + status.st_mtim.tv_nsec;
+}
+
+bool stream_flush_to_disk(FILE* stream) {
+    return fflush(stream) == 0 && fsync(fileno(stream)) == 0;
+}
+
 // ---- Threads and time -------------------------------------------------------
 
 struct platform_thread {

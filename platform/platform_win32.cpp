@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <io.h>
 #include <string.h>
 
 // ---- Files -----------------------------------------------------------------
@@ -80,6 +81,20 @@ int file_remove(const char* path) {
 
 int file_rename_replace(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+}
+
+int file_rename_new(const char* from, const char* to) {
+    return MoveFileExA(from, to, 0) ? 1 : 0;
+}
+
+int64_t file_modified_time(file_handle file) {
+    FILETIME written;
+    if (file == INVALID_FILE || !GetFileTime((HANDLE)file, NULL, NULL, &written)) return -1;
+    return (int64_t)((uint64_t)written.dwHighDateTime << 32 | written.dwLowDateTime);
+}
+
+bool stream_flush_to_disk(FILE* stream) {
+    return fflush(stream) == 0 && _commit(_fileno(stream)) == 0;
 }
 
 // ---- Threads and time -------------------------------------------------------
