@@ -53,7 +53,10 @@ bytes zwb(const bytes& bank) {
 }
 
 bytes pair_input(const bytes& header, const bytes& data, bool choose_header) {
-    bytes out = {(uint8_t)((choose_header ? 0x80 : 0) | (header.size() >> 8)), (uint8_t)header.size()};
+    bytes out;
+    out.reserve(2 + header.size() + data.size());
+    out.push_back((uint8_t)((choose_header ? 0x80 : 0) | (header.size() >> 8)));
+    out.push_back((uint8_t)header.size());
     out.insert(out.end(), header.begin(), header.end());
     out.insert(out.end(), data.begin(), data.end());
     return out;
