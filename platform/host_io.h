@@ -52,6 +52,11 @@ void terminal_raw_off();
 // From now on Ctrl-C and termination requests are reported as KEY_INTERRUPT
 // instead of ending the program, so that it can stop playing and clean up.
 void terminal_catch_interrupts();
+// True once a caught interrupt has arrived: for loops that read no keys.
+bool interrupt_requested();
+// A write past the process's file-size limit fails with an error (EFBIG)
+// instead of ending the program, so the program can clean up and say why.
+void writes_past_size_limit_fail();
 // The next key, waiting up to timeout_ms; KEY_NONE when none came (or keys
 // are not being read). A caught interrupt is reported before any key.
 terminal_key terminal_read_key(uint32_t timeout_ms);

@@ -244,6 +244,14 @@ void terminal_catch_interrupts() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
+bool interrupt_requested() {
+    return terminal.interrupted != 0;
+}
+
+void writes_past_size_limit_fail() {
+    signal(SIGXFSZ, SIG_IGN);
+}
+
 terminal_key terminal_read_key(uint32_t timeout_ms) {
     if (terminal.interrupted) return KEY_INTERRUPT;
     if (!terminal.raw) {

@@ -295,6 +295,13 @@ void terminal_catch_interrupts() {
     SetConsoleCtrlHandler(on_console_control, TRUE);
 }
 
+bool interrupt_requested() {
+    return interrupted();
+}
+
+// Windows has no file-size limit signal.
+void writes_past_size_limit_fail() {}
+
 terminal_key terminal_read_key(uint32_t timeout_ms) {
     if (interrupted()) return KEY_INTERRUPT;
     if (!console.raw) {

@@ -13,8 +13,4 @@
 
 #define TOLVANE_DESCRIPTION "Tolvane 0.1.2"
 
-// The player's title buffer for GetFileInfo is taken to hold this many bytes;
-// what we write there is cut to fit.
-const int HOST_TITLE_BYTES = 512;
-
 TOLVANE_EXPORT In_Module* HOST_CALL winampGetInModule2();

@@ -46,19 +46,45 @@ int line_count(const std::string& text) {
     return lines;
 }
 
-run_result run_tool(const std::string& arguments, const std::string& scratch) {
-    std::string out_file = scratch + "stdout.txt";
-    std::string err_file = scratch + "stderr.txt";
-    std::string command =
-        in_quotes(tool_path()) + " " + arguments + " > " + in_quotes(out_file) + " 2> " + in_quotes(err_file);
-    // cmd.exe strips the first and the last quote of a command line.
-    if (shell_is_cmd()) command = in_quotes(command);
-    int raw = std::system(command.c_str());
+namespace {
+
+run_result result_of(int raw, const std::string& scratch) {
     run_result result;
     // sh reports a wait status with the exit code in the second byte; a
     // status with low bits set is a signal, which no test expects.
     result.status = shell_is_cmd() ? raw : ((raw & 0x7f) != 0 ? -1 : (raw >> 8) & 0xff);
-    result.out = read_text(out_file);
-    result.err = read_text(err_file);
+    result.out = read_text(scratch + "stdout.txt");
+    result.err = read_text(scratch + "stderr.txt");
     return result;
+}
+
+std::string redirected(const std::string& arguments, const std::string& scratch) {
+    return in_quotes(tool_path()) + " " + arguments + " > " + in_quotes(scratch + "stdout.txt") + " 2> " +
+           in_quotes(scratch + "stderr.txt");
+}
+
+}  // namespace
+
+run_result run_tool_and_signal(const std::string& arguments, const std::string& signal, const std::string& folder,
+                               const std::string& scratch) {
+    std::string status_file = scratch + "status.txt";
+    std::string script = redirected(arguments, scratch) + " & pid=$!; i=0; while [ $i -lt 1000 ] && ! ls " +
+                         in_quotes(folder) + " | grep -q '[.]tmp$'; do sleep 0.01; i=$((i+1)); done; kill -" +
+                         signal + " $pid; wait $pid; echo $? > " + in_quotes(status_file);
+    std::system(script.c_str());
+    run_result result = result_of(0, scratch);
+    result.status = atoi(read_text(status_file).c_str());
+    return result;
+}
+
+run_result run_tool_with_file_limit(const std::string& arguments, int limit_blocks, const std::string& scratch) {
+    std::string script = "ulimit -f " + std::to_string(limit_blocks) + "; " + redirected(arguments, scratch);
+    return result_of(std::system(script.c_str()), scratch);
+}
+
+run_result run_tool(const std::string& arguments, const std::string& scratch) {
+    std::string command = redirected(arguments, scratch);
+    // cmd.exe strips the first and the last quote of a command line.
+    if (shell_is_cmd()) command = in_quotes(command);
+    return result_of(std::system(command.c_str()), scratch);
 }

@@ -25,3 +25,12 @@ struct run_result {
 // Runs tolvane with the arguments (already quoted where needed), capturing
 // its output in files of the scratch folder.
 run_result run_tool(const std::string& arguments, const std::string& scratch);
+
+// POSIX shells only. Runs tolvane in the background and sends it signal
+// ("INT", "TERM") as soon as a temporary output (*.tmp) shows in folder,
+// then waits for it to end.
+run_result run_tool_and_signal(const std::string& arguments, const std::string& signal, const std::string& folder,
+                               const std::string& scratch);
+// POSIX shells only. Runs tolvane with a file-size limit of limit_blocks
+// blocks of 512 bytes.
+run_result run_tool_with_file_limit(const std::string& arguments, int limit_blocks, const std::string& scratch);

@@ -18,6 +18,8 @@ enum option_id {
     OPTION_RATE,
     OPTION_CHANNELS,
     OPTION_JSON,
+    OPTION_RAW,
+    OPTION_NO_CLOBBER,
     OPTION_QUIET,
     OPTION_STRICT,
     OPTION_HELP,
@@ -41,7 +43,9 @@ const option_rule OPTIONS[] = {
     {OPTION_RATE, "--rate", nullptr, true, "render info"},
     {OPTION_CHANNELS, "--channels", nullptr, true, "render info"},
     {OPTION_JSON, "--json", nullptr, false, "info"},
-    {OPTION_QUIET, "--quiet", "-q", false, "render"},
+    {OPTION_RAW, "--raw", nullptr, false, "render info"},
+    {OPTION_NO_CLOBBER, "--no-clobber", "-n", false, "render encode"},
+    {OPTION_QUIET, "--quiet", "-q", false, "render info"},
     {OPTION_STRICT, "--strict", nullptr, false, "render info"},
     {OPTION_HELP, "--help", "-h", false, "*"},
     {OPTION_VERSION, "--version", "-V", false, "*"},
@@ -84,12 +88,13 @@ const char PLAY_HELP[] =
     "  --module PATH  the player module to load (default: the one beside tolvane)\n";
 
 const char RENDER_HELP[] =
-    "usage: tolvane render FILE... -o OUT [--entry LIST] [--format raw|wav] [-q]\n"
-    "                      [--strict] [--rate HZ] [--channels N] [--module PATH]\n"
+    "usage: tolvane render FILE... -o OUT [--entry LIST] [--format raw|wav] [-q] [-n]\n"
+    "                      [--strict] [--raw] [--rate HZ] [--channels N] [--module PATH]\n"
     "\n"
     "Plays each FILE through the player module as fast as it decodes and writes\n"
     "its sound as 16-bit PCM: a WAVE file per stream or bank entry, or raw\n"
-    "samples. One line per file written.\n"
+    "samples. One line per file written. Each output appears only once it is\n"
+    "complete: Ctrl-C or a failed write leaves nothing under its name.\n"
     "\n"
     "  -o, --output OUT  where the sound goes:\n"
     "                      song.wav      one file; a bank's entries become\n"
@@ -103,43 +108,57 @@ const char RENDER_HELP[] =
     "                      -             standard output, one stream:\n"
     "                                    tolvane render x.xwb --entry 2 -o - | ffplay -\n"
     "  --entry LIST      the entries of a bank or stream pair, by record number:\n"
-    "                    --entry 3, --entry 2-5,9\n"
+    "                    --entry 3, --entry 2-5,9, --entry 3- (to the last),\n"
+    "                    --entry -5 (from the first); numbers the file lacks\n"
+    "                    are left out with a warning\n"
     "  --format FORMAT   wav or raw; else OUT's extension decides (.wav or .raw;\n"
     "                    wav for a folder, for -, or a name without extension).\n"
     "                    A raw file or standard output holds one format:\n"
     "                    entries of several formats are refused there\n"
-    "  -q, --quiet       do not list the files written\n"
-    "  --strict          exit 1 when a warning was given\n"
-    "  --rate HZ         the sample rate of raw data (.dat and files of no known\n"
-    "                    kind; default 44100): --rate 22050\n"
+    "  -q, --quiet       no list of the files written, no progress bar, no warnings\n"
+    "  -n, --no-clobber  keep outputs that exist (each one said); without it\n"
+    "                    they are replaced\n"
+    "  --strict          exit 1 when a warning about what was chosen was given\n"
+    "                    (-q or not)\n"
+    "  --raw             decode a file of no known kind as raw Xbox ADPCM (.dat\n"
+    "                    files are raw by name); other such files are refused\n"
+    "  --rate HZ         the sample rate of raw data (default 44100): --rate 22050\n"
     "  --channels N      its channel count, 1 to 8 (default 2): --channels 1\n"
     "  --module PATH     the player module to load (default: the one beside tolvane)\n"
     "\n"
-    "Warnings (on standard error): played as raw data, stream pair partner\n"
-    "missing, records or sound cut short by the end of the file, bank records\n"
-    "skipped. No file given is ever overwritten.\n";
+    "Warnings (on standard error): records lost or sound cut short by the end\n"
+    "of the file, bank records skipped, entries chosen that the file lacks. A\n"
+    "file that yields no sound is an error. No file given is ever overwritten.\n"
+    "Several files end with a summary line on a terminal.\n";
 
 const char INFO_HELP[] =
-    "usage: tolvane info FILE... [--json] [--strict] [--rate HZ] [--channels N]\n"
-    "                    [--module PATH]\n"
+    "usage: tolvane info FILE... [--json] [--strict] [-q] [--raw] [--rate HZ]\n"
+    "                    [--channels N] [--module PATH]\n"
     "\n"
     "Prints what the player shows right after FILE starts: title, length_ms,\n"
     "sample_rate, channels and entries. Then one row per bank record or stream\n"
     "pair entry (for a single stream, one row): record number, offset, bytes,\n"
     "rate, channels, and the frames and milliseconds it plays; a skipped record\n"
-    "says why. Several files: each begins with a line \"file: PATH\".\n"
+    "says why. Several files: each begins with a line \"file: PATH\". Nothing is\n"
+    "written: a compressed bank without its cache is looked at in memory.\n"
     "\n"
     "  --json          one JSON document per file, each on one line:\n"
     "                  tolvane info music.xwb --json\n"
+    "                  a file that fails gets {\"file\": ..., \"error\": ...}\n"
     "  --strict        exit 1 when a warning was given\n"
+    "  -q, --quiet     no warnings on standard error\n"
+    "  --raw           a file of no known kind is raw data: no warning\n"
     "  --rate HZ       the sample rate of raw data (default 44100)\n"
     "  --channels N    its channel count, 1 to 8 (default 2)\n"
     "  --module PATH   the player module to load (default: the one beside tolvane)\n";
 
 const char ENCODE_HELP[] =
-    "usage: tolvane encode IN.wav OUT.wav\n"
+    "usage: tolvane encode IN.wav OUT.wav [-n]\n"
     "\n"
-    "Turns a 16-bit PCM WAVE (1 to 8 channels) into an Xbox ADPCM WAVE.\n";
+    "Turns a 16-bit PCM WAVE (1 to 8 channels) into an Xbox ADPCM WAVE with a\n"
+    "\"fact\" chunk stating its exact frame count.\n"
+    "\n"
+    "  -n, --no-clobber  keep OUT.wav when it exists\n";
 
 const char DEMO_HELP[] =
     "usage: tolvane demo [-o DIR] [--device NAME] [--module PATH]\n"
@@ -198,7 +217,7 @@ bool store(const option_rule& option, const std::string& value, command_line* li
     case OPTION_ENTRY: {
         std::vector<std::pair<int32_t, int32_t>> ranges;
         if (!parse_entry_list(value, &ranges)) {
-            *error = "--entry takes record numbers such as 3 or 2-5,9, not \"" + value + "\"";
+            *error = "--entry takes record numbers such as 3, 2-5,9, 3- or -5, not \"" + value + "\"";
             return false;
         }
         line->entries = value;
@@ -224,6 +243,12 @@ bool store(const option_rule& option, const std::string& value, command_line* li
         return true;
     case OPTION_JSON:
         line->json = true;
+        return true;
+    case OPTION_RAW:
+        line->raw = true;
+        return true;
+    case OPTION_NO_CLOBBER:
+        line->no_clobber = true;
         return true;
     case OPTION_QUIET:
         line->quiet = true;
@@ -254,6 +279,9 @@ bool check_arguments(const command_line& line, std::string* error) {
     if (c == "render" && files == 0) *error = "render needs a FILE";
     if (c == "render" && files > 0 && !line.has_out) *error = "render needs -o OUT";
     if (c == "render" && line.has_out && line.out.empty()) *error = "-o needs a name";
+    std::string unknown = unknown_placeholder(line.out);
+    if (c == "render" && !unknown.empty())
+        *error = "-o has " + unknown + ", which tolvane does not know: {name}, {entry}, {label} and {rate} are filled in";
     if (c == "info" && files == 0) *error = "info needs a FILE";
     if (c == "encode" && files != 2) *error = "encode needs IN.wav and OUT.wav";
     if (c == "demo" && files > 0) *error = "demo takes no FILE";

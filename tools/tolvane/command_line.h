@@ -22,6 +22,8 @@ struct command_line {
     uint32_t rate = 0;    // --rate, 0 when not given
     uint32_t channels = 0;
     bool json = false;
+    bool raw = false;         // --raw: decode a file of no known kind as raw data
+    bool no_clobber = false;  // -n: keep outputs that exist
     bool quiet = false;
     bool strict = false;
     bool help = false;

@@ -9,7 +9,9 @@
 #include <filesystem>
 
 #include "codec/xbox_adpcm.h"
+#include "containers/file_names.h"
 #include "containers/stream_opener.h"
+#include "tools/tolvane/output_file.h"
 
 namespace {
 
@@ -33,21 +35,16 @@ std::string hex4(unsigned value) {
     return text;
 }
 
-bool is_raw_data_name(const std::string& path) {
-    size_t dot = path.rfind('.');
-    if (dot == std::string::npos) return false;
-    std::string extension = path.substr(dot + 1);
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-    return extension == "dat";
-}
-
 // Whether a single stream has a whole block set of sound in the file.
 bool holds_a_block_set(const stream_description& description) {
     return single_stream_bytes(&description) >= (int64_t)description.channels * ADPCM_BLOCK_BYTES;
 }
 
 }  // namespace
+
+bool is_raw_data_name(const std::string& path) {
+    return path_extension_is(path.c_str(), "dat");
+}
 
 std::string unreadable_reason(const std::string& path) {
     std::error_code error;
@@ -60,7 +57,7 @@ std::string unreadable_reason(const std::string& path) {
         return "";
     }
     if (errno == EACCES || errno == EPERM) return "permission denied";
-    return strerror(errno);
+    return system_reason(errno);
 }
 
 std::string refusal_text(const stream_description& description) {
@@ -143,33 +140,84 @@ std::string skip_text(const entry_record& record) {
     return "";
 }
 
-std::vector<std::string> warnings_of(const std::string& path, const stream_description& description) {
-    std::vector<std::string> lines;
-    uint32_t notices = description.notices;
-    if ((notices & NOTICE_PLAYED_AS_RAW) && !is_raw_data_name(path))
-        lines.push_back("no WAVE, bank or stream pair header: played as raw Xbox ADPCM data");
-    if (notices & NOTICE_PARTNER_MISSING)
-        lines.push_back(std::string("its stream pair partner (.") + description.partner_extension +
-                        ") is missing: played on its own");
-    if (notices & NOTICE_NOT_INFLATED) lines.push_back("a compressed bank that cannot be inflated: played as it is");
-    if (notices & NOTICE_INFLATION_CUT_SHORT) lines.push_back("its compressed stream ends early: played as far as it goes");
-    if (notices & NOTICE_RECORDS_CUT_SHORT)
-        lines.push_back("the file ends after " + std::to_string(description.records_read) + " of the " +
-                        std::to_string(description.declared_records) + " records it declares");
-    if (notices & NOTICE_DATA_CUT_SHORT) lines.push_back("sound reaches past the end of the file: the rest is not played");
-    if (notices & NOTICE_NOT_DESCRIBED) lines.push_back("too large to look at in memory: described only in part");
-    if (description.kind == STREAM_BANK && description.entry_count == 0 && description.data_length >= 0)
-        lines.push_back("a wave bank with no Xbox ADPCM entry: nothing plays");
-    if (description.kind != STREAM_BANK && description.entry_count == 0 && !holds_a_block_set(description))
-        lines.push_back("holds no whole block set of sound: nothing plays");
+std::string raw_fallback_refusal(const std::string& path, const stream_description& description) {
+    if (!(description.notices & NOTICE_PLAYED_AS_RAW) || is_raw_data_name(path)) return "";
+    const char* hint = "; --raw decodes it as raw Xbox ADPCM";
+    if (description.notices & NOTICE_PARTNER_MISSING)
+        return std::string("its stream pair partner (.") + description.partner_extension + ") is missing" + hint;
+    if (description.notices & NOTICE_NOT_INFLATED) return std::string("a compressed bank that cannot be inflated") + hint;
+    return std::string("not a file Tolvane knows (no RIFF WAVE, wave bank or stream pair header)") + hint;
+}
+
+namespace {
+
+void add(std::vector<file_warning>* lines, const std::string& text, int32_t first = 0, int32_t last = 0) {
+    file_warning warning;
+    warning.text = text;
+    warning.first_record = first;
+    warning.last_record = last;
+    lines->push_back(warning);
+}
+
+std::string record_range(int32_t first, int32_t last) {
+    return first == last ? "record " + std::to_string(first)
+                         : "records " + std::to_string(first) + " to " + std::to_string(last);
+}
+
+void add_record_warnings(std::vector<file_warning>* lines, const stream_description& description, bool with_skipped) {
     int32_t skipped = 0;
+    int32_t cut = 0;
     for (int32_t i = 0; i < description.record_count; ++i) {
         const entry_record& record = description.records[i];
-        if (record.skipped == NOT_SKIPPED) continue;
-        if (skipped++ < LISTED_SKIPS)
-            lines.push_back("record " + std::to_string(record.record) + " skipped: " + skip_text(record));
+        if (record.skipped == NOT_SKIPPED) {
+            bool cut_short = record.offset + record.length > description.file_bytes;
+            if (cut_short && cut++ < LISTED_SKIPS)
+                add(lines, "record " + std::to_string(record.record) + "'s sound is cut short by the end of the file",
+                    record.record, record.record);
+            continue;
+        }
+        if (with_skipped && skipped++ < LISTED_SKIPS)
+            add(lines, "record " + std::to_string(record.record) + " skipped: " + skip_text(record), record.record,
+                record.record);
     }
-    if (skipped > LISTED_SKIPS)
-        lines.push_back("and " + std::to_string(skipped - LISTED_SKIPS) + " more records skipped");
+    if (cut > LISTED_SKIPS)
+        add(lines, "and " + std::to_string(cut - LISTED_SKIPS) + " more records cut short by the end of the file");
+    if (skipped > LISTED_SKIPS) add(lines, "and " + std::to_string(skipped - LISTED_SKIPS) + " more records skipped");
+}
+
+}  // namespace
+
+std::vector<file_warning> warnings_of(const std::string& path, const stream_description& description,
+                                      bool with_skipped) {
+    std::vector<file_warning> lines;
+    uint32_t notices = description.notices;
+    if ((notices & NOTICE_PLAYED_AS_RAW) && !is_raw_data_name(path))
+        add(&lines, "no WAVE, bank or stream pair header: played as raw Xbox ADPCM data");
+    if (notices & NOTICE_PARTNER_MISSING)
+        add(&lines, std::string("its stream pair partner (.") + description.partner_extension +
+                        ") is missing: played on its own");
+    if (notices & NOTICE_NOT_INFLATED) add(&lines, "a compressed bank that cannot be inflated: played as it is");
+    if (notices & NOTICE_INFLATION_CUT_SHORT) add(&lines, "its compressed stream ends early: played as far as it goes");
+    if (notices & NOTICE_RECORDS_CUT_SHORT) {
+        int32_t first = (int32_t)description.records_read + 1;
+        int32_t last = (int32_t)(description.declared_records > (uint32_t)INT32_MAX ? INT32_MAX
+                                                                                   : description.declared_records);
+        add(&lines, record_range(first, last) + " of the " + std::to_string(description.declared_records) +
+                        (first == last ? " declared is lost: the file ends before it"
+                                       : " declared are lost: the file ends before them"),
+            first, last);
+    }
+    if ((notices & NOTICE_DATA_CUT_SHORT) && description.record_count == 0)
+        add(&lines, "sound reaches past the end of the file: the rest is not played");
+    add_record_warnings(&lines, description, with_skipped);
+    if (notices & NOTICE_NOT_DESCRIBED) add(&lines, "too large to look at in memory: described only in part");
+    if (description.kind == STREAM_BANK && description.entry_count == 0 && description.data_length >= 0) {
+        add(&lines, "a wave bank with no Xbox ADPCM entry: nothing plays");
+        lines.back().no_sound = true;
+    }
+    if (description.kind != STREAM_BANK && description.entry_count == 0 && !holds_a_block_set(description)) {
+        add(&lines, "holds no whole block set of sound: nothing plays");
+        lines.back().no_sound = true;
+    }
     return lines;
 }

@@ -53,6 +53,23 @@ void for_each_row(const stream_description& description, const std::vector<sound
     }
 }
 
+// The length of the well-formed UTF-8 sequence starting at text[at] (1 for
+// ASCII), or 0 when the bytes there are not one.
+size_t utf8_sequence_length(const std::string& text, size_t at) {
+    unsigned char lead = (unsigned char)text[at];
+    if (lead < 0x80) return 1;
+    size_t length = lead >= 0xf0 && lead <= 0xf4 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 && lead <= 0xdf ? 2 : 0;
+    if (length == 0 || at + length > text.size()) return 0;
+    for (size_t k = 1; k < length; ++k)
+        if (((unsigned char)text[at + k] & 0xc0) != 0x80) return 0;
+    unsigned char second = (unsigned char)text[at + 1];
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second > 0x9f) || (lead == 0xf0 && second < 0x90) ||
+        (lead == 0xf4 && second > 0x8f))
+        return 0;
+    return length;
+}
+
 const char* codec_key(entry_codec codec) {
     switch (codec) {
     case CODEC_XBOX_ADPCM:
@@ -99,41 +116,18 @@ const char* kind_name(stream_kind kind) {
     return "";
 }
 
-void append_json_string(std::string* out, const std::string& text) {
-    *out += '"';
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            *out += '\\';
-            *out += (char)c;
-        } else if (c < 0x20) {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            *out += escaped;
-        } else {
-            *out += (char)c;
-        }
-    }
-    *out += '"';
-}
-
-void append_key(std::string* out, const char* key) {
-    if (out->back() != '{') *out += ',';
-    append_json_string(out, key);
-    *out += ':';
-}
-
 void append_number(std::string* out, const char* key, int64_t value) {
-    append_key(out, key);
+    append_json_key(out, key);
     *out += std::to_string(value);
 }
 
 void append_frames(std::string* out, const char* key, int64_t frames) {
-    append_key(out, key);
+    append_json_key(out, key);
     *out += frames == NO_FRAMES ? "null" : std::to_string(frames);
 }
 
 void append_text_or_null(std::string* out, const char* key, const char* text) {
-    append_key(out, key);
+    append_json_key(out, key);
     if (text[0]) {
         append_json_string(out, text);
     } else {
@@ -142,6 +136,38 @@ void append_text_or_null(std::string* out, const char* key, const char* text) {
 }
 
 }  // namespace
+
+// Bytes that form UTF-8 go out as they are; every other byte, and every
+// control character, as \u00XX, so the document is valid whatever a file
+// name or a record name holds.
+void append_json_string(std::string* out, const std::string& text) {
+    *out += '"';
+    size_t i = 0;
+    while (i < text.size()) {
+        unsigned char c = (unsigned char)text[i];
+        size_t length = utf8_sequence_length(text, i);
+        if (c == '"' || c == '\\') {
+            *out += '\\';
+            *out += (char)c;
+        } else if (c < 0x20 || c == 0x7f || length == 0) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            *out += escaped;
+        } else {
+            out->append(text, i, length);
+            i += length;
+            continue;
+        }
+        i++;
+    }
+    *out += '"';
+}
+
+void append_json_key(std::string* out, const char* key) {
+    if (out->back() != '{') *out += ',';
+    append_json_string(out, key);
+    *out += ':';
+}
 
 void print_info_text(FILE* out, const player_view& view, const stream_description& description,
                      const std::vector<sound_unit>& units) {
@@ -165,17 +191,17 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
                      const stream_description& description, const std::vector<sound_unit>& units,
                      const std::vector<std::string>& warnings) {
     std::string text = "{";
-    append_key(&text, "file");
+    append_json_key(&text, "file");
     append_json_string(&text, path);
-    append_key(&text, "title");
+    append_json_key(&text, "title");
     append_json_string(&text, view.title);
     append_number(&text, "length_ms", view.length_ms);
     append_number(&text, "sample_rate", view.sample_rate);
     append_number(&text, "channels", view.channels);
     append_number(&text, "entries", view.entries);
-    append_key(&text, "kind");
+    append_json_key(&text, "kind");
     append_json_string(&text, kind_name(description.kind));
-    append_key(&text, "compressed");
+    append_json_key(&text, "compressed");
     text += description.compressed ? "true" : "false";
     append_frames(&text, "version", description.layout_version);
     append_text_or_null(&text, "bank_name", description.bank_name);
@@ -188,7 +214,7 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
     }
     append_number(&text, "frames", frames);
     append_number(&text, "duration_ms", duration_ms);
-    append_key(&text, "records");
+    append_json_key(&text, "records");
     text += '[';
     fputs(text.c_str(), out);
     bool first = true;
@@ -207,9 +233,9 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
         append_frames(&record, "loop_start", row.loop_start);
         append_frames(&record, "loop_end", row.loop_end);
         append_frames(&record, "stated_frames", row.stated_frames);
-        append_key(&record, "codec");
+        append_json_key(&record, "codec");
         append_json_string(&record, codec_key(row.codec));
-        append_key(&record, "skipped");
+        append_json_key(&record, "skipped");
         if (row.skipped.empty()) {
             record += "null";
         } else {
@@ -219,7 +245,7 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
         fputs(record.c_str(), out);
     });
     text = "]";
-    append_key(&text, "warnings");
+    append_json_key(&text, "warnings");
     text += '[';
     for (size_t i = 0; i < warnings.size(); ++i) {
         if (i) text += ',';

@@ -20,6 +20,11 @@ struct player_view {
     int entries = 0;
 };
 
+// A JSON string of any bytes: UTF-8 as it is, other bytes as \u00XX.
+void append_json_string(std::string* out, const std::string& text);
+// A key of an object being written: a comma first unless it is the first.
+void append_json_key(std::string* out, const char* key);
+
 // Both write row by row, so a bank of any size lists in little memory.
 void print_info_text(FILE* out, const player_view& view, const stream_description& description,
                      const std::vector<sound_unit>& units);

@@ -80,7 +80,12 @@ void screen_show_title(player_screen* screen, const std::string& title, int leng
 
 void screen_show_status(player_screen* screen, int position_ms, int length_ms, bool paused) {
     if (!screen->interactive) return;
-    std::string status = status_line(position_ms, length_ms, paused, screen->width);
+    // The label takes at most a third of the line.
+    std::string label = screen->label;
+    size_t longest_label = (size_t)(screen->width > 0 ? screen->width / 3 : 0);
+    if (label.size() > longest_label) label = longest_label > 3 ? label.substr(0, longest_label - 3) + "..." : "";
+    int room = screen->width - (label.empty() ? 0 : (int)label.size() + 2);
+    std::string status = (label.empty() ? "" : label + "  ") + status_line(position_ms, length_ms, paused, room);
     if (status == screen->status && screen->status_columns != 0) return;
     screen->status = status;
     draw_status(screen);

@@ -16,6 +16,8 @@ std::string status_line(int position_ms, int length_ms, bool paused, int width);
 struct player_screen {
     bool interactive = false;
     int width = 80;
+    // Shown in front of the status line: the file a render is on.
+    std::string label;
     std::string title;
     std::string status;
     // Columns of the status line now on the screen, to be blanked out.

@@ -4,6 +4,8 @@
 
 #include "tools/tolvane/render_output.h"
 
+#include <errno.h>
+
 #include <atomic>
 
 #include "tools/tolvane/wave_writer.h"
@@ -18,7 +20,8 @@ const size_t TITLE_CAPACITY = 2048;
 struct target_sink {
     const render_target* target = nullptr;
     bool opened = false;
-    FILE* stream = nullptr;  // a raw file, or standard output
+    bool to_stdout = false;
+    output_file raw;  // a raw file
     pcm_wave_writer wave;
     bool wave_file = false;
     uint64_t written = 0;
@@ -37,6 +40,8 @@ struct render_state {
 
     bool failed = false;
     std::string failed_path;
+    std::string failed_reason;
+    bool keep_existing = false;
 
     int open_calls = 0;
     int first_sample_rate = 0;
@@ -63,8 +68,11 @@ void note_call() {
     state.output_calls.store(state.output_calls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
-void record_failure(const std::string& path) {
-    if (!state.failed) state.failed_path = path;
+void record_failure(const std::string& path, const std::string& reason) {
+    if (!state.failed) {
+        state.failed_path = path;
+        state.failed_reason = reason;
+    }
     state.failed = true;
 }
 
@@ -89,38 +97,57 @@ void open_sink(target_sink* sink, int sample_rate, int channels) {
     sink->opened = true;
     const render_target& target = *sink->target;
     if (target.path == "-") {
-        sink->stream = stdout;
+        sink->to_stdout = true;
         if (state.raw) return;
         // Streamed: the header states the size the plan expects.
         std::vector<uint8_t> header = pcm_wave_header((uint32_t)sample_rate, (uint32_t)channels, target.pcm_bytes);
-        if (fwrite(header.data(), 1, header.size(), stdout) != header.size()) record_failure(sink_name(*sink));
+        if (fwrite(header.data(), 1, header.size(), stdout) != header.size())
+            record_failure(sink_name(*sink), system_reason(errno));
         return;
     }
     if (state.raw) {
-        sink->stream = fopen(target.path.c_str(), "wb");
-        if (!sink->stream) record_failure(target.path);
+        if (!output_create(&sink->raw, target.path)) record_failure(target.path, sink->raw.error);
         return;
     }
     sink->wave_file = pcm_wave_open(&sink->wave, target.path.c_str(), (uint32_t)sample_rate, (uint32_t)channels);
-    if (!sink->wave_file) record_failure(target.path);
+    if (!sink->wave_file) record_failure(target.path, sink->wave.out.error);
 }
 
-void close_sink(target_sink* sink) {
-    if (sink->wave_file && !pcm_wave_close(&sink->wave)) record_failure(sink->target->path);
-    sink->wave_file = false;
-    if (sink->stream == stdout) {
-        if (fflush(stdout) != 0) record_failure(sink_name(*sink));
-    } else if (sink->stream && fclose(sink->stream) != 0) {
-        record_failure(sink->target->path);
+// Gives a complete sink its name, or removes what it wrote.
+void close_sink(target_sink* sink, bool keep) {
+    if (sink->to_stdout) {
+        if (fflush(stdout) != 0) record_failure(sink_name(*sink), system_reason(errno));
+        return;
     }
-    sink->stream = nullptr;
+    if (sink->wave_file) {
+        if (!keep) {
+            pcm_wave_discard(&sink->wave);
+        } else if (!pcm_wave_close(&sink->wave, state.keep_existing)) {
+            record_failure(sink->target->path, sink->wave.out.error);
+        }
+    } else if (sink->raw.stream) {
+        if (!keep) {
+            output_discard(&sink->raw);
+        } else if (!output_finish(&sink->raw, state.keep_existing)) {
+            record_failure(sink->target->path, sink->raw.error);
+        }
+    }
+    sink->wave_file = false;
 }
 
 void write_to_sink(target_sink* sink, const char* buffer, int byte_count) {
-    bool written = sink->wave_file
-                       ? pcm_wave_write(&sink->wave, buffer, (uint32_t)byte_count)
-                       : sink->stream && fwrite(buffer, 1, (size_t)byte_count, sink->stream) == (size_t)byte_count;
-    if (!written) record_failure(sink_name(*sink));
+    bool written = false;
+    if (sink->wave_file) {
+        written = pcm_wave_write(&sink->wave, buffer, (uint32_t)byte_count);
+        if (!written) record_failure(sink_name(*sink), sink->wave.out.error.empty() ? "the WAVE would pass 4 GiB"
+                                                                                    : sink->wave.out.error);
+    } else if (sink->to_stdout) {
+        written = fwrite(buffer, 1, (size_t)byte_count, stdout) == (size_t)byte_count;
+        if (!written) record_failure(sink_name(*sink), system_reason(errno));
+    } else if (sink->raw.stream) {
+        written = output_write(&sink->raw, buffer, (size_t)byte_count);
+        if (!written) record_failure(sink_name(*sink), sink->raw.error);
+    }
     sink->written += (uint64_t)byte_count;
 }
 
@@ -148,6 +175,7 @@ void reset(In_Module* module) {
     state.current_target = -1;
     state.failed = false;
     state.failed_path.clear();
+    state.failed_reason.clear();
     state.open_calls = 0;
     state.first_sample_rate = 0;
     state.first_channels = 0;
@@ -268,9 +296,10 @@ Out_Module* render_output_module() {
     return &render_module;
 }
 
-void render_output_begin(const std::vector<render_target>* targets, bool raw, In_Module* module) {
+void render_output_begin(const std::vector<render_target>* targets, bool raw, bool keep_existing, In_Module* module) {
     reset(module);
     state.raw = raw;
+    state.keep_existing = keep_existing;
     for (size_t t = 0; t < targets->size(); ++t) {
         target_sink sink;
         sink.target = &(*targets)[t];
@@ -300,13 +329,22 @@ bool render_output_past_targets() {
     return state.past_targets.load();
 }
 
-bool render_output_end() {
-    for (target_sink& sink : state.sinks) close_sink(&sink);
+bool render_output_end(bool keep) {
+    // Once one output has failed, none of this file's is kept.
+    for (target_sink& sink : state.sinks) close_sink(&sink, keep && !state.failed);
     return !state.failed;
 }
 
 const std::string& render_output_failed_path() {
     return state.failed_path;
+}
+
+bool render_output_has_failed() {
+    return state.failed;
+}
+
+const std::string& render_output_failed_reason() {
+    return state.failed_reason;
 }
 
 std::vector<uint64_t> render_output_written() {

@@ -19,11 +19,13 @@ Out_Module* render_output_module();
 
 // Prepares the render of one file into targets (each "-" for standard
 // output, raw or a WAVE file); an entry of the file's table that no target
-// holds is decoded and dropped. The files are created when the module first
-// opens the output for one of their entries. Until render_output_release the
-// output has no room, so that the host can seek before anything is decoded.
-// module is asked for the entry counter at each Open.
-void render_output_begin(const std::vector<render_target>* targets, bool raw, In_Module* module);
+// holds is decoded and dropped. The files are created (under temporary
+// names) when the module first opens the output for one of their entries.
+// Until render_output_release the output has no room, so that the host can
+// seek before anything is decoded. module is asked for the entry counter at
+// each Open. keep_existing: an output whose name a file took meanwhile is
+// not replaced.
+void render_output_begin(const std::vector<render_target>* targets, bool raw, bool keep_existing, In_Module* module);
 // Prepares an output that never has room, for reading the player's view.
 void render_output_begin_nothing(In_Module* module);
 void render_output_release();
@@ -31,10 +33,15 @@ void render_output_release();
 int render_output_flushes();
 // True once the module has gone past the last entry any target holds.
 bool render_output_past_targets();
-// Closes the files with their sizes in place. False when any could not be
-// created or written; render_output_failed_path names the first.
-bool render_output_end();
+// Closes the files: with keep, each complete one gets its name; without (an
+// interrupt, a playback that failed) all are removed, as they are when any
+// could not be created or written. False in that last case;
+// render_output_failed_path names the first and _reason says why.
+bool render_output_end(bool keep);
 const std::string& render_output_failed_path();
+const std::string& render_output_failed_reason();
+// True once an output could not be created or written.
+bool render_output_has_failed();
 // Bytes written into each target, in the order given.
 std::vector<uint64_t> render_output_written();
 

@@ -93,6 +93,29 @@ std::vector<sound_unit> sound_units(const stream_description& description) {
     return units;
 }
 
+namespace {
+
+// A record number: digits only, from 1, fitting an int.
+bool parse_record_number(const std::string& text, int32_t* number) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *number = atoi(text.c_str());
+    return *number >= 1;
+}
+
+// The highest record number the file has.
+int32_t last_record_of(const stream_description& description) {
+    int32_t last = 0;
+    for (int32_t i = 0; i < description.record_count; ++i) last = std::max(last, description.records[i].record);
+    return last;
+}
+
+std::string numbers_text(int32_t first, int32_t last) {
+    return first == last ? "record " + std::to_string(first)
+                         : "records " + std::to_string(first) + " to " + std::to_string(last);
+}
+
+}  // namespace
+
 bool parse_entry_list(const std::string& text, std::vector<std::pair<int32_t, int32_t>>* ranges) {
     ranges->clear();
     size_t start = 0;
@@ -101,64 +124,75 @@ bool parse_entry_list(const std::string& text, std::vector<std::pair<int32_t, in
         if (comma == std::string::npos) comma = text.size();
         std::string item = text.substr(start, comma - start);
         size_t dash = item.find('-');
-        std::string first = item.substr(0, dash);
-        std::string last = dash == std::string::npos ? first : item.substr(dash + 1);
-        for (const std::string* number : {&first, &last}) {
-            if (number->empty() || number->size() > 9 || number->find_first_not_of("0123456789") != std::string::npos)
-                return false;
+        int32_t from = 1;
+        int32_t to = TO_THE_LAST_RECORD;
+        if (dash == std::string::npos) {
+            if (!parse_record_number(item, &from)) return false;
+            to = from;
+        } else {
+            std::string first = item.substr(0, dash);
+            std::string last = item.substr(dash + 1);
+            if (first.empty() && last.empty()) return false;
+            if (!first.empty() && !parse_record_number(first, &from)) return false;
+            if (!last.empty() && !parse_record_number(last, &to)) return false;
+            if (to < from) return false;
         }
-        int32_t from = atoi(first.c_str());
-        int32_t to = atoi(last.c_str());
-        if (from < 1 || to < from) return false;
         ranges->push_back({from, to});
         start = comma + 1;
     }
     return !ranges->empty();
 }
 
-bool select_units(const std::string& list, const stream_description& description,
-                  const std::vector<sound_unit>& units, std::vector<sound_unit>* selected, std::string* reason) {
-    std::vector<std::pair<int32_t, int32_t>> ranges;
-    if (!parse_entry_list(list, &ranges)) {
-        *reason = "--entry takes record numbers such as 3 or 2-5,9, not \"" + list + "\"";
-        return false;
-    }
-    std::set<int32_t> chosen;
-    for (const auto& range : ranges) {
-        bool single = range.first == range.second;
-        size_t before = chosen.size();
-        for (const sound_unit& unit : units) {
-            if (unit.record < range.first || unit.record > range.second) continue;
-            if (unit.frames > 0) {
-                chosen.insert(unit.index);
-            } else if (single) {
-                *reason = "record " + std::to_string(unit.record) +
-                          " plays nothing (it holds less than a block set, or lies inside the entry before it)";
-                return false;
-            }
-        }
-        if (chosen.size() > before || !single) {
-            if (chosen.size() == before) {
-                *reason = "no record from " + std::to_string(range.first) + " to " + std::to_string(range.second) +
-                          " plays";
-                return false;
-            }
-            continue;
-        }
-        for (int32_t i = 0; i < description.record_count; ++i) {
-            const entry_record& record = description.records[i];
-            if (record.record != range.first || record.skipped == NOT_SKIPPED) continue;
-            *reason = "record " + std::to_string(range.first) + " was skipped: " + skip_text(record);
-            return false;
-        }
-        *reason = "no record " + std::to_string(range.first) + " (the file has " +
-                  std::to_string(description.records_read) + ")";
-        return false;
-    }
+bool record_chosen(const std::vector<std::pair<int32_t, int32_t>>& ranges, int32_t record) {
+    for (const auto& range : ranges)
+        if (record >= range.first && record <= range.second) return true;
+    return false;
+}
+
+bool select_units(const std::vector<std::pair<int32_t, int32_t>>& ranges, const stream_description& description,
+                  const std::vector<sound_unit>& units, std::vector<sound_unit>* selected,
+                  std::vector<std::string>* warnings, std::string* reason) {
     selected->clear();
-    for (const sound_unit& unit : units)
-        if (chosen.count(unit.index)) selected->push_back(unit);
-    return true;
+    std::vector<std::string> left_out;
+    for (const sound_unit& unit : units) {
+        if (!record_chosen(ranges, unit.record)) continue;
+        if (unit.frames > 0) {
+            selected->push_back(unit);
+        } else {
+            left_out.push_back("record " + std::to_string(unit.record) +
+                               " plays nothing (it holds less than a block set, or lies inside the entry before it)");
+        }
+    }
+    for (int32_t i = 0; i < description.record_count; ++i) {
+        const entry_record& record = description.records[i];
+        if (record.skipped != NOT_SKIPPED && record_chosen(ranges, record.record))
+            left_out.push_back("record " + std::to_string(record.record) + " was skipped: " + skip_text(record));
+    }
+    int32_t last = last_record_of(description);
+    for (const auto& range : ranges) {
+        if (range.second == TO_THE_LAST_RECORD || range.second <= last) continue;
+        int32_t first_missing = std::max(range.first, last + 1);
+        left_out.push_back("no " + numbers_text(first_missing, range.second) + " (the file has " +
+                           std::to_string(last) + ")");
+    }
+    if (!selected->empty()) {
+        warnings->insert(warnings->end(), left_out.begin(), left_out.end());
+        return true;
+    }
+    *reason = left_out.size() == 1 ? left_out[0] : "none of the records chosen plays";
+    return false;
+}
+
+std::string unknown_placeholder(const std::string& out) {
+    for (size_t open = out.find('{'); open != std::string::npos; open = out.find('{', open + 1)) {
+        size_t close = out.find('}', open);
+        if (close == std::string::npos) return "";
+        std::string placeholder = out.substr(open, close - open + 1);
+        bool known = false;
+        for (const char* name : PLACEHOLDERS) known = known || placeholder == name;
+        if (!known) return placeholder;
+    }
+    return "";
 }
 
 out_kind classify_out(const std::string& out) {

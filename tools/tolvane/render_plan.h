@@ -5,6 +5,7 @@
 // module's output.
 #pragma once
 
+#include <limits.h>
 #include <stdint.h>
 
 #include <string>
@@ -37,13 +38,26 @@ struct sound_unit {
 // play nothing included) or the single stream.
 std::vector<sound_unit> sound_units(const stream_description& description);
 
-// Parses "3", "2-5,9": the record ranges, in order. False for anything else.
-bool parse_entry_list(const std::string& text, std::vector<std::pair<int32_t, int32_t>>* ranges);
+// The last record number an open range ("3-") reaches.
+const int32_t TO_THE_LAST_RECORD = INT32_MAX;
 
-// The units of an entry list, in table order. False with the reason when a
-// record does not exist, was skipped, or plays nothing.
-bool select_units(const std::string& list, const stream_description& description,
-                  const std::vector<sound_unit>& units, std::vector<sound_unit>* selected, std::string* reason);
+// Parses "3", "2-5,9", "3-" (to the last record), "-5" (from the first):
+// the record ranges, in order; duplicates and overlaps are fine. False for
+// anything else.
+bool parse_entry_list(const std::string& text, std::vector<std::pair<int32_t, int32_t>>* ranges);
+// True when the record number lies in one of the ranges.
+bool record_chosen(const std::vector<std::pair<int32_t, int32_t>>& ranges, int32_t record);
+
+// The units an entry list chooses, each once, in table order. Numbers beyond
+// the file's records and chosen records that play nothing are left out,
+// each with a warning; false with the reason when nothing chosen plays.
+bool select_units(const std::vector<std::pair<int32_t, int32_t>>& ranges, const stream_description& description,
+                  const std::vector<sound_unit>& units, std::vector<sound_unit>* selected,
+                  std::vector<std::string>* warnings, std::string* reason);
+
+// The first placeholder in an -o pattern that tolvane does not know, such
+// as "{foo}"; "" when there is none.
+std::string unknown_placeholder(const std::string& out);
 
 // How -o names outputs.
 enum out_kind {

@@ -42,43 +42,45 @@ static void fill_pcm_header(uint8_t* h, uint32_t sample_rate, uint32_t channels,
 }
 
 bool pcm_wave_open(pcm_wave_writer* writer, const char* path, uint32_t sample_rate, uint32_t channels) {
-    writer->stream = fopen(path, "wb");
     writer->data_bytes = 0;
-    if (!writer->stream) return false;
+    if (!output_create(&writer->out, path)) return false;
     uint8_t header[PCM_HEADER_BYTES];
     fill_pcm_header(header, sample_rate, channels, 0);
-    if (fwrite(header, 1, sizeof header, writer->stream) != sizeof header) {
-        fclose(writer->stream);
-        writer->stream = nullptr;
-        return false;
-    }
-    return true;
+    if (output_write(&writer->out, header, sizeof header)) return true;
+    std::string error = writer->out.error;
+    output_discard(&writer->out);
+    writer->out.error = error;
+    return false;
 }
 
 bool pcm_wave_write(pcm_wave_writer* writer, const void* pcm, uint32_t byte_count) {
-    if (!writer->stream) return false;
+    if (!writer->out.stream) return false;
     // A write that would take the file past what its size fields can describe
     // is refused whole, so the file stays valid with everything before it.
     if (byte_count > MAX_DATA_BYTES - writer->data_bytes) return false;
-    size_t written = fwrite(pcm, 1, byte_count, writer->stream);
-    writer->data_bytes += (uint32_t)written;
-    return written == byte_count;
+    if (!output_write(&writer->out, pcm, byte_count)) return false;
+    writer->data_bytes += byte_count;
+    return true;
 }
 
-bool pcm_wave_close(pcm_wave_writer* writer) {
-    if (!writer->stream) return false;
-    FILE* stream = writer->stream;
-    writer->stream = nullptr;
-
-    bool ok = true;
-    if (writer->data_bytes & 1) ok = fputc(0, stream) != EOF;
+bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing) {
+    if (!writer->out.stream) return false;
+    uint8_t pad = 0;
     uint8_t size[4];
+    bool ok = !(writer->data_bytes & 1) || output_write(&writer->out, &pad, 1);
     write_u32le(size, PCM_HEADER_BYTES - 8 + writer->data_bytes + (writer->data_bytes & 1));
-    ok = ok && fseek(stream, 4, SEEK_SET) == 0 && fwrite(size, 1, 4, stream) == 4;
+    ok = ok && output_patch(&writer->out, 4, size, 4);
     write_u32le(size, writer->data_bytes);
-    ok = ok && fseek(stream, 40, SEEK_SET) == 0 && fwrite(size, 1, 4, stream) == 4;
-    if (fclose(stream) != 0) ok = false;
-    return ok;
+    ok = ok && output_patch(&writer->out, 40, size, 4);
+    if (ok) return output_finish(&writer->out, keep_existing);
+    pcm_wave_discard(writer);
+    return false;
+}
+
+void pcm_wave_discard(pcm_wave_writer* writer) {
+    std::string error = writer->out.error;
+    output_discard(&writer->out);
+    writer->out.error = error;
 }
 
 std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, uint64_t data_bytes) {
@@ -98,7 +100,8 @@ std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t c
     return out;
 }
 
-std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate) {
+std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate,
+                                     const wave_extras& extras) {
     const uint32_t fmt_bytes = 20;
     const uint32_t header_bytes = 12 + 8 + fmt_bytes + 8;
     // An in-memory file past 4 GiB cannot be described; keep what fits.
@@ -123,6 +126,14 @@ std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t
     memcpy(h + 40, "data", 4);
     write_u32le(h + 44, data_bytes);
     if (data_bytes > 0) memcpy(h + header_bytes, adpcm.data(), data_bytes);
+    if (extras.frames >= 0) {
+        uint8_t fact[12];
+        memcpy(fact, "fact", 4);
+        write_u32le(fact + 4, 4);
+        write_u32le(fact + 8, clamp32((uint64_t)extras.frames));
+        out.insert(out.end(), fact, fact + sizeof fact);
+        write_u32le(out.data() + 4, clamp32((uint64_t)out.size() - 8));
+    }
     return out;
 }
 

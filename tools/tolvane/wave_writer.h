@@ -4,19 +4,34 @@
 
 #include <stdint.h>
 #include <stdio.h>
+
+#include <string>
 #include <vector>
 
-// A 16-bit PCM WAVE written as the samples arrive.
+#include "tools/tolvane/output_file.h"
+
+// A 16-bit PCM WAVE written as the samples arrive, appearing under its name
+// only once complete (output_file).
 struct pcm_wave_writer {
-    FILE* stream = nullptr;
+    output_file out;
     uint32_t data_bytes = 0;
 };
 
-// Creates the file and writes a header for the format; false on failure.
+// Creates the file and writes a header for the format; false on failure,
+// with the reason in writer->out.error.
 bool pcm_wave_open(pcm_wave_writer* writer, const char* path, uint32_t sample_rate, uint32_t channels);
 bool pcm_wave_write(pcm_wave_writer* writer, const void* pcm, uint32_t byte_count);
-// Patches the sizes into the header and closes the file; false on failure.
-bool pcm_wave_close(pcm_wave_writer* writer);
+// Patches the sizes into the header and gives the file its name (only when
+// no file has it, with keep_existing); false on failure, leaving nothing.
+bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing = false);
+// Removes what was written.
+void pcm_wave_discard(pcm_wave_writer* writer);
+
+// What an Xbox ADPCM WAVE states besides its sound, in chunks after the
+// sound (so the sound still starts at offset 48): its exact frame count.
+struct wave_extras {
+    int64_t frames = -1;  // a "fact" chunk; -1 for none
+};
 
 // The 44-byte header of a 16-bit PCM WAVE whose data chunk holds data_bytes
 // (cut to what the size fields can hold), for a WAVE written in one go.
@@ -25,7 +40,8 @@ std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, ui
 std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate);
 // The bytes of an Xbox ADPCM WAVE file (format tag 0x0069, 36-byte blocks per
 // channel) holding the given block sets.
-std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate);
+std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate,
+                                     const wave_extras& extras = wave_extras());
 
 // Reads a 16-bit PCM WAVE: fills the format and the interleaved samples.
 // Returns false, with a reason in error, when the file is not one.

@@ -1,0 +1,43 @@
+// The files tolvane writes appear whole or not at all: each is written under
+// a temporary name in its own folder, flushed to the disk, and only then
+// given its name. A failure or an interrupt removes the temporary file, so
+// no file under an output's name is ever cut short or empty, and a file the
+// tool did not create is never changed.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+
+struct output_file {
+    std::string path;       // the name it gets once complete
+    std::string temp_path;  // where it is written meanwhile
+    FILE* stream = nullptr;
+    std::string error;      // why it failed, in the system's words
+};
+
+// Creates a new, empty file beside path under a name of its own, making
+// path's folder when it is missing. False with out->error.
+bool output_create(output_file* out, const std::string& path);
+bool output_write(output_file* out, const void* data, size_t byte_count);
+// Writes over bytes already written (a header's sizes, once they are known).
+bool output_patch(output_file* out, uint64_t offset, const void* data, size_t byte_count);
+// Flushes the file to the disk and gives it its name, replacing a file of
+// that name, or, with keep_existing, only when no file has it. False (and
+// nothing left behind) when any of it fails.
+bool output_finish(output_file* out, bool keep_existing);
+// Closes and removes the temporary file; harmless when there is none.
+void output_discard(output_file* out);
+// Removes every temporary file not yet finished or discarded: for an
+// interrupt, before the program ends.
+void discard_unfinished_outputs();
+
+// A whole file in one go, by the rules above.
+bool write_output_file(const std::string& path, const void* data, size_t byte_count, bool keep_existing,
+                       std::string* error);
+
+// The system's words for an errno value, as a message continues them: "no
+// space left on device".
+std::string system_reason(int error_number);
