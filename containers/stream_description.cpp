@@ -15,6 +15,9 @@ void description_init(stream_description* description) {
     description->sample_rate = DEFAULT_SAMPLE_RATE;
     description->channels = DEFAULT_CHANNELS;
     description->stated_frames = NO_FRAMES;
+    description->stream_loop_start = NO_FRAMES;
+    description->stream_loop_end = NO_FRAMES;
+    description->stream_name_at = NO_NAME;
     description->layout_version = -1;
 }
 
@@ -106,6 +109,15 @@ bool description_add_record(stream_description* description, entry_record record
 const char* record_name(const stream_description* description, const entry_record& record) {
     if (record.name_at == NO_NAME || !description->names) return "";
     return description->names + record.name_at;
+}
+
+void description_name_stream(stream_description* description, const char* name) {
+    description->stream_name_at = keep_name(description, name, (int32_t)strlen(name));
+}
+
+const char* stream_name(const stream_description* description) {
+    if (description->stream_name_at == NO_NAME || !description->names) return "";
+    return description->names + description->stream_name_at;
 }
 
 void description_note_entries_cut_short(stream_description* description) {

@@ -91,6 +91,9 @@ struct stream_description {
     int64_t file_bytes;    // size of the file the sound is read from
     uint16_t wave_format_tag;
     int64_t stated_frames;   // a single stream's frame count as its file states it
+    int64_t stream_loop_start;  // a single stream's loop, frames; NO_FRAMES for none
+    int64_t stream_loop_end;    // the first frame after it
+    int32_t stream_name_at;     // a single stream's name in names; NO_NAME for none
     refusal_reason refusal;
     // The layout version the file states (a bank's or a stream header's),
     // -1 for files without one; a bank's name, NUL-terminated, empty if none.
@@ -132,6 +135,9 @@ bool description_add_record(stream_description* description, entry_record record
                             int32_t name_bytes);
 // The record's name, "" when it has none.
 const char* record_name(const stream_description* description, const entry_record& record);
+// Names a single stream (a WAVE's own name); an empty name is none.
+void description_name_stream(stream_description* description, const char* name);
+const char* stream_name(const stream_description* description);
 // Notes NOTICE_DATA_CUT_SHORT when a playing entry's sound reaches past file_bytes.
 void description_note_entries_cut_short(stream_description* description);
 // The bytes of a single stream's sound that the file holds.

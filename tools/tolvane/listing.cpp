@@ -34,7 +34,8 @@ void for_each_row(const stream_description& description, const std::vector<sound
         // Anything but a bank plays as one stream when it has no records.
         const sound_unit& unit = units[0];
         row(listing_row{0, description.data_start, description.data_length, unit.rate, unit.channels, unit.frames,
-                        unit.duration_ms, NO_FRAMES, NO_FRAMES, description.stated_frames, CODEC_XBOX_ADPCM, "", ""});
+                        unit.duration_ms, description.stream_loop_start, description.stream_loop_end,
+                        description.stated_frames, CODEC_XBOX_ADPCM, stream_name(&description), ""});
         return;
     }
     size_t next_unit = 0;

@@ -7,6 +7,8 @@
 
 #include "codec/little_endian.h"
 #include "codec/xbox_adpcm.h"
+#include "containers/byte_source.h"
+#include "containers/riff_wave.h"
 
 static const uint32_t PCM_HEADER_BYTES = 44;
 // The RIFF size field counts everything after itself: 36 header bytes, the
@@ -147,59 +149,44 @@ static const uint8_t PCM_SUBFORMAT[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x
                                           0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, std::vector<int16_t>* pcm,
-                   const char** error) {
+                   const char** error, pcm_wave_extras* extras) {
     std::vector<uint8_t> file;
     if (!read_whole_file(path, &file)) return fail(error, "cannot read the file");
-    const uint64_t size = file.size();
-    const uint8_t* p = file.data();
-    if (size < 12 || memcmp(p, "RIFF", 4) != 0 || memcmp(p + 8, "WAVE", 4) != 0)
+    byte_source source = source_of_memory(file.data(), (int64_t)file.size());
+    wave_chunks chunks;
+    if (file.size() < 12 || memcmp(file.data(), "RIFF", 4) != 0 || !read_wave_chunks(&source, &chunks))
         return fail(error, "not a RIFF WAVE file");
-
-    // Walk the chunks forward only. A chunk that runs past the end of the
-    // file is cut to what is there and ends the walk, so a data chunk cut
-    // short still yields the samples it holds.
-    const uint8_t* fmt = nullptr;
-    uint64_t fmt_bytes = 0;
-    const uint8_t* data = nullptr;
-    uint64_t data_bytes = 0;
-    uint64_t pos = 12;
-    while (pos + 8 <= size) {
-        uint64_t declared = read_u32le(p + pos + 4);
-        uint64_t start = pos + 8;
-        uint64_t present = declared < size - start ? declared : size - start;
-        if (!fmt && memcmp(p + pos, "fmt ", 4) == 0) {
-            fmt = p + start;
-            fmt_bytes = present;
-        } else if (!data && memcmp(p + pos, "data", 4) == 0) {
-            data = p + start;
-            data_bytes = present;
-        }
-        pos = start + declared + (declared & 1);
-    }
-    if (!fmt) return fail(error, "no format chunk");
-    if (fmt_bytes < 16) return fail(error, "format chunk too short");
-
-    uint32_t format_tag = read_u16le(fmt);
-    if (format_tag == 0xFFFE) {
-        if (fmt_bytes < 40 || read_u16le(fmt + 16) < 22) return fail(error, "format chunk too short");
-        if (memcmp(fmt + 24, PCM_SUBFORMAT, 16) != 0) return fail(error, "not 16-bit PCM");
-    } else if (format_tag != 1) {
+    if (!chunks.has_format) return fail(error, "no format chunk");
+    const wave_format& format = chunks.format;
+    if (format.format_tag == WAVE_FORMAT_EXTENSIBLE) {
+        if (chunks.extension_bytes < 22) return fail(error, "format chunk too short");
+        if (memcmp(chunks.subformat, PCM_SUBFORMAT, 16) != 0) return fail(error, "not 16-bit PCM");
+    } else if (format.format_tag != WAVE_FORMAT_PCM) {
         return fail(error, "not 16-bit PCM");
     }
-    uint32_t channel_count = read_u16le(fmt + 2);
-    uint32_t rate = read_u32le(fmt + 4);
-    if (read_u16le(fmt + 14) != 16) return fail(error, "not 16-bit PCM");
-    if (channel_count == 0) return fail(error, "0 channels");
-    if (channel_count > 8) return fail(error, "more than 8 channels");
-    if (rate == 0) return fail(error, "sample rate 0");
-    if (!data) return fail(error, "no data chunk");
+    if (format.bits_per_sample != 16) return fail(error, "not 16-bit PCM");
+    if (format.channels == 0) return fail(error, "0 channels");
+    if (format.channels > 8) return fail(error, "more than 8 channels");
+    if (format.sample_rate == 0) return fail(error, "sample rate 0");
+    if (!chunks.has_data) return fail(error, "no data chunk");
 
-    // The block align field is not trusted: frames are 2 bytes per channel.
-    size_t frames = (size_t)(data_bytes / (2 * channel_count));
-    pcm->resize(frames * channel_count);
+    // A data chunk that runs past the end of the file yields the samples it
+    // holds. The block align field is not trusted: frames are 2 bytes per
+    // channel.
+    uint64_t data_bytes = (uint64_t)chunks.data_bytes;
+    uint64_t present = file.size() - (uint64_t)chunks.data_start;
+    if (data_bytes > present) data_bytes = present;
+    size_t frames = (size_t)(data_bytes / (2u * format.channels));
+    pcm->resize(frames * format.channels);
+    const uint8_t* data = file.data() + chunks.data_start;
     for (size_t i = 0; i < pcm->size(); ++i) (*pcm)[i] = read_s16le(data + 2 * i);
-    *sample_rate = rate;
-    *channels = channel_count;
+    *sample_rate = format.sample_rate;
+    *channels = format.channels;
+    if (extras) {
+        extras->loop_start = chunks.loop_start;
+        extras->loop_end = chunks.loop_end;
+        extras->name = chunks.name;
+    }
     return true;
 }
 

@@ -43,10 +43,18 @@ std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t c
 std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate,
                                      const wave_extras& extras = wave_extras());
 
-// Reads a 16-bit PCM WAVE: fills the format and the interleaved samples.
-// Returns false, with a reason in error, when the file is not one.
+// What a PCM WAVE states besides its sound.
+struct pcm_wave_extras {
+    int64_t loop_start = -1;  // frames; -1 for none
+    int64_t loop_end = -1;    // the first frame after the loop
+    std::string name;
+};
+
+// Reads a 16-bit PCM WAVE: fills the format and the interleaved samples (and
+// extras, when given). Returns false, with a reason in error, when the file
+// is not one.
 bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, std::vector<int16_t>* pcm,
-                   const char** error);
+                   const char** error, pcm_wave_extras* extras = nullptr);
 
 bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes);
 bool read_whole_file(const char* path, std::vector<uint8_t>* bytes);
