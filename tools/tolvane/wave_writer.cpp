@@ -14,6 +14,10 @@ static const uint32_t PCM_HEADER_BYTES = 44;
 // The RIFF size field counts everything after itself: 36 header bytes, the
 // data and its pad byte must all fit 32 bits. Even, so whole 16-bit samples.
 static const uint32_t MAX_DATA_BYTES = 0xFFFFFFFFu - 37;
+// Xbox ADPCM's format carries two more bytes: cbSize, samples per block.
+static const uint32_t ADPCM_FORMAT_BYTES = 20;
+static const uint32_t FACT_CHUNK_BYTES = 12;
+static const uint32_t MIDI_MIDDLE_C = 60;
 
 // Header fields are 16 or 32 bits wide; a value too large for its field is
 // written as the largest it can hold rather than wrapping to a small one.
@@ -25,26 +29,104 @@ static uint32_t clamp32(uint64_t value) {
     return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)value;
 }
 
+static void put_tag(std::vector<uint8_t>& out, const char* tag) {
+    out.insert(out.end(), tag, tag + 4);
+}
+
+static void put32(std::vector<uint8_t>& out, uint32_t value) {
+    out.resize(out.size() + 4);
+    write_u32le(&out[out.size() - 4], value);
+}
+
+static void put16(std::vector<uint8_t>& out, uint16_t value) {
+    out.resize(out.size() + 2);
+    write_u16le(&out[out.size() - 2], value);
+}
+
+wave_shape pcm_shape(uint32_t sample_rate, uint32_t channels, uint16_t bits_per_sample) {
+    return {WAVE_FORMAT_PCM, clamp16(channels), sample_rate, bits_per_sample};
+}
+
+wave_shape adpcm_shape(uint32_t sample_rate, uint32_t channels) {
+    return {XBOX_ADPCM_TAG, clamp16(channels), sample_rate, 4};
+}
+
+std::vector<uint8_t> wave_tail(uint32_t data_bytes, const wave_extras& extras, uint32_t sample_rate) {
+    std::vector<uint8_t> out;
+    if (data_bytes & 1) out.push_back(0);
+    if (extras.frames >= 0) {
+        put_tag(out, "fact");
+        put32(out, 4);
+        put32(out, clamp32((uint64_t)extras.frames));
+    }
+    if (extras.loop_start >= 0 && extras.loop_end > extras.loop_start) {
+        put_tag(out, "smpl");
+        put32(out, (uint32_t)(SMPL_HEADER_BYTES + SMPL_LOOP_BYTES));
+        put32(out, 0);  // manufacturer
+        put32(out, 0);  // product
+        put32(out, sample_rate ? 1000000000u / sample_rate : 0);  // sample period, ns
+        put32(out, MIDI_MIDDLE_C);
+        for (int i = 0; i < 3; ++i) put32(out, 0);  // pitch fraction, SMPTE format and offset
+        put32(out, 1);  // one loop
+        put32(out, 0);  // no sampler data
+        put32(out, 0);  // cue point
+        put32(out, 0);  // forward
+        put32(out, clamp32((uint64_t)extras.loop_start));
+        put32(out, clamp32((uint64_t)extras.loop_end - 1));  // its last frame
+        put32(out, 0);  // fraction
+        put32(out, 0);  // plays for ever
+    }
+    if (!extras.name.empty()) {
+        uint32_t text_bytes = (uint32_t)extras.name.size() + 1;
+        uint32_t padded = text_bytes + (text_bytes & 1);
+        put_tag(out, "LIST");
+        put32(out, 4 + 8 + padded);
+        put_tag(out, "INFO");
+        put_tag(out, "INAM");
+        put32(out, text_bytes);
+        out.insert(out.end(), extras.name.begin(), extras.name.end());
+        out.resize(out.size() + (padded - text_bytes) + 1, 0);
+    }
+    return out;
+}
+
+std::vector<uint8_t> wave_head(const wave_shape& shape, uint32_t data_bytes, uint32_t tail_bytes) {
+    bool adpcm = shape.format_tag == XBOX_ADPCM_TAG;
+    uint32_t format_bytes = adpcm ? ADPCM_FORMAT_BYTES : WAVE_FORMAT_BYTES;
+    uint32_t block_align = adpcm ? (uint32_t)ADPCM_BLOCK_BYTES * shape.channels
+                                 : (uint32_t)shape.channels * (shape.bits_per_sample / 8u);
+    uint64_t bytes_per_second = adpcm ? (uint64_t)shape.sample_rate * block_align / SAMPLES_PER_BLOCK
+                                      : (uint64_t)shape.sample_rate * block_align;
+    std::vector<uint8_t> out;
+    put_tag(out, "RIFF");
+    put32(out, clamp32((uint64_t)4 + 8 + format_bytes + 8 + data_bytes + tail_bytes));
+    put_tag(out, "WAVE");
+    put_tag(out, "fmt ");
+    put32(out, format_bytes);
+    put16(out, shape.format_tag);
+    put16(out, shape.channels);
+    put32(out, shape.sample_rate);
+    put32(out, clamp32(bytes_per_second));
+    put16(out, clamp16(block_align));
+    put16(out, shape.bits_per_sample);
+    if (adpcm) {
+        put16(out, 2);
+        put16(out, SAMPLES_PER_BLOCK);
+    }
+    put_tag(out, "data");
+    put32(out, data_bytes);
+    return out;
+}
+
 // The 44-byte header of a 16-bit PCM WAVE whose data chunk holds data_bytes.
 static void fill_pcm_header(uint8_t* h, uint32_t sample_rate, uint32_t channels, uint32_t data_bytes) {
-    uint32_t pad = data_bytes & 1;
-    memcpy(h, "RIFF", 4);
-    write_u32le(h + 4, PCM_HEADER_BYTES - 8 + data_bytes + pad);
-    memcpy(h + 8, "WAVE", 4);
-    memcpy(h + 12, "fmt ", 4);
-    write_u32le(h + 16, 16);
-    write_u16le(h + 20, 1);
-    write_u16le(h + 22, clamp16(channels));
-    write_u32le(h + 24, sample_rate);
-    write_u32le(h + 28, clamp32((uint64_t)sample_rate * 2 * channels));
-    write_u16le(h + 32, clamp16((uint64_t)2 * channels));
-    write_u16le(h + 34, 16);
-    memcpy(h + 36, "data", 4);
-    write_u32le(h + 40, data_bytes);
+    std::vector<uint8_t> head = wave_head(pcm_shape(sample_rate, channels), data_bytes, data_bytes & 1);
+    memcpy(h, head.data(), PCM_HEADER_BYTES);
 }
 
 bool pcm_wave_open(pcm_wave_writer* writer, const char* path, uint32_t sample_rate, uint32_t channels) {
     writer->data_bytes = 0;
+    writer->sample_rate = sample_rate;
     if (!output_create(&writer->out, path)) return false;
     uint8_t header[PCM_HEADER_BYTES];
     fill_pcm_header(header, sample_rate, channels, 0);
@@ -65,12 +147,12 @@ bool pcm_wave_write(pcm_wave_writer* writer, const void* pcm, uint32_t byte_coun
     return true;
 }
 
-bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing) {
+bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing, const wave_extras& extras) {
     if (!writer->out.stream) return false;
-    uint8_t pad = 0;
+    std::vector<uint8_t> tail = wave_tail(writer->data_bytes, extras, writer->sample_rate);
     uint8_t size[4];
-    bool ok = !(writer->data_bytes & 1) || output_write(&writer->out, &pad, 1);
-    write_u32le(size, PCM_HEADER_BYTES - 8 + writer->data_bytes + (writer->data_bytes & 1));
+    bool ok = output_write(&writer->out, tail.data(), tail.size());
+    write_u32le(size, clamp32((uint64_t)PCM_HEADER_BYTES - 8 + writer->data_bytes + tail.size()));
     ok = ok && output_patch(&writer->out, 4, size, 4);
     write_u32le(size, writer->data_bytes);
     ok = ok && output_patch(&writer->out, 40, size, 4);
@@ -91,52 +173,29 @@ std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, ui
     return header;
 }
 
+std::vector<uint8_t> make_wave(const wave_shape& shape, const uint8_t* data, size_t data_bytes,
+                               const wave_extras& extras) {
+    // An in-memory file past 4 GiB cannot be described; keep what fits.
+    uint32_t kept = data_bytes > MAX_DATA_BYTES ? MAX_DATA_BYTES : (uint32_t)data_bytes;
+    std::vector<uint8_t> tail = wave_tail(kept, extras, shape.sample_rate);
+    std::vector<uint8_t> out = wave_head(shape, kept, (uint32_t)tail.size());
+    out.insert(out.end(), data, data + kept);
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
 std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate) {
     uint64_t frame_bytes = (uint64_t)2 * channels;
     uint64_t data_bytes = frame_bytes * frames;
     if (frame_bytes > 0 && data_bytes > MAX_DATA_BYTES) data_bytes = MAX_DATA_BYTES / frame_bytes * frame_bytes;
-
-    std::vector<uint8_t> out(PCM_HEADER_BYTES + (size_t)data_bytes);
-    fill_pcm_header(out.data(), sample_rate, channels, (uint32_t)data_bytes);
-    for (size_t i = 0; i < (size_t)data_bytes / 2; ++i) write_u16le(&out[PCM_HEADER_BYTES + 2 * i], (uint16_t)pcm[i]);
-    return out;
+    std::vector<uint8_t> samples((size_t)data_bytes);
+    for (size_t i = 0; i < (size_t)data_bytes / 2; ++i) write_u16le(&samples[2 * i], (uint16_t)pcm[i]);
+    return make_wave(pcm_shape(sample_rate, channels), samples.data(), samples.size(), wave_extras());
 }
 
 std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate,
                                      const wave_extras& extras) {
-    const uint32_t fmt_bytes = 20;
-    const uint32_t header_bytes = 12 + 8 + fmt_bytes + 8;
-    // An in-memory file past 4 GiB cannot be described; keep what fits.
-    uint32_t data_bytes = adpcm.size() > MAX_DATA_BYTES ? MAX_DATA_BYTES : (uint32_t)adpcm.size();
-    uint32_t pad = data_bytes & 1;
-
-    std::vector<uint8_t> out(header_bytes + (size_t)data_bytes + pad, 0);
-    uint8_t* h = out.data();
-    memcpy(h, "RIFF", 4);
-    write_u32le(h + 4, header_bytes - 8 + data_bytes + pad);
-    memcpy(h + 8, "WAVE", 4);
-    memcpy(h + 12, "fmt ", 4);
-    write_u32le(h + 16, fmt_bytes);
-    write_u16le(h + 20, XBOX_ADPCM_TAG);
-    write_u16le(h + 22, clamp16(channels));
-    write_u32le(h + 24, sample_rate);
-    write_u32le(h + 28, clamp32((uint64_t)sample_rate * ADPCM_BLOCK_BYTES * channels / SAMPLES_PER_BLOCK));
-    write_u16le(h + 32, clamp16((uint64_t)ADPCM_BLOCK_BYTES * channels));
-    write_u16le(h + 34, 4);
-    write_u16le(h + 36, 2);
-    write_u16le(h + 38, SAMPLES_PER_BLOCK);
-    memcpy(h + 40, "data", 4);
-    write_u32le(h + 44, data_bytes);
-    if (data_bytes > 0) memcpy(h + header_bytes, adpcm.data(), data_bytes);
-    if (extras.frames >= 0) {
-        uint8_t fact[12];
-        memcpy(fact, "fact", 4);
-        write_u32le(fact + 4, 4);
-        write_u32le(fact + 8, clamp32((uint64_t)extras.frames));
-        out.insert(out.end(), fact, fact + sizeof fact);
-        write_u32le(out.data() + 4, clamp32((uint64_t)out.size() - 8));
-    }
-    return out;
+    return make_wave(adpcm_shape(sample_rate, channels), adpcm.data(), adpcm.size(), extras);
 }
 
 static bool fail(const char** error, const char* reason) {
