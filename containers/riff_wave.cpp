@@ -86,6 +86,7 @@ void take_format(byte_source* source, int32_t size_bytes, int64_t content_at, wa
     int32_t got = read_at(source, content_at, raw, wanted);
     if (got <= 0) return;
     chunks->has_format = true;
+    chunks->format_size = size_bytes;
     wave_format& f = chunks->format;
     f.format_tag = read_u16le(raw + 0);
     f.channels = read_u16le(raw + 2);

@@ -37,6 +37,7 @@ struct wave_format {
 // its tag.
 struct wave_chunks {
     bool has_format;     // a "fmt " chunk with at least one byte of content
+    int32_t format_size; // its stated size
     wave_format format;  // missing bytes read as zero
     uint16_t extension_bytes;  // an extensible format's cbSize, else 0
     uint8_t subformat[16];

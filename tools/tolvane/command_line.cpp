@@ -18,6 +18,12 @@ enum option_id {
     OPTION_RATE,
     OPTION_CHANNELS,
     OPTION_JSON,
+    OPTION_LOOPS,
+    OPTION_FADE,
+    OPTION_IGNORE_LOOP,
+    OPTION_ALIGN,
+    OPTION_NAME,
+    OPTION_IN_PLACE,
     OPTION_RAW,
     OPTION_NO_CLOBBER,
     OPTION_QUIET,
@@ -35,23 +41,29 @@ struct option_rule {
 };
 
 const option_rule OPTIONS[] = {
-    {OPTION_OUT, "--output", "-o", true, "render demo"},
+    {OPTION_OUT, "--output", "-o", true, "render extract pack replace demo"},
     {OPTION_FORMAT, "--format", nullptr, true, "render"},
-    {OPTION_ENTRY, "--entry", nullptr, true, "render"},
+    {OPTION_ENTRY, "--entry", nullptr, true, "render extract replace"},
     {OPTION_MODULE, "--module", nullptr, true, "play render info demo"},
     {OPTION_DEVICE, "--device", nullptr, true, "play demo"},
-    {OPTION_RATE, "--rate", nullptr, true, "render info"},
-    {OPTION_CHANNELS, "--channels", nullptr, true, "render info"},
+    {OPTION_RATE, "--rate", nullptr, true, "render info extract"},
+    {OPTION_CHANNELS, "--channels", nullptr, true, "render info extract"},
     {OPTION_JSON, "--json", nullptr, false, "info"},
-    {OPTION_RAW, "--raw", nullptr, false, "render info"},
-    {OPTION_NO_CLOBBER, "--no-clobber", "-n", false, "render encode"},
-    {OPTION_QUIET, "--quiet", "-q", false, "render info"},
-    {OPTION_STRICT, "--strict", nullptr, false, "render info"},
+    {OPTION_LOOPS, "--loops", nullptr, true, "render info"},
+    {OPTION_FADE, "--fade", nullptr, true, "render info"},
+    {OPTION_IGNORE_LOOP, "--ignore-loop", nullptr, false, "render"},
+    {OPTION_ALIGN, "--align", nullptr, true, "pack"},
+    {OPTION_NAME, "--name", nullptr, true, "pack"},
+    {OPTION_IN_PLACE, "--in-place", nullptr, false, "replace"},
+    {OPTION_RAW, "--raw", nullptr, false, "render info extract"},
+    {OPTION_NO_CLOBBER, "--no-clobber", "-n", false, "render extract pack replace encode"},
+    {OPTION_QUIET, "--quiet", "-q", false, "render info extract pack replace"},
+    {OPTION_STRICT, "--strict", nullptr, false, "render info extract"},
     {OPTION_HELP, "--help", "-h", false, "*"},
     {OPTION_VERSION, "--version", "-V", false, "*"},
 };
 
-const char* const COMMANDS[] = {"play", "render", "info", "encode", "demo", "help"};
+const char* const COMMANDS[] = {"play", "render", "info", "extract", "pack", "replace", "encode", "demo", "help"};
 
 const char OVERVIEW[] =
     "usage: tolvane COMMAND [OPTION]... [FILE]...\n"
@@ -190,6 +202,21 @@ const option_rule* find_option(const std::string& name) {
     return nullptr;
 }
 
+// Seconds with at most three decimals, from 0 to 600, as milliseconds.
+bool parse_seconds(const std::string& text, uint32_t* milliseconds) {
+    size_t dot = text.find('.');
+    std::string whole = text.substr(0, dot);
+    std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    if (whole.empty() || whole.size() > 3 || fraction.size() > 3) return false;
+    if ((whole + fraction).find_first_not_of("0123456789") != std::string::npos) return false;
+    if (dot != std::string::npos && fraction.empty()) return false;
+    while (fraction.size() < 3) fraction += '0';
+    uint32_t ms = (uint32_t)atoi(whole.c_str()) * 1000 + (uint32_t)atoi(fraction.c_str());
+    if (ms > 600000) return false;
+    *milliseconds = ms;
+    return true;
+}
+
 // A whole decimal number from min to max.
 bool parse_number(const std::string& text, uint32_t min, uint32_t max, uint32_t* value) {
     if (text.empty() || text.size() > 9) return false;
@@ -208,11 +235,38 @@ bool store(const option_rule& option, const std::string& value, command_line* li
         line->out = value;
         return true;
     case OPTION_FORMAT:
-        if (value != "raw" && value != "wav") {
-            *error = "--format takes raw or wav, not \"" + value + "\"";
+        if (value != "raw" && value != "wav" && value != "flac" && value != "ogg") {
+            *error = "--format takes wav, raw, flac or ogg, not \"" + value + "\"";
             return false;
         }
         line->format = value;
+        return true;
+    case OPTION_LOOPS:
+        if (!parse_number(value, 1, 1000, &line->loops)) {
+            *error = "--loops takes a count of plays from 1 to 1000, not \"" + value + "\"";
+            return false;
+        }
+        return true;
+    case OPTION_FADE:
+        if (!parse_seconds(value, &line->fade_ms)) {
+            *error = "--fade takes seconds from 0 to 600, such as 10 or 2.5, not \"" + value + "\"";
+            return false;
+        }
+        return true;
+    case OPTION_IGNORE_LOOP:
+        line->ignore_loop = true;
+        return true;
+    case OPTION_ALIGN:
+        if (!parse_number(value, 1, 1u << 20, &line->align)) {
+            *error = "--align takes a byte count from 1 to 1048576, not \"" + value + "\"";
+            return false;
+        }
+        return true;
+    case OPTION_NAME:
+        line->bank_name = value;
+        return true;
+    case OPTION_IN_PLACE:
+        line->in_place = true;
         return true;
     case OPTION_ENTRY: {
         std::vector<std::pair<int32_t, int32_t>> ranges;
@@ -276,12 +330,20 @@ bool check_arguments(const command_line& line, std::string* error) {
     const std::string& c = line.command;
     size_t files = line.files.size();
     if (c == "play" && files == 0) *error = "play needs a FILE";
-    if (c == "render" && files == 0) *error = "render needs a FILE";
-    if (c == "render" && files > 0 && !line.has_out) *error = "render needs -o OUT";
-    if (c == "render" && line.has_out && line.out.empty()) *error = "-o needs a name";
+    bool writes_outputs = c == "render" || c == "extract" || c == "pack";
+    if (writes_outputs && files == 0) *error = c + " needs a FILE";
+    if (writes_outputs && files > 0 && !line.has_out) *error = c + " needs -o OUT";
+    if (line.has_out && line.out.empty()) *error = "-o needs a name";
     std::string unknown = unknown_placeholder(line.out);
-    if (c == "render" && !unknown.empty())
+    if ((c == "render" || c == "extract") && !unknown.empty())
         *error = "-o has " + unknown + ", which tolvane does not know: {name}, {entry}, {label} and {rate} are filled in";
+    if (c == "replace" && files != 2) *error = "replace needs BANK and NEW.wav";
+    if (c == "replace" && files == 2 && line.entries.empty()) *error = "replace needs --entry N";
+    if (c == "replace" && files == 2 && !line.entries.empty() && line.entries.find_first_not_of("0123456789") !=
+                                                                   std::string::npos)
+        *error = "replace takes one record number with --entry, not \"" + line.entries + "\"";
+    if (c == "replace" && files == 2 && line.has_out == line.in_place)
+        *error = line.in_place ? "replace takes -o OUT or --in-place, not both" : "replace needs -o OUT or --in-place";
     if (c == "info" && files == 0) *error = "info needs a FILE";
     if (c == "encode" && files != 2) *error = "encode needs IN.wav and OUT.wav";
     if (c == "demo" && files > 0) *error = "demo takes no FILE";

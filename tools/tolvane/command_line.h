@@ -15,13 +15,19 @@ struct command_line {
     std::vector<std::string> files;
     bool has_out = false;
     std::string out;
-    std::string format;  // "", "raw" or "wav"
+    std::string format;  // "", "wav", "raw", "flac" or "ogg"
     std::string module;
     std::string device;
     std::string entries;  // --entry as given
     uint32_t rate = 0;    // --rate, 0 when not given
     uint32_t channels = 0;
     bool json = false;
+    uint32_t loops = 2;         // --loops: plays of a looped entry's loop
+    uint32_t fade_ms = 10000;   // --fade, in milliseconds
+    bool ignore_loop = false;   // --ignore-loop: entries play once
+    uint32_t align = 2048;      // --align: pack's entry alignment
+    std::string bank_name;      // --name: the packed bank's name
+    bool in_place = false;      // --in-place: replace rewrites the bank itself
     bool raw = false;         // --raw: decode a file of no known kind as raw data
     bool no_clobber = false;  // -n: keep outputs that exist
     bool quiet = false;

@@ -9,6 +9,9 @@
 int run_play(const command_line& line);
 int run_render(const command_line& line);
 int run_info(const command_line& line);
+int run_extract(const command_line& line);
+int run_pack(const command_line& line);
+int run_replace(const command_line& line);
 int run_encode(const command_line& line);
 int run_demo(const command_line& line);
 

@@ -74,7 +74,7 @@ int run_info(const command_line& line) {
     bool several = line.files.size() > 1;
     std::string module_path = module_path_of(line);
     host_session session;
-    if (!session_open(&session, module_path.c_str(), render_output_module()))
+    if (!session_open(&session, module_path.c_str(), null_output_module()))
         return failure("cannot load module", module_path);
     for (size_t i = 0; i < line.files.size(); ++i) {
         const std::string& path = line.files[i];
@@ -93,11 +93,14 @@ int run_info(const command_line& line) {
             for (const std::string& text : warnings) warn(path, text);
         warned = warned || !warnings.empty();
         std::vector<sound_unit> units = sound_units(file.d);
+        loop_rendering looping;
+        looping.loops = line.loops;
+        looping.fade_ms = line.fade_ms;
         if (line.json) {
-            print_info_json(stdout, path, view, file.d, units, warnings);
+            print_info_json(stdout, path, view, file.d, units, looping, warnings);
         } else {
             if (several) printf("%sfile: %s\n", i ? "\n" : "", path.c_str());
-            print_info_text(stdout, view, file.d, units);
+            print_info_text(stdout, view, file.d, units, looping);
         }
     }
     session_close(&session);

@@ -18,6 +18,7 @@ struct listing_row {
     int64_t channels;
     int64_t frames;
     int64_t duration_ms;
+    int64_t looped_ms;  // rendered with its loop repeated and faded; NO_FRAMES without a loop
     int64_t loop_start;
     int64_t loop_end;
     int64_t stated_frames;
@@ -26,16 +27,24 @@ struct listing_row {
     std::string skipped;  // why, for a skipped record
 };
 
+// How long a looped unit renders, or NO_FRAMES for one without a loop.
+int64_t looped_ms_of(const sound_unit& unit, const loop_rendering& looping) {
+    if (!unit_loops(unit, looping) || unit.rate == 0) return NO_FRAMES;
+    return rendered_frames(unit, looping) * 1000 / unit.rate;
+}
+
 // Calls row() for every row: the records in file order, each played one with
 // what the plan gives it; or the single stream's one row.
 template <typename Row>
-void for_each_row(const stream_description& description, const std::vector<sound_unit>& units, Row row) {
+void for_each_row(const stream_description& description, const std::vector<sound_unit>& units,
+                  const loop_rendering& looping, Row row) {
     if (description.record_count == 0 && description.kind != STREAM_BANK) {
         // Anything but a bank plays as one stream when it has no records.
         const sound_unit& unit = units[0];
         row(listing_row{0, description.data_start, description.data_length, unit.rate, unit.channels, unit.frames,
-                        unit.duration_ms, description.stream_loop_start, description.stream_loop_end,
-                        description.stated_frames, CODEC_XBOX_ADPCM, stream_name(&description), ""});
+                        unit.duration_ms, looped_ms_of(unit, looping), description.stream_loop_start,
+                        description.stream_loop_end, description.stated_frames, CODEC_XBOX_ADPCM,
+                        stream_name(&description), ""});
         return;
     }
     size_t next_unit = 0;
@@ -43,13 +52,15 @@ void for_each_row(const stream_description& description, const std::vector<sound
         const entry_record& record = description.records[i];
         int64_t frames = 0;
         int64_t duration_ms = 0;
+        int64_t looped_ms = NO_FRAMES;
         if (next_unit < units.size() && units[next_unit].record_index == i) {
             frames = units[next_unit].frames;
             duration_ms = units[next_unit].duration_ms;
+            looped_ms = looped_ms_of(units[next_unit], looping);
             next_unit++;
         }
         row(listing_row{record.record, record.offset, record.length, record.rate, record.channels, frames,
-                        duration_ms, record.loop_start, record.loop_end, record.stated_frames, record.codec,
+                        duration_ms, looped_ms, record.loop_start, record.loop_end, record.stated_frames, record.codec,
                         record_name(&description, record), record.skipped == NOT_SKIPPED ? "" : skip_text(record)});
     }
 }
@@ -171,26 +182,27 @@ void append_json_key(std::string* out, const char* key) {
 }
 
 void print_info_text(FILE* out, const player_view& view, const stream_description& description,
-                     const std::vector<sound_unit>& units) {
+                     const std::vector<sound_unit>& units, const loop_rendering& looping) {
     fprintf(out, "title: %s\nlength_ms: %d\nsample_rate: %d\nchannels: %d\nentries: %d\n", view.title.c_str(),
             view.length_ms, view.sample_rate, view.channels, view.entries);
-    fprintf(out, "%7s %10s %10s %7s %3s %11s %11s %17s %11s  %s\n", "record", "offset", "bytes", "rate", "ch", "frames",
-            "duration_ms", "loop", "stated", "name");
-    for_each_row(description, units, [out](const listing_row& row) {
+    fprintf(out, "%7s %10s %10s %7s %3s %11s %11s %11s %17s %11s  %s\n", "record", "offset", "bytes", "rate", "ch",
+            "frames", "duration_ms", "looped_ms", "loop", "stated", "name");
+    for_each_row(description, units, looping, [out](const listing_row& row) {
         std::string record = row.record > 0 ? std::to_string(row.record) : "-";
         std::string loop = row.loop_start == NO_FRAMES ? "-" : std::to_string(row.loop_start) + "-" +
                                                                    std::to_string(row.loop_end);
         std::string name = row.name[0] ? printable(row.name) : "-";
-        fprintf(out, "%7s %10lld %10lld %7lld %3lld %11lld %11lld %17s %11s  %s%s%s\n", record.c_str(),
+        fprintf(out, "%7s %10lld %10lld %7lld %3lld %11lld %11lld %11s %17s %11s  %s%s%s\n", record.c_str(),
                 (long long)row.offset, (long long)row.bytes, (long long)row.rate, (long long)row.channels,
-                (long long)row.frames, (long long)row.duration_ms, loop.c_str(), frames_or_dash(row.stated_frames).c_str(),
-                name.c_str(), row.skipped.empty() ? "" : "  skipped: ", row.skipped.c_str());
+                (long long)row.frames, (long long)row.duration_ms, frames_or_dash(row.looped_ms).c_str(), loop.c_str(),
+                frames_or_dash(row.stated_frames).c_str(), name.c_str(), row.skipped.empty() ? "" : "  skipped: ",
+                row.skipped.c_str());
     });
 }
 
 void print_info_json(FILE* out, const std::string& path, const player_view& view,
                      const stream_description& description, const std::vector<sound_unit>& units,
-                     const std::vector<std::string>& warnings) {
+                     const loop_rendering& looping, const std::vector<std::string>& warnings) {
     std::string text = "{";
     append_json_key(&text, "file");
     append_json_string(&text, path);
@@ -209,17 +221,21 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
     append_frames(&text, "stated_frames", description.stated_frames);
     int64_t frames = 0;
     int64_t duration_ms = 0;
+    int64_t looped_ms = 0;
     for (const sound_unit& unit : units) {
         frames += unit.frames;
         duration_ms += unit.duration_ms;
+        int64_t looped = looped_ms_of(unit, looping);
+        looped_ms += looped == NO_FRAMES ? unit.duration_ms : looped;
     }
     append_number(&text, "frames", frames);
     append_number(&text, "duration_ms", duration_ms);
+    append_number(&text, "looped_ms", looped_ms);
     append_json_key(&text, "records");
     text += '[';
     fputs(text.c_str(), out);
     bool first = true;
-    for_each_row(description, units, [out, &first](const listing_row& row) {
+    for_each_row(description, units, looping, [out, &first](const listing_row& row) {
         if (row.record == 0) return;
         std::string record = first ? "{" : ",{";
         first = false;
@@ -230,6 +246,7 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
         append_number(&record, "channels", row.channels);
         append_number(&record, "frames", row.frames);
         append_number(&record, "duration_ms", row.duration_ms);
+        append_frames(&record, "looped_ms", row.looped_ms);
         append_text_or_null(&record, "name", row.name);
         append_frames(&record, "loop_start", row.loop_start);
         append_frames(&record, "loop_end", row.loop_end);

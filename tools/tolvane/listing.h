@@ -27,12 +27,13 @@ void append_json_key(std::string* out, const char* key);
 
 // Both write row by row, so a bank of any size lists in little memory.
 void print_info_text(FILE* out, const player_view& view, const stream_description& description,
-                     const std::vector<sound_unit>& units);
+                     const std::vector<sound_unit>& units, const loop_rendering& looping);
 
 // Keys: file, title, length_ms, sample_rate, channels, entries, kind,
-// compressed, version, bank_name, stated_frames, frames, duration_ms, records
-// (each: record, offset, bytes, sample_rate, channels, frames, duration_ms,
-// name, loop_start, loop_end, stated_frames, codec, skipped), warnings.
+// compressed, version, bank_name, stated_frames, frames, duration_ms,
+// looped_ms, records (each: record, offset, bytes, sample_rate, channels,
+// frames, duration_ms, looped_ms, name, loop_start, loop_end, stated_frames,
+// codec, skipped), warnings.
 void print_info_json(FILE* out, const std::string& path, const player_view& view,
                      const stream_description& description, const std::vector<sound_unit>& units,
-                     const std::vector<std::string>& warnings);
+                     const loop_rendering& looping, const std::vector<std::string>& warnings);

@@ -2,7 +2,8 @@
 // the player does and plays files through it: `play` through the sound card
 // in real time with keys and a progress bar, `render` into files (or a pipe)
 // as fast as the module decodes, `info` lists what the player shows and every
-// record of a bank, `encode` makes Xbox ADPCM files and `demo` plays (or
+// record of a bank, `extract`, `pack` and `replace` take banks apart and
+// build and patch them, `encode` makes Xbox ADPCM files and `demo` plays (or
 // renders) a generated bank. Listing and planning read the files' headers
 // with the module's own readers; the sound always comes through the module.
 
@@ -30,6 +31,9 @@ int main(int argc, char** argv) {
     if (line.command == "play") return run_play(line);
     if (line.command == "render") return run_render(line);
     if (line.command == "info") return run_info(line);
+    if (line.command == "extract") return run_extract(line);
+    if (line.command == "pack") return run_pack(line);
+    if (line.command == "replace") return run_replace(line);
     if (line.command == "encode") return run_encode(line);
     return run_demo(line);
 }

@@ -13,6 +13,7 @@
 #include "platform/host_io.h"
 #include "platform/platform.h"
 #include "tools/tolvane/commands.h"
+#include "tools/tolvane/encoded_audio.h"
 #include "tools/tolvane/host_session.h"
 #include "tools/tolvane/player_screen.h"
 #include "tools/tolvane/render_output.h"
@@ -24,6 +25,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
+loop_rendering looping_of(const command_line& line) {
+    loop_rendering looping;
+    looping.loops = line.loops;
+    looping.fade_ms = line.fade_ms;
+    looping.ignore = line.ignore_loop;
+    return looping;
+}
+
+const char* const FORMAT_NAMES[] = {"wav", "raw", "flac", "ogg"};
+
+// Folder and pattern outputs are named .wav by the plan; FLAC and Ogg
+// Vorbis files get their own extension.
+void rename_for_format(render_format format, std::vector<render_target>* targets) {
+    if (format != RENDER_FLAC && format != RENDER_OGG) return;
+    for (render_target& target : *targets) {
+        if (target.path == "-" || !has_extension(target.path, "wav")) continue;
+        target.path = target.path.substr(0, target.path.size() - 3) + FORMAT_NAMES[format];
+    }
+}
+
 // A decode thread that has not called the output for this long has ended
 // without posting the end-of-stream message. Far above the longest quiet
 // stretch of a working module (one block set), even on a loaded machine.
@@ -32,7 +53,7 @@ const uint32_t STALL_LIMIT_MS = 30000;
 // What one run of render has done, for its summary and exit status.
 struct render_run {
     const command_line* line;
-    bool raw;
+    render_format format;
     std::set<std::string> outputs;  // every file this run writes
     bool warned = false;
     int files_failed = 0;
@@ -55,11 +76,11 @@ void show_render_progress(void* context) {
 }
 
 bool seek_carried_out() {
-    return render_output_flushes() > 0 || interrupt_requested();
+    return render_output_seeked() || interrupt_requested();
 }
 
 bool render_can_stop() {
-    return render_output_past_targets() || render_output_has_failed() || interrupt_requested();
+    return render_output_can_stop() || interrupt_requested();
 }
 
 // Raw data played in another format than the module's default goes to the
@@ -100,15 +121,22 @@ int play_into_targets(render_run* run, const std::string& path, const std::strin
     const command_line& line = *run->line;
     host_session session;
     std::string module_path = module_path_of(line);
-    if (!session_open(&session, module_path.c_str(), render_output_module()))
+    render_output output;
+    render_job job;
+    job.targets = &targets;
+    job.format = run->format;
+    job.keep_existing = line.no_clobber;
+    job.looping = looping_of(line);
+    if (!session_open(&session, module_path.c_str(), null_output_module()))
         return failure("cannot load module", module_path);
+    job.module = session.module;
+    session.output = render_output_attach(&output, job);
     render_progress progress;
     progress.session = &session;
     // A progress bar would mix with sound on standard output.
     bool to_stdout = targets.size() == 1 && targets[0].path == "-";
     screen_begin(&progress.screen, !to_stdout && !line.quiet && terminal_stdout_is_tty(), terminal_width());
     progress.screen.label = fs::path(path).filename().string();
-    render_output_begin(&targets, run->raw, line.no_clobber, session.module);
     bool played = session_play(&session, play_path.c_str());
     bool ended = played;
     if (played && first_ms >= 1000) {
@@ -116,20 +144,20 @@ int play_into_targets(render_run* run, const std::string& path, const std::strin
         session.module->SetOutputTime((int)(first_ms - first_ms % 1000));
         ended = session_wait_for_end(&session, render_output_calls, STALL_LIMIT_MS, nullptr, nullptr, seek_carried_out);
     }
-    render_output_release();
+    render_output_release(&output);
     ended = ended && session_wait_for_end(&session, render_output_calls, STALL_LIMIT_MS, show_render_progress,
                                           &progress, render_can_stop);
     screen_end(&progress.screen);
     session_stop(&session);
     bool stopped = interrupt_requested();
     bool complete = played && ended && !stopped;
-    bool written = render_output_end(complete);
+    bool written = render_output_finish(&output, complete);
     session_close(&session);
     if (stopped) return EXIT_INTERRUPTED;
-    if (!written) return failure("cannot write", render_output_failed_path(), render_output_failed_reason());
+    if (!written) return failure("cannot write", output.failed_path, output.failed_reason);
     if (!played) return failure("cannot play", path, "the player module refuses it");
     if (!ended) return failure("cannot play", path, "playback stopped before the end");
-    std::vector<uint64_t> bytes = render_output_written();
+    std::vector<uint64_t> bytes = render_output_written(&output);
     for (size_t i = 0; i < targets.size(); ++i) {
         if (bytes[i] != targets[i].pcm_bytes)
             warn(path, "wrote " + std::to_string(bytes[i]) + " bytes into " + targets[i].path + " where " +
@@ -234,10 +262,14 @@ int render_one(render_run* run, const std::string& path) {
         for (const std::string& text : said) warn(path, text);
     if (!has_sound) return EXIT_FAILED;
 
+    loop_rendering looping = looping_of(line);
+    for (sound_unit& unit : chosen) unit.output_frames = rendered_frames(unit, looping);
     std::vector<render_target> targets;
     std::string reason;
-    if (!plan_targets(line.out, stem_of(path), run->raw, chosen, record_width(file.d), &targets, &reason))
+    if (!plan_targets(line.out, stem_of(path), run->format == RENDER_RAW, chosen, record_width(file.d), &targets,
+                      &reason))
         return failure("cannot render", path, reason);
+    rename_for_format(run->format, &targets);
     if (!check_outputs(run, path, file, targets)) return EXIT_FAILED;
     keep_existing_outputs(line, &targets);
     if (targets.empty()) return EXIT_OK;
@@ -255,20 +287,30 @@ int render_one(render_run* run, const std::string& path) {
     return status;
 }
 
-// --format, else OUT's extension: .raw or .wav; wav for a folder, for
-// standard output, and for a name without an extension.
-bool choose_raw(const command_line& line, bool* raw, std::string* error) {
-    if (!line.format.empty()) {
-        *raw = line.format == "raw";
-        return true;
+// --format, else OUT's extension: .wav, .raw, .flac or .ogg; WAVE for a
+// folder, for standard output, and for a name without an extension.
+bool choose_format(const command_line& line, render_format* format, std::string* error) {
+    *format = RENDER_WAV;
+    for (int f = 0; f < 4; ++f)
+        if (line.format == FORMAT_NAMES[f]) *format = (render_format)f;
+    if (line.format.empty()) {
+        out_kind kind = classify_out(line.out);
+        if (kind == OUT_STANDARD_OUTPUT || kind == OUT_FOLDER) return true;
+        std::string name = fs::path(line.out).filename().string();
+        bool known = false;
+        for (int f = 0; f < 4; ++f) {
+            if (has_extension(line.out, FORMAT_NAMES[f])) {
+                *format = (render_format)f;
+                known = true;
+            }
+        }
+        if (!known && name.find('.') != std::string::npos)
+            *error = "cannot tell the format by the name " + line.out +
+                     ": name it .wav, .raw, .flac or .ogg, or give --format";
     }
-    out_kind kind = classify_out(line.out);
-    *raw = false;
-    if (kind == OUT_STANDARD_OUTPUT || kind == OUT_FOLDER) return true;
-    std::string name = fs::path(line.out).filename().string();
-    if (has_extension(line.out, "raw")) *raw = true;
-    else if (!has_extension(line.out, "wav") && name.find('.') != std::string::npos)
-        *error = "cannot tell raw from wav by the name " + line.out + ": name it .wav or .raw, or give --format";
+    bool encoded = *format == RENDER_FLAC || *format == RENDER_OGG;
+    if (error->empty() && encoded && classify_out(line.out) == OUT_STANDARD_OUTPUT)
+        *error = "FLAC and Ogg Vorbis go to files, not standard output";
     return error->empty();
 }
 
@@ -278,7 +320,9 @@ int run_render(const command_line& line) {
     render_run run;
     run.line = &line;
     std::string error;
-    if (!choose_raw(line, &run.raw, &error)) return usage_error(error, "render");
+    if (!choose_format(line, &run.format, &error)) return usage_error(error, "render");
+    if ((run.format == RENDER_FLAC || run.format == RENDER_OGG) && !encoded_audio_available())
+        return failure("cannot render", FORMAT_NAMES[run.format], encoded_audio_unavailable_reason());
     out_kind kind = classify_out(line.out);
     if (line.files.size() > 1 && kind == OUT_STANDARD_OUTPUT) return usage_error("-o - takes one FILE", "render");
     if (line.files.size() > 1 && kind == OUT_FILE)

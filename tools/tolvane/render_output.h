@@ -1,56 +1,91 @@
-// The output module that tolvane hands the player module for `render` and
-// `info`: it holds nothing back, so the module decodes as fast as it can, and
-// every block written goes to the file planned for the entry playing (or is
-// dropped, for an entry not chosen). For `info` it has no room at all, so the
-// module only opens the item.
+// The output module that tolvane hands the player module for `render`: it
+// holds nothing back, so the module decodes as fast as it can, and every
+// block written goes to the file planned for the entry playing (or is
+// dropped, for an entry not chosen). A looped entry is rendered as the game
+// plays it: up to its loop's end, the loop again, then a fade. Files are WAVE
+// (with the loop in a smpl chunk), raw samples, or FLAC and Ogg Vorbis.
 #pragma once
 
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "host/winamp_host.h"
 #include "tools/tolvane/render_plan.h"
 
-// The record to put in the module's outMod. It lives as long as the program.
-Out_Module* render_output_module();
+enum render_format { RENDER_WAV, RENDER_RAW, RENDER_FLAC, RENDER_OGG };
 
-// Prepares the render of one file into targets (each "-" for standard
-// output, raw or a WAVE file); an entry of the file's table that no target
-// holds is decoded and dropped. The files are created (under temporary
-// names) when the module first opens the output for one of their entries.
-// Until render_output_release the output has no room, so that the host can
-// seek before anything is decoded. module is asked for the entry counter at
-// each Open. keep_existing: an output whose name a file took meanwhile is
-// not replaced.
-void render_output_begin(const std::vector<render_target>* targets, bool raw, bool keep_existing, In_Module* module);
-// Prepares an output that never has room, for reading the player's view.
-void render_output_begin_nothing(In_Module* module);
-void render_output_release();
-// Flushes seen so far: a seek carried out.
-int render_output_flushes();
-// True once the module has gone past the last entry any target holds.
-bool render_output_past_targets();
+// What one render writes.
+struct render_job {
+    const std::vector<render_target>* targets = nullptr;  // each "-" for standard output, or a file
+    render_format format = RENDER_WAV;
+    bool keep_existing = false;  // an output whose name a file took meanwhile is not replaced
+    loop_rendering looping;
+    In_Module* module = nullptr;  // asked for the entry counter at each Open
+};
+
+struct render_sink;
+struct render_unit;
+
+// The caller's record of one render. The module reaches it through the
+// Out_Module record render_output_attach returns; only one is attached at
+// a time.
+struct render_output {
+    render_job job;
+    std::vector<render_sink*> sinks;   // one per target
+    std::vector<render_unit*> units;   // one per entry of the file's table
+    int32_t last_entry = -1;           // the last entry any target holds
+    render_unit* current = nullptr;
+    std::atomic<bool> failed{false};
+    std::string failed_path;
+    std::string failed_reason;
+    int sample_rate = 0;
+    int channels = 0;
+    // The written-time clock: restarted by Open and Flush, advanced by Write.
+    int clock_start_ms = 0;
+    uint64_t bytes_since_clock_start = 0;
+    std::atomic<int> written_ms{0};
+    std::atomic<bool> released{false};
+    std::atomic<bool> past_targets{false};
+    std::atomic<int> flushes{0};
+    // Counts the module's calls, for the host thread's stall watch. A plain
+    // load and store, not a locked increment: this runs several times per
+    // block set, and a count lost between two threads only delays the watch.
+    std::atomic<uint32_t> output_calls{0};
+
+    render_output() = default;
+    ~render_output();
+    render_output(const render_output&) = delete;
+    render_output& operator=(const render_output&) = delete;
+};
+
+// Prepares output for job and returns the record to put in the module's
+// outMod. The files are created (under temporary names) when the module first
+// opens the output for one of their entries. Until render_output_release the
+// output has no room, so that the host can seek before anything is decoded.
+Out_Module* render_output_attach(render_output* output, const render_job& job);
+void render_output_release(render_output* output);
 // Closes the files: with keep, each complete one gets its name; without (an
 // interrupt, a playback that failed) all are removed, as they are when any
-// could not be created or written. False in that last case;
-// render_output_failed_path names the first and _reason says why.
-bool render_output_end(bool keep);
-const std::string& render_output_failed_path();
-const std::string& render_output_failed_reason();
-// True once an output could not be created or written.
-bool render_output_has_failed();
+// could not be created or written. False in that last case, with the path
+// and reason in the output. Detaches it.
+bool render_output_finish(render_output* output, bool keep);
 // Bytes written into each target, in the order given.
-std::vector<uint64_t> render_output_written();
+std::vector<uint64_t> render_output_written(const render_output* output);
 
-// The format of the first Open; 0 before any.
-int render_output_first_sample_rate();
-int render_output_first_channels();
-// How many calls the module has made to the output; it changes while the
-// module is alive.
+// About the output attached, for the host's waits (which take no context):
+// the module's calls so far, whether a seek was carried out, and whether
+// the render can stop (past the last target, or an output failed).
 uint32_t render_output_calls();
+bool render_output_seeked();
+bool render_output_can_stop();
+
+// A do-nothing output for a host that plays nothing through it.
+Out_Module* null_output_module();
 
 // ---- The entry counter in a title ----------------------------------------------
 

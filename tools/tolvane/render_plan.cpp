@@ -64,8 +64,15 @@ bool one_format(const std::vector<sound_unit>& units, std::string* formats) {
 
 uint64_t pcm_bytes_of(const std::vector<sound_unit>& units) {
     uint64_t bytes = 0;
-    for (const sound_unit& unit : units) bytes += (uint64_t)unit.frames * unit.channels * 2;
+    for (const sound_unit& unit : units) bytes += (uint64_t)unit.output_frames * unit.channels * 2;
     return bytes;
+}
+
+// A loop within the frames played, or none.
+void take_loop(sound_unit* unit, int64_t loop_start, int64_t loop_end) {
+    if (loop_start < 0 || loop_end <= loop_start || loop_end > unit->frames) return;
+    unit->loop_start = loop_start;
+    unit->loop_end = loop_end;
 }
 
 }  // namespace
@@ -77,7 +84,8 @@ std::vector<sound_unit> sound_units(const stream_description& description) {
         int64_t set_bytes = (int64_t)description.channels * ADPCM_BLOCK_BYTES;
         int64_t sets = bytes > 0 && set_bytes > 0 ? bytes / set_bytes : 0;
         units.push_back({0, 0, -1, description.sample_rate, description.channels, sets * SAMPLES_PER_BLOCK, 0,
-                         block_sets_to_ms(sets, description.sample_rate)});
+                         block_sets_to_ms(sets, description.sample_rate), stream_name(&description)});
+        take_loop(&units.back(), description.stream_loop_start, description.stream_loop_end);
         return units;
     }
     item_plan plan;
@@ -88,6 +96,7 @@ std::vector<sound_unit> sound_units(const stream_description& description) {
         units.push_back({i, record.record, span.record_index, span.rate, span.channels,
                          (int64_t)span.block_sets * SAMPLES_PER_BLOCK, span.start_ms, span.duration_ms,
                          record_name(&description, record)});
+        take_loop(&units.back(), record.loop_start, record.loop_end);
     }
     plan_release(&plan);
     return units;
@@ -115,6 +124,20 @@ std::string numbers_text(int32_t first, int32_t last) {
 }
 
 }  // namespace
+
+bool unit_loops(const sound_unit& unit, const loop_rendering& looping) {
+    return !looping.ignore && unit.loop_start >= 0;
+}
+
+int64_t fade_frames(const sound_unit& unit, const loop_rendering& looping) {
+    return (int64_t)looping.fade_ms * unit.rate / 1000;
+}
+
+int64_t rendered_frames(const sound_unit& unit, const loop_rendering& looping) {
+    if (!unit_loops(unit, looping)) return unit.frames;
+    int64_t loop_frames = unit.loop_end - unit.loop_start;
+    return unit.loop_end + loop_frames * ((int64_t)looping.loops - 1) + fade_frames(unit, looping);
+}
 
 bool parse_entry_list(const std::string& text, std::vector<std::pair<int32_t, int32_t>>* ranges) {
     ranges->clear();

@@ -27,12 +27,34 @@ struct sound_unit {
     int64_t start_ms;
     int64_t duration_ms;
     std::string name;  // the record's name, "" when it has none
+    // Its loop, frames within those it plays; -1 for none.
+    int64_t loop_start = -1;
+    int64_t loop_end = -1;
+    // The frames a render writes of it (frames, or more for a looped entry).
+    int64_t output_frames;
 
     sound_unit(int32_t index_, int32_t record_, int32_t record_index_, uint32_t rate_, uint16_t channels_,
                int64_t frames_, int64_t start_ms_, int64_t duration_ms_, std::string name_ = "")
         : index(index_), record(record_), record_index(record_index_), rate(rate_), channels(channels_),
-          frames(frames_), start_ms(start_ms_), duration_ms(duration_ms_), name(std::move(name_)) {}
+          frames(frames_), start_ms(start_ms_), duration_ms(duration_ms_), name(std::move(name_)),
+          output_frames(frames_) {}
 };
+
+// How a looped entry is rendered: as the game plays it, up to its loop's end
+// and the loop again until it has played `loops` times, then fade_ms of the
+// loop's continuation faded out to silence; with ignore, once through, as the
+// player plays it.
+struct loop_rendering {
+    uint32_t loops = 2;
+    uint32_t fade_ms = 10000;
+    bool ignore = false;
+};
+// True when the unit has a loop a render repeats.
+bool unit_loops(const sound_unit& unit, const loop_rendering& looping);
+// The frames rendered of the unit: loop end + (loops - 1) x loop length +
+// fade frames for a looped one, its frames otherwise.
+int64_t rendered_frames(const sound_unit& unit, const loop_rendering& looping);
+int64_t fade_frames(const sound_unit& unit, const loop_rendering& looping);
 
 // Every stream of the file as the module plays it: the entries (those that
 // play nothing included) or the single stream.

@@ -216,6 +216,7 @@ bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, 
     if (file.size() < 12 || memcmp(file.data(), "RIFF", 4) != 0 || !read_wave_chunks(&source, &chunks))
         return fail(error, "not a RIFF WAVE file");
     if (!chunks.has_format) return fail(error, "no format chunk");
+    if (chunks.format_size < WAVE_FORMAT_BYTES) return fail(error, "format chunk too short");
     const wave_format& format = chunks.format;
     if (format.format_tag == WAVE_FORMAT_EXTENSIBLE) {
         if (chunks.extension_bytes < 22) return fail(error, "format chunk too short");
