@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "codec/little_endian.h"
+#include "containers/riff_wave.h"
 #include "platform/platform.h"
 #include "tests/support/json_reader.h"
 #include "tests/support/sample_files.h"
@@ -29,56 +31,6 @@
 #include "tools/tolvane/wave_writer.h"
 
 namespace {
-
-uint32_t u32_at(const bytes& data, size_t offset) {
-    return (uint32_t)data[offset] | (uint32_t)data[offset + 1] << 8 | (uint32_t)data[offset + 2] << 16 |
-           (uint32_t)data[offset + 3] << 24;
-}
-
-uint16_t u16_at(const bytes& data, size_t offset) {
-    return (uint16_t)(data[offset] | data[offset + 1] << 8);
-}
-
-// The offset of a chunk's content in a RIFF file, or 0 when it is missing;
-// stores its size.
-size_t find_chunk(const bytes& file, const char* tag, uint32_t* size) {
-    size_t offset = 12;
-    while (offset + 8 <= file.size()) {
-        uint32_t chunk_size = u32_at(file, offset + 4);
-        if (memcmp(&file[offset], tag, 4) == 0) {
-            *size = chunk_size;
-            return offset + 8;
-        }
-        offset += 8 + (size_t)chunk_size + (chunk_size & 1);
-    }
-    return 0;
-}
-
-// Checks a 16-bit PCM WAVE's header field by field and returns its samples.
-bytes pcm_wave_samples(const std::string& path, uint16_t channels, uint32_t sample_rate) {
-    bytes file;
-    EXPECT_TRUE(read_whole_file(path.c_str(), &file)) << path;
-    if (file.size() < 44) return {};
-    EXPECT_EQ(0, memcmp(&file[0], "RIFF", 4));
-    EXPECT_EQ(file.size() - 8, u32_at(file, 4));
-    EXPECT_EQ(0, memcmp(&file[8], "WAVE", 4));
-    uint32_t fmt_size = 0;
-    size_t fmt = find_chunk(file, "fmt ", &fmt_size);
-    EXPECT_NE(0u, fmt);
-    EXPECT_GE(fmt_size, 16u);
-    if (fmt == 0) return {};
-    EXPECT_EQ(1, u16_at(file, fmt));
-    EXPECT_EQ(channels, u16_at(file, fmt + 2));
-    EXPECT_EQ(sample_rate, u32_at(file, fmt + 4));
-    EXPECT_EQ(sample_rate * channels * 2, u32_at(file, fmt + 8));
-    EXPECT_EQ(channels * 2, u16_at(file, fmt + 12));
-    EXPECT_EQ(16, u16_at(file, fmt + 14));
-    uint32_t data_size = 0;
-    size_t data = find_chunk(file, "data", &data_size);
-    EXPECT_NE(0u, data);
-    if (data == 0 || data + data_size > file.size()) return {};
-    return bytes(file.begin() + (std::ptrdiff_t)data, file.begin() + (std::ptrdiff_t)(data + data_size));
-}
 
 class TolvaneTool : public ::testing::Test {
 protected:
@@ -956,18 +908,18 @@ TEST_F(TolvaneTool, EncodeThenRenderGivesBackTheSoundWithinTheMargin) {
 
         bytes file;
         ASSERT_TRUE(read_whole_file(encoded.c_str(), &file));
-        uint32_t fmt_size = 0;
-        size_t fmt = find_chunk(file, "fmt ", &fmt_size);
-        ASSERT_NE(0u, fmt);
-        EXPECT_EQ(0x0069, u16_at(file, fmt));
-        EXPECT_EQ(c.channels, u16_at(file, fmt + 2));
-        EXPECT_EQ(c.sample_rate, u32_at(file, fmt + 4));
-        EXPECT_EQ(36 * c.channels, u16_at(file, fmt + 12));
-        EXPECT_EQ(65, u16_at(file, fmt + 18));
-        uint32_t data_size = 0;
-        ASSERT_NE(0u, find_chunk(file, "data", &data_size));
+        byte_source source = source_of_memory(file.data(), (int64_t)file.size());
+        wave_chunks chunks;
+        ASSERT_TRUE(read_wave_chunks(&source, &chunks) && chunks.has_format && chunks.has_data);
+        EXPECT_EQ(0x0069, chunks.format.format_tag);
+        EXPECT_EQ(c.channels, chunks.format.channels);
+        EXPECT_EQ(c.sample_rate, chunks.format.sample_rate);
+        EXPECT_EQ(36 * c.channels, chunks.format.block_align);
+        EXPECT_EQ(65, read_u16le(&file[(size_t)chunks.data_start - 8 - 2]));
         size_t block_sets = (c.frames + 64) / 65;
-        EXPECT_EQ(block_sets * 36 * c.channels, data_size);
+        EXPECT_EQ(block_sets * 36 * c.channels, (size_t)chunks.data_bytes);
+        // The exact frame count, in a fact chunk after the sound.
+        EXPECT_EQ((int64_t)c.frames, chunks.format.stated_frames);
 
         std::string decoded_path = scratch + "decoded.wav";
         run = run_tool("render " + in_quotes(encoded) + " -o " + in_quotes(decoded_path), scratch);

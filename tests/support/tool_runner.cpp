@@ -5,6 +5,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "codec/little_endian.h"
+#include "containers/riff_wave.h"
 #include "platform/platform.h"
 #include "tests/support/sample_files.h"
 #include "tools/tolvane/wave_writer.h"
@@ -44,6 +49,30 @@ int line_count(const std::string& text) {
     int lines = 0;
     for (char c : text) lines += c == '\n';
     return lines;
+}
+
+std::vector<uint8_t> pcm_wave_samples(const std::string& path, uint16_t channels, uint32_t sample_rate) {
+    bytes file;
+    EXPECT_TRUE(read_whole_file(path.c_str(), &file)) << path;
+    if (file.size() < 44) return {};
+    EXPECT_EQ(0, memcmp(&file[0], "RIFF", 4));
+    EXPECT_EQ(file.size() - 8, read_u32le(&file[4]));
+    byte_source source = source_of_memory(file.data(), (int64_t)file.size());
+    wave_chunks chunks;
+    EXPECT_TRUE(read_wave_chunks(&source, &chunks));
+    EXPECT_TRUE(chunks.has_format && chunks.has_data);
+    if (!chunks.has_format || !chunks.has_data) return {};
+    EXPECT_GE(chunks.format_size, 16);
+    const wave_format& f = chunks.format;
+    EXPECT_EQ(1, f.format_tag);
+    EXPECT_EQ(channels, f.channels);
+    EXPECT_EQ(sample_rate, f.sample_rate);
+    EXPECT_EQ(sample_rate * channels * 2u, f.average_bytes_per_second);
+    EXPECT_EQ(channels * 2, f.block_align);
+    EXPECT_EQ(16, f.bits_per_sample);
+    size_t end = (size_t)chunks.data_start + (size_t)chunks.data_bytes;
+    if (end > file.size()) return {};
+    return bytes(file.begin() + (std::ptrdiff_t)chunks.data_start, file.begin() + (std::ptrdiff_t)end);
 }
 
 namespace {

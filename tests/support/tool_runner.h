@@ -2,7 +2,10 @@
 // under Wine the Windows one, through the shell with its output captured.
 #pragma once
 
+#include <stdint.h>
+
 #include <string>
+#include <vector>
 
 bool file_exists(const std::string& path);
 // tolvane (or tolvane.exe) in the build's bin folder.
@@ -15,6 +18,10 @@ std::string in_quotes(std::string text);
 // A text file's content with carriage returns taken out.
 std::string read_text(const std::string& path);
 int line_count(const std::string& text);
+
+// Checks a 16-bit PCM WAVE's header field by field (as the tool writes it)
+// and returns its samples; empty when it cannot be read.
+std::vector<uint8_t> pcm_wave_samples(const std::string& path, uint16_t channels, uint32_t sample_rate);
 
 struct run_result {
     int status = -1;

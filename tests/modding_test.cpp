@@ -1,0 +1,368 @@
+// The modder's loop through the real tolvane: entries extracted as stored,
+// banks and stream pairs packed from them and patched one entry at a time,
+// all read back through the module bit for bit; looped entries rendered as
+// the game plays them; FLAC written and decoded again.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "codec/little_endian.h"
+#include "codec/xbox_adpcm.h"
+#include "containers/byte_source.h"
+#include "containers/riff_wave.h"
+#include "containers/wave_bank.h"
+#include "tests/support/json_reader.h"
+#include "tests/support/sample_files.h"
+#include "tests/support/tool_runner.h"
+#include "tools/tolvane/wave_writer.h"
+
+#if TOLVANE_TEST_SNDFILE
+#include <sndfile.h>
+#endif
+
+namespace {
+
+const uint32_t ALIGN = 2048;
+
+// A bank as games mix them: named Xbox ADPCM entries of several formats, one
+// looped over part of it and one over all of it, a 16-bit PCM entry and a
+// WMA one between them.
+struct mixed_entry {
+    const char* name;
+    entry_codec codec;
+    uint32_t channels;
+    uint32_t rate;
+    uint32_t block_sets;  // of Xbox ADPCM
+    uint32_t loop_start;  // block sets; loop_end 0 for none
+    uint32_t loop_end;
+};
+
+const mixed_entry MIXED[] = {
+    {"intro", CODEC_XBOX_ADPCM, 2, 44100, 40, 8, 30},
+    {"voice", CODEC_XBOX_ADPCM, 1, 22050, 25, 0, 0},
+    {"pcm_sfx", CODEC_PCM16, 2, 22050, 0, 0, 0},
+    {"wma_track", CODEC_WMA, 2, 44100, 0, 0, 0},
+    {"surround", CODEC_XBOX_ADPCM, 6, 48000, 12, 0, 12},
+};
+
+struct mixed_bank {
+    bytes file;
+    std::vector<bytes> sounds;  // as stored, per record
+};
+
+mixed_bank make_mixed_bank() {
+    mixed_bank bank;
+    wave_bank_design design;
+    design.with_names = true;
+    design.bank_name = "mixed";
+    design.alignment = ALIGN;
+    for (size_t i = 0; i < sizeof MIXED / sizeof MIXED[0]; ++i) {
+        const mixed_entry& e = MIXED[i];
+        bytes sound = e.codec == CODEC_XBOX_ADPCM ? tone_adpcm(e.channels, e.block_sets, (uint32_t)i + 1)
+                                                  : random_bytes(e.codec == CODEC_PCM16 ? 4000 : 777, (uint32_t)i);
+        design.entry_data.resize((design.entry_data.size() + ALIGN - 1) / ALIGN * ALIGN, 0);
+        uint32_t set_bytes = 36 * e.channels;
+        design.entries.push_back({bank_format_word(e.codec, e.channels, e.rate), (uint32_t)design.entry_data.size(),
+                                  (uint32_t)sound.size(), 0, e.loop_start * set_bytes,
+                                  (e.loop_end - e.loop_start) * set_bytes, e.name});
+        design.entry_data.insert(design.entry_data.end(), sound.begin(), sound.end());
+        bank.sounds.push_back(sound);
+    }
+    bank.file = build_wave_bank(design);
+    return bank;
+}
+
+class Modding : public ::testing::Test {
+public:
+    void SetUp() override { scratch = make_scratch_dir(); }
+    void TearDown() override { remove_scratch_dir(scratch); }
+
+    std::string path(const std::string& name) { return scratch + name; }
+
+    run_result tool(const std::string& arguments) {
+        std::string expanded;
+        size_t start = 0;
+        while (start < arguments.size()) {
+            size_t end = arguments.find(' ', start);
+            if (end == std::string::npos) end = arguments.size();
+            std::string word = arguments.substr(start, end - start);
+            expanded += (expanded.empty() ? "" : " ") + (word[0] == '@' ? in_quotes(path(word.substr(1))) : word);
+            start = end + 1;
+        }
+        return run_tool(expanded, scratch);
+    }
+
+    json_value info(const std::string& name) {
+        run_result run = tool("info --json @" + name);
+        EXPECT_EQ(0, run.status) << run.err;
+        json_value doc;
+        EXPECT_TRUE(parse_json(run.out, &doc)) << run.out;
+        return doc;
+    }
+
+    // What the module plays of a record (or of a single stream, record 0),
+    // once through.
+    bytes rendered(const std::string& name, int record, const json_value& description) {
+        std::string out = "r-" + std::to_string(++renders) + ".wav";
+        std::string entry = record ? " --entry " + std::to_string(record) : "";
+        run_result run = tool("render @" + name + entry + " --ignore-loop -q -o @" + out);
+        EXPECT_EQ(0, run.status) << run.err;
+        const json_value& r = record ? description["records"].items[(size_t)record - 1] : description;
+        return pcm_wave_samples(path(out), (uint16_t)r["channels"].number, (uint32_t)r["sample_rate"].number);
+    }
+
+    std::string scratch;
+    int renders = 0;
+};
+
+// The playing records of two listings agree in sound, name and loop.
+void expect_same_entries(Modding* test, const std::string& a, const std::vector<int>& a_records, const std::string& b,
+                         bool loops_kept) {
+    json_value left = test->info(a);
+    json_value right = test->info(b);
+    ASSERT_EQ(right["records"].items.size(), a_records.size());
+    for (size_t i = 0; i < a_records.size(); ++i) {
+        SCOPED_TRACE(b + ", record " + std::to_string(i + 1));
+        const json_value& l = left["records"].items[(size_t)a_records[i] - 1];
+        const json_value& r = right["records"].items[i];
+        EXPECT_EQ(r["name"].text, l["name"].text);
+        EXPECT_EQ(r["frames"].number, l["frames"].number);
+        if (loops_kept) {
+            EXPECT_EQ(r["loop_start"].type, l["loop_start"].type);
+            EXPECT_EQ(r["loop_start"].number, l["loop_start"].number);
+            EXPECT_EQ(r["loop_end"].number, l["loop_end"].number);
+        }
+        EXPECT_TRUE(test->rendered(b, (int)i + 1, right) == test->rendered(a, a_records[i], left));
+    }
+}
+
+TEST_F(Modding, ExtractedEntriesPackBackIntoEveryContainerBitForBit) {
+    mixed_bank bank = make_mixed_bank();
+    write_file_in(scratch, "mixed.xwb", bank.file);
+    std::filesystem::create_directories(path("ex"));
+    run_result run = tool("extract @mixed.xwb -q -o @ex");
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(files_under(path("ex")), (std::vector<std::string>{"mixed-01.wav", "mixed-02.wav", "mixed-03.wav",
+                                                                 "mixed-04.wma", "mixed-05.wav"}));
+    // Stored sound comes out as stored: the WMA file, the PCM WAVE's data.
+    EXPECT_TRUE(read_file(path("ex/mixed-04.wma")) == bank.sounds[3]);
+    bytes pcm_file = read_file(path("ex/mixed-03.wav"));
+    byte_source source = source_of_memory(pcm_file.data(), (int64_t)pcm_file.size());
+    wave_chunks pcm;
+    ASSERT_TRUE(read_wave_chunks(&source, &pcm));
+    EXPECT_EQ(pcm.format.format_tag, 1);
+    EXPECT_EQ(pcm.format.bits_per_sample, 16);
+    EXPECT_STREQ(pcm.name, "pcm_sfx");
+    EXPECT_TRUE(bytes(pcm_file.begin() + pcm.data_start, pcm_file.begin() + pcm.data_start + pcm.data_bytes) ==
+                bank.sounds[2]);
+    // An extracted Xbox ADPCM WAVE is the entry: same sound, name and loop.
+    for (int record : {1, 2, 5}) {
+        std::string name = "ex/mixed-0" + std::to_string(record) + ".wav";
+        SCOPED_TRACE(name);
+        json_value entry = info(name);
+        json_value original = info("mixed.xwb");
+        EXPECT_TRUE(rendered(name, 0, entry) == rendered("mixed.xwb", record, original));
+        EXPECT_EQ(entry["stated_frames"].number, original["records"].items[(size_t)record - 1]["frames"].number);
+    }
+
+    const std::vector<int> adpcm_records = {1, 2, 5};
+    for (const char* out : {"re.xwb", "re.wba", "re.zwb", "re.xsh"}) {
+        SCOPED_TRACE(out);
+        run = tool(std::string("pack @ex/mixed-01.wav @ex/mixed-02.wav @ex/mixed-05.wav -o @") + out);
+        ASSERT_EQ(0, run.status) << run.err;
+        bool pair = std::string(out) == "re.xsh";
+        // A stream header keeps a loop over a whole entry only.
+        EXPECT_EQ(pair, run.err.find("loop is dropped") != std::string::npos) << run.err;
+        expect_same_entries(this, "mixed.xwb", adpcm_records, out, !pair);
+    }
+    json_value packed = info("re.xwb");
+    EXPECT_EQ(packed["version"].number, 3);
+    EXPECT_EQ(packed["bank_name"].text, "re");
+    for (const json_value& record : packed["records"].items) EXPECT_EQ((int64_t)record["offset"].number % ALIGN, 0);
+    EXPECT_EQ(info("re.xsh")["records"].items[2]["loop_end"].number, 12 * 65);
+}
+
+// replace changes one record: its sound, format and loop; every other
+// record keeps its sound and its bytes (an offset moves by whole alignments
+// when the new sound outgrows the old one's room).
+TEST_F(Modding, ReplaceChangesOnlyTheEntryReplaced) {
+    mixed_bank bank = make_mixed_bank();
+    bytes bank_file = bank.file;
+    write_file_in(scratch, "mixed.xwb", bank_file);
+    write_file_in(scratch, "mixed.wba", in_bank_container(bank_file));
+    write_file_in(scratch, "mixed.zwb", compressed_bank(bank_file, (uint32_t)bank_file.size()));
+    std::vector<stream_record_design> pair_records;
+    bytes pair_data;
+    for (int i : {0, 1, 4}) {
+        const bytes& sound = bank.sounds[(size_t)i];
+        pair_data.resize((pair_data.size() + ALIGN - 1) / ALIGN * ALIGN, 0);
+        pair_records.push_back({{(int64_t)pair_data.size(), (int64_t)sound.size(), MIXED[i].rate,
+                                 (int32_t)MIXED[i].channels},
+                                MIXED[i].name, 1, 0, 0});
+        pair_data.insert(pair_data.end(), sound.begin(), sound.end());
+    }
+    write_file_in(scratch, "pair.xsh", build_versioned_stream_header(0x100, pair_records));
+    write_file_in(scratch, "pair.xsd", pair_data);
+
+    const struct {
+        const char* bank;
+        const char* out;
+        int record;
+        uint32_t block_sets;  // of the new sound
+    } cases[] = {
+        {"mixed.xwb", "small.xwb", 2, 15},   // fits the record's aligned room
+        {"mixed.xwb", "big.xwb", 2, 300},    // pushes what follows on
+        {"mixed.xwb", "last.xwb", 5, 90},
+        {"mixed.wba", "big.wba", 1, 200},
+        {"mixed.zwb", "big.zwb", 2, 300},
+        {"pair.xsh", "big.xsh", 2, 300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.bank) + " -> " + c.out);
+        bytes adpcm = tone_adpcm(3, c.block_sets, 77);
+        wave_extras extras;
+        extras.loop_start = 65;
+        extras.loop_end = 130;
+        write_file_in(scratch, "new.wav", make_adpcm_wave(adpcm, 3, 32000, extras));
+        run_result run = tool(std::string("replace @") + c.bank + " @new.wav --entry " + std::to_string(c.record) +
+                              " -q -o @" + c.out);
+        ASSERT_EQ(0, run.status) << run.err;
+        json_value before = info(c.bank);
+        json_value after = info(c.out);
+        ASSERT_EQ(after["records"].items.size(), before["records"].items.size());
+        for (size_t i = 0; i < before["records"].items.size(); ++i) {
+            SCOPED_TRACE(i + 1);
+            const json_value& was = before["records"].items[i];
+            const json_value& now = after["records"].items[i];
+            EXPECT_EQ(now["name"].text, was["name"].text);
+            if ((int)i + 1 == c.record) {
+                EXPECT_EQ(now["channels"].number, 3);
+                EXPECT_EQ(now["sample_rate"].number, 32000);
+                EXPECT_EQ(now["bytes"].number, (double)adpcm.size());
+                bool pair = std::string(c.bank) == "pair.xsh";
+                EXPECT_EQ(now["loop_end"].type, pair ? JSON_NULL : JSON_NUMBER);
+                EXPECT_TRUE(rendered(c.out, (int)i + 1, after) == reference_pcm(adpcm, 3));
+                continue;
+            }
+            EXPECT_EQ(now["codec"].text, was["codec"].text);
+            EXPECT_EQ(now["bytes"].number, was["bytes"].number);
+            EXPECT_EQ(now["loop_start"].number, was["loop_start"].number);
+            EXPECT_EQ((int64_t)(now["offset"].number - was["offset"].number) % ALIGN, 0);
+            if (was["skipped"].type == JSON_NULL) EXPECT_TRUE(rendered(c.out, (int)i + 1, after) == rendered(c.bank, (int)i + 1, before));
+        }
+    }
+    // Records of a bank that keeps its size are byte for byte the original's,
+    // the one replaced aside.
+    bytes small = read_file(path("small.xwb"));
+    const uint32_t records_at = BANK_HEADER_BYTES + BANK_DATA_BYTES;
+    for (uint32_t i = 0; i < 5; ++i) {
+        if (i == 1) continue;
+        size_t at = records_at + BANK_RECORD_BYTES * i;
+        EXPECT_TRUE(bytes(small.begin() + at, small.begin() + at + BANK_RECORD_BYTES) ==
+                    bytes(bank_file.begin() + at, bank_file.begin() + at + BANK_RECORD_BYTES))
+            << "record " << i + 1;
+    }
+    EXPECT_EQ(small.size(), bank_file.size());
+
+    // --in-place replaces the bank itself, whole.
+    write_file_in(scratch, "edit.xwb", bank_file);
+    ASSERT_EQ(0, tool("replace @edit.xwb @new.wav --entry 2 --in-place -q").status);
+    EXPECT_TRUE(read_file(path("edit.xwb")) == read_file(path("big.xwb")));
+    EXPECT_EQ(info("edit.xwb")["records"].items[1]["channels"].number, 3);
+}
+
+// A looped entry renders as the game plays it: to the loop's end, the loop
+// once more, then ten seconds of the loop faded out; its WAVE holds the loop
+// in a smpl chunk.
+TEST_F(Modding, LoopedEntriesRenderAsTheGamePlaysThem) {
+    mixed_bank bank = make_mixed_bank();
+    write_file_in(scratch, "mixed.xwb", bank.file);
+    const mixed_entry& e = MIXED[0];
+    const int64_t L = e.loop_start * 65;
+    const int64_t E = e.loop_end * 65;
+    const int64_t R = e.rate;
+    bytes once = reference_pcm(bank.sounds[0], e.channels);
+    const size_t frame_bytes = 2 * e.channels;
+
+    const struct {
+        const char* options;
+        int64_t frames;
+        int64_t fade_frames;
+    } cases[] = {
+        {"", E + (E - L) + 10 * R, 10 * R},
+        {"--loops 2 --fade 10", E + (E - L) + 10 * R, 10 * R},
+        {"--loops 3 --fade 0.5", E + 2 * (E - L) + R / 2, R / 2},
+        {"--ignore-loop", (int64_t)(once.size() / frame_bytes), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        run_result run = tool(std::string("render @mixed.xwb --entry 1 -q -o @loop.wav ") + c.options);
+        ASSERT_EQ(0, run.status) << run.err;
+        bytes samples = pcm_wave_samples(path("loop.wav"), (uint16_t)e.channels, e.rate);
+        ASSERT_EQ((int64_t)samples.size(), c.frames * (int64_t)frame_bytes);
+        if (c.fade_frames == 0) {
+            EXPECT_TRUE(samples == once);
+        } else {
+            // Before the fade: the sound to the loop's end, then the loop.
+            EXPECT_TRUE(bytes(samples.begin(), samples.begin() + E * frame_bytes) ==
+                        bytes(once.begin(), once.begin() + E * frame_bytes));
+            size_t fade_at = samples.size() - (size_t)c.fade_frames * frame_bytes;
+            for (size_t at = E * frame_bytes; at < fade_at; at += frame_bytes) {
+                size_t in_loop = L * frame_bytes + (at - E * frame_bytes) % ((E - L) * frame_bytes);
+                ASSERT_EQ(0, memcmp(&samples[at], &once[in_loop], frame_bytes)) << at;
+            }
+            // The fade: the loop's continuation, scaled down to silence.
+            for (int64_t f = 0; f < c.fade_frames; f += 997) {
+                size_t in_loop = L * frame_bytes + (size_t)f % (size_t)(E - L) * frame_bytes;
+                int16_t original = (int16_t)read_u16le(&once[in_loop]);
+                int16_t faded = (int16_t)read_u16le(&samples[fade_at + (size_t)f * frame_bytes]);
+                EXPECT_EQ(faded, (int16_t)((int64_t)original * (c.fade_frames - 1 - f) / (c.fade_frames - 1)));
+            }
+            for (size_t b = samples.size() - frame_bytes; b < samples.size(); ++b) EXPECT_EQ(samples[b], 0);
+        }
+        bytes file = read_file(path("loop.wav"));
+        byte_source source = source_of_memory(file.data(), (int64_t)file.size());
+        wave_chunks chunks;
+        ASSERT_TRUE(read_wave_chunks(&source, &chunks));
+        EXPECT_EQ(chunks.loop_start, L);
+        EXPECT_EQ(chunks.loop_end, E);  // the smpl chunk's last frame, E - 1, and one past it
+        EXPECT_STREQ(chunks.name, "intro");
+    }
+    // Entries without a loop render once whatever the options.
+    json_value listed = info("mixed.xwb");
+    ASSERT_EQ(0, tool("render @mixed.xwb --entry 2 -q --loops 5 -o @voice.wav").status);
+    EXPECT_TRUE(pcm_wave_samples(path("voice.wav"), 1, 22050) == reference_pcm(bank.sounds[1], 1));
+    // info shows the looped length beside the once-through one.
+    EXPECT_EQ(listed["records"].items[0]["looped_ms"].number, (double)((E + (E - L) + 10 * R) * 1000 / R));
+    EXPECT_EQ(listed["records"].items[1]["looped_ms"].type, JSON_NULL);
+}
+
+TEST_F(Modding, FlacHoldsExactlyTheWavesSamples) {
+    write_file_in(scratch, "song.wav", adpcm_wave(tone_adpcm(2, 300, 5), 2, 44100));
+    run_result run = tool("render @song.wav -q -o @song.flac");
+#if TOLVANE_TEST_SNDFILE
+    ASSERT_EQ(0, run.status) << run.err;
+    ASSERT_EQ(0, tool("render @song.wav -q -o @song-pcm.wav").status);
+    bytes expected = pcm_wave_samples(path("song-pcm.wav"), 2, 44100);
+    SF_INFO format = {};
+    SNDFILE* flac = sf_open(path("song.flac").c_str(), SFM_READ, &format);
+    ASSERT_NE(flac, nullptr);
+    EXPECT_EQ(format.samplerate, 44100);
+    EXPECT_EQ(format.channels, 2);
+    std::vector<int16_t> decoded((size_t)format.frames * 2);
+    EXPECT_EQ(sf_readf_short(flac, decoded.data(), format.frames), format.frames);
+    sf_close(flac);
+    bytes decoded_bytes;
+    for (int16_t sample : decoded) put_u16le(decoded_bytes, (uint16_t)sample);
+    EXPECT_TRUE(decoded_bytes == expected);
+#else
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("tolvane.exe writes WAVE and raw only")) << run.err;
+    EXPECT_FALSE(file_exists(path("song.flac")));
+#endif
+}
+
+}  // namespace
