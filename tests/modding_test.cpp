@@ -19,7 +19,7 @@
 #include "tests/support/tool_runner.h"
 #include "tools/tolvane/wave_writer.h"
 
-#if TOLVANE_TEST_SNDFILE
+#ifdef TOLVANE_TEST_SNDFILE
 #include <sndfile.h>
 #endif
 
@@ -251,7 +251,9 @@ TEST_F(Modding, ReplaceChangesOnlyTheEntryReplaced) {
             EXPECT_EQ(now["bytes"].number, was["bytes"].number);
             EXPECT_EQ(now["loop_start"].number, was["loop_start"].number);
             EXPECT_EQ((int64_t)(now["offset"].number - was["offset"].number) % ALIGN, 0);
-            if (was["skipped"].type == JSON_NULL) EXPECT_TRUE(rendered(c.out, (int)i + 1, after) == rendered(c.bank, (int)i + 1, before));
+            if (was["skipped"].type == JSON_NULL) {
+                EXPECT_TRUE(rendered(c.out, (int)i + 1, after) == rendered(c.bank, (int)i + 1, before));
+            }
         }
     }
     // Records of a bank that keeps its size are byte for byte the original's,
@@ -343,7 +345,7 @@ TEST_F(Modding, LoopedEntriesRenderAsTheGamePlaysThem) {
 TEST_F(Modding, FlacHoldsExactlyTheWavesSamples) {
     write_file_in(scratch, "song.wav", adpcm_wave(tone_adpcm(2, 300, 5), 2, 44100));
     run_result run = tool("render @song.wav -q -o @song.flac");
-#if TOLVANE_TEST_SNDFILE
+#ifdef TOLVANE_TEST_SNDFILE
     ASSERT_EQ(0, run.status) << run.err;
     ASSERT_EQ(0, tool("render @song.wav -q -o @song-pcm.wav").status);
     bytes expected = pcm_wave_samples(path("song-pcm.wav"), 2, 44100);

@@ -72,12 +72,15 @@ const char OVERVIEW[] =
     ".dat) through the in_tolvane player module, as the player does.\n"
     "\n"
     "commands:\n"
-    "  play    play files through the sound card, one after another\n"
-    "  render  decode files, or chosen bank entries, to WAVE or raw PCM\n"
-    "  info    what the player shows of a file, and every entry of a bank\n"
-    "  encode  turn a 16-bit PCM WAVE into an Xbox ADPCM WAVE\n"
-    "  demo    play (or render) a generated wave bank\n"
-    "  help    the help of one command: tolvane help render\n"
+    "  play     play files through the sound card, one after another\n"
+    "  render   decode files, or chosen bank entries, to WAVE, raw PCM, FLAC or Ogg\n"
+    "  info     what the player shows of a file, and every entry of a bank\n"
+    "  extract  write bank entries as they are stored, without decoding\n"
+    "  pack     build a bank or stream pair from WAVE files\n"
+    "  replace  replace one entry of a bank or stream pair\n"
+    "  encode   turn a 16-bit PCM WAVE into an Xbox ADPCM WAVE\n"
+    "  demo     play (or render) a generated wave bank\n"
+    "  help     the help of one command: tolvane help render\n"
     "\n"
     "  -h, --help     this help; tolvane COMMAND --help for one command's\n"
     "  -V, --version  the version\n"
@@ -100,8 +103,9 @@ const char PLAY_HELP[] =
     "  --module PATH  the player module to load (default: the one beside tolvane)\n";
 
 const char RENDER_HELP[] =
-    "usage: tolvane render FILE... -o OUT [--entry LIST] [--format raw|wav] [-q] [-n]\n"
-    "                      [--strict] [--raw] [--rate HZ] [--channels N] [--module PATH]\n"
+    "usage: tolvane render FILE... -o OUT [--entry LIST] [--format wav|raw|flac|ogg] [-q] [-n]\n"
+    "                      [--loops N] [--fade S] [--ignore-loop] [--strict] [--raw]\n"
+    "                      [--rate HZ] [--channels N] [--module PATH]\n"
     "\n"
     "Plays each FILE through the player module as fast as it decodes and writes\n"
     "its sound as 16-bit PCM: a WAVE file per stream or bank entry, or raw\n"
@@ -123,10 +127,17 @@ const char RENDER_HELP[] =
     "                    --entry 3, --entry 2-5,9, --entry 3- (to the last),\n"
     "                    --entry -5 (from the first); numbers the file lacks\n"
     "                    are left out with a warning\n"
-    "  --format FORMAT   wav or raw; else OUT's extension decides (.wav or .raw;\n"
-    "                    wav for a folder, for -, or a name without extension).\n"
-    "                    A raw file or standard output holds one format:\n"
-    "                    entries of several formats are refused there\n"
+    "  --format FORMAT   wav, raw, flac or ogg; else OUT's extension decides\n"
+    "                    (.wav, .raw, .flac, .ogg; wav for a folder, for -, or a\n"
+    "                    name without extension). A raw file or standard output\n"
+    "                    holds one format: entries of several are refused there.\n"
+    "                    FLAC and Ogg Vorbis carry the entry's name as title and\n"
+    "                    its loop as LOOPSTART/LOOPLENGTH (not on Windows)\n"
+    "  --loops N         a looped entry plays to its loop's end, then its loop\n"
+    "                    until it has played N times (default 2), as the game\n"
+    "                    plays it\n"
+    "  --fade S          then S seconds of the loop faded out (default 10; 2.5)\n"
+    "  --ignore-loop     every entry once through, as the player plays it\n"
     "  -q, --quiet       no list of the files written, no progress bar, no warnings\n"
     "  -n, --no-clobber  keep outputs that exist (each one said); without it\n"
     "                    they are replaced\n"
@@ -144,25 +155,73 @@ const char RENDER_HELP[] =
     "Several files end with a summary line on a terminal.\n";
 
 const char INFO_HELP[] =
-    "usage: tolvane info FILE... [--json] [--strict] [-q] [--raw] [--rate HZ]\n"
-    "                    [--channels N] [--module PATH]\n"
+    "usage: tolvane info FILE... [--json] [--strict] [-q] [--raw] [--loops N] [--fade S]\n"
+    "                    [--rate HZ] [--channels N] [--module PATH]\n"
     "\n"
     "Prints what the player shows right after FILE starts: title, length_ms,\n"
     "sample_rate, channels and entries. Then one row per bank record or stream\n"
     "pair entry (for a single stream, one row): record number, offset, bytes,\n"
-    "rate, channels, and the frames and milliseconds it plays; a skipped record\n"
-    "says why. Several files: each begins with a line \"file: PATH\". Nothing is\n"
-    "written: a compressed bank without its cache is looked at in memory.\n"
+    "rate, channels, the frames and milliseconds it plays (and how long render\n"
+    "makes a looped one), its loop, the frames the file states and its name;\n"
+    "a skipped record says why. Several files: each begins with a line \"file:\n"
+    "PATH\". Nothing is written: a compressed bank without its cache is looked\n"
+    "at in memory.\n"
     "\n"
     "  --json          one JSON document per file, each on one line:\n"
     "                  tolvane info music.xwb --json\n"
     "                  a file that fails gets {\"file\": ..., \"error\": ...}\n"
     "  --strict        exit 1 when a warning was given\n"
     "  -q, --quiet     no warnings on standard error\n"
+    "  --loops N, --fade S  how looped_ms counts a looped entry (as render does)\n"
     "  --raw           a file of no known kind is raw data: no warning\n"
     "  --rate HZ       the sample rate of raw data (default 44100)\n"
     "  --channels N    its channel count, 1 to 8 (default 2)\n"
     "  --module PATH   the player module to load (default: the one beside tolvane)\n";
+
+const char EXTRACT_HELP[] =
+    "usage: tolvane extract FILE... -o OUT [--entry LIST] [-q] [-n] [--strict]\n"
+    "                       [--raw] [--rate HZ] [--channels N]\n"
+    "\n"
+    "Writes each chosen entry's sound as the file stores it, without decoding:\n"
+    "an Xbox ADPCM entry as an Xbox ADPCM WAVE (its frames, loop and name in\n"
+    "fact, smpl and LIST chunks), a PCM entry as a PCM WAVE, a WMA entry as\n"
+    "the .wma file it holds, a single stream as its WAVE. Rendering an\n"
+    "extracted WAVE gives exactly the entry's samples.\n"
+    "\n"
+    "  -o, --output OUT  as for render: a file, DIR/ or a pattern with {name},\n"
+    "                    {entry}, {label}, {rate}: tolvane extract x.xwb -o rip/\n"
+    "  --entry LIST      the records, as for render: --entry 2-5,9\n"
+    "  -q, -n, --strict, --raw, --rate, --channels  as for render\n";
+
+const char PACK_HELP[] =
+    "usage: tolvane pack IN.wav... -o OUT [--align N] [--name BANK] [-q] [-n]\n"
+    "\n"
+    "Builds a container from WAVE files, one entry each, in the order given:\n"
+    "Xbox ADPCM WAVEs are taken as they are, 16-bit PCM ones are encoded. The\n"
+    "entries are named by the WAVEs' INAM (else their file names) and keep\n"
+    "their smpl loops, in whole block sets.\n"
+    "\n"
+    "  -o, --output OUT  OUT.xwb a version-3 wave bank, OUT.wba the same behind\n"
+    "                    the 4096-byte container, OUT.zwb packed with zlib,\n"
+    "                    OUT.xsh a stream pair (OUT.xsh and OUT.xsd)\n"
+    "  --align N         each entry starts on a multiple of N bytes (default 2048)\n"
+    "  --name BANK       the bank's name (default: OUT's name)\n"
+    "  -q, --quiet       say nothing but errors\n"
+    "  -n, --no-clobber  keep OUT when it exists\n";
+
+const char REPLACE_HELP[] =
+    "usage: tolvane replace BANK NEW.wav --entry N (-o OUT | --in-place) [-q] [-n]\n"
+    "\n"
+    "Writes BANK (.xwb, .wba, .zwb, or a stream pair) with record N's sound\n"
+    "replaced by NEW.wav's (Xbox ADPCM, or 16-bit PCM encoded) and everything\n"
+    "else kept. The record gets the new format, length and loop; the sound\n"
+    "after it moves to the next aligned offset.\n"
+    "\n"
+    "  --entry N         the record to replace, numbered as info lists it\n"
+    "  -o, --output OUT  the bank to write (a pair: OUT.xsh and OUT.xsd)\n"
+    "  --in-place        rewrite BANK itself (whole or not at all)\n"
+    "  -q, --quiet       say nothing but errors\n"
+    "  -n, --no-clobber  keep OUT when it exists\n";
 
 const char ENCODE_HELP[] =
     "usage: tolvane encode IN.wav OUT.wav [-n]\n"
@@ -364,6 +423,9 @@ std::string help_text(const std::string& command) {
     if (command == "play") return PLAY_HELP;
     if (command == "render") return RENDER_HELP;
     if (command == "info") return INFO_HELP;
+    if (command == "extract") return EXTRACT_HELP;
+    if (command == "pack") return PACK_HELP;
+    if (command == "replace") return REPLACE_HELP;
     if (command == "encode") return ENCODE_HELP;
     if (command == "demo") return DEMO_HELP;
     if (command == "help") return HELP_HELP;
