@@ -51,6 +51,10 @@ int file_remove(const char* path);
 int file_rename_replace(const char* from, const char* to);
 // Renames a file only when no file has the target name; returns 1 on success.
 int file_rename_new(const char* from, const char* to);
+// True when path names a device rather than a file: /dev/null, a pipe or a
+// terminal on POSIX, NUL or CON on Windows. Such an output is written as it
+// is, never through a temporary file renamed over it.
+bool path_is_device(const char* path);
 // When the file was last written, in a unit of the system's that only
 // compares with other such times (later is larger); -1 when it cannot be had.
 int64_t file_modified_time(file_handle file);

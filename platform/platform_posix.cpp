@@ -195,6 +195,12 @@ int file_rename_new(const char* from, const char* to) {
     return 1;
 }
 
+bool path_is_device(const char* path) {
+    struct stat status;
+    if (stat(path, &status) != 0) return false;
+    return S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode);
+}
+
 int64_t file_modified_time(file_handle file) {
     posix_file* self = file_from(file);
     struct stat status;

@@ -87,6 +87,22 @@ int file_rename_new(const char* from, const char* to) {
     return MoveFileExA(from, to, 0) ? 1 : 0;
 }
 
+// Windows keeps these names for devices in every folder, whatever the
+// extension after them; "\\.\" names a device outright.
+bool path_is_device(const char* path) {
+    static const char* const DEVICES[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5",
+                                          "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5",
+                                          "LPT6", "LPT7", "LPT8", "LPT9"};
+    if (strncmp(path, "\\\\.\\", 4) == 0) return true;
+    const char* name = path;
+    for (const char* at = path; *at; ++at)
+        if (*at == '\\' || *at == '/' || *at == ':') name = at + 1;
+    size_t stem = strcspn(name, ".");
+    for (const char* device : DEVICES)
+        if (strlen(device) == stem && _strnicmp(name, device, stem) == 0) return true;
+    return false;
+}
+
 int64_t file_modified_time(file_handle file) {
     FILETIME written;
     if (file == INVALID_FILE || !GetFileTime((HANDLE)file, NULL, NULL, &written)) return -1;

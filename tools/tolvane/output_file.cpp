@@ -45,6 +45,12 @@ std::string system_reason(int error_number) {
 bool output_create(output_file* out, const std::string& path) {
     out->path = path;
     out->error.clear();
+    // A device (/dev/null, a pipe, NUL) takes the bytes as they come: a
+    // temporary file renamed over it would replace the device.
+    if (path_is_device(path.c_str())) {
+        out->stream = fopen(path.c_str(), "wb");
+        return out->stream ? true : fail(out, errno);
+    }
     fs::path folder = fs::path(path).parent_path();
     std::error_code made;
     if (!folder.empty()) fs::create_directories(folder, made);
@@ -86,6 +92,15 @@ bool output_finish(output_file* out, bool keep_existing) {
     if (!out->stream) return false;
     FILE* stream = out->stream;
     out->stream = nullptr;
+    if (out->temp_path.empty()) {
+        bool written = fflush(stream) == 0;
+        int error_number = errno;
+        if (fclose(stream) != 0 && written) {
+            written = false;
+            error_number = errno;
+        }
+        return written || fail(out, error_number);
+    }
     bool flushed = stream_flush_to_disk(stream);
     int error_number = errno;
     if (fclose(stream) != 0 && flushed) {

@@ -19,7 +19,8 @@ struct output_file {
 };
 
 // Creates a new, empty file beside path under a name of its own, making
-// path's folder when it is missing. False with out->error.
+// path's folder when it is missing; a device (/dev/null, NUL) is written
+// directly. False with out->error.
 bool output_create(output_file* out, const std::string& path);
 bool output_write(output_file* out, const void* data, size_t byte_count);
 // Writes over bytes already written (a header's sizes, once they are known).

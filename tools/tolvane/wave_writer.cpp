@@ -30,7 +30,7 @@ static uint32_t clamp32(uint64_t value) {
 }
 
 static void put_tag(std::vector<uint8_t>& out, const char* tag) {
-    out.insert(out.end(), tag, tag + 4);
+    for (int i = 0; i < 4; ++i) out.push_back((uint8_t)tag[i]);
 }
 
 static void put32(std::vector<uint8_t>& out, uint32_t value) {
