@@ -19,9 +19,6 @@ constexpr int8_t IMA_INDEX_TABLE[16] = {
     -1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8,
 };
 
-static const int32_t CODE_GROUPS = 8;
-static const int32_t CODES_PER_GROUP = 8;
-static const int32_t HEADER_BYTES = 4;
 
 static int32_t clamp_step_index(int32_t index) {
     if (index < 0) return 0;
@@ -138,7 +135,7 @@ int32_t decode_blocks(const uint8_t* input, int32_t input_bytes, int16_t* output
 
     const size_t set_bytes = (size_t)ADPCM_BLOCK_BYTES * channels;
     const size_t set_samples = (size_t)SAMPLES_PER_BLOCK * channels;
-    const size_t group_stride = (size_t)HEADER_BYTES * channels;
+    const size_t group_stride = (size_t)ADPCM_HEADER_BYTES * channels;
 
     // Walk every (block set, channel) block in input order and hand them to
     // decode_lanes four at a time; the last one to three go two and one at a
@@ -151,7 +148,7 @@ int32_t decode_blocks(const uint8_t* input, int32_t input_bytes, int16_t* output
     while (blocks_left > 0) {
         int lanes = blocks_left >= 4 ? 4 : (blocks_left >= 2 ? 2 : 1);
         for (int l = 0; l < lanes; ++l) {
-            header[l] = input + (size_t)set * set_bytes + (size_t)HEADER_BYTES * j;
+            header[l] = input + (size_t)set * set_bytes + (size_t)ADPCM_HEADER_BYTES * j;
             out[l] = output + (size_t)set * set_samples + j;
             if (++j == channels) {
                 j = 0;

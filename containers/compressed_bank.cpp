@@ -66,11 +66,11 @@ int32_t check_bytes(uint32_t stated_size) {
 
 // A memory inflation of the stream, begun at its start; null when no inflater
 // (or no memory) can be had.
-memory_inflation* begin_inflation(file_handle compressed, window_ref host_window, int64_t limit) {
+memory_inflation* begin_inflation(file_handle compressed, const inflater_source* inflater, int64_t limit) {
     memory_inflation* inflation = (memory_inflation*)malloc(sizeof(memory_inflation));
     if (!inflation) return nullptr;
     file_seek(compressed, STREAM_OFFSET);
-    if (memory_inflation_begin(inflation, compressed, host_window, limit)) return inflation;
+    if (memory_inflation_begin(inflation, compressed, inflater, limit)) return inflation;
     free(inflation);
     return nullptr;
 }
@@ -89,7 +89,7 @@ void end_inflation(memory_inflation* inflation) {
 // file holding it.
 struct bank_check {
     file_handle compressed;
-    window_ref host_window;
+    const inflater_source* inflater;
     uint32_t stated_size;
     int32_t compared;
     int64_t bank_time;
@@ -101,11 +101,11 @@ struct bank_check {
     const uint8_t* expected;  // the first compared bytes; null when they cannot be had
 };
 
-void begin_check(bank_check* check, file_handle compressed, window_ref host_window, uint32_t stated_size,
+void begin_check(bank_check* check, file_handle compressed, const inflater_source* inflater, uint32_t stated_size,
                  int64_t inflation_limit) {
     memset(check, 0, sizeof *check);
     check->compressed = compressed;
-    check->host_window = host_window;
+    check->inflater = inflater;
     check->stated_size = stated_size;
     check->compared = check_bytes(stated_size);
     check->bank_time = file_modified_time(compressed);
@@ -141,7 +141,7 @@ const uint8_t* expected_bytes(bank_check* check) {
             check->expected = check->read_back;
         if (inflated != INVALID_FILE) file_close(inflated);
     } else {
-        check->inflation = begin_inflation(check->compressed, check->host_window, check->inflation_limit);
+        check->inflation = begin_inflation(check->compressed, check->inflater, check->inflation_limit);
         if (check->inflation && memory_inflation_reach(check->inflation, check->compared))
             check->expected = check->inflation->out;
     }
@@ -338,48 +338,48 @@ bool compressed_bank_cache_path(const char* path, int number, char* cache_path, 
 
 // What the opener goes on with when no inflation can be had: the compressed
 // file itself.
-file_handle not_inflated(file_handle file, stream_description* description) {
+file_handle played_compressed(file_handle file, stream_description* description) {
     description->notices |= NOTICE_NOT_INFLATED;
     return file;
 }
 
-file_handle open_compressed_bank(const char* path, file_handle file, window_ref host_window,
+file_handle open_compressed_bank(const char* path, file_handle file, const inflater_source* inflater,
                                  stream_description* description) {
     uint32_t stated_size = 0;
     char cache_path[CACHE_PATH_BYTES];
     // Without a stated size there is nothing to recognise a cache file by.
-    if (!read_stated_size(file, &stated_size)) return not_inflated(file, description);
-    if (!compressed_bank_cache_path(path, 1, cache_path, sizeof cache_path)) return not_inflated(file, description);
+    if (!read_stated_size(file, &stated_size)) return played_compressed(file, description);
+    if (!compressed_bank_cache_path(path, 1, cache_path, sizeof cache_path)) return played_compressed(file, description);
     // Positions are signed 32-bit: a bank of 2 GiB or more cannot be played,
     // from a cache file or otherwise.
-    if (stated_size > (uint32_t)INT32_MAX) return not_inflated(file, description);
+    if (stated_size > (uint32_t)INT32_MAX) return played_compressed(file, description);
 
     bank_check check;
-    begin_check(&check, file, host_window, stated_size, check_bytes(stated_size));
+    begin_check(&check, file, inflater, stated_size, check_bytes(stated_size));
     cache_search found = find_cache(path, &check, EVERY_NAME, true);
     end_check(&check);
     if (found.fresh != INVALID_FILE) {
         file_close(file);
-        description->compressed = true;
+        description->inflated = true;
         return found.fresh;
     }
     // Every name holds someone else's file: there is nowhere to cache the bank.
-    if (found.target == 0) return not_inflated(file, description);
+    if (found.target == 0) return played_compressed(file, description);
 
     // The inflation is written beside the first name whichever name it goes
     // under: the name is chosen again once it is complete.
     char partial_path[CACHE_PATH_BYTES + 32];
     file_handle partial = create_partial_file(cache_path, partial_path, sizeof partial_path);
-    if (partial == INVALID_FILE) return not_inflated(file, description);
+    if (partial == INVALID_FILE) return played_compressed(file, description);
     file_seek(file, STREAM_OFFSET);
-    file_handle result = inflate_file(file, partial, stated_size, host_window);
+    file_handle result = inflate_file(file, partial, stated_size, inflater);
     if (result == file) {
         file_remove(partial_path);
-        return not_inflated(file, description);
+        return played_compressed(file, description);
     }
     int64_t inflated_bytes = file_tell(result);
     file_close(result);
-    description->compressed = true;
+    description->inflated = true;
     // One of another size (a cut-short stream) is still played, but never
     // becomes a cache.
     if (inflated_bytes != (int64_t)stated_size) {
@@ -391,10 +391,10 @@ file_handle open_compressed_bank(const char* path, file_handle file, window_ref 
     return cache;
 }
 
-void open_compressed_view(const char* path, file_handle file, window_ref host_window, compressed_view* view) {
+void open_compressed_view(const char* path, file_handle file, const inflater_source* inflater, compressed_view* view) {
     view->cache = INVALID_FILE;
     view->inflation = nullptr;
-    view->not_inflated = true;
+    view->compressed_file = true;
     view->source = source_of_file(file);
     uint32_t stated_size = 0;
     if (!read_stated_size(file, &stated_size) || stated_size > (uint32_t)INT32_MAX) return;
@@ -402,13 +402,13 @@ void open_compressed_view(const char* path, file_handle file, window_ref host_wi
 
     // Only a fresh cache is looked for: no name is a target, nothing is written.
     bank_check check;
-    begin_check(&check, file, host_window, stated_size, limit);
+    begin_check(&check, file, inflater, stated_size, limit);
     cache_search found = find_cache(path, &check, 0, false);
     if (found.fresh != INVALID_FILE) {
         end_check(&check);
         view->cache = found.fresh;
         view->source = source_of_file(view->cache);
-        view->not_inflated = false;
+        view->compressed_file = false;
         return;
     }
     // An inflation begun to compare a file goes on to describe the bank.
@@ -417,7 +417,7 @@ void open_compressed_view(const char* path, file_handle file, window_ref host_wi
         inflation = check.inflation;
         check.inflation = nullptr;
     } else {
-        inflation = begin_inflation(file, host_window, limit);
+        inflation = begin_inflation(file, inflater, limit);
     }
     end_check(&check);
     if (!inflation) {
@@ -433,7 +433,7 @@ void open_compressed_view(const char* path, file_handle file, window_ref host_wi
     }
     view->inflation = inflation;
     view->source = memory_inflation_source(inflation, stated_size);
-    view->not_inflated = false;
+    view->compressed_file = false;
 }
 
 void close_compressed_view(compressed_view* view) {
@@ -443,10 +443,10 @@ void close_compressed_view(compressed_view* view) {
     view->inflation = nullptr;
 }
 
-file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t limit_bytes, window_ref host_window) {
+file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t limit_bytes, const inflater_source* inflater) {
     inflate_table zlib;
     library_handle library = nullptr;
-    if (!get_inflater(host_window, &zlib, &library)) {
+    if (!get_inflater(inflater, &zlib, &library)) {
         file_close(cache);
         return compressed;
     }

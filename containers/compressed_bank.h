@@ -6,15 +6,10 @@
 #include <stdint.h>
 
 #include "containers/byte_source.h"
+#include "containers/inflater.h"
 #include "containers/stream_description.h"
 #include "platform/platform.h"
 
-// The compressed file is read and inflated 64 KiB at a time: each inflate
-// call also copies its output into zlib's window, and with 2 KiB pieces that
-// per-call cost made a cache fill a third slower than zlib alone. The bytes
-// inflated are the same whatever the piece size.
-const int32_t INFLATE_IN_BYTES = 0x10000;
-const int32_t INFLATE_OUT_BYTES = 0x100000;
 // A file is a cache of the bank when it begins with the same bytes as the
 // bank inflates to, this many of them (all of a smaller bank). It is used
 // when it also has the stated size and is not older than the compressed file.
@@ -40,8 +35,8 @@ bool compressed_bank_cache_path(const char* path, int number, char* cache_path, 
 // not a cache of this bank is never replaced; when every name holds one, no
 // inflation can be had. Of the two, only the returned one stays open;
 // INVALID_FILE only when a finished inflation could be neither installed nor
-// kept for playing. host_window is asked for the player's inflater.
-file_handle open_compressed_bank(const char* path, file_handle file, window_ref host_window,
+// kept for playing. inflater gives zlib.
+file_handle open_compressed_bank(const char* path, file_handle file, const inflater_source* inflater,
                                  stream_description* description);
 
 // Inflates the zlib stream at the compressed file's position into cache, a
@@ -49,7 +44,7 @@ file_handle open_compressed_bank(const char* path, file_handle file, window_ref 
 // the input ran out, closes compressed and returns cache (at its end); when
 // inflating failed (no inflater, damaged data, a failed write, more output
 // than limit_bytes), closes cache and returns compressed.
-file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t limit_bytes, window_ref host_window);
+file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t limit_bytes, const inflater_source* inflater);
 
 // How a compressed bank is looked at without being played: through a cache
 // file Play would use as it stands (found under the same names by the same
@@ -61,8 +56,8 @@ struct compressed_view {
     byte_source source;
     file_handle cache;  // the cache file when it is used
     struct memory_inflation* inflation;
-    bool not_inflated;  // source reads the compressed file itself
+    bool compressed_file;  // source reads the compressed file itself: no inflation
 };
 // file is the compressed file, which stays the caller's.
-void open_compressed_view(const char* path, file_handle file, window_ref host_window, compressed_view* view);
+void open_compressed_view(const char* path, file_handle file, const inflater_source* inflater, compressed_view* view);
 void close_compressed_view(compressed_view* view);

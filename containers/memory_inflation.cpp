@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "containers/compressed_bank.h"
 
 namespace {
 
@@ -33,12 +32,12 @@ bool grow_source(byte_source* source, int64_t wanted_end) {
 
 }  // namespace
 
-bool memory_inflation_begin(memory_inflation* inflation, file_handle compressed, window_ref host_window,
+bool memory_inflation_begin(memory_inflation* inflation, file_handle compressed, const inflater_source* inflater,
                             int64_t limit) {
     memset(inflation, 0, sizeof *inflation);
     inflation->compressed = compressed;
     inflation->limit = limit;
-    if (!get_inflater(host_window, &inflation->zlib, &inflation->library)) return false;
+    if (!get_inflater(inflater, &inflation->zlib, &inflation->library)) return false;
     inflation->in = (uint8_t*)malloc((size_t)INFLATE_IN_BYTES);
     inflation->initialised = inflation->zlib.inflate_init(&inflation->stream, "1.2.3", (int)sizeof(z_stream)) == Z_OK;
     if (!inflation->in || !inflation->initialised) inflation->failed = true;

@@ -25,7 +25,7 @@ struct memory_inflation {
 
 // Prepares to inflate the zlib stream at the compressed file's position, at
 // most limit bytes of it. False when no inflater can be had (nothing to end).
-bool memory_inflation_begin(memory_inflation* inflation, file_handle compressed, window_ref host_window,
+bool memory_inflation_begin(memory_inflation* inflation, file_handle compressed, const inflater_source* inflater,
                             int64_t limit);
 // Inflates until wanted bytes are out, or the stream ends or fails; true when
 // wanted bytes are at hand.

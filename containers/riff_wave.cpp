@@ -199,7 +199,7 @@ int32_t read_riff_wave(byte_source* source, wave_format* format) {
     return chunks.data_bytes;
 }
 
-int32_t open_wave_or_raw(byte_source* source, stream_description* description) {
+bool read_wave_or_raw(byte_source* source, stream_description* description) {
     wave_chunks chunks;
     bool is_wave = read_wave_chunks(source, &chunks) && chunks.has_format && chunks.has_data;
     description->file_bytes = source_size(source);
@@ -207,15 +207,17 @@ int32_t open_wave_or_raw(byte_source* source, stream_description* description) {
         source_seek(source, 0);
         description->kind = STREAM_RAW;
         description->notices |= NOTICE_PLAYED_AS_RAW;
-        return raw_length(source);
+        description->data_length = raw_length(source);
+        return true;
     }
     const wave_format& format = chunks.format;
     description->kind = STREAM_WAVE;
     description->wave_format_tag = format.format_tag;
     if (format.format_tag != XBOX_ADPCM_TAG) {
         source_seek(source, 0);
+        description->data_length = 0;
         description->refusal = REFUSED_NOT_XBOX_ADPCM;
-        return -1;
+        return false;
     }
     // Taken as they stand; the player refuses formats it cannot play.
     description->channels = format.channels;
@@ -228,5 +230,6 @@ int32_t open_wave_or_raw(byte_source* source, stream_description* description) {
     source_seek(source, chunks.data_start);
     if (chunks.data_start + chunks.data_bytes > description->file_bytes)
         description->notices |= NOTICE_DATA_CUT_SHORT;
-    return chunks.data_bytes;
+    description->data_length = chunks.data_bytes;
+    return true;
 }

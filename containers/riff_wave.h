@@ -55,11 +55,11 @@ struct wave_chunks {
 bool read_wave_chunks(byte_source* source, wave_chunks* chunks);
 
 // Reads the source from offset 0 into description: an Xbox ADPCM WAVE's
-// format, "data" chunk, stated frames, loop and name, or, for anything that
-// is not a RIFF WAVE with both a format and a sound chunk, the whole source
-// as raw stereo 44100 Hz data. Returns the length of the sound data, or -1
-// for a WAVE of another format (refused).
-int32_t open_wave_or_raw(byte_source* source, stream_description* description);
+// format, "data" chunk (data_start, data_length), stated frames, loop and
+// name, or, for anything that is not a RIFF WAVE with both a format and a
+// sound chunk, the whole source as raw stereo 44100 Hz data. False, with the
+// refusal in the description, for a WAVE of another format.
+bool read_wave_or_raw(byte_source* source, stream_description* description);
 
 // Reads a RIFF WAVE header from offset 0: fills format and returns the "data"
 // chunk size with the source at its first content byte, or a negative value

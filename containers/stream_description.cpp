@@ -7,7 +7,6 @@
 #include <string.h>
 
 #include "codec/xbox_adpcm.h"
-#include "containers/timeline.h"
 
 void description_init(stream_description* description) {
     memset(description, 0, sizeof *description);
@@ -161,26 +160,8 @@ void set_loop_from_bytes(entry_record* record, int64_t start_bytes, int64_t leng
 
 refusal_reason description_refusal(const stream_description* description) {
     if (description->refusal != NOT_REFUSED) return description->refusal;
-    if (description->data_length < 0) return REFUSED_BANK_ENDS_BEFORE_START;
-    if (description->entry_count == 0 &&
+    if (description->entry_count == 0 && description->kind != STREAM_BANK &&
         !stream_format_is_playable(description->sample_rate, description->channels))
         return REFUSED_UNPLAYABLE_FORMAT;
     return NOT_REFUSED;
-}
-
-int32_t adpcm_bytes_to_ms(int32_t byte_count, uint32_t sample_rate, uint32_t channels) {
-    // Blocks of 36 bytes per channel, 65 samples each, with the truncating
-    // divisions in this order; 64-bit so long files do not wrap.
-    uint64_t divisor = (uint64_t)(sample_rate / 100) * channels * 2;
-    if (divisor == 0 || byte_count < 0) return 0;
-    uint64_t blocks = (uint64_t)byte_count * 10 / divisor / 36;
-    uint64_t time_ms = blocks * 130;
-    return time_ms > INT32_MAX ? INT32_MAX : (int32_t)time_ms;
-}
-
-int32_t description_length_ms(const stream_description* description) {
-    if (description->entry_count == 0)
-        return adpcm_bytes_to_ms(description->data_length, description->sample_rate, description->channels);
-    int64_t length_ms = entries_length_ms(description);
-    return length_ms > INT32_MAX ? INT32_MAX : (int32_t)length_ms;
 }

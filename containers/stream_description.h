@@ -82,7 +82,7 @@ const int32_t BANK_NAME_BYTES = 16;
 
 struct stream_description {
     stream_kind kind;
-    bool compressed;       // inflated from a .zwb
+    bool inflated;         // a bank inflated from a .zwb
     int32_t bank_base;     // 0, or 4096 in a container
     uint32_t sample_rate;  // of a single stream
     uint16_t channels;
@@ -160,11 +160,4 @@ inline bool stream_format_is_playable(int64_t sample_rate, int64_t channels) {
 // Why Play would refuse the file described, or NOT_REFUSED.
 refusal_reason description_refusal(const stream_description* description);
 
-// Milliseconds of sound in byte_count bytes of ADPCM at the given format,
-// with the truncating steps the player shows a single stream's length with;
-// 0 for a format that would divide by zero, saturated at INT32_MAX.
-int32_t adpcm_bytes_to_ms(int32_t byte_count, uint32_t sample_rate, uint32_t channels);
 
-// The length the player shows for the file described: a single stream's by
-// the truncating steps above, an item with entries the sum of what they play.
-int32_t description_length_ms(const stream_description* description);

@@ -129,11 +129,11 @@ char* with_extension(const char* path, const char* extension) {
     return out;
 }
 
-void read_stream_header(byte_source* header, stream_description* description) {
+bool read_stream_header(byte_source* header, stream_description* description) {
     description->kind = STREAM_PAIR;
     uint8_t preamble[STREAM_HEADER_RECORDS_AT + 4] = {};
     if (source_seek(header, 0) != 0 || source_read(header, preamble, (int32_t)sizeof preamble) <= STREAM_HEADER_COUNT_AT)
-        return;
+        return true;
     uint32_t version = read_u32le(preamble + STREAM_HEADER_VERSION_AT);
     const stream_record_layout& layout =
         stream_record_layout_of(version, read_u32le(preamble + STREAM_HEADER_RECORDS_AT));
@@ -145,12 +145,12 @@ void read_stream_header(byte_source* header, stream_description* description) {
     description->declared_records = declared > 0 ? (uint32_t)declared : 0;
     if (declared > records) description->notices |= NOTICE_RECORDS_CUT_SHORT;
     if (declared < records) records = declared;
-    if (records <= 0 || !description_reserve_records(description, records)) return;
+    if (records <= 0 || !description_reserve_records(description, records)) return true;
 
     source_seek(header, STREAM_HEADER_RECORDS_AT);
     for (int32_t i = 0; i < records; ++i) {
         uint8_t bytes[LONGEST_RECORD];
-        if (source_read(header, bytes, layout.record_bytes) != layout.record_bytes) return;
+        if (source_read(header, bytes, layout.record_bytes) != layout.record_bytes) return true;
         description->records_read = (uint32_t)i + 1;
         entry_record record = new_record(i + 1);
         read_record(layout, bytes, &record);
@@ -160,6 +160,7 @@ void read_stream_header(byte_source* header, stream_description* description) {
         const char* name = layout.name_at != NONE ? (const char*)bytes + layout.name_at : nullptr;
         description_add_record(description, record, name, name ? STREAM_HEADER_NAME_BYTES : 0);
     }
+    return true;
 }
 
 file_handle open_stream_pair(const char* path, file_handle chosen, bool header_chosen,

@@ -46,9 +46,10 @@ struct stream_record_layout {
 const stream_record_layout& stream_record_layout_of(uint32_t version, uint32_t first_word);
 
 // Reads the header's records into description. Moves the source's position.
-void read_stream_header(byte_source* header, stream_description* description);
+// Every header can be read (a count that cannot be read is no record): true.
+bool read_stream_header(byte_source* header, stream_description* description);
 
-// The pair road of the opener for a path whose extension is "xsh" (chosen is
+// The opener's way for a stream pair: a path whose extension is "xsh" (chosen is
 // the header) or "xsd" (chosen is the data file). Opens the partner, named by
 // the path with the partner's extension (description->partner_extension,
 // written whether or not the partner opens), reads the header into the

@@ -3,6 +3,8 @@
 #include "containers/timeline.h"
 
 #include <limits.h>
+
+#include <algorithm>
 #include <stdlib.h>
 
 #include "codec/xbox_adpcm.h"
@@ -13,6 +15,24 @@ int64_t block_sets_to_ms(int64_t block_sets, uint32_t rate) {
 }
 
 namespace {
+
+// Seeks land on whole pairs of blocks per channel.
+const int64_t FRAMES_PER_BLOCK_PAIR = 2 * SAMPLES_PER_BLOCK;
+
+bool is_single_stream(const stream_description* description) {
+    return description->entry_count == 0 && description->kind != STREAM_BANK;
+}
+
+// A single stream's one span: its whole block sets from the data start, as
+// far as the file and a 32-bit position reach.
+entry_span single_stream_span(const stream_description* description) {
+    int64_t bytes = single_stream_bytes(description);
+    int64_t end = std::min<int64_t>((int64_t)description->data_start + std::max<int64_t>(bytes, 0), INT32_MAX);
+    int64_t sets = whole_block_sets(end - description->data_start, description->channels);
+    entry_span span = {-1, description->data_start, (int32_t)sets, description->sample_rate, description->channels, 0,
+                       block_sets_to_ms(sets, description->sample_rate)};
+    return span;
+}
 
 // Walks the entries, filling spans when given; returns the item's length.
 int64_t walk_entries(const stream_description* description, entry_span* spans) {
@@ -34,11 +54,10 @@ int64_t walk_entries(const stream_description* description, entry_span* spans) {
         if (end > data_end) end = data_end;
         if (end > description->file_bytes) end = description->file_bytes;
         if (end > INT32_MAX) end = INT32_MAX;
-        int64_t set_bytes = (int64_t)record.channels * ADPCM_BLOCK_BYTES;
         // A start a 32-bit seek cannot name cannot be played.
-        if (!passed_over && set_bytes > 0 && start >= 0 && start <= INT32_MAX && end > start)
-            block_sets = (end - start) / set_bytes;
-        if (block_sets > 0) reached = start + block_sets * set_bytes;
+        if (!passed_over && start >= 0 && start <= INT32_MAX && end > start)
+            block_sets = whole_block_sets(end - start, record.channels);
+        if (block_sets > 0) reached = start + block_sets * block_set_bytes(record.channels);
 
         int64_t duration_ms = block_sets_to_ms(block_sets, (uint32_t)record.rate);
         if (spans) {
@@ -63,6 +82,15 @@ bool plan_item(const stream_description* description, item_plan* plan) {
     plan->spans = nullptr;
     plan->count = 0;
     plan->length_ms = 0;
+    plan->single_stream = is_single_stream(description);
+    if (plan->single_stream) {
+        plan->spans = (entry_span*)malloc(sizeof(entry_span));
+        if (!plan->spans) return false;
+        plan->spans[0] = single_stream_span(description);
+        plan->count = 1;
+        plan->length_ms = plan->spans[0].duration_ms;
+        return true;
+    }
     if (description->entry_count == 0) return true;
     plan->spans = (entry_span*)malloc((size_t)description->entry_count * sizeof(entry_span));
     if (!plan->spans) return false;
@@ -78,8 +106,36 @@ void plan_release(item_plan* plan) {
     plan->length_ms = 0;
 }
 
-int64_t entries_length_ms(const stream_description* description) {
-    return walk_entries(description, nullptr);
+int32_t player_length_ms(const stream_description* description, const item_plan* plan) {
+    int64_t length_ms = 0;
+    if (is_single_stream(description)) {
+        // Blocks of 36 bytes per channel, 65 samples each, with the truncating
+        // divisions in this order; 64-bit so long files do not wrap.
+        uint64_t divisor = (uint64_t)(description->sample_rate / 100) * description->channels * 2;
+        if (divisor == 0 || description->data_length < 0) return 0;
+        uint64_t blocks = (uint64_t)description->data_length * 10 / divisor / ADPCM_BLOCK_BYTES;
+        length_ms = (int64_t)(blocks * PCM_BLOCK_BYTES);
+    } else {
+        length_ms = plan ? plan->length_ms : walk_entries(description, nullptr);
+    }
+    return length_ms > INT32_MAX ? INT32_MAX : (int32_t)length_ms;
+}
+
+bool plan_seek(const item_plan* plan, int32_t time_ms, int32_t* entry, int64_t* skipped_sets) {
+    if (plan->count == 0) return false;
+    if (plan->single_stream) {
+        // As the player has always counted it: whole seconds of frames, in
+        // whole pairs of blocks from the data start, to the end of the data.
+        const entry_span& span = plan->spans[0];
+        *entry = 0;
+        *skipped_sets = 2 * ((int64_t)(time_ms / 1000) * span.rate / FRAMES_PER_BLOCK_PAIR);
+        return *skipped_sets < span.block_sets;
+    }
+    *entry = entry_at_time(plan, time_ms);
+    if (*entry < 0) return false;
+    const entry_span& span = plan->spans[*entry];
+    *skipped_sets = 2 * ((time_ms - span.start_ms) * span.rate / (FRAMES_PER_BLOCK_PAIR * 1000));
+    return true;
 }
 
 int32_t entry_at_time(const item_plan* plan, int64_t time_ms) {

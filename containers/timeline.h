@@ -1,10 +1,12 @@
-// The timeline of an item with entries: which bytes the engine plays for each
-// entry and where that sound sits in time. The engine plays the entries (the
-// records that play, in file order) one after another, each as whole block
-// sets at its own rate and channel count; an item's length is the sum of what
-// its entries play, so the position runs on continuously from one entry into
-// the next and a seek can find the entry that holds any time. Pure arithmetic
-// over the description's records.
+// The timeline of an item: which bytes the engine plays for each entry and
+// where that sound sits in time. A single stream is an item with one entry.
+// The engine plays the entries (a bank's or pair's records that play, in
+// file order) one after another, each as whole block sets at its own rate and
+// channel count, so the position runs on continuously from one entry into the
+// next and a seek can find the entry that holds any time. Only what the
+// player is shown of a single stream keeps the arithmetic it always had: its
+// length in steps of 130 ms, and seeks in whole pairs of blocks from the data
+// start. Pure arithmetic over the description.
 #pragma once
 
 #include <stdint.h>
@@ -15,7 +17,7 @@
 // play_start, starting start_ms into the item, in the entry's format. An entry
 // with no block set is passed over: it never becomes the current entry.
 struct entry_span {
-    int32_t record_index;  // the entry's record in the description
+    int32_t record_index;  // the entry's record in the description; -1 for a single stream
     int32_t play_start;
     int32_t block_sets;
     uint32_t rate;
@@ -24,11 +26,12 @@ struct entry_span {
     int64_t duration_ms;
 };
 
-// The spans of every entry, in order, and the item's length.
+// The spans of every entry, in order, and the length of their sound.
 struct item_plan {
     entry_span* spans;
     int32_t count;
     int64_t length_ms;
+    bool single_stream;
 };
 
 // Milliseconds of sound in block_sets block sets at rate (65 frames each),
@@ -40,12 +43,25 @@ int64_t block_sets_to_ms(int64_t block_sets, uint32_t rate);
 // with that entry's format); every later entry from its own offset, unless it
 // ends at or before where the previous entry played to, in which case it is
 // passed over. No entry plays past the data, the file, or what a 32-bit
-// position reaches, and only its whole block sets play. False (with an empty
-// plan) when the spans cannot be allocated.
+// position reaches, and only its whole block sets play. A single stream (no
+// entries, not a bank) is one entry of its format over its data. False (with
+// an empty plan) when the spans cannot be allocated.
 bool plan_item(const stream_description* description, item_plan* plan);
 void plan_release(item_plan* plan);
-// The length plan_item would find, without keeping the spans.
-int64_t entries_length_ms(const stream_description* description);
+
+// The length the player shows for the item: the sound of its entries (the
+// plan's, or worked out when plan is null), or for a single stream whole
+// blocks of its data at its rate in steps of 130 ms, as the player has always
+// shown it, ((bytes x 10 / ((rate / 100) x channels x 2)) / 36) x 130, every
+// division truncating. Saturated at INT32_MAX; 0 for a format that would
+// divide by zero.
+int32_t player_length_ms(const stream_description* description, const item_plan* plan);
+
+// Where a seek to time_ms (whole seconds) lands: the entry whose span holds
+// it and the block sets skipped into it, whole pairs of blocks at or before
+// the time (for a single stream, pairs counted from the data start). False
+// when the time lies at or past the end of the sound.
+bool plan_seek(const item_plan* plan, int32_t time_ms, int32_t* entry, int64_t* skipped_sets);
 
 // The entry whose span holds time_ms (start_ms <= time_ms < start_ms +
 // duration_ms), or -1 when time_ms lies at or past the end of the item.

@@ -256,30 +256,34 @@ uint32_t compact_record_word(uint32_t offset_units, uint32_t deviation_bytes) {
     return (offset_units & COMPACT_OFFSET_MASK) | deviation_bytes << COMPACT_DEVIATION_SHIFT;
 }
 
-int32_t read_wave_bank(byte_source* source, int32_t base, stream_description* description) {
+namespace {
+
+bool refuse(stream_description* description, refusal_reason reason) {
+    description->refusal = reason;
+    return false;
+}
+
+}  // namespace
+
+bool read_wave_bank(byte_source* source, stream_description* description) {
+    int32_t base = description->bank_base;
     description->kind = STREAM_BANK;
-    description->bank_base = base;
+    description->data_length = 0;
     description->file_bytes = source_size(source);
     uint8_t header[8];
     if (!seek_to(source, base) || !read_zero_filled(source, header, 4) || !read_zero_filled(source, header + 4, 4))
-        return 0;
-    if (memcmp(header, WAVE_BANK_MAGIC, 4) != 0) {
-        description->refusal = REFUSED_NO_BANK;
-        return -1;
-    }
+        return true;
+    if (memcmp(header, WAVE_BANK_MAGIC, 4) != 0) return refuse(description, REFUSED_NO_BANK);
     uint32_t version = read_u32le(header + 4);
     description->layout_version = version;
-    if (version >= FIRST_NON_XBOX_BANK_VERSION) {
-        description->refusal = REFUSED_BANK_VERSION;
-        return -1;
-    }
+    if (version >= FIRST_NON_XBOX_BANK_VERSION) return refuse(description, REFUSED_BANK_VERSION);
 
     bank_reading bank;
     memset(&bank, 0, sizeof bank);
     bank.names_at = NONE;
     bool planned = version == 1 ? plan_version_1(source, base, description, &bank)
                                 : plan_version_2(source, base, description, &bank);
-    if (!planned) return 0;
+    if (!planned) return true;
     // The declared count is not trusted: the table is sized by the records
     // the file can hold, so a huge count neither allocates nor loops.
     read_records(source, bank, description);
@@ -293,11 +297,13 @@ int32_t read_wave_bank(byte_source* source, int32_t base, stream_description* de
         if (!first) first = &record;
         last = &record;
     }
-    if (!first) return 0;
+    if (!first) return true;
     description_note_entries_cut_short(description);
     description->data_start = (int32_t)first->offset;
     // From the first playing entry's start to the end of the last one in
-    // record order; a bank whose last entry ends before its first begins
-    // comes out negative and is refused.
-    return (int32_t)((uint32_t)last->offset + (uint32_t)last->length - (uint32_t)first->offset);
+    // record order, in 32 bits; a bank whose last entry ends before its first
+    // begins comes out negative and is refused.
+    description->data_length = (int32_t)((uint32_t)last->offset + (uint32_t)last->length - (uint32_t)first->offset);
+    if (description->data_length < 0) return refuse(description, REFUSED_BANK_ENDS_BEFORE_START);
+    return true;
 }

@@ -59,9 +59,11 @@ uint32_t bank_format_word(entry_codec codec, uint32_t channels, uint32_t rate);
 // sound falls short of the next record's offset.
 uint32_t compact_record_word(uint32_t offset_units, uint32_t deviation_bytes);
 
-// Reads the bank at base into description's records, noting the version, the
-// bank's name and the records it skips. Returns the bytes from the first
-// playing entry's start to the last one's end (the first one's start becomes
-// data_start), 0 when no entry plays, or -1 when the bytes at base are not
-// "WBND" or the bank is of a version laid out for another machine.
-int32_t read_wave_bank(byte_source* source, int32_t base, stream_description* description);
+// Reads the bank at description->bank_base (0, or 4096 in a container) into
+// description's records, noting the version, the bank's name and the records
+// it skips. The sound runs from the first playing entry's start (data_start)
+// to the last one's end (data_length; 0 when no entry plays). False, with the
+// refusal in the description, when the bytes at the base are not "WBND", the
+// bank is of a version laid out for another machine, or its last entry ends
+// before its first begins.
+bool read_wave_bank(byte_source* source, stream_description* description);

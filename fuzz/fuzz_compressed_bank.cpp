@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include "containers/stream_opener.h"
+#include "containers/timeline.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -19,12 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (round == 1) {
             file_handle file = file_open_read(chosen.c_str());
             if (file == INVALID_FILE) abort();
-            file_handle playing = open_stream(chosen.c_str(), file, nullptr, &bank);
+            file_handle playing = open_stream(chosen.c_str(), file, &SYSTEM_INFLATER, OPEN_TO_PLAY, &bank);
             if (playing != INVALID_FILE) file_close(playing);
-        } else if (!describe_stream(chosen.c_str(), nullptr, &bank)) {
+        } else if (!describe_stream(chosen.c_str(), &SYSTEM_INFLATER, &bank)) {
             abort();
         }
-        description_length_ms(&bank);
+        player_length_ms(&bank, nullptr);
         description_release(&bank);
     }
     clear_fuzz_folder();

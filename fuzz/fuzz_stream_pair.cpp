@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "containers/stream_opener.h"
+#include "containers/timeline.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (file == INVALID_FILE) abort();
     stream_description pair;
     description_init(&pair);
-    file_handle playing = open_stream(chosen.c_str(), file, nullptr, &pair);
+    file_handle playing = open_stream(chosen.c_str(), file, &SYSTEM_INFLATER, OPEN_TO_PLAY, &pair);
     // The data file is played, from its first byte, for its whole size.
     if (pair.data_length != (int32_t)(size - header_size) || pair.data_start != 0) abort();
     check_description(pair);
@@ -37,9 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Described without playing, the pair comes to the same.
     stream_description described;
     description_init(&described);
-    if (!describe_stream(chosen.c_str(), nullptr, &described)) abort();
+    if (!describe_stream(chosen.c_str(), &SYSTEM_INFLATER, &described)) abort();
     check_same_records(described, pair);
-    if (description_length_ms(&described) != description_length_ms(&pair)) abort();
+    if (player_length_ms(&described, nullptr) != player_length_ms(&pair, nullptr)) abort();
     description_release(&pair);
     description_release(&described);
     return 0;

@@ -12,13 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stream_description wave;
     description_init(&wave);
     byte_source source = source_of_file(file);
-    int32_t length = open_wave_or_raw(&source, &wave);
+    bool read = read_wave_or_raw(&source, &wave);
     // A WAVE's data lies after its header; raw data is the whole file; only
     // a WAVE of another format is refused, and said to be.
-    if (length < -1) abort();
-    if ((length == -1) != (wave.refusal == REFUSED_NOT_XBOX_ADPCM)) abort();
-    if (wave.kind == STREAM_RAW && (length != (int32_t)size || wave.data_start != 0)) abort();
-    if (wave.kind == STREAM_WAVE && length >= 0 && wave.data_start < 20) abort();
+    if (read != (wave.refusal == NOT_REFUSED)) abort();
+    if (!read && wave.refusal != REFUSED_NOT_XBOX_ADPCM) abort();
+    if (wave.kind == STREAM_RAW && (wave.data_length != (int32_t)size || wave.data_start != 0)) abort();
+    if (wave.kind == STREAM_WAVE && read && wave.data_start < 20) abort();
     file_close(file);
     description_release(&wave);
     return 0;

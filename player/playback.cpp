@@ -19,27 +19,18 @@ namespace {
 
 // What the player's outputs take as "apply the current volume again".
 const int OUTPUT_VOLUME_UNCHANGED = -666;
-// Seeks land on whole pairs of blocks per channel.
-const int64_t FRAMES_PER_BLOCK_PAIR = 2 * SAMPLES_PER_BLOCK;
 
 const uint32_t DRAIN_SLEEP_MS = 10;
 const uint32_t NO_ROOM_SLEEP_MS = 20;
 const uint32_t ENTRY_DRAIN_SLEEP_MS = 50;
 const int ENTRY_DRAIN_MAX_SLEEPS = 40;
 
-Out_Module* output() {
-    return plugin_module.outMod;
+const host_services& host() {
+    return player_state.host;
 }
 
-// The engine calls these host services on every item; a host that left one
-// of them empty cannot play anything, and calling through null would take the
-// player down.
-bool host_services_ready() {
-    const In_Module& m = plugin_module;
-    const Out_Module* o = m.outMod;
-    return o && o->Open && o->Close && o->Write && o->CanWrite && o->IsPlaying && o->Flush && o->SetVolume &&
-           m.SetInfo && m.SAVSAInit && m.SAVSADeInit && m.SAAddPCMData && m.VSAAddPCMData && m.VSASetInfo &&
-           m.dsp_isactive && m.dsp_dosamples;
+Out_Module* output() {
+    return player_state.host.output;
 }
 
 void copy_title(const char* path) {
@@ -124,15 +115,11 @@ void collect_for_visualisation(visualisation_frames* vis, const int16_t* pcm, ui
         vis->frames += count;
         taken += count;
         if (vis->frames == VISUALISATION_FRAMES) {
-            plugin_module.SAAddPCMData(vis->samples, (int)channels, 16, vis->first_time_ms);
-            plugin_module.VSAAddPCMData(vis->samples, (int)channels, 16, vis->first_time_ms);
+            host().spectrum_add(vis->samples, (int)channels, 16, vis->first_time_ms);
+            host().visualisation_add(vis->samples, (int)channels, 16, vis->first_time_ms);
             vis->frames = 0;
         }
     }
-}
-
-int64_t block_set_bytes() {
-    return (int64_t)load_relaxed(player_state.channels) * ADPCM_BLOCK_BYTES;
 }
 
 // Makes entry current and places the cursor at the start of its span.
@@ -146,11 +133,6 @@ void begin_entry(decode_cursor* cursor, int32_t entry) {
     file_seek(player_state.file, span.play_start);
 }
 
-// The block sets of a single stream from its start.
-int64_t stream_block_sets() {
-    return player_state.item.data_length > 0 ? player_state.item.data_length / block_set_bytes() : 0;
-}
-
 void carry_out_seek(int32_t request, decode_cursor* cursor, visualisation_frames* vis) {
     int32_t target_ms = whole_second(request);
     // Only clear the request we took: one that arrived meanwhile stays pending
@@ -161,41 +143,25 @@ void carry_out_seek(int32_t request, decode_cursor* cursor, visualisation_frames
     cursor->data_done = false;
     cursor->entry_drain_sleeps = 0;
 
-    if (player_state.item.entry_count == 0) {
-        // Whole pairs of blocks per channel at or before the requested time.
-        int64_t skipped_sets =
-            2 * ((int64_t)(target_ms / 1000) * load_relaxed(player_state.sample_rate) / FRAMES_PER_BLOCK_PAIR);
-        cursor->sets_left = stream_block_sets() - skipped_sets;
-        if (cursor->sets_left <= 0) {
-            cursor->data_done = true;
-            return;
-        }
-        // Positions are signed 32-bit: data beyond them cannot be reached.
-        int64_t position = player_state.item.data_start + skipped_sets * block_set_bytes();
-        if (position > INT32_MAX) {
-            cursor->data_done = true;
-            return;
-        }
-        file_seek(player_state.file, (int32_t)position);
-        restart_collection(vis);
-        return;
-    }
-
-    // The entry whose stretch of the timeline holds the target, then whole
-    // pairs of its blocks at or before the time into it, by its own format.
-    int32_t entry = entry_at_time(&player_state.plan, target_ms);
-    if (entry < 0) {
+    int32_t entry = 0;
+    int64_t skipped_sets = 0;
+    if (!plan_seek(&player_state.plan, target_ms, &entry, &skipped_sets)) {
         cursor->data_done = true;
         return;
     }
     const entry_span& span = player_state.plan.spans[entry];
-    uint32_t rate = span.rate;
-    int64_t skipped_sets = 2 * ((target_ms - span.start_ms) * rate / (FRAMES_PER_BLOCK_PAIR * 1000));
+    // Positions are signed 32-bit: sound beyond them cannot be reached.
+    int64_t position = span.play_start + skipped_sets * block_set_bytes(span.channels);
+    if (position > INT32_MAX) {
+        cursor->data_done = true;
+        return;
+    }
     begin_entry(cursor, entry);
     restart_time(cursor, target_ms);
     cursor->sets_left = span.block_sets - skipped_sets;
-    file_seek(player_state.file, (int32_t)(span.play_start + skipped_sets * block_set_bytes()));
-    open_output();
+    file_seek(player_state.file, (int32_t)position);
+    // An entry of a bank plays in its own format; a single stream's stays.
+    if (!player_state.plan.single_stream) open_output();
     restart_collection(vis);
 }
 
@@ -207,9 +173,8 @@ enum entry_step { ENTRY_STEPPED, ENTRY_WAITING, ENTRIES_EXHAUSTED };
 // entry is flushed unheard. A wait returns to the pass loop, which answers
 // Stop and seek requests meanwhile.
 entry_step step_to_next_entry(decode_cursor* cursor) {
-    if (player_state.item.entry_count == 0) return ENTRIES_EXHAUSTED;
     int32_t next = next_played_entry(&player_state.plan, cursor->entry + 1);
-    if (next >= player_state.item.entry_count) return ENTRIES_EXHAUSTED;
+    if (next >= player_state.plan.count) return ENTRIES_EXHAUSTED;
     if (output()->IsPlaying()) {
         if (load_relaxed(player_state.paused) != 0) return ENTRY_WAITING;
         if (cursor->entry_drain_sleeps < ENTRY_DRAIN_MAX_SLEEPS) {
@@ -233,9 +198,9 @@ void hand_on_block_set(int16_t* pcm, int32_t pcm_bytes, decode_cursor* cursor, v
     cursor->frames += frames;
     store_relaxed(player_state.decode_pos_ms, saturated_ms(cursor_time_ms(*cursor, 0)));
 
-    if (plugin_module.dsp_isactive()) {
+    if (host().dsp_is_active()) {
         int given = (int)frames;
-        int returned = plugin_module.dsp_dosamples(pcm, given, 16, (int)channels, (int)rate);
+        int returned = host().dsp_process(pcm, given, 16, (int)channels, (int)rate);
         // The buffer holds twice the samples given; a DSP that claims more
         // (or fewer than none) must not make us write outside it.
         if (returned < 0) returned = 0;
@@ -249,7 +214,7 @@ void hand_on_block_set(int16_t* pcm, int32_t pcm_bytes, decode_cursor* cursor, v
 // may hand back twice the samples it was given.
 bool output_has_room() {
     uint32_t needed = (uint32_t)load_relaxed(player_state.channels) * PCM_BLOCK_BYTES;
-    if (plugin_module.dsp_isactive()) needed *= 2;
+    if (host().dsp_is_active()) needed *= 2;
     return (uint32_t)output()->CanWrite() >= needed;
 }
 
@@ -269,9 +234,9 @@ int open_output() {
     if (load_relaxed(player_state.paused) != 0 && output()->Pause) output()->Pause(1);
     // The bit rate shown is that of the decoded 16-bit PCM.
     uint32_t bitrate_kbps = channels * rate * 16u / 1000u;
-    plugin_module.SetInfo((int)bitrate_kbps, (int)(rate / 1000u), (int)channels, 1);
-    plugin_module.SAVSAInit(latency_ms, (int)rate);
-    plugin_module.VSASetInfo((int)rate, (int)channels);
+    host().show_format((int)bitrate_kbps, (int)(rate / 1000u), (int)channels, 1);
+    host().visualisation_init(latency_ms, (int)rate);
+    host().visualisation_format((int)rate, (int)channels);
     return 0;
 }
 
@@ -282,9 +247,9 @@ int32_t read_block(uint8_t* adpcm) {
 }
 
 bool plan_timeline() {
-    int32_t count = player_state.item.entry_count;
-    if (count == 0) return true;
     if (!plan_item(&player_state.item, &player_state.plan)) return false;
+    int32_t count = player_state.plan.count;
+    if (count == 0) return true;
     int32_t first = next_played_entry(&player_state.plan, 0);
     if (first >= count) first = 0;
     store_relaxed(player_state.current_entry, first);
@@ -296,12 +261,7 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
     const std::atomic<int32_t>* kill_flag = (const std::atomic<int32_t>*)kill_flag_address;
     decode_cursor cursor;
     visualisation_frames vis;
-    if (player_state.item.entry_count != 0) {
-        begin_entry(&cursor, load_relaxed(player_state.current_entry));
-    } else {
-        cursor.sets_left = stream_block_sets();
-        file_seek(player_state.file, player_state.item.data_start);
-    }
+    if (player_state.plan.count > 0) begin_entry(&cursor, load_relaxed(player_state.current_entry));
     // Room for the largest channel count the player accepts, doubled for a
     // DSP that hands back twice the samples it was given.
     uint8_t adpcm[MAX_CHANNELS * ADPCM_BLOCK_BYTES];
@@ -317,7 +277,7 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
                 sleep_ms(DRAIN_SLEEP_MS);
                 continue;
             }
-            window_post_message(plugin_module.hMainWindow, HOST_MSG_END_OF_STREAM, 0, 0);
+            host().end_of_stream(host().context);
             return 0;
         }
         if (cursor.data_done) continue;
@@ -366,8 +326,21 @@ void write_partner_extension(char* path, const char* extension) {
 
 }  // namespace
 
-int HOST_CALL Play(char* path) {
-    if (!path || !host_services_ready()) return 1;
+void connect_host(const host_services* services) {
+    // The decode thread reads the services: an item still playing ends first.
+    if (player_state.decode_thread_handle) Stop();
+    player_state.host = *services;
+}
+
+bool host_services_ready(const host_services* h) {
+    const Out_Module* o = h->output;
+    return o && o->Open && o->Close && o->Write && o->CanWrite && o->IsPlaying && o->Flush && o->SetVolume &&
+           h->show_format && h->visualisation_init && h->visualisation_end && h->spectrum_add &&
+           h->visualisation_add && h->visualisation_format && h->dsp_is_active && h->dsp_process && h->end_of_stream;
+}
+
+int Play(char* path) {
+    if (!path || !host_services_ready(&host())) return 1;
     // The host should have stopped the previous item; if it did not, stop it
     // now rather than run two decode threads over one state.
     if (player_state.decode_thread_handle) Stop();
@@ -378,7 +351,7 @@ int HOST_CALL Play(char* path) {
     char* path_given = copy_of(path);
     stream_description description;
     description_init(&description);
-    file = open_stream(path, file, plugin_module.hMainWindow, &description);
+    file = open_stream(path, file, &host().inflater, OPEN_TO_PLAY, &description);
     if (description.partner_extension[0]) write_partner_extension(path, description.partner_extension);
     // Formats the decoder and the time arithmetic cannot handle are refused
     // here, so nothing later divides by zero or outgrows its block buffers.
@@ -413,14 +386,14 @@ int HOST_CALL Play(char* path) {
     if (!player_state.decode_thread_handle) {
         // Without a thread nothing would ever play or end: report failure.
         output()->Close();
-        plugin_module.SAVSADeInit();
+        host().visualisation_end();
         close_file();
         return 1;
     }
     return 0;
 }
 
-void HOST_CALL Stop() {
+void Stop() {
     if (player_state.decode_thread_handle) {
         store_relaxed(player_state.kill_flag, 1);
         thread_join(player_state.decode_thread_handle);
@@ -428,5 +401,5 @@ void HOST_CALL Stop() {
     }
     close_file();
     if (output() && output()->Close) output()->Close();
-    if (plugin_module.SAVSADeInit) plugin_module.SAVSADeInit();
+    if (host().visualisation_end) host().visualisation_end();
 }

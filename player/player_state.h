@@ -7,14 +7,38 @@
 #include <atomic>
 #include <stdint.h>
 
+#include "containers/inflater.h"
 #include "containers/stream_description.h"
 #include "containers/timeline.h"
+#include "host/winamp_host.h"
 #include "platform/platform.h"
 
 const int32_t TITLE_BYTES = 304;
 const int32_t NO_SEEK_REQUEST = -1;
 
+// The player's services the engine calls, in one record the plug-in fills
+// from the player's own record before each item: the output plug-in, the
+// format shown, visualisation and DSP, the end-of-stream notice, and where a
+// compressed bank's inflater comes from.
+struct host_services {
+    Out_Module* output;
+    void(HOST_CALL* show_format)(int bitrate_kbps, int sample_rate_khz, int channels, int synched);
+    void(HOST_CALL* visualisation_init)(int max_latency_ms, int sample_rate);
+    void(HOST_CALL* visualisation_end)();
+    void(HOST_CALL* spectrum_add)(void* pcm, int channels, int bits_per_sample, int time_ms);
+    void(HOST_CALL* visualisation_add)(void* pcm, int channels, int bits_per_sample, int time_ms);
+    void(HOST_CALL* visualisation_format)(int sample_rate, int channels);
+    int(HOST_CALL* dsp_is_active)();
+    int(HOST_CALL* dsp_process)(short* samples, int samples_per_channel, int bits_per_sample, int channels,
+                                int sample_rate);
+    // Called on the decode thread once the item has played out.
+    void (*end_of_stream)(void* context);
+    void* context;
+    inflater_source inflater;
+};
+
 struct player_state_record {
+    host_services host = {};
     file_handle file = INVALID_FILE;
     platform_thread* decode_thread_handle = nullptr;
     std::atomic<int32_t> kill_flag{0};
@@ -28,8 +52,8 @@ struct player_state_record {
     char* path_played = nullptr;
 
     // The item installed by Play: its description (records included) and the
-    // plan of its entries with its length, read by the decode thread and the
-    // callbacks, changed only by Play.
+    // plan of its entries (one for a single stream) with their length, read
+    // by the decode thread and the callbacks, changed only by Play.
     stream_description item = {};
     item_plan plan = {};
 

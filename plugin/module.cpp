@@ -9,9 +9,14 @@
 #include <string.h>
 
 #include "containers/file_names.h"
+#include "containers/inflater.h"
 #include "containers/stream_opener.h"
+#include "containers/timeline.h"
 #include "player/playback.h"
 #include "player/player_state.h"
+
+// The record handed to the player, defined at the end of this file.
+extern In_Module plugin_module;
 
 namespace {
 
@@ -41,6 +46,38 @@ void HOST_CALL Config(host_window parent) {
 
 void HOST_CALL About(host_window parent) {
     message_box(parent, ABOUT_TEXT, "Tolvane");
+}
+
+// The player's answer to the inflate-table query, else the system's zlib.
+bool player_inflater(void* window, inflate_table* table, library_handle* library) {
+    intptr_t answer = 0;
+    if (window) answer = window_send_message(window, HOST_MSG_QUERY, HOST_QUERY_INFLATE_WPARAM, HOST_QUERY_INFLATE_LPARAM);
+    if (answer == 0) return get_system_inflater(table, library);
+    // The player's table is taken as it is; get_inflater refuses one with an
+    // empty entry.
+    *table = *(const inflate_table*)answer;
+    return true;
+}
+
+void end_of_stream(void* window) {
+    window_post_message(window, HOST_MSG_END_OF_STREAM, 0, 0);
+}
+
+host_services services_of_player() {
+    const In_Module& m = plugin_module;
+    host_services services = {m.outMod,         m.SetInfo,       m.SAVSAInit,    m.SAVSADeInit,
+                              m.SAAddPCMData,   m.VSAAddPCMData, m.VSASetInfo,   m.dsp_isactive,
+                              m.dsp_dosamples,  end_of_stream,   m.hMainWindow,  {player_inflater, m.hMainWindow}};
+    return services;
+}
+
+int HOST_CALL play_for_player(char* path) {
+    connect_engine_to_player();
+    return Play(path);
+}
+
+void HOST_CALL stop_for_player() {
+    Stop();
 }
 
 void HOST_CALL Init() {}
@@ -80,16 +117,11 @@ int HOST_CALL IsPaused() {
     return load_relaxed(player_state.paused);
 }
 
-int saturated_length_ms(int64_t length_ms) {
-    return length_ms > INT32_MAX ? INT32_MAX : (int)length_ms;
-}
-
 // A single stream's length comes from its data size with the truncating
 // arithmetic the player has always shown; an item with entries lasts as long
 // as the sound of its entries, each at its own format.
 int HOST_CALL GetLength() {
-    if (player_state.item.entry_count != 0) return saturated_length_ms(player_state.plan.length_ms);
-    return description_length_ms(&player_state.item);
+    return player_length_ms(&player_state.item, &player_state.plan);
 }
 
 int HOST_CALL GetOutputTime() {
@@ -129,9 +161,10 @@ int length_of_other_file(const char* file) {
     stream_description other;
     description_init(&other);
     int length_ms = UNKNOWN_LENGTH_MS;
-    if (describe_stream(file, plugin_module.hMainWindow, &other) && description_refusal(&other) == NOT_REFUSED &&
+    inflater_source inflater = inflater_of_player();
+    if (describe_stream(file, &inflater, &other) && description_refusal(&other) == NOT_REFUSED &&
         !(other.notices & NOTICE_NOT_DESCRIBED))
-        length_ms = description_length_ms(&other);
+        length_ms = player_length_ms(&other, nullptr);
     description_release(&other);
     return length_ms;
 }
@@ -171,11 +204,11 @@ In_Module plugin_module = {
     GetFileInfo,
     InfoBox,
     IsOurFile,
-    Play,
+    play_for_player,
     Pause,
     UnPause,
     IsPaused,
-    Stop,
+    stop_for_player,
     GetLength,
     GetOutputTime,
     SetOutputTime,
@@ -190,4 +223,13 @@ In_Module plugin_module = {
 
 In_Module* HOST_CALL winampGetInModule2() {
     return &plugin_module;
+}
+
+inflater_source inflater_of_player() {
+    return {player_inflater, plugin_module.hMainWindow};
+}
+
+void connect_engine_to_player() {
+    host_services services = services_of_player();
+    connect_host(&services);
 }

@@ -22,7 +22,7 @@ TEST(AboutBoxTest, ConfigSaysThereIsNothingToConfigure) {
 TEST(AboutBoxTest, AboutShowsFiveLinesUnderTheName) {
     test_host host;
     std::string box = box_shown_by(host.module->About);
-    ASSERT_EQ(box.rfind("[Tolvane]\nTolvane 0.1.2\nby ", 0), 0u) << box;
+    ASSERT_EQ(box.rfind("[Tolvane]\nTolvane " TOLVANE_VERSION "\nby ", 0), 0u) << box;
     const char* prefixes[] = {"\nby ", "\ne-mail: ", "\nweb:    ", "\nplugin: "};
     size_t at = 0;
     for (const char* prefix : prefixes) {

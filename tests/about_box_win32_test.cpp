@@ -70,7 +70,7 @@ TEST_F(AboutBoxTest, AboutShowsFiveLinesUnderTheName) {
     shown_box shown = box_shown_by(host.module->About, parent);
     EXPECT_EQ(shown.count, 1);
     EXPECT_EQ(shown.caption, "Tolvane");
-    EXPECT_EQ(shown.text.rfind("Tolvane 0.1.2\nby ", 0), 0u) << shown.text;
+    EXPECT_EQ(shown.text.rfind("Tolvane " TOLVANE_VERSION "\nby ", 0), 0u) << shown.text;
     const char* prefixes[] = {"\nby ", "\ne-mail: ", "\nweb:    ", "\nplugin: "};
     size_t at = 0;
     for (const char* prefix : prefixes) {

@@ -83,9 +83,9 @@ inflate_table host_table;
 // Where the module's inflater comes from: its own (zlib1.dll on Windows, the
 // linked zlib elsewhere) when the host answers the query with 0, or the
 // host's counting table.
-enum inflater_source { OWN_ZLIB, HOST_TABLE };
+enum zlib_lender { OWN_ZLIB, HOST_TABLE };
 
-const char* source_name(inflater_source source) {
+const char* source_name(zlib_lender source) {
     return source == OWN_ZLIB ? "module's own zlib" : "host's table";
 }
 
@@ -178,11 +178,11 @@ protected:
         }
     }
 
-    void use(inflater_source source) {
+    void use(zlib_lender source) {
         host.inflate_table_answer = source == HOST_TABLE ? (intptr_t)&host_table : 0;
     }
     // Whether the module can inflate with the inflater from source.
-    static bool can_inflate(inflater_source source) { return source == HOST_TABLE || module_has_zlib(); }
+    static bool can_inflate(zlib_lender source) { return source == HOST_TABLE || module_has_zlib(); }
 
     // Deletes everything in the scratch folder, between the cases of a table.
     void empty_scratch() {
@@ -230,7 +230,8 @@ protected:
     // created, removed or changed.
     void describe_writing_nothing(const std::string& path, stream_description* described) {
         folder_contents before = scratch_contents();
-        EXPECT_TRUE(describe_stream(path.c_str(), host.module->hMainWindow, described));
+        inflater_source lent = inflater_of_player();
+        EXPECT_TRUE(describe_stream(path.c_str(), &lent, described));
         EXPECT_TRUE(scratch_contents() == before) << "the scratch folder changed";
     }
 
@@ -249,7 +250,7 @@ protected:
     // one the compressed file plays as raw data and the cache file stays as
     // it was (absent, or stale). The scratch folder then holds the cache file
     // and others, nothing else.
-    void expect_inflated(inflater_source source, const std::string& path, const bytes& zwb, const test_bank& bank,
+    void expect_inflated(zlib_lender source, const std::string& path, const bytes& zwb, const test_bank& bank,
                          const std::string& cache, names others) {
         const std::string cache_path = scratch.path + cache;
         const bool existed = std::filesystem::exists(cache_path);
@@ -286,7 +287,7 @@ TEST_F(CompressedBankTest, FirstPlayInflatesIntoStemXwbAndPlaysTheBank) {
     };
     test_bank bank = three_entry_bank();
     bytes zwb = zwb_of(bank);
-    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+    for (zlib_lender source : {OWN_ZLIB, HOST_TABLE}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(testing::Message() << c.name << ", " << source_name(source));
             empty_scratch();
@@ -306,7 +307,7 @@ TEST_F(CompressedBankTest, LaterPlaysOfTheSameBankTakeTheCache) {
     test_bank bank = make_bank({{2, 44100, random_bytes(72 * 12000, 5)}, {1, 22050, tone_adpcm(1, 60, 2)}});
     bytes zwb = zwb_of(bank);
     const std::string copies[] = {"music.a.zwb", "music.b.zwb", in_folder("other", "music.zwb"), "MUSIC.zwb"};
-    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+    for (zlib_lender source : {OWN_ZLIB, HOST_TABLE}) {
         SCOPED_TRACE(source_name(source));
         empty_scratch();
         for (const std::string& name : copies) write(name, zwb);
@@ -394,7 +395,7 @@ TEST_F(CompressedBankTest, OnlyAStaleCacheOfThisBankIsReplaced) {
         {"another program's file", random_bytes(5000, 9), false},
         {"an empty file", bytes(), false},
     };
-    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+    for (zlib_lender source : {OWN_ZLIB, HOST_TABLE}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(testing::Message() << c.name << ", " << source_name(source));
             empty_scratch();
@@ -505,7 +506,7 @@ TEST_F(CompressedBankTest, MoreThanOneMebibyteFromOneReadIsInflatedWhole) {
     inflated first_read = inflate_in_memory(zwb.data() + COMPRESSED_BANK_HEADER_BYTES, INFLATE_IN_BYTES);
     ASSERT_GT(first_read.out.size(), (size_t)INFLATE_OUT_BYTES);
 
-    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+    for (zlib_lender source : {OWN_ZLIB, HOST_TABLE}) {
         SCOPED_TRACE(source_name(source));
         empty_scratch();
         expect_inflated(source, write("run.zwb", zwb), zwb, bank, "run.xwb", {"run.zwb"});
@@ -640,7 +641,7 @@ TEST_F(CompressedBankTest, ReadThatFillsTheOutputBufferExactlyIsNotAnError) {
         inflateEnd(&stream);
     }
 
-    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+    for (zlib_lender source : {OWN_ZLIB, HOST_TABLE}) {
         SCOPED_TRACE(source_name(source));
         empty_scratch();
         expect_inflated(source, write("exact.zwb", made.zwb), made.zwb, made.bank, "exact.xwb", {"exact.zwb"});
@@ -663,7 +664,7 @@ TEST_F(CompressedBankTest, CutShortStreamPlaysWhatInflatesAndIsNeverCached) {
         {"three quarters", stream_bytes * 3 / 4},
         {"all but 64 bytes", stream_bytes - 64},
     };
-    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+    for (zlib_lender source : {OWN_ZLIB, HOST_TABLE}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(testing::Message() << c.name << ", " << source_name(source));
             empty_scratch();
@@ -710,7 +711,7 @@ TEST_F(CompressedBankTest, DamagedStreamHandsTheCompressedFileBack) {
         {"reserved block type", header + 2, 0x07},
         {"Adler-32 wrong", whole.size() - 1, (uint8_t)(whole.back() ^ 0x5a)},
     };
-    for (inflater_source source : {OWN_ZLIB, HOST_TABLE}) {
+    for (zlib_lender source : {OWN_ZLIB, HOST_TABLE}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(testing::Message() << c.name << ", " << source_name(source));
             empty_scratch();
@@ -871,13 +872,14 @@ TEST_F(CompressedBankTest, DescribingWritesNothingAndAgreesWithPlaying) {
         describe_writing_nothing(path, &described.d);
         EXPECT_EQ(counted.init, counted.end);
         EXPECT_LE(counted.inflate, c.most_inflate_calls);
-        EXPECT_EQ(described.d.compressed, c.inflates);
+        EXPECT_EQ(described.d.inflated, c.inflates);
         EXPECT_EQ((described.d.notices & NOTICE_NOT_INFLATED) != 0, !c.inflates);
 
         owned_description opened;
-        ASSERT_TRUE(open_as_play(path, &opened.d, nullptr, host.module->hMainWindow));
+        inflater_source lent = inflater_of_player();
+        ASSERT_TRUE(open_as_play(path, &opened.d, nullptr, &lent));
         EXPECT_EQ(entry_table(described.d), entry_table(opened.d));
-        EXPECT_EQ(description_length_ms(&described.d), description_length_ms(&opened.d));
+        EXPECT_EQ(player_length_ms(&described.d, nullptr), player_length_ms(&opened.d, nullptr));
         EXPECT_EQ(described.d.entry_count, c.inflates ? 3 : 0);
     }
 }
@@ -896,7 +898,8 @@ TEST_F(CompressedBankTest, BankTooBigToLookAtInMemoryIsNotDescribed) {
     std::string path = write("huge.zwb", compressed_bank(file, (uint32_t)file.size()));
     owned_description described;
     use(HOST_TABLE);
-    ASSERT_TRUE(describe_stream(path.c_str(), host.module->hMainWindow, &described.d));
+    inflater_source lent = inflater_of_player();
+    ASSERT_TRUE(describe_stream(path.c_str(), &lent, &described.d));
     EXPECT_TRUE(described.d.notices & NOTICE_NOT_DESCRIBED);
     EXPECT_EQ(files_under(scratch.path), names{"huge.zwb"});
 }

@@ -35,7 +35,7 @@ TEST_F(ModuleTest, RecordDescribesThePlugin) {
     In_Module* m = winampGetInModule2();
     EXPECT_EQ(m, winampGetInModule2());
     EXPECT_EQ(m->version, 0x100);
-    EXPECT_STREQ(m->description, "Tolvane 0.1.2");
+    EXPECT_STREQ(m->description, "Tolvane " TOLVANE_VERSION);
     EXPECT_EQ(m->is_seekable, 1);
     EXPECT_EQ(m->UsesOutputPlug, 1);
     for (auto callback : {(void*)m->Config, (void*)m->About, (void*)m->Init, (void*)m->Quit, (void*)m->GetFileInfo,

@@ -30,6 +30,7 @@ protected:
     void start_engine(const std::string& path, int32_t data_start, int32_t data_length,
                       const std::vector<entry_row>& entries) {
         host.attach_output();
+        connect_engine_to_player();
         stream_description item;
         description_init(&item);
         ASSERT_TRUE(add_entries(&item, entries));
@@ -178,7 +179,8 @@ TEST_F(PlaybackTest, PositionIsTheStreamTimeOfTheSoundWritten) {
         EXPECT_LE(worst_gap_ms, (int64_t)(SAMPLES_PER_BLOCK * 1000 / rate + 1));
         EXPECT_EQ(host.position_at_end_ms(), (int)(frames * 1000 / rate));
         // A single stream keeps the length the player has always shown.
-        EXPECT_EQ(host.shown_length_ms(), adpcm_bytes_to_ms((int32_t)(block_sets * 72), rate, 2));
+        // In steps of 130 ms: ((bytes x 10 / ((rate / 100) x channels x 2)) / 36) x 130.
+        EXPECT_EQ(host.shown_length_ms(), (int)((int64_t)block_sets * 72 * 10 / ((rate / 100) * 4) / 36 * 130));
     }
     host.dsp = nullptr;
     host.dsp_active = 0;

@@ -1,4 +1,4 @@
-// The stream opener: each file takes the road its extension and leading
+// The stream opener: each file takes the reader_taken its extension and leading
 // bytes pick, and describing a file gives what opening it to play gives.
 
 #include <gtest/gtest.h>
@@ -6,13 +6,14 @@
 
 #include "codec/xbox_adpcm.h"
 #include "containers/stream_opener.h"
+#include "containers/timeline.h"
 #include "containers/wave_bank.h"
 #include "containers/byte_source.h"
 #include "tests/support/sample_files.h"
 
 namespace {
 
-enum road { ROAD_RAW, ROAD_WAVE, ROAD_REFUSED, ROAD_BANK_AT_0, ROAD_BANK_AT_4096 };
+enum reader_taken { READ_AS_RAW, READ_AS_WAVE, READ_AS_REFUSED, READ_AS_BANK_AT_0, READ_AS_BANK_AT_4096 };
 
 // A mono 22050 Hz Xbox ADPCM WAVE with 3600 bytes of data starting at 48.
 bytes mono_wave(uint16_t format_tag = XBOX_ADPCM_TAG) {
@@ -38,45 +39,47 @@ class StreamOpenerTest : public ::testing::Test {
 public:
     scratch_folder scratch;
 
-    // Opens name as Play would, runs the opener and checks the road taken;
+    // Opens name as Play would, runs the opener and checks the reader_taken taken;
     // describing the file must come to the same.
-    void expect_road(const std::string& name, const bytes& content, road expected) {
+    void expect_reader(const std::string& name, const bytes& content, reader_taken expected) {
         std::string path = write_file_in(scratch.path, name, content);
         owned_description opened;
         std::string path_after;
         ASSERT_TRUE(open_as_play(path, &opened.d, &path_after));
         EXPECT_EQ(path_after, path);
         const stream_description& d = opened.d;
-        EXPECT_EQ(d.channels, expected == ROAD_WAVE ? 1 : DEFAULT_CHANNELS);
-        EXPECT_EQ(d.sample_rate, expected == ROAD_WAVE ? 22050u : DEFAULT_SAMPLE_RATE);
+        EXPECT_EQ(d.channels, expected == READ_AS_WAVE ? 1 : DEFAULT_CHANNELS);
+        EXPECT_EQ(d.sample_rate, expected == READ_AS_WAVE ? 22050u : DEFAULT_SAMPLE_RATE);
 
-        if (expected == ROAD_BANK_AT_0 || expected == ROAD_BANK_AT_4096) {
+        if (expected == READ_AS_BANK_AT_0 || expected == READ_AS_BANK_AT_4096) {
             // The opener must give exactly what the bank reader gives on its
             // own, at the base the leading bytes name.
             owned_description bank;
             file_handle again = file_open_read(path.c_str());
             ASSERT_NE(again, INVALID_FILE);
             byte_source source = source_of_file(again);
-            EXPECT_EQ(d.data_length, read_wave_bank(&source, expected == ROAD_BANK_AT_0 ? 0 : CONTAINER_BANK_BASE,
-                                                    &bank.d));
+            bank.d.bank_base = expected == READ_AS_BANK_AT_0 ? 0 : CONTAINER_BANK_BASE;
+            read_wave_bank(&source, &bank.d);
+            EXPECT_EQ(d.data_length, bank.d.data_length);
             EXPECT_EQ(entry_table(d), entry_table(bank.d));
             EXPECT_EQ(d.data_start, bank.d.data_start);
             EXPECT_EQ(d.bank_base, bank.d.bank_base);
             file_close(again);
         } else {
-            bool mono = expected == ROAD_WAVE;
+            bool mono = expected == READ_AS_WAVE;
             EXPECT_EQ(d.entry_count, 0);
-            EXPECT_EQ(d.data_length, mono ? 3600 : expected == ROAD_REFUSED ? -1 : (int32_t)content.size());
+            EXPECT_EQ(d.data_length, mono ? 3600 : expected == READ_AS_REFUSED ? 0 : (int32_t)content.size());
+            EXPECT_EQ(d.refusal, expected == READ_AS_REFUSED ? REFUSED_NOT_XBOX_ADPCM : NOT_REFUSED);
             EXPECT_EQ(d.data_start, mono ? 48 : 0);
-            EXPECT_EQ((d.notices & NOTICE_PLAYED_AS_RAW) != 0, expected == ROAD_RAW);
+            EXPECT_EQ((d.notices & NOTICE_PLAYED_AS_RAW) != 0, expected == READ_AS_RAW);
         }
 
         owned_description described;
-        ASSERT_TRUE(describe_stream(path.c_str(), nullptr, &described.d));
+        ASSERT_TRUE(describe_stream(path.c_str(), &SYSTEM_INFLATER, &described.d));
         EXPECT_EQ(described.d.data_length, d.data_length);
         EXPECT_EQ(described.d.data_start, d.data_start);
         EXPECT_EQ(entry_table(described.d), entry_table(d));
-        EXPECT_EQ(description_length_ms(&described.d), description_length_ms(&d));
+        EXPECT_EQ(player_length_ms(&described.d, nullptr), player_length_ms(&d, nullptr));
     }
 };
 
@@ -85,45 +88,45 @@ TEST_F(StreamOpenerTest, LeadingBytesPickTheReader) {
     struct {
         const char* name;
         bytes content;
-        road expected;
+        reader_taken expected;
     } cases[] = {
-        {"xbox wave", mono_wave(), ROAD_WAVE},
-        {"pcm wave", mono_wave(1), ROAD_REFUSED},
-        {"random bytes", random_bytes(1000, 1), ROAD_RAW},
-        {"empty", bytes(), ROAD_RAW},
-        {"WBND alone", text_then("WBND", 4, 0), ROAD_BANK_AT_0},
-        {"WBND before anything", text_then("WBND", 4, 300), ROAD_BANK_AT_0},
-        {"WBND then HVSIWBA", text_then("WBNDHVSIWBA", 12, 100), ROAD_BANK_AT_0},
-        {"HVSIWBA and zero", text_then(wrapped, 8, 4200), ROAD_BANK_AT_4096},
-        {"HVSIWBA and zero only", text_then(wrapped, 8, 0), ROAD_BANK_AT_4096},
-        {"HVSIWBA and one", text_then("HVSIWBA\1", 8, 4200), ROAD_RAW},
-        {"HVSIWBA, 7 bytes", text_then(wrapped, 7, 0), ROAD_RAW},
-        {"WBN, 3 bytes", text_then("WBND", 3, 0), ROAD_RAW},
-        {"WBND one byte in", text_then("xWBND", 5, 100), ROAD_RAW},
-        {"wbnd", text_then("wbnd", 4, 100), ROAD_RAW},
-        {"bank", small_bank(), ROAD_BANK_AT_0},
-        {"bank in a container", in_bank_container(small_bank()), ROAD_BANK_AT_4096},
+        {"xbox wave", mono_wave(), READ_AS_WAVE},
+        {"pcm wave", mono_wave(1), READ_AS_REFUSED},
+        {"random bytes", random_bytes(1000, 1), READ_AS_RAW},
+        {"empty", bytes(), READ_AS_RAW},
+        {"WBND alone", text_then("WBND", 4, 0), READ_AS_BANK_AT_0},
+        {"WBND before anything", text_then("WBND", 4, 300), READ_AS_BANK_AT_0},
+        {"WBND then HVSIWBA", text_then("WBNDHVSIWBA", 12, 100), READ_AS_BANK_AT_0},
+        {"HVSIWBA and zero", text_then(wrapped, 8, 4200), READ_AS_BANK_AT_4096},
+        {"HVSIWBA and zero only", text_then(wrapped, 8, 0), READ_AS_BANK_AT_4096},
+        {"HVSIWBA and one", text_then("HVSIWBA\1", 8, 4200), READ_AS_RAW},
+        {"HVSIWBA, 7 bytes", text_then(wrapped, 7, 0), READ_AS_RAW},
+        {"WBN, 3 bytes", text_then("WBND", 3, 0), READ_AS_RAW},
+        {"WBND one byte in", text_then("xWBND", 5, 100), READ_AS_RAW},
+        {"wbnd", text_then("wbnd", 4, 100), READ_AS_RAW},
+        {"bank", small_bank(), READ_AS_BANK_AT_0},
+        {"bank in a container", in_bank_container(small_bank()), READ_AS_BANK_AT_4096},
         {"bank behind HVSIWBA and one", [] {
              bytes file = in_bank_container(small_bank());
              file[7] = '1';
              return file;
-         }(), ROAD_RAW},
+         }(), READ_AS_RAW},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        expect_road("item.bin", c.content, c.expected);
+        expect_reader("item.bin", c.content, c.expected);
     }
 }
 
 // Names that only look like a compressed bank or a stream pair never take
 // those branches.
-TEST_F(StreamOpenerTest, ExtensionsDoNotBreakTheWaveOrRawRoad) {
+TEST_F(StreamOpenerTest, ExtensionsDoNotBreakTheWaveOrRawReader) {
     const char* names[] = {"bank.zwb.bak", "bank.zwbx", "pair.xsh.bak", "pair.xsdx", "music.d/track",
                            "track",        "trailing.", "dir.xsh/track"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
-        expect_road(name, mono_wave(), ROAD_WAVE);
-        expect_road(name, random_bytes(500, 2), ROAD_RAW);
+        expect_reader(name, mono_wave(), READ_AS_WAVE);
+        expect_reader(name, random_bytes(500, 2), READ_AS_RAW);
     }
 }
 

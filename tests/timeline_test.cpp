@@ -51,6 +51,7 @@ TEST(Timeline, EntriesPlayTheirWholeBlockSetsOneAfterAnother) {
         SCOPED_TRACE(c.name);
         owned_description item;
         ASSERT_TRUE(add_entries(&item.d, c.entries));
+        item.d.kind = STREAM_BANK;
         item.d.data_start = (int32_t)c.data_start;
         item.d.data_length = (int32_t)(c.data_end - c.data_start);
         item.d.file_bytes = c.file_bytes;
@@ -58,7 +59,7 @@ TEST(Timeline, EntriesPlayTheirWholeBlockSetsOneAfterAnother) {
         ASSERT_TRUE(plan_item(&item.d, &plan));
         std::vector<entry_span> spans(plan.spans, plan.spans + plan.count);
         EXPECT_EQ(plan.length_ms, c.length_ms);
-        EXPECT_EQ(entries_length_ms(&item.d), c.length_ms);
+        EXPECT_EQ(player_length_ms(&item.d, nullptr), c.length_ms);
         plan_release(&plan);
         ASSERT_EQ(spans.size(), c.played.size());
         int64_t start_ms = 0;
@@ -80,8 +81,8 @@ TEST(Timeline, TimeFindsTheEntryThatHoldsIt) {
     // Stretches of 100, 0 (passed over), 250 and 0 ms.
     entry_span spans[] = {{0, 0, 10, 8000, 1, 0, 100}, {1, 0, 0, 8000, 1, 100, 0}, {2, 720, 20, 8000, 1, 100, 250},
                           {3, 0, 0, 8000, 1, 350, 0}};
-    const item_plan plan = {spans, 4, 350};
-    const item_plan empty = {spans, 0, 0};
+    const item_plan plan = {spans, 4, 350, false};
+    const item_plan empty = {spans, 0, 0, false};
     const struct {
         int64_t time_ms;
         int32_t entry;
@@ -93,6 +94,65 @@ TEST(Timeline, TimeFindsTheEntryThatHoldsIt) {
     EXPECT_EQ(entry_at_time(&empty, 0), -1);
     EXPECT_EQ(next_played_entry(&plan, 1), 2);
     EXPECT_EQ(next_played_entry(&plan, 3), 4);
+}
+
+// A single stream is an item of one entry: its whole block sets from the
+// data start, cut at the end of the file; seeks land on whole pairs of blocks
+// counted from the data start, as the player has always counted them, and a
+// bank's land in the entry that holds the second.
+TEST(Timeline, SeeksLandOnWholePairsOfBlocksOfTheirEntry) {
+    owned_description stream;
+    stream.d.kind = STREAM_WAVE;
+    stream.d.sample_rate = 22050;
+    stream.d.channels = 1;
+    stream.d.data_start = 48;
+    stream.d.data_length = 36 * 1000 + 20;
+    stream.d.file_bytes = 48 + 36 * 700;
+    item_plan single;
+    ASSERT_TRUE(plan_item(&stream.d, &single));
+    ASSERT_EQ(single.count, 1);
+    EXPECT_TRUE(single.single_stream);
+    EXPECT_EQ(single.spans[0].play_start, 48);
+    EXPECT_EQ(single.spans[0].block_sets, 700);
+    // The player's figure counts the data, not the file, in steps of 130 ms:
+    // ((36020 x 10 / (220 x 1 x 2)) / 36) x 130.
+    EXPECT_EQ(player_length_ms(&stream.d, &single), 2860);
+
+    owned_description bank;
+    ASSERT_TRUE(add_entries(&bank.d, {{0, 72 * 300, 44100, 2}, {72 * 300, 36 * 2000, 8000, 1}}));
+    bank.d.kind = STREAM_BANK;
+    bank.d.data_length = 72 * 300 + 36 * 2000;
+    bank.d.file_bytes = bank.d.data_length;
+    item_plan two;
+    ASSERT_TRUE(plan_item(&bank.d, &two));
+    const struct {
+        const item_plan* plan;
+        int32_t time_ms;
+        bool lands;
+        int32_t entry;
+        int64_t skipped_sets;
+    } cases[] = {
+        {&single, 0, true, 0, 0},
+        {&single, 1000, true, 0, 2 * (22050 / 130)},
+        {&single, 2000, true, 0, 2 * (44100 / 130)},
+        {&single, 3000, false, 0, 0},  // 508 pairs would pass the 700 block sets in the file
+        {&two, 0, true, 0, 0},
+        {&two, 1000, true, 1, 2 * ((1000 - 442) * 8000 / 130000)},
+        {&two, 16000, true, 1, 2 * ((16000 - 442) * 8000 / 130000)},
+        {&two, 17000, false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.time_ms);
+        int32_t entry = -1;
+        int64_t skipped = -1;
+        ASSERT_EQ(plan_seek(c.plan, c.time_ms, &entry, &skipped), c.lands);
+        if (c.lands) {
+            EXPECT_EQ(entry, c.entry);
+            EXPECT_EQ(skipped, c.skipped_sets);
+        }
+    }
+    plan_release(&single);
+    plan_release(&two);
 }
 
 TEST(Timeline, DurationsAreTruncatedMillisecondsOfWholeBlockSets) {

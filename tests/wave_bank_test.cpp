@@ -61,14 +61,17 @@ protected:
     }
 
     // Runs the reader on a fresh description and checks what it fills: the
-    // result, the table and data_start; the format stays the opener's
-    // default (Play takes the first entry's). Entry offsets in expected are
-    // absolute.
+    // length of the sound (negative for a bank refused because it ends before
+    // it begins, -1 for no bank at all), the table and data_start; the format
+    // stays the opener's default (Play takes the first entry's). Entry offsets
+    // in expected are absolute.
     void expect_read(const bytes& content, int32_t base, int32_t result, const std::vector<entry_row>& expected) {
         owned_description bank;
         file_handle file = open_bytes(content);
         byte_source source = source_of_file(file);
-        EXPECT_EQ(read_wave_bank(&source, base, &bank.d), result);
+        bank.d.bank_base = base;
+        EXPECT_EQ(read_wave_bank(&source, &bank.d), result >= 0);
+        EXPECT_EQ(bank.d.data_length, result == -1 ? 0 : result);
         EXPECT_EQ(plain_table(bank.d), expected);
         EXPECT_GE(bank.d.record_capacity, bank.d.record_count);
         EXPECT_EQ(bank.d.data_start, expected.empty() ? 0 : expected[0].offset);
@@ -170,7 +173,7 @@ TEST_F(WaveBankTest, SkippedRecordsAreNotedWithTheirReason) {
     owned_description bank;
     file_handle file = open_bytes(build_wave_bank(design));
     byte_source source = source_of_file(file);
-    read_wave_bank(&source, 0, &bank.d);
+    read_wave_bank(&source, &bank.d);
     file_close(file);
     ASSERT_EQ(bank.d.entry_count, 2);
     EXPECT_EQ(entry_table(bank.d)[0].record, 1);
@@ -244,7 +247,7 @@ TEST_F(WaveBankTest, RecordsCarryTheirLoopsNamesAndLengths) {
         owned_description bank;
         file_handle file = open_bytes(build_wave_bank(c.design));
         byte_source source = source_of_file(file);
-        read_wave_bank(&source, 0, &bank.d);
+        read_wave_bank(&source, &bank.d);
         file_close(file);
         ASSERT_EQ((size_t)bank.d.record_count, c.records.size());
         for (size_t i = 0; i < c.records.size(); ++i) {
@@ -333,7 +336,8 @@ TEST_F(WaveBankTest, DeclaredCountsAreBoundedByWhatTheFileHolds) {
         file_handle file = open_bytes(content);
         owned_description bank;
         byte_source source = source_of_file(file);
-        int32_t result = read_wave_bank(&source, 0, &bank.d);
+        read_wave_bank(&source, &bank.d);
+        int32_t result = bank.d.data_length;
         EXPECT_LE(bank.d.record_capacity, (int32_t)c.records_in_file);
         ASSERT_EQ(bank.d.entry_count, (int32_t)c.kept);
         EXPECT_EQ(result, (int32_t)(72 * c.kept));
@@ -357,7 +361,8 @@ TEST_F(WaveBankTest, EntryTableNeverOutgrowsItsCap) {
     file_handle file = open_bytes(content);
     owned_description bank;
     byte_source source = source_of_file(file);
-    EXPECT_EQ(read_wave_bank(&source, 0, &bank.d), 0);
+    EXPECT_TRUE(read_wave_bank(&source, &bank.d));
+    EXPECT_EQ(bank.d.data_length, 0);
     EXPECT_LE(bank.d.record_capacity, (int32_t)MAX_BANK_ENTRIES);
     EXPECT_EQ(bank.d.entry_count, 0);
     file_close(file);

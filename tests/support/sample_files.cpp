@@ -329,11 +329,11 @@ std::vector<std::pair<int32_t, skip_reason>> skipped_table(const stream_descript
 }
 
 bool open_as_play(const std::string& path, stream_description* description, std::string* path_after,
-                  void* host_window) {
+                  const inflater_source* inflater) {
     if (path_after) *path_after = path;
     file_handle file = file_open_read(path.c_str());
     if (file == INVALID_FILE) return false;
-    file_handle played = open_stream(path.c_str(), file, host_window, description);
+    file_handle played = open_stream(path.c_str(), file, inflater, OPEN_TO_PLAY, description);
     if (path_after && description->partner_extension[0]) {
         size_t dot = path_after->rfind('.');
         path_after->replace(dot + 1, 3, description->partner_extension);

@@ -305,7 +305,8 @@ bool built_kind_of(const std::string& path, built_kind* kind) {
 }
 
 std::string entry_misfit(const built_entry& entry, built_kind kind) {
-    if (kind == BUILT_PAIR) return entry.channels > 8 ? "more than 8 channels" : "";
+    if (kind == BUILT_PAIR)
+        return entry.channels > MAX_CHANNELS ? "more than " + std::to_string(MAX_CHANNELS) + " channels" : "";
     if (entry.channels > LARGEST_BANK_CHANNELS)
         return std::to_string(entry.channels) + " channels: a bank's format word holds 1 to 7";
     if (entry.rate > LARGEST_BANK_RATE)

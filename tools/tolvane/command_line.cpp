@@ -343,14 +343,16 @@ bool store(const option_rule& option, const std::string& value, command_line* li
         line->device = value;
         return true;
     case OPTION_RATE:
-        if (!parse_number(value, 100, 1000000, &line->rate)) {
-            *error = "--rate takes a sample rate from 100 to 1000000 Hz, not \"" + value + "\"";
+        if (!parse_number(value, MIN_SAMPLE_RATE, 1000000, &line->rate)) {
+            *error = "--rate takes a sample rate from " + std::to_string(MIN_SAMPLE_RATE) + " to 1000000 Hz, not \"" +
+                     value + "\"";
             return false;
         }
         return true;
     case OPTION_CHANNELS:
-        if (!parse_number(value, 1, 8, &line->channels)) {
-            *error = "--channels takes a channel count from 1 to 8, not \"" + value + "\"";
+        if (!parse_number(value, 1, MAX_CHANNELS, &line->channels)) {
+            *error = "--channels takes a channel count from 1 to " + std::to_string(MAX_CHANNELS) + ", not \"" +
+                     value + "\"";
             return false;
         }
         return true;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#define TOLVANE_VERSION_TEXT "tolvane 0.1.2"
+#define TOLVANE_VERSION_TEXT "tolvane " TOLVANE_VERSION
 
 struct command_line {
     std::string command;  // empty for none; "help" for the help command

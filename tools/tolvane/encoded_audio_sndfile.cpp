@@ -161,7 +161,7 @@ encoded_writer* encoded_open(const std::string& path, encoded_format format, uin
         return nullptr;
     }
     if (channels < 1 || channels > MAX_CHANNELS) {
-        set_error(error, std::string(format_name(format)) + " output takes 1 to 8 channels, not " +
+        set_error(error, std::string(format_name(format)) + " output takes 1 to " + std::to_string(MAX_CHANNELS) + " channels, not " +
                              std::to_string(channels));
         return nullptr;
     }

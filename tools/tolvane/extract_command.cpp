@@ -18,6 +18,7 @@
 #include "platform/host_io.h"
 #include "platform/platform.h"
 #include "tools/tolvane/commands.h"
+#include "tools/tolvane/linked_zlib.h"
 #include "tools/tolvane/output_file.h"
 #include "tools/tolvane/render_plan.h"
 #include "tools/tolvane/tool_common.h"
@@ -39,16 +40,14 @@ struct extract_item {
     wave_extras extras;
 };
 
-// The single stream: whole block sets from the data start, its WAVE's
-// stated frames (else the block sets' frames), loop and name.
-extract_item single_stream_item(const stream_description& d) {
-    int64_t set_bytes = (int64_t)d.channels * ADPCM_BLOCK_BYTES;
-    int64_t bytes = single_stream_bytes(&d);
-    int64_t sets = bytes > 0 && set_bytes > 0 ? bytes / set_bytes : 0;
+// The single stream: the block sets it plays, its WAVE's stated frames
+// (else the block sets' frames), loop and name.
+extract_item single_stream_item(const stream_description& d, const entry_span& span) {
     extract_item item;
-    item.unit = sound_unit(0, 0, -1, d.sample_rate, d.channels, sets * SAMPLES_PER_BLOCK, 0, 0, stream_name(&d));
-    item.offset = d.data_start;
-    item.bytes = sets * set_bytes;
+    item.unit = sound_unit(0, 0, -1, span.rate, span.channels, (int64_t)span.block_sets * SAMPLES_PER_BLOCK, 0, 0,
+                           stream_name(&d));
+    item.offset = span.play_start;
+    item.bytes = span.block_sets * block_set_bytes(span.channels);
     item.extras.frames = d.stated_frames >= 0 && d.stated_frames <= item.unit.frames ? d.stated_frames
                                                                                       : item.unit.frames;
     item.extras.loop_start = d.stream_loop_start;
@@ -70,14 +69,13 @@ bool record_item(const stream_description& d, const entry_record& record, const 
     uint32_t rate = (uint32_t)record.rate;
     uint16_t channels = (uint16_t)record.channels;
     if (record.skipped == NOT_SKIPPED) {
-        int64_t set_bytes = (int64_t)span->channels * ADPCM_BLOCK_BYTES;
         if (span->block_sets == 0) {
             *why = "record " + std::to_string(record.record) +
                    " plays nothing (it holds less than a block set, or lies inside the entry before it)";
             return false;
         }
         item->offset = span->play_start;
-        item->bytes = span->block_sets * set_bytes;
+        item->bytes = span->block_sets * block_set_bytes(span->channels);
         item->bits = 4;
         item->extras.frames = (int64_t)span->block_sets * SAMPLES_PER_BLOCK;
         item->unit = sound_unit(0, record.record, 0, rate, channels, item->extras.frames, 0, 0, name);
@@ -106,21 +104,19 @@ bool record_item(const stream_description& d, const entry_record& record, const 
 // that holds nothing to write and each number the file lacks.
 bool chosen_items(const command_line& line, const stream_description& d, std::vector<extract_item>* items,
                   std::vector<std::string>* warnings, std::string* reason) {
-    if (d.record_count == 0 && d.kind != STREAM_BANK) {
-        if (!line.entries.empty()) {
-            *reason = "it has no entries; --entry chooses among a bank's or stream pair's";
-            return false;
-        }
-        items->push_back(single_stream_item(d));
-        if (items->back().bytes == 0) *reason = "it holds no whole block set of sound";
-        return reason->empty();
-    }
-    record_ranges ranges = chosen_ranges(line);
     item_plan plan;
     if (!plan_item(&d, &plan)) {
         *reason = "not enough memory";
         return false;
     }
+    if (plan.single_stream) {
+        if (!line.entries.empty()) *reason = "it has no entries; --entry chooses among a bank's or stream pair's";
+        else items->push_back(single_stream_item(d, plan.spans[0]));
+        if (reason->empty() && items->back().bytes == 0) *reason = "it holds no whole block set of sound";
+        plan_release(&plan);
+        return reason->empty();
+    }
+    record_ranges ranges = chosen_ranges(line);
     std::vector<std::string> left_out;
     int32_t entry = 0;
     int32_t last_record = 0;
@@ -225,7 +221,7 @@ int extract_one(extract_run* run, const std::string& path) {
     file_handle opened = file_open_read(path.c_str());
     stream_description played;
     description_init(&played);
-    file_handle source = opened == INVALID_FILE ? INVALID_FILE : open_stream(path.c_str(), opened, nullptr, &played);
+    file_handle source = opened == INVALID_FILE ? INVALID_FILE : open_stream(path.c_str(), opened, &LINKED_ZLIB, OPEN_TO_PLAY, &played);
     if (file.format_overridden) {
         played.sample_rate = file.d.sample_rate;
         played.channels = file.d.channels;

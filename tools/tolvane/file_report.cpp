@@ -11,6 +11,7 @@
 #include "codec/xbox_adpcm.h"
 #include "containers/file_names.h"
 #include "containers/stream_opener.h"
+#include "tools/tolvane/linked_zlib.h"
 #include "tools/tolvane/output_file.h"
 
 namespace {
@@ -37,7 +38,7 @@ std::string hex4(unsigned value) {
 
 // Whether a single stream has a whole block set of sound in the file.
 bool holds_a_block_set(const stream_description& description) {
-    return single_stream_bytes(&description) >= (int64_t)description.channels * ADPCM_BLOCK_BYTES;
+    return whole_block_sets(single_stream_bytes(&description), description.channels) > 0;
 }
 
 }  // namespace
@@ -77,7 +78,8 @@ std::string refusal_text(const stream_description& description) {
         return "a wave bank whose last entry ends before its first begins";
     case REFUSED_UNPLAYABLE_FORMAT:
         return "a format that cannot be played (" + std::to_string(description.channels) + " channels at " +
-               std::to_string(description.sample_rate) + " Hz: 1 to 8 channels and at least 100 Hz play)";
+               std::to_string(description.sample_rate) + " Hz: 1 to " + std::to_string(MAX_CHANNELS) +
+               " channels and at least " + std::to_string(MIN_SAMPLE_RATE) + " Hz play)";
     case REFUSED_UNREADABLE:
         return "its inflated bank could be neither kept nor read";
     case REFUSED_BANK_VERSION:
@@ -92,7 +94,7 @@ std::string why_unplayable(const std::string& path) {
     if (!reason.empty()) return reason;
     stream_description description;
     description_init(&description);
-    if (!describe_stream(path.c_str(), nullptr, &description)) reason = "cannot be opened";
+    if (!describe_stream(path.c_str(), &LINKED_ZLIB, &description)) reason = "cannot be opened";
     else reason = refusal_text(description);
     description_release(&description);
     return reason;

@@ -215,7 +215,7 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
     append_json_key(&text, "kind");
     append_json_string(&text, kind_name(description.kind));
     append_json_key(&text, "compressed");
-    text += description.compressed ? "true" : "false";
+    text += description.inflated ? "true" : "false";
     append_frames(&text, "version", description.layout_version);
     append_text_or_null(&text, "bank_name", description.bank_name);
     append_frames(&text, "stated_frames", description.stated_frames);

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "tools/tolvane/file_report.h"
 #include "tools/tolvane/host_session.h"
+#include "tools/tolvane/linked_zlib.h"
 #include "tools/tolvane/live_output.h"
 #include "tools/tolvane/player_screen.h"
 #include "tools/tolvane/render_output.h"
@@ -25,7 +26,7 @@ std::vector<std::string> entry_names_of(const std::string& file) {
     std::vector<std::string> names;
     stream_description description;
     description_init(&description);
-    if (describe_stream(file.c_str(), nullptr, &description)) {
+    if (describe_stream(file.c_str(), &LINKED_ZLIB, &description)) {
         for (int32_t i = 0; i < description.record_count; ++i) {
             const entry_record& record = description.records[i];
             if (record.skipped == NOT_SKIPPED) names.push_back(record_name(&description, record));

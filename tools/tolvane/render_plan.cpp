@@ -79,24 +79,17 @@ void take_loop(sound_unit* unit, int64_t loop_start, int64_t loop_end) {
 
 std::vector<sound_unit> sound_units(const stream_description& description) {
     std::vector<sound_unit> units;
-    if (description.entry_count == 0) {
-        int64_t bytes = single_stream_bytes(&description);
-        int64_t set_bytes = (int64_t)description.channels * ADPCM_BLOCK_BYTES;
-        int64_t sets = bytes > 0 && set_bytes > 0 ? bytes / set_bytes : 0;
-        units.push_back({0, 0, -1, description.sample_rate, description.channels, sets * SAMPLES_PER_BLOCK, 0,
-                         block_sets_to_ms(sets, description.sample_rate), stream_name(&description)});
-        take_loop(&units.back(), description.stream_loop_start, description.stream_loop_end);
-        return units;
-    }
     item_plan plan;
     if (!plan_item(&description, &plan)) return units;
     for (int32_t i = 0; i < plan.count; ++i) {
         const entry_span& span = plan.spans[i];
-        const entry_record& record = description.records[span.record_index];
-        units.push_back({i, record.record, span.record_index, span.rate, span.channels,
+        bool single = span.record_index < 0;
+        const entry_record* record = single ? nullptr : &description.records[span.record_index];
+        units.push_back({i, single ? 0 : record->record, span.record_index, span.rate, span.channels,
                          (int64_t)span.block_sets * SAMPLES_PER_BLOCK, span.start_ms, span.duration_ms,
-                         record_name(&description, record)});
-        take_loop(&units.back(), record.loop_start, record.loop_end);
+                         single ? stream_name(&description) : record_name(&description, *record)});
+        take_loop(&units.back(), single ? description.stream_loop_start : record->loop_start,
+                  single ? description.stream_loop_end : record->loop_end);
     }
     plan_release(&plan);
     return units;

@@ -19,6 +19,7 @@
 #include "containers/wave_bank.h"
 #include "tools/tolvane/bank_builder.h"
 #include "tools/tolvane/commands.h"
+#include "tools/tolvane/linked_zlib.h"
 #include "tools/tolvane/output_file.h"
 #include "tools/tolvane/tool_common.h"
 #include "tools/tolvane/wave_writer.h"
@@ -288,9 +289,9 @@ int run_replace(const command_line& line) {
     int32_t record = atoi(line.entries.c_str());
     stream_description d;
     description_init(&d);
-    bool described = describe_stream(bank_path.c_str(), nullptr, &d);
+    bool described = describe_stream(bank_path.c_str(), &LINKED_ZLIB, &d);
     stream_kind kind = d.kind;
-    bool compressed = d.compressed;
+    bool compressed = d.inflated;
     int32_t base = d.bank_base;
     bool has_record = false;
     for (int32_t i = 0; i < d.record_count; ++i) has_record = has_record || d.records[i].record == record;

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "containers/stream_opener.h"
+#include "tools/tolvane/linked_zlib.h"
 #include "tools/tolvane/host_session.h"
 #include "tools/tolvane/output_file.h"
 #include "tools/tolvane/render_plan.h"
@@ -50,7 +51,7 @@ std::string device_name_of(const command_line& line) {
 bool describe_for_tool(const command_line& line, const std::string& path, bool decoding, described_file* file,
                        file_failure* failed) {
     std::string reason = unreadable_reason(path);
-    if (reason.empty() && !describe_stream(path.c_str(), nullptr, &file->d)) reason = "cannot be opened";
+    if (reason.empty() && !describe_stream(path.c_str(), &LINKED_ZLIB, &file->d)) reason = "cannot be opened";
     if (!reason.empty()) {
         *failed = {"cannot read", reason};
         return false;

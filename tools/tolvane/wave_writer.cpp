@@ -226,7 +226,7 @@ bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, 
     }
     if (format.bits_per_sample != 16) return fail(error, "not 16-bit PCM");
     if (format.channels == 0) return fail(error, "0 channels");
-    if (format.channels > 8) return fail(error, "more than 8 channels");
+    if (format.channels > MAX_CHANNELS) return fail(error, "more than 8 channels");
     if (format.sample_rate == 0) return fail(error, "sample rate 0");
     if (!chunks.has_data) return fail(error, "no data chunk");
 

@@ -7,8 +7,6 @@
 
 #include "codec/xbox_adpcm.h"
 
-static const size_t CODES_PER_BLOCK = 64;
-static const size_t HEADER_BYTES = 4;
 
 // Standard IMA quantisation of the difference from the predictor: the sign
 // bit, then whether the step, half the step and a quarter of it fit in turn.
@@ -61,18 +59,20 @@ std::vector<uint8_t> encode_xbox_adpcm(const int16_t* pcm, size_t frames, uint32
             state.step_index = step_index[j];
             state.step = IMA_STEP_TABLE[state.step_index];
 
-            uint8_t* header = set_out + HEADER_BYTES * j;
+            uint8_t* header = set_out + (size_t)ADPCM_HEADER_BYTES * j;
             header[0] = (uint8_t)((uint16_t)state.predictor & 0xFF);
             header[1] = (uint8_t)((uint16_t)state.predictor >> 8);
             header[2] = (uint8_t)state.step_index;
             header[3] = 0;
 
-            for (size_t n = 0; n < CODES_PER_BLOCK; ++n) {
+            for (size_t n = 0; n < (size_t)CODES_PER_BLOCK; ++n) {
                 uint8_t code = quantise(sample_at(first_frame + 1 + n, j), state);
                 decode_nibble(code, &state);
-                // Code n sits in group n / 8 of this channel, low nibble first.
-                size_t group = n / 8;
-                size_t byte = HEADER_BYTES * channels * (group + 1) + HEADER_BYTES * j + (n % 8) / 2;
+                // Code n sits in its group of this channel, low nibble first;
+                // the groups follow the headers, every channel's in turn.
+                size_t group = n / CODES_PER_GROUP;
+                size_t byte = (size_t)ADPCM_HEADER_BYTES * channels + (size_t)CODE_GROUP_BYTES * (channels * group + j) +
+                              (n % CODES_PER_GROUP) / 2;
                 set_out[byte] |= (uint8_t)(n % 2 == 0 ? code : code << 4);
             }
             step_index[j] = state.step_index;
