@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/scalar_decoder.h"
 #include "codec/xbox_adpcm.h"
+#include "reference/scalar_decoder.h"
 #include "tools/tolvane/xbox_adpcm_encoder.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "codec/little_endian.h"
 #include "platform/platform.h"
 #include "plugin/module.h"
-#include "tools/tolvane/bank_writer.h"
+#include "reference/bank_writer.h"
 #include "tools/tolvane/wave_writer.h"
 
 namespace {

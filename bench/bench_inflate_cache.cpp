@@ -22,7 +22,7 @@
 
 #include "bench/bench_support.h"
 #include "codec/little_endian.h"
-#include "tools/tolvane/bank_writer.h"
+#include "reference/bank_writer.h"
 #include "tools/tolvane/xbox_adpcm_encoder.h"
 
 namespace fs = std::filesystem;

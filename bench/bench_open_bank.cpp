@@ -15,7 +15,7 @@
 #include "bench/bench_support.h"
 #include "codec/little_endian.h"
 #include "platform/platform.h"
-#include "tools/tolvane/bank_writer.h"
+#include "reference/bank_writer.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "containers/stream_opener.h"
 #include "platform/platform.h"
-#include "tools/tolvane/bank_writer.h"
+#include "reference/bank_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -49,7 +49,7 @@ int32_t open_like_play(const std::string& path) {
     if (file == INVALID_FILE) return -1;
     stream_description item;
     description_init(&item);
-    file_handle playing = open_stream(path.c_str(), file, nullptr, &item);
+    file_handle playing = open_stream(path.c_str(), file, &SYSTEM_INFLATER, OPEN_TO_PLAY, &item);
     int32_t entries = playing == INVALID_FILE || item.data_length < 0 ? -1 : item.entry_count;
     if (playing != INVALID_FILE) file_close(playing);
     description_release(&item);

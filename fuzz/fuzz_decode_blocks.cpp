@@ -8,8 +8,8 @@
 
 #include <vector>
 
-#include "bench/scalar_decoder.h"
 #include "codec/xbox_adpcm.h"
+#include "reference/scalar_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;

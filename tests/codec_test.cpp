@@ -5,8 +5,8 @@
 #include <random>
 #include <vector>
 
-#include "bench/scalar_decoder.h"
 #include "codec/xbox_adpcm.h"
+#include "reference/scalar_decoder.h"
 #include "tests/support/sample_files.h"
 
 namespace {

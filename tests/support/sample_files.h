@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "containers/inflater.h"
 #include "containers/stream_description.h"
-#include "tools/tolvane/bank_writer.h"
+#include "reference/bank_writer.h"
 
 typedef std::vector<uint8_t> bytes;
 
@@ -79,7 +80,7 @@ bytes fmt_content(uint16_t format_tag, uint16_t channels, uint32_t sample_rate, 
 // An Xbox ADPCM WAVE: a "fmt " chunk (format tag 0x0069) then a "data" chunk.
 bytes adpcm_wave(const bytes& adpcm, uint16_t channels, uint32_t sample_rate);
 
-// ---- Wave banks: the writer of tools/tolvane/bank_writer.h --------------------
+// ---- Wave banks: the writer of reference/bank_writer.h ---------------------------
 
 // A compressed bank (.zwb): 4 filler bytes, the stated inflated size, then
 // the bank as zlib's compress2 packs it (zlib header, deflate data, Adler-32).
@@ -118,12 +119,12 @@ std::vector<entry_row> entry_table(const stream_description& description);
 // The records of a description that are skipped: (record number, reason).
 std::vector<std::pair<int32_t, skip_reason>> skipped_table(const stream_description& description);
 
-// Opens path as Play does and runs the opener on it (host_window lends the
+// Opens path as Play does and runs the opener on it (inflater lends the
 // inflater, when given): the description it fills, and the path as Play
 // leaves it for the host (a stream pair's partner named). The file to play is
 // closed again; true when there was one.
 bool open_as_play(const std::string& path, stream_description* description, std::string* path_after = nullptr,
-                  void* host_window = nullptr);
+                  const inflater_source* inflater = &SYSTEM_INFLATER);
 
 // A stream header file: 8 filler bytes (a version no layout knows), the entry
 // count (records.size() unless declared_count is given), then one 100-byte

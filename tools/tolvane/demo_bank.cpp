@@ -1,17 +1,22 @@
-// The demo bank: three short generated tunes, packed by the bank writer one
-// entry after another.
+// The demo bank: three short generated tunes, laid out by the bank builder
+// as `tolvane pack` lays out the banks it makes.
 
 #include "tools/tolvane/demo_bank.h"
 
 #include <math.h>
-#include <string.h>
 
-#include "tools/tolvane/bank_writer.h"
+#include <string>
+
 #include "tools/tolvane/xbox_adpcm_encoder.h"
 
 namespace {
 
 const double TWO_PI = 6.283185307179586;
+const char DEMO_BANK_NAME[] = "tolvane-demo";
+// Each entry starts on a 2048-byte boundary of the sound, as in the banks
+// games ship and as `tolvane pack` aligns by default, so the demo also plays
+// across the gaps between entries.
+const uint32_t DEMO_ALIGNMENT = 2048;
 
 // A note with a quick attack and an exponential decay, starting at start_s.
 double note(double t, double start_s, double hertz, double decay_per_s) {
@@ -92,26 +97,26 @@ std::vector<int16_t> bells(uint32_t sample_rate, double length_s) {
     return pcm;
 }
 
-bank_sound encoded(uint32_t sample_rate, uint32_t channels, const std::vector<int16_t>& pcm) {
-    return bank_sound{sample_rate, channels, encode_xbox_adpcm(pcm.data(), pcm.size() / channels, channels)};
+bank_sound encoded(const char* name, uint32_t sample_rate, uint16_t channels, const std::vector<int16_t>& pcm) {
+    bank_sound sound;
+    sound.name = name;
+    sound.rate = sample_rate;
+    sound.channels = channels;
+    sound.adpcm = encode_xbox_adpcm(pcm.data(), pcm.size() / channels, channels);
+    return sound;
 }
 
 }  // namespace
 
 std::vector<uint8_t> make_wave_bank(const std::vector<bank_sound>& sounds) {
-    wave_bank_design design;
-    for (const bank_sound& sound : sounds) {
-        design.entries.push_back({format_word(XBOX_ADPCM_ENTRY_TAG, sound.channels, sound.sample_rate),
-                                  (uint32_t)design.entry_data.size(), (uint32_t)sound.adpcm.size()});
-        design.entry_data.insert(design.entry_data.end(), sound.adpcm.begin(), sound.adpcm.end());
-    }
-    return build_wave_bank(design);
+    std::string error;
+    return built_bank_bytes(sounds, DEMO_BANK_NAME, DEMO_ALIGNMENT, &error);
 }
 
 std::vector<bank_sound> demo_sounds() {
     return {
-        encoded(44100, 2, chord(44100, 2.0)),
-        encoded(22050, 1, tune(22050, 1.6)),
-        encoded(32000, 2, bells(32000, 1.6)),
+        encoded("chord", 44100, 2, chord(44100, 2.0)),
+        encoded("tune", 22050, 1, tune(22050, 1.6)),
+        encoded("bells", 32000, 2, bells(32000, 1.6)),
     };
 }

@@ -1,19 +1,22 @@
 // The demo's sound: a small wave bank of generated tunes, each entry at its
-// own rate and channel count, encoded with the project's own encoder, so a
-// newcomer hears the plug-in at work without any game files.
+// own rate and channel count, encoded with the project's own encoder and laid
+// out by its own bank builder, so a newcomer hears the plug-in at work
+// without any game files.
 #pragma once
 
 #include <stdint.h>
 #include <vector>
 
-struct bank_sound {
-    uint32_t sample_rate;
-    uint32_t channels;  // 1 to 7: the bank's format word holds three bits
-    std::vector<uint8_t> adpcm;
-};
+#include "tools/tolvane/bank_builder.h"
 
-// The bytes of a wave bank ("WBND") whose entries are the sounds, in order,
-// as Xbox ADPCM.
+// A demo sound is an entry as the bank builder takes it: its name, rate,
+// channel count (1 to 7: the bank's format word holds three bits) and Xbox
+// ADPCM block sets.
+typedef built_entry bank_sound;
+
+// The bytes of the demo's wave bank ("WBND", version 3, named "tolvane-demo")
+// whose entries are the sounds, in order. Empty when the builder refuses
+// them, which sounds held in memory never give it cause to.
 std::vector<uint8_t> make_wave_bank(const std::vector<bank_sound>& sounds);
 
 // The demo's entries: a stereo chord at 44 100 Hz, a mono tune at 22 050 Hz

@@ -12,7 +12,7 @@
 #include "tools/tolvane/commands.h"
 #include "tools/tolvane/host_session.h"
 #include "tools/tolvane/listing.h"
-#include "tools/tolvane/render_output.h"
+#include "tools/tolvane/null_output.h"
 #include "tools/tolvane/render_plan.h"
 #include "tools/tolvane/tool_common.h"
 
@@ -46,7 +46,7 @@ player_view view_of(host_session* session, const std::string& path, const stream
         plan_release(&plan);
     }
     if (format_overridden || !session) {
-        view.length_ms = description_length_ms(&d);
+        view.length_ms = player_length_ms(&d, nullptr);
     } else {
         char title[HOST_TITLE_BYTES] = "";
         std::vector<char> name(path.begin(), path.end());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tools/tolvane/null_output.h"
 
 namespace {
 
@@ -177,11 +178,6 @@ void set_last_error(const std::string& text) {
 
 // ---- The Out_Module callbacks ------------------------------------------------
 
-void HOST_CALL output_config(host_window) {}
-void HOST_CALL output_about(host_window) {}
-void HOST_CALL output_init() {}
-void HOST_CALL output_quit() {}
-
 // Before an Open replaces an open device, what it holds plays out, as the
 // player's own output lets the previous sound finish when the format
 // changes; a paused device is dropped instead. Bounded, so a device that
@@ -276,10 +272,6 @@ int HOST_CALL output_pause(int pause) {
     return was_paused ? 1 : 0;
 }
 
-// Volume and pan are the player's mixer's business; the sound passes as it is.
-void HOST_CALL output_set_volume(int) {}
-void HOST_CALL output_set_pan(int) {}
-
 void HOST_CALL output_flush(int time_ms) {
     std::lock_guard<std::mutex> guard(state.lock);
     restart_clocks(time_ms);
@@ -303,24 +295,26 @@ int HOST_CALL output_get_written_time() {
 
 char OUTPUT_DESCRIPTION[] = "Tolvane live output";
 
+// No dialogs and nothing to set up; volume and pan are the player's mixer's
+// business, so the sound passes as it is.
 Out_Module live_module = {
     0x10,
     OUTPUT_DESCRIPTION,
     1,
     nullptr,
     nullptr,
-    output_config,
-    output_about,
-    output_init,
-    output_quit,
+    null_output_config,
+    null_output_about,
+    null_output_init,
+    null_output_quit,
     output_open,
     output_close,
     output_write,
     output_can_write,
     output_is_playing,
     output_pause,
-    output_set_volume,
-    output_set_pan,
+    null_output_set_volume,
+    null_output_set_pan,
     output_flush,
     output_get_output_time,
     output_get_written_time,

@@ -15,6 +15,7 @@
 #include "tools/tolvane/commands.h"
 #include "tools/tolvane/encoded_audio.h"
 #include "tools/tolvane/host_session.h"
+#include "tools/tolvane/null_output.h"
 #include "tools/tolvane/player_screen.h"
 #include "tools/tolvane/render_output.h"
 #include "tools/tolvane/render_plan.h"

@@ -7,6 +7,7 @@
 #include <errno.h>
 
 #include "tools/tolvane/encoded_audio.h"
+#include "tools/tolvane/null_output.h"
 #include "tools/tolvane/output_file.h"
 #include "tools/tolvane/wave_writer.h"
 
@@ -231,10 +232,6 @@ void advance_clock(render_output* out, int byte_count) {
 
 // ---- The Out_Module callbacks ------------------------------------------------
 
-void HOST_CALL nothing_to_set(host_window) {}
-void HOST_CALL nothing_to_do() {}
-void HOST_CALL no_level(int) {}
-
 // The module opens the output for every entry it plays (and again after a
 // seek): the entry decides where what follows goes.
 int HOST_CALL output_open(int sample_rate, int channels, int, int, int) {
@@ -315,50 +312,21 @@ Out_Module render_module = {
     0,
     nullptr,
     nullptr,
-    nothing_to_set,
-    nothing_to_set,
-    nothing_to_do,
-    nothing_to_do,
+    null_output_config,
+    null_output_about,
+    null_output_init,
+    null_output_quit,
     output_open,
     output_close,
     output_write,
     output_can_write,
     output_is_playing,
     output_pause,
-    no_level,
-    no_level,
+    null_output_set_volume,
+    null_output_set_pan,
     output_flush,
     output_get_output_time,
     output_get_written_time,
-};
-
-int HOST_CALL null_open(int, int, int, int, int) {
-    return -1;
-}
-void HOST_CALL null_close() {}
-int HOST_CALL null_write(char*, int) {
-    return 0;
-}
-int HOST_CALL null_can_write() {
-    return 0;
-}
-int HOST_CALL null_is_playing() {
-    return 0;
-}
-int HOST_CALL null_pause(int) {
-    return 0;
-}
-void HOST_CALL null_flush(int) {}
-int HOST_CALL null_time() {
-    return 0;
-}
-
-char NULL_DESCRIPTION[] = "Tolvane null output";
-
-Out_Module null_module = {
-    0x10,          NULL_DESCRIPTION, 0,         nullptr,       nullptr,  nothing_to_set,  nothing_to_set,
-    nothing_to_do, nothing_to_do,    null_open, null_close,    null_write, null_can_write, null_is_playing,
-    null_pause,    no_level,         no_level,  null_flush,    null_time, null_time,
 };
 
 void free_parts(render_output* out) {
@@ -433,8 +401,4 @@ bool render_output_seeked() {
 
 bool render_output_can_stop() {
     return attached && (attached->past_targets.load() || attached->failed);
-}
-
-Out_Module* null_output_module() {
-    return &null_module;
 }

@@ -84,9 +84,6 @@ uint32_t render_output_calls();
 bool render_output_seeked();
 bool render_output_can_stop();
 
-// A do-nothing output for a host that plays nothing through it.
-Out_Module* null_output_module();
-
 // ---- The entry counter in a title ----------------------------------------------
 
 // Reads decimal digits that end just before *end and moves *end to the first

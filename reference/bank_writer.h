@@ -1,9 +1,11 @@
-// Writing wave banks, for the demo, the tests and the benchmarks: a bank is
-// laid out from a design, record by record, with every field the reader
-// looks at under the design's control (version, counts, record sizes, region
-// offsets, names, loops and compact records, so that the banks games shipped
-// and damaged banks can both be made on purpose). Sizes and field places are
-// the reader's own constants (containers/wave_bank.h).
+// The tests' and benchmarks' reference wave bank writer, not product code:
+// no part of the plug-in or of tolvane links it (tolvane's own banks come
+// from tools/tolvane/bank_builder.h). A bank is laid out from a design,
+// record by record, with every field the reader looks at under the design's
+// control (version, counts, record sizes, region offsets, names, loops and
+// compact records), so that the banks games shipped and damaged banks can
+// both be made on purpose. Sizes and field places are the reader's own
+// constants (containers/wave_bank.h).
 #pragma once
 
 #include <stddef.h>

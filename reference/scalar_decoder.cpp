@@ -1,8 +1,9 @@
-// The block-set algorithm written out step by step, one code at a time with
-// the shift-and-add difference, the way a first implementation reads. It
-// has its own copy of the per-code step so that later work on the codec
-// never moves the yardstick.
-#include "bench/scalar_decoder.h"
+// The reference decoder (tests and benchmarks only, not product code): the
+// block-set algorithm written out step by step, one code at a time with the
+// shift-and-add difference, the way a first implementation reads. It has its
+// own copy of the per-code step so that later work on the codec never moves
+// the yardstick.
+#include "reference/scalar_decoder.h"
 
 #include <stddef.h>
 

@@ -1,9 +1,10 @@
-// The wave bank writer: the header with its four regions (or version 1's
-// header), the bank data, the records cut or padded to the element size, the
-// names and the entry data, each placed where the design says or right after
-// what came before.
+// The reference wave bank writer (tests and benchmarks only, not product
+// code): the header with its four regions (or version 1's header), the bank
+// data, the records cut or padded to the element size, the names and the
+// entry data, each placed where the design says or right after what came
+// before.
 
-#include "tools/tolvane/bank_writer.h"
+#include "reference/bank_writer.h"
 
 #include <algorithm>
 
