@@ -97,9 +97,10 @@ std::vector<int16_t> bells(uint32_t sample_rate, double length_s) {
     return pcm;
 }
 
-bank_sound encoded(const char* name, uint32_t sample_rate, uint16_t channels, const std::vector<int16_t>& pcm) {
+// The entries carry no names, so the demo's renders are the plain WAVE files
+// they have always been.
+bank_sound encoded(uint32_t sample_rate, uint16_t channels, const std::vector<int16_t>& pcm) {
     bank_sound sound;
-    sound.name = name;
     sound.rate = sample_rate;
     sound.channels = channels;
     sound.adpcm = encode_xbox_adpcm(pcm.data(), pcm.size() / channels, channels);
@@ -115,8 +116,8 @@ std::vector<uint8_t> make_wave_bank(const std::vector<bank_sound>& sounds) {
 
 std::vector<bank_sound> demo_sounds() {
     return {
-        encoded("chord", 44100, 2, chord(44100, 2.0)),
-        encoded("tune", 22050, 1, tune(22050, 1.6)),
-        encoded("bells", 32000, 2, bells(32000, 1.6)),
+        encoded(44100, 2, chord(44100, 2.0)),
+        encoded(22050, 1, tune(22050, 1.6)),
+        encoded(32000, 2, bells(32000, 1.6)),
     };
 }
