@@ -8,6 +8,7 @@
 
 #include "codec/little_endian.h"
 #include "codec/xbox_adpcm.h"
+#include "containers/file_names.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ void read_record(const stream_record_layout& layout, const uint8_t* bytes, entry
 // The partner's extension for the chosen one's: with keep_case each letter
 // takes the case of the one it replaces (MUSIC.XSD pairs with MUSIC.XSH),
 // otherwise it is lower case.
-void partner_extension(char* out, const char* original, const char* partner, bool keep_case) {
+void name_partner_extension(char* out, const char* original, const char* partner, bool keep_case) {
     for (int i = 0; i < 3; ++i) {
         char c = partner[i];
         if (keep_case && original[i] >= 'A' && original[i] <= 'Z') c = (char)(c - 'a' + 'A');
@@ -83,16 +84,16 @@ file_handle open_with_extension(const char* path, const char* extension) {
 
 // Opens the partner and records its extension in the description.
 file_handle open_partner(const char* path, bool header_chosen, stream_description* description) {
-    const char* original = strrchr(path, '.') + 1;
+    const char* original = extension_dot(path) + 1;
     const char* partner = header_chosen ? "xsd" : "xsh";
-    partner_extension(description->partner_extension, original, partner, false);
+    name_partner_extension(description->partner_extension, original, partner, false);
     file_handle file = open_with_extension(path, description->partner_extension);
     if (file != INVALID_FILE || !PLATFORM_CASE_SENSITIVE_NAMES) return file;
 
     // Where names are case-sensitive, MUSIC.XSD's partner is MUSIC.XSH, not
     // MUSIC.xsh. When neither exists the lower-case name stays.
     char kept_case[4];
-    partner_extension(kept_case, original, partner, true);
+    name_partner_extension(kept_case, original, partner, true);
     file = open_with_extension(path, kept_case);
     if (file != INVALID_FILE) memcpy(description->partner_extension, kept_case, sizeof kept_case);
     return file;
@@ -117,16 +118,6 @@ const stream_record_layout& stream_record_layout_of(uint32_t version, uint32_t f
     default:
         return LAYOUT_LENIENT;
     }
-}
-
-char* with_extension(const char* path, const char* extension) {
-    size_t length = strlen(path);
-    char* out = (char*)malloc(length + 1);
-    if (!out) return nullptr;
-    memcpy(out, path, length + 1);
-    char* dot = strrchr(out, '.');
-    if (dot && strlen(dot + 1) == 3) memcpy(dot + 1, extension, 3);
-    return out;
 }
 
 bool read_stream_header(byte_source* header, stream_description* description) {

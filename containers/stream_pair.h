@@ -59,7 +59,3 @@ bool read_stream_header(byte_source* header, stream_description* description);
 // partner, and the opener goes on with chosen.
 file_handle open_stream_pair(const char* path, file_handle chosen, bool header_chosen,
                              stream_description* description);
-
-// path with its last extension (three characters after the last dot)
-// replaced by extension, in new memory the caller frees; null without memory.
-char* with_extension(const char* path, const char* extension);

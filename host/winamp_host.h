@@ -17,6 +17,9 @@ const int IN_MODULE_VERSION = 0x100;
 // The player's title buffer for GetFileInfo is taken to hold this many bytes;
 // what the module writes there is cut to fit.
 const int HOST_TITLE_BYTES = 512;
+// The player's own title buffers hold this many bytes; a host that stands in
+// for the player hands the module buffers as large.
+const int PLAYER_TITLE_BYTES = 2048;
 
 // Window messages to the host's main window.
 const unsigned HOST_MSG_END_OF_STREAM = 1026;     // WM_USER + 2, both parameters 0

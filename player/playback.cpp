@@ -320,8 +320,8 @@ char* copy_of(const char* text) {
 // The host's path names the partner of a stream pair from now on: the host
 // and its title rely on it.
 void write_partner_extension(char* path, const char* extension) {
-    char* dot = strrchr(path, '.');
-    if (dot && strlen(dot + 1) == 3) memcpy(dot + 1, extension, 3);
+    char* dot = path + (extension_dot(path) - path);
+    if (strlen(dot) == 4) memcpy(dot + 1, extension, 3);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// The stream opener: each file takes the reader_taken its extension and leading
+// The stream opener: each file takes the reader its extension and leading
 // bytes pick, and describing a file gives what opening it to play gives.
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "codec/xbox_adpcm.h"
@@ -9,6 +10,7 @@
 #include "containers/timeline.h"
 #include "containers/wave_bank.h"
 #include "containers/byte_source.h"
+#include "containers/file_names.h"
 #include "tests/support/sample_files.h"
 
 namespace {
@@ -39,7 +41,7 @@ class StreamOpenerTest : public ::testing::Test {
 public:
     scratch_folder scratch;
 
-    // Opens name as Play would, runs the opener and checks the reader_taken taken;
+    // Opens name as Play would, runs the opener and checks the reader taken;
     // describing the file must come to the same.
     void expect_reader(const std::string& name, const bytes& content, reader_taken expected) {
         std::string path = write_file_in(scratch.path, name, content);
@@ -122,12 +124,43 @@ TEST_F(StreamOpenerTest, LeadingBytesPickTheReader) {
 // those branches.
 TEST_F(StreamOpenerTest, ExtensionsDoNotBreakTheWaveOrRawReader) {
     const char* names[] = {"bank.zwb.bak", "bank.zwbx", "pair.xsh.bak", "pair.xsdx", "music.d/track",
-                           "track",        "trailing.", "dir.xsh/track"};
+                           "track",        "trailing.", "dir.xsh/track", ".xsh"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
         expect_reader(name, mono_wave(), READ_AS_WAVE);
         expect_reader(name, random_bytes(500, 2), READ_AS_RAW);
     }
+}
+
+// Names divide at '/' everywhere (and at '\\' on Windows); a name's
+// extension follows its last dot unless that dot begins the name.
+TEST(FileNames, BaseNamesAndExtensions) {
+    struct case_row {
+        const char* path;
+        const char* name;
+        const char* extension;  // with its dot, "" for none
+        const char* as_xsd;
+    } rows[] = {
+        {"music.xsh", "music.xsh", ".xsh", "music.xsd"},
+        {"a/b.c/MUSIC.XSH", "MUSIC.XSH", ".XSH", "a/b.c/MUSIC.xsd"},
+        {"dir.xsh/track", "track", "", "dir.xsh/track.xsd"},
+        {"folder/.hidden", ".hidden", "", "folder/.hidden.xsd"},
+        {"trailing.", "trailing.", ".", "trailing.xsd"},
+        {"bank.zwb.bak", "bank.zwb.bak", ".bak", "bank.zwb.xsd"},
+        {"", "", "", ".xsd"},
+    };
+    for (const case_row& row : rows) {
+        SCOPED_TRACE(row.path);
+        EXPECT_STREQ(base_name(row.path), row.name);
+        EXPECT_STREQ(extension_dot(row.path), row.extension);
+        char* renamed = with_extension(row.path, "xsd");
+        ASSERT_NE(renamed, nullptr);
+        EXPECT_STREQ(renamed, row.as_xsd);
+        free(renamed);
+    }
+    EXPECT_TRUE(path_extension_is("a/MUSIC.XSH", "xsh"));
+    EXPECT_FALSE(path_extension_is("music.xsh/", "xsh"));
+    EXPECT_FALSE(path_extension_is("music.xs", "xsh"));
 }
 
 TEST_F(StreamOpenerTest, AMissingFileIsNotDescribed) {

@@ -37,8 +37,7 @@ struct visualisation_capture {
     std::vector<int16_t> samples;
 };
 
-// The player's title buffer and what its visualisation reads.
-const int PLAYER_TITLE_BYTES = 2048;
+// How many frames the player's visualisation reads.
 const int PLAYER_VISUALISATION_FRAMES = 576;
 
 class test_host {

@@ -190,22 +190,17 @@ bool write_in_one(const std::string& path, const bytes& content, bool keep_exist
     return write_output_file(path, content.data(), content.size(), keep_existing, error);
 }
 
-std::string with_extension_of(const std::string& path, const char* extension) {
-    size_t dot = path.rfind('.');
-    return path.substr(0, dot) + "." + extension;
-}
-
 bool write_pair(const std::vector<built_entry>& entries, uint32_t alignment, const std::string& path,
                 bool keep_existing, std::string* error) {
     uint64_t length = 0;
     std::vector<uint64_t> offsets = sound_offsets(entries, alignment, &length);
-    std::string data_path = with_extension_of(path, "xsd");
+    std::string data_path = with_extension(path, "xsd");
     output_file data;
     if (!output_create(&data, data_path) || !write_sound_region(entries, offsets, &data, error))
         return fail_output(&data, error);
     output_file header;
     bytes header_bytes = pair_header(entries, offsets);
-    if (!output_create(&header, with_extension_of(path, "xsh")) || !write_bytes(&header, header_bytes.data(), header_bytes.size())) {
+    if (!output_create(&header, with_extension(path, "xsh")) || !write_bytes(&header, header_bytes.data(), header_bytes.size())) {
         output_discard(&data);
         return fail_output(&header, error);
     }

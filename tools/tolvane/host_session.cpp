@@ -5,15 +5,14 @@
 
 #include <string.h>
 
+#include "containers/file_names.h"
+
 namespace {
 
 // The module's callbacks carry no context, so only one session may hold a
 // module at a time; session_open refuses a second one.
 host_session* current_session = nullptr;
 
-// The player's title buffers are this large; the module writes into it
-// without being told its size.
-const size_t TITLE_CAPACITY = 2048;
 // Room for a path as long as the player's own path buffers allow, even when
 // the name given is shorter: the module edits the buffer in place.
 const size_t MIN_PATH_CAPACITY = 1024;
@@ -85,16 +84,8 @@ bool record_is_usable(const In_Module* module) {
            module->Stop && module->GetFileInfo && module->GetLength;
 }
 
-// The part of a path after its last separator, either kind on Windows.
-const char* file_name_of(const char* path) {
-    const char* name = path;
-    for (const char* p = path; *p; ++p)
-        if (*p == '/' || *p == PLATFORM_PATH_SEPARATOR) name = p + 1;
-    return name;
-}
-
 bool has_separator(const std::string& path) {
-    return path.find('/') != std::string::npos || path.find(PLATFORM_PATH_SEPARATOR) != std::string::npos;
+    return base_name(path.c_str()) != path.c_str();
 }
 
 In_Module* find_module_record(library_handle library) {
@@ -203,11 +194,11 @@ void session_stop(host_session* session) {
 // names only a bank's entry that way, and for anything else the player shows
 // the file's name, as this does.
 std::string session_title(host_session* session, int* length_ms) {
-    char title[TITLE_CAPACITY] = "";
+    char title[PLAYER_TITLE_BYTES] = "";
     char playing_item[1] = "";
     int length = -1;
     session->module->GetFileInfo(playing_item, title, &length);
     if (length_ms) *length_ms = length;
-    if (title[0] == '\0') return file_name_of(session->path.data());
+    if (title[0] == '\0') return base_name(session->path.data());
     return title;
 }

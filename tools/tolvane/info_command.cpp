@@ -18,14 +18,6 @@
 
 namespace {
 
-// The path as Play leaves it: a stream pair's partner named.
-std::string path_played(const std::string& path, const stream_description& d) {
-    std::string played = path;
-    size_t dot = played.rfind('.');
-    if (d.partner_extension[0] && dot != std::string::npos) played.replace(dot + 1, 3, d.partner_extension);
-    return played;
-}
-
 // What the player shows right after the item starts: the title (with the
 // counter of the first entry that plays), the length the module gives the
 // playlist for the file, and the format and entry count it plays.
@@ -48,7 +40,7 @@ player_view view_of(host_session* session, const std::string& path, const stream
     if (format_overridden || !session) {
         view.length_ms = player_length_ms(&d, nullptr);
     } else {
-        char title[HOST_TITLE_BYTES] = "";
+        char title[PLAYER_TITLE_BYTES] = "";
         std::vector<char> name(path.begin(), path.end());
         name.push_back('\0');
         session->module->GetFileInfo(name.data(), title, &view.length_ms);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "containers/file_names.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -34,6 +35,10 @@ bool fail(output_file* out, int error_number) {
 }
 
 }  // namespace
+
+std::string with_extension(const std::string& path, const char* extension) {
+    return path.substr(0, (size_t)(extension_dot(path.c_str()) - path.c_str())) + "." + extension;
+}
 
 std::string system_reason(int error_number) {
     std::string text = strerror(error_number);

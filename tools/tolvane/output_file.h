@@ -39,6 +39,10 @@ void discard_unfinished_outputs();
 bool write_output_file(const std::string& path, const void* data, size_t byte_count, bool keep_existing,
                        std::string* error);
 
+// path with its extension replaced by extension (added when it has none):
+// how a stream pair's two files are named from one.
+std::string with_extension(const std::string& path, const char* extension);
+
 // The system's words for an errno value, as a message continues them: "no
 // space left on device".
 std::string system_reason(int error_number);

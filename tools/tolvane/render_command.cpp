@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "containers/file_names.h"
 #include "platform/host_io.h"
 #include "platform/platform.h"
 #include "tools/tolvane/commands.h"
@@ -41,7 +42,7 @@ const char* const FORMAT_NAMES[] = {"wav", "raw", "flac", "ogg"};
 void rename_for_format(render_format format, std::vector<render_target>* targets) {
     if (format != RENDER_FLAC && format != RENDER_OGG) return;
     for (render_target& target : *targets) {
-        if (target.path == "-" || !has_extension(target.path, "wav")) continue;
+        if (target.path == "-" || !path_extension_is(target.path.c_str(), "wav")) continue;
         target.path = target.path.substr(0, target.path.size() - 3) + FORMAT_NAMES[format];
     }
 }
@@ -300,7 +301,7 @@ bool choose_format(const command_line& line, render_format* format, std::string*
         std::string name = fs::path(line.out).filename().string();
         bool known = false;
         for (int f = 0; f < 4; ++f) {
-            if (has_extension(line.out, FORMAT_NAMES[f])) {
+            if (path_extension_is(line.out.c_str(), FORMAT_NAMES[f])) {
                 *format = (render_format)f;
                 known = true;
             }

@@ -38,7 +38,6 @@ namespace {
 
 // Room reported to the module: far more than any block set it writes.
 const int ROOM_BYTES = 1 << 20;
-const size_t TITLE_CAPACITY = 2048;
 
 render_output* attached = nullptr;
 
@@ -57,7 +56,7 @@ void record_failure(render_output* out, const std::string& path, const std::stri
 // The entry the module plays, from the counter it puts in the title: 0 for
 // a single stream, whose title has none.
 int32_t current_entry_index(render_output* out) {
-    char title[TITLE_CAPACITY] = "";
+    char title[PLAYER_TITLE_BYTES] = "";
     char playing_item[1] = "";
     out->job.module->GetFileInfo(playing_item, title, nullptr);
     int entry = 0;

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "codec/xbox_adpcm.h"
+#include "containers/file_names.h"
 #include "platform/platform.h"
 #include "tools/tolvane/file_report.h"
 
@@ -28,22 +29,13 @@ bool is_label_character(char c) {
            strchr("-_.()+, ", c) != nullptr;
 }
 
-bool is_separator(char c) {
-    return c == '/' || c == PLATFORM_PATH_SEPARATOR;
-}
-
 void replace_all(std::string* text, const std::string& from, const std::string& to) {
     for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size()))
         text->replace(at, from.size(), to);
 }
 
-// Where the name of a path's last component ends and its extension begins.
 size_t extension_start(const std::string& path) {
-    size_t name_start = 0;
-    for (size_t i = 0; i < path.size(); ++i)
-        if (is_separator(path[i])) name_start = i + 1;
-    size_t dot = path.rfind('.');
-    return dot != std::string::npos && dot > name_start ? dot : path.size();
+    return (size_t)(extension_dot(path.c_str()) - path.c_str());
 }
 
 std::string describe_format(const sound_unit& unit) {
@@ -213,21 +205,12 @@ std::string unknown_placeholder(const std::string& out) {
 
 out_kind classify_out(const std::string& out) {
     if (out == "-") return OUT_STANDARD_OUTPUT;
-    if (!out.empty() && is_separator(out.back())) return OUT_FOLDER;
+    if (!out.empty() && is_path_separator(out.back())) return OUT_FOLDER;
     for (const char* placeholder : PLACEHOLDERS)
         if (out.find(placeholder) != std::string::npos) return OUT_PATTERN;
     std::error_code error;
     if (std::filesystem::is_directory(out, error)) return OUT_FOLDER;
     return OUT_FILE;
-}
-
-bool has_extension(const std::string& path, const char* extension) {
-    size_t at = extension_start(path);
-    if (at == path.size()) return false;
-    std::string found = path.substr(at + 1);
-    for (char& c : found)
-        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-    return found == extension;
 }
 
 int record_width(const stream_description& description) {
@@ -285,7 +268,7 @@ bool plan_targets(const std::string& out, const std::string& input_stem, bool ra
             path = selected.size() == 1 ? out : out.substr(0, extension_start(out)) + "-" + number + extension;
         } else if (kind == OUT_FOLDER) {
             path = out;
-            if (!is_separator(path.back())) path += PLATFORM_PATH_SEPARATOR;
+            if (!is_path_separator(path.back())) path += PLATFORM_PATH_SEPARATOR;
             path += input_stem + (unit.record > 0 ? "-" + number : "") + extension;
         } else {
             path = out;

@@ -90,9 +90,6 @@ enum out_kind {
 };
 out_kind classify_out(const std::string& out);
 
-// Whether OUT's extension is .wav or .raw (compared without case).
-bool has_extension(const std::string& path, const char* extension);
-
 // The digits of a record number in output names: the width of the file's
 // largest record number, at least 2.
 int record_width(const stream_description& description);

@@ -269,11 +269,6 @@ bool replace_in_pair(bytes* header, bytes* data, int32_t record, const built_ent
     return true;
 }
 
-std::string with_extension_of(const std::string& path, const char* extension) {
-    size_t dot = path.rfind('.');
-    return path.substr(0, dot == std::string::npos ? path.size() : dot) + "." + extension;
-}
-
 bool kept_existing(const command_line& line, const std::string& path) {
     std::error_code probe;
     if (!line.no_clobber || line.in_place || !fs::exists(path, probe)) return false;
@@ -313,15 +308,15 @@ int run_replace(const command_line& line) {
     if (same_file(out, sound_path)) return failure("cannot replace in", bank_path, out + " is the new sound");
     std::string error;
     if (kind == STREAM_PAIR) {
-        std::string header_path = with_extension_of(bank_path, "xsh");
-        std::string data_path = with_extension_of(bank_path, "xsd");
+        std::string header_path = with_extension(bank_path, "xsh");
+        std::string data_path = with_extension(bank_path, "xsd");
         bytes header;
         bytes data;
         if (!read_whole_file(header_path.c_str(), &header) || !read_whole_file(data_path.c_str(), &data))
             return failure("cannot read", bank_path, "its pair cannot be read whole");
         if (!replace_in_pair(&header, &data, record, sound, &error)) return failure("cannot replace in", bank_path, error);
-        std::string out_header = with_extension_of(out, "xsh");
-        std::string out_data = with_extension_of(out, "xsd");
+        std::string out_header = with_extension(out, "xsh");
+        std::string out_data = with_extension(out, "xsd");
         if (!line.in_place && (same_file(out_header, header_path) || same_file(out_data, data_path)))
             return failure("cannot replace in", bank_path, "-o names the pair itself; give --in-place to rewrite it");
         if (kept_existing(line, out_header)) return EXIT_OK;

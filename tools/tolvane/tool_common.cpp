@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "containers/file_names.h"
 #include "containers/stream_opener.h"
 #include "tools/tolvane/linked_zlib.h"
 #include "tools/tolvane/host_session.h"
@@ -101,17 +102,17 @@ bool warning_concerns(const file_warning& warning, const record_ranges& chosen) 
 }
 
 std::string stem_of(const std::string& path) {
-    fs::path name = fs::path(path).filename();
-    return name.stem().string();
+    const char* name = base_name(path.c_str());
+    return std::string(name, extension_dot(name));
+}
+
+std::string path_played(const std::string& path, const stream_description& d) {
+    return d.partner_extension[0] ? with_extension(path, d.partner_extension) : path;
 }
 
 std::vector<std::string> inputs_of(const std::string& path, const stream_description& d) {
     std::vector<std::string> inputs = {path};
-    if (d.partner_extension[0] && !(d.notices & NOTICE_PARTNER_MISSING)) {
-        std::string partner = path;
-        partner.replace(partner.size() - 3, 3, d.partner_extension);
-        inputs.push_back(partner);
-    }
+    if (d.partner_extension[0] && !(d.notices & NOTICE_PARTNER_MISSING)) inputs.push_back(path_played(path, d));
     return inputs;
 }
 

@@ -64,6 +64,8 @@ bool warning_concerns(const file_warning& warning, const record_ranges& chosen);
 
 // The input's name without its folder and extension, for {name}.
 std::string stem_of(const std::string& path);
+// The path as Play leaves it: a stream pair's partner named.
+std::string path_played(const std::string& path, const stream_description& d);
 // The files the input is made of: itself, and a stream pair's partner.
 std::vector<std::string> inputs_of(const std::string& path, const stream_description& d);
 bool same_file(const std::string& a, const std::string& b);
