@@ -81,21 +81,21 @@ int64_t walk_entries(const stream_description* description, entry_span* spans) {
 bool plan_item(const stream_description* description, item_plan* plan) {
     plan->spans = nullptr;
     plan->count = 0;
-    plan->length_ms = 0;
+    plan->duration_ms = 0;
     plan->single_stream = is_single_stream(description);
     if (plan->single_stream) {
         plan->spans = (entry_span*)malloc(sizeof(entry_span));
         if (!plan->spans) return false;
         plan->spans[0] = single_stream_span(description);
         plan->count = 1;
-        plan->length_ms = plan->spans[0].duration_ms;
+        plan->duration_ms = plan->spans[0].duration_ms;
         return true;
     }
     if (description->entry_count == 0) return true;
     plan->spans = (entry_span*)malloc((size_t)description->entry_count * sizeof(entry_span));
     if (!plan->spans) return false;
     plan->count = description->entry_count;
-    plan->length_ms = walk_entries(description, plan->spans);
+    plan->duration_ms = walk_entries(description, plan->spans);
     return true;
 }
 
@@ -103,7 +103,7 @@ void plan_release(item_plan* plan) {
     free(plan->spans);
     plan->spans = nullptr;
     plan->count = 0;
-    plan->length_ms = 0;
+    plan->duration_ms = 0;
 }
 
 int32_t player_length_ms(const stream_description* description, const item_plan* plan) {
@@ -116,7 +116,7 @@ int32_t player_length_ms(const stream_description* description, const item_plan*
         uint64_t blocks = (uint64_t)description->data_length * 10 / divisor / ADPCM_BLOCK_BYTES;
         length_ms = (int64_t)(blocks * PCM_BLOCK_BYTES);
     } else {
-        length_ms = plan ? plan->length_ms : walk_entries(description, nullptr);
+        length_ms = plan ? plan->duration_ms : walk_entries(description, nullptr);
     }
     return length_ms > INT32_MAX ? INT32_MAX : (int32_t)length_ms;
 }

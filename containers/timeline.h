@@ -26,11 +26,12 @@ struct entry_span {
     int64_t duration_ms;
 };
 
-// The spans of every entry, in order, and the length of their sound.
+// The spans of every entry, in order, and how long their sound lasts. (A
+// "length" is what the player is shown: see player_length_ms.)
 struct item_plan {
     entry_span* spans;
     int32_t count;
-    int64_t length_ms;
+    int64_t duration_ms;
     bool single_stream;
 };
 

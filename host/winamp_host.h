@@ -7,6 +7,8 @@
 
 #include <stddef.h>
 
+#include "platform/platform.h"
+
 #if defined(__i386__) || defined(_M_IX86)
 #define HOST_CALL __cdecl
 #else
@@ -27,9 +29,8 @@ const unsigned HOST_MSG_QUERY = 1024;             // WM_USER
 const unsigned HOST_QUERY_INFLATE_WPARAM = 0x10100000;
 const int HOST_QUERY_INFLATE_LPARAM = 331;
 
-// Windows and instances are opaque to the plug-in: an HWND or HINSTANCE on
-// Windows, a platform window object of ours elsewhere.
-typedef void* host_window;
+// The player's window is a host_window (an HWND on Windows); an instance is
+// an HINSTANCE there and opaque elsewhere.
 typedef void* host_instance;
 
 struct Out_Module {

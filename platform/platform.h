@@ -81,25 +81,25 @@ uint32_t process_id();
 // on POSIX. The plug-in only posts and sends to it; hosts create one and pump
 // it on their own thread.
 typedef intptr_t (*window_handler)(void* context, uint32_t message, uintptr_t wparam, intptr_t lparam);
-typedef void* window_ref;
+typedef void* host_window;
 
 // Queues a message for the window's thread and returns without waiting.
-void window_post_message(window_ref window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+void window_post_message(host_window window, uint32_t message, uintptr_t wparam, intptr_t lparam);
 // Delivers a message to the window's handler and returns its answer. On POSIX
 // the handler runs on the sending thread; the plug-in sends only from the
 // host's thread.
-intptr_t window_send_message(window_ref window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+intptr_t window_send_message(host_window window, uint32_t message, uintptr_t wparam, intptr_t lparam);
 
 // Host side: create a window whose handler receives every message.
-window_ref window_create(window_handler handler, void* context);
-void window_destroy(window_ref window);
+host_window window_create(window_handler handler, void* context);
+void window_destroy(host_window window);
 // Waits up to timeout_ms for posted messages and hands each to the handler on
 // the calling thread. Returns the number of messages handled.
-int window_pump(window_ref window, uint32_t timeout_ms);
+int window_pump(host_window window, uint32_t timeout_ms);
 
 // ---- Dialogs, directories, libraries ------------------------------------------
 // A message box with one OK button; on POSIX the text goes to stderr.
-void message_box(window_ref parent, const char* text, const char* caption);
+void message_box(host_window parent, const char* text, const char* caption);
 // Writes the temporary directory, with its closing separator, into buffer.
 // Returns the length written; 0 when there is none; when it does not fit,
 // the capacity it would need (at least capacity), with buffer unspecified.

@@ -291,7 +291,7 @@ struct posix_window {
 
 }  // namespace
 
-void window_post_message(window_ref window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+void window_post_message(host_window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
     posix_window* self = (posix_window*)window;
     if (!self) return;
     {
@@ -301,13 +301,13 @@ void window_post_message(window_ref window, uint32_t message, uintptr_t wparam, 
     self->arrived.notify_one();
 }
 
-intptr_t window_send_message(window_ref window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+intptr_t window_send_message(host_window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
     posix_window* self = (posix_window*)window;
     if (!self || !self->handler) return 0;
     return self->handler(self->context, message, wparam, lparam);
 }
 
-window_ref window_create(window_handler handler, void* context) {
+host_window window_create(window_handler handler, void* context) {
     posix_window* self = new (std::nothrow) posix_window;
     if (!self) return nullptr;
     self->handler = handler;
@@ -315,11 +315,11 @@ window_ref window_create(window_handler handler, void* context) {
     return self;
 }
 
-void window_destroy(window_ref window) {
+void window_destroy(host_window window) {
     delete (posix_window*)window;
 }
 
-int window_pump(window_ref window, uint32_t timeout_ms) {
+int window_pump(host_window window, uint32_t timeout_ms) {
     posix_window* self = (posix_window*)window;
     if (!self) return 0;
     std::deque<posted_message> taken;
@@ -337,7 +337,7 @@ int window_pump(window_ref window, uint32_t timeout_ms) {
 
 // ---- Dialogs, directories, libraries ------------------------------------------
 
-void message_box(window_ref, const char* text, const char* caption) {
+void message_box(host_window, const char* text, const char* caption) {
     fprintf(stderr, "[%s]\n%s\n", caption ? caption : "", text ? text : "");
 }
 

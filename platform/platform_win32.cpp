@@ -160,16 +160,16 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
 
 }  // namespace
 
-void window_post_message(window_ref window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+void window_post_message(host_window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
     PostMessageA((HWND)window, message, wparam, lparam);
 }
 
-intptr_t window_send_message(window_ref window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+intptr_t window_send_message(host_window window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
     return (intptr_t)SendMessageA((HWND)window, message, wparam, lparam);
 }
 
 // A message-only window whose messages arrive on the creating thread.
-window_ref window_create(window_handler handler, void* context) {
+host_window window_create(window_handler handler, void* context) {
     HINSTANCE instance = GetModuleHandleA(NULL);
     WNDCLASSA window_class;
     memset(&window_class, 0, sizeof window_class);
@@ -188,14 +188,14 @@ window_ref window_create(window_handler handler, void* context) {
     return window;
 }
 
-void window_destroy(window_ref window) {
+void window_destroy(host_window window) {
     if (!window) return;
     win32_window_data* data = (win32_window_data*)GetWindowLongPtrA((HWND)window, GWLP_USERDATA);
     DestroyWindow((HWND)window);
     delete data;
 }
 
-int window_pump(window_ref window, uint32_t timeout_ms) {
+int window_pump(host_window window, uint32_t timeout_ms) {
     if (!window) return 0;
     // Returns at once when messages are already queued, else waits for one.
     MsgWaitForMultipleObjectsEx(0, NULL, timeout_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
@@ -210,7 +210,7 @@ int window_pump(window_ref window, uint32_t timeout_ms) {
 
 // ---- Dialogs, directories, libraries ------------------------------------------
 
-void message_box(window_ref parent, const char* text, const char* caption) {
+void message_box(host_window parent, const char* text, const char* caption) {
     MessageBoxA((HWND)parent, text, caption, MB_OK);
 }
 

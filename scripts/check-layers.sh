@@ -30,7 +30,8 @@ check_names() {
     [ -z "$hits" ] || report "$folder/ must not name the module record or the player's messages:" "$hits"
 }
 check codec containers player plugin platform tools
-check platform codec containers player plugin tools
+check platform codec containers player plugin tools host
+check host codec containers player plugin tools
 check containers player plugin tools
 check player plugin tools
 check plugin tools

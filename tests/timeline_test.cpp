@@ -58,7 +58,7 @@ TEST(Timeline, EntriesPlayTheirWholeBlockSetsOneAfterAnother) {
         item_plan plan;
         ASSERT_TRUE(plan_item(&item.d, &plan));
         std::vector<entry_span> spans(plan.spans, plan.spans + plan.count);
-        EXPECT_EQ(plan.length_ms, c.length_ms);
+        EXPECT_EQ(plan.duration_ms, c.length_ms);
         EXPECT_EQ(player_length_ms(&item.d, nullptr), c.length_ms);
         plan_release(&plan);
         ASSERT_EQ(spans.size(), c.played.size());

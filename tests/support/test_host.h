@@ -145,7 +145,7 @@ private:
     int end_of_stream_ = 0;
     int writes_beyond_room_ = 0;
     int last_room_ = 0;
-    window_ref window_;
+    host_window window_;
     Out_Module output_;
     std::vector<char> path_buffer_;
 

@@ -116,7 +116,7 @@ bool session_open(host_session* session, const char* module_path, Out_Module* ou
         library_free(library);
         return false;
     }
-    window_ref window = window_create(handle_window_message, session);
+    host_window window = window_create(handle_window_message, session);
     if (!window) {
         library_free(library);
         return false;

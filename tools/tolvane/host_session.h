@@ -14,7 +14,7 @@
 struct host_session {
     library_handle library = nullptr;
     In_Module* module = nullptr;
-    window_ref window = nullptr;
+    host_window window = nullptr;
     Out_Module* output = nullptr;
     int end_of_stream_messages = 0;
     // The writable path handed to Play; the module may rewrite its extension
