@@ -38,24 +38,26 @@ int16_t scalar_decode_code(uint32_t code, scalar_state* state) {
 int32_t scalar_decode_blocks(const uint8_t* input, int32_t input_bytes, int16_t* output, uint32_t channels) {
     if (channels == 0 || input_bytes <= 0) return 0;
     uint32_t block_sets = (uint32_t)input_bytes / (uint32_t)ADPCM_BLOCK_BYTES / channels;
-    scalar_state states[8];
-    int16_t samples[8][8];
-    if (channels > 8) return 0;  // the yardstick covers the channel counts the player plays
+    const uint32_t MOST_CHANNELS = 8;  // the yardstick covers the channel counts the player plays
+    scalar_state states[MOST_CHANNELS];
+    int16_t samples[MOST_CHANNELS][CODES_PER_GROUP];
+    if (channels > MOST_CHANNELS) return 0;
 
     const uint8_t* in = input;
     int16_t* out = output;
     for (uint32_t set = 0; set < block_sets; ++set) {
-        for (uint32_t j = 0; j < channels; ++j, in += 4) {
+        for (uint32_t j = 0; j < channels; ++j, in += ADPCM_HEADER_BYTES) {
             states[j].predictor = read_s16le(in);
             states[j].step_index = clamp((int8_t)in[2], 0, 88);
             *out++ = (int16_t)states[j].predictor;
         }
-        for (int g = 0; g < 8; ++g) {
-            for (uint32_t j = 0; j < channels; ++j, in += 4) {
+        for (int g = 0; g < CODE_GROUPS; ++g) {
+            for (uint32_t j = 0; j < channels; ++j, in += CODE_GROUP_BYTES) {
                 uint32_t codes = read_u32le(in);
-                for (int k = 0; k < 8; ++k, codes >>= 4) samples[j][k] = scalar_decode_code(codes & 15, &states[j]);
+                for (int k = 0; k < CODES_PER_GROUP; ++k, codes >>= 4)
+                    samples[j][k] = scalar_decode_code(codes & 15, &states[j]);
             }
-            for (int k = 0; k < 8; ++k)
+            for (int k = 0; k < CODES_PER_GROUP; ++k)
                 for (uint32_t j = 0; j < channels; ++j) *out++ = samples[j][k];
         }
     }

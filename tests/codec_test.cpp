@@ -21,38 +21,13 @@ bytes mono_block(int16_t predictor, uint8_t index_byte, const std::vector<uint8_
     block[1] = (uint8_t)((uint16_t)predictor >> 8);
     block[2] = index_byte;
     block[3] = 0xA5;  // reserved, must not matter
-    for (size_t n = 0; n < codes.size(); ++n) block[4 + n / 2] |= (uint8_t)(n % 2 ? codes[n] << 4 : codes[n]);
+    for (size_t n = 0; n < codes.size(); ++n) block[ADPCM_HEADER_BYTES + n / 2] |= (uint8_t)(n % 2 ? codes[n] << 4 : codes[n]);
     return block;
 }
 
 std::vector<int16_t> decode(const bytes& input, uint32_t channels, size_t output_samples, int32_t* result) {
     std::vector<int16_t> out(output_samples, SENTINEL);
     *result = decode_blocks(input.data(), (int32_t)input.size(), out.data(), channels);
-    return out;
-}
-
-// The decoding order written out the long way: all channels' headers, then
-// for each code group all channels' 8 samples, interleaved frame by frame.
-std::vector<int16_t> reference_decode(const bytes& input, uint32_t channels) {
-    if (channels == 0) return {};
-    size_t sets = input.size() / ADPCM_BLOCK_BYTES / channels;
-    std::vector<int16_t> out;
-    const uint8_t* p = input.data();
-    for (size_t set = 0; set < sets; ++set) {
-        std::vector<adpcm_channel_state> state;
-        for (uint32_t j = 0; j < channels; ++j, p += 4) {
-            int idx = (int8_t)p[2] < 0 ? 0 : ((int8_t)p[2] > 88 ? 88 : p[2]);
-            state.push_back({(int8_t)idx, IMA_STEP_TABLE[idx], (int16_t)(p[0] | p[1] << 8)});
-            out.push_back(state.back().predictor);
-        }
-        for (int g = 0; g < 8; ++g) {
-            std::vector<int16_t> s(channels * 8);
-            for (uint32_t j = 0; j < channels; ++j, p += 4)
-                for (int k = 0; k < 8; ++k) s[j * 8 + k] = decode_nibble((p[k / 2] >> (k % 2 * 4)) & 15, &state[j]);
-            for (int k = 0; k < 8; ++k)
-                for (uint32_t j = 0; j < channels; ++j) out.push_back(s[j * 8 + k]);
-        }
-    }
     return out;
 }
 
@@ -152,9 +127,11 @@ TEST(DecodeBlocks, ThreeChannelsMatchTheInterleavedOrder) {
     for (uint32_t channels = 1; channels <= 5; ++channels) {
         bytes input = random_bytes(ADPCM_BLOCK_BYTES * channels * 3, seed + channels);
         int32_t result = 0;
-        std::vector<int16_t> out = decode(input, channels, 65 * channels * 3, &result);
-        EXPECT_EQ(result, 390 * (int32_t)channels);
-        EXPECT_EQ(out, reference_decode(input, channels)) << channels << " channels";
+        std::vector<int16_t> out = decode(input, channels, SAMPLES_PER_BLOCK * channels * 3, &result);
+        std::vector<int16_t> expected(out.size(), SENTINEL);
+        EXPECT_EQ(scalar_decode_blocks(input.data(), (int32_t)input.size(), expected.data(), channels), result);
+        EXPECT_EQ(result, 3 * PCM_BLOCK_BYTES * (int32_t)channels);
+        EXPECT_EQ(out, expected) << channels << " channels";
     }
 }
 
@@ -203,17 +180,17 @@ TEST(DecodeBlocks, MatchesTheScalarDecoderOnRandomInput) {
     std::mt19937 random(seed);
     for (uint32_t channels = 1; channels <= 8; ++channels) {
         for (uint32_t block_sets = 1; block_sets <= 9; ++block_sets) {
-            int32_t input_bytes = (int32_t)(block_sets * channels) * ADPCM_BLOCK_BYTES + (int32_t)(random() % 36);
+            int32_t input_bytes = (int32_t)(block_sets * channels) * ADPCM_BLOCK_BYTES + (int32_t)(random() % ADPCM_BLOCK_BYTES);
             bytes input = random_bytes((size_t)input_bytes, random());
             for (size_t header = 0; header < (size_t)block_sets * ADPCM_BLOCK_BYTES * channels;
                  header += ADPCM_BLOCK_BYTES * channels) {
                 for (uint32_t j = 0; j < channels; ++j) {
-                    uint8_t* h = &input[header + 4 * j];
+                    uint8_t* h = &input[header + ADPCM_HEADER_BYTES * j];
                     if (random() % 2) h[1] = random() % 2 ? 0x7F : 0x80;  // a predictor near a limit
                     if (random() % 2) h[2] = (uint8_t)(random() % 100);   // a step index in or near range
                 }
             }
-            std::vector<int16_t> out((block_sets + 1) * 65 * channels, SENTINEL), expected = out;
+            std::vector<int16_t> out((block_sets + 1) * SAMPLES_PER_BLOCK * channels, SENTINEL), expected = out;
             int32_t result = decode_blocks(input.data(), input_bytes, out.data(), channels);
             int32_t expected_result = scalar_decode_blocks(input.data(), input_bytes, expected.data(), channels);
             ASSERT_EQ(result, expected_result) << channels << " channels, seed " << seed;
