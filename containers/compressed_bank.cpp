@@ -26,8 +26,6 @@
 
 namespace {
 
-const int32_t STATED_SIZE_OFFSET = 4;
-const int32_t STREAM_OFFSET = 8;
 // The temporary directory is asked for with room for this many characters.
 const uint32_t TEMP_PATH_CHARS = 260;
 const uint32_t CACHE_PATH_BYTES = 1024;
@@ -40,7 +38,7 @@ const uint32_t EVERY_NAME = (1u << (CACHE_NAMES + 1)) - 2;
 // too short to hold it.
 bool read_stated_size(file_handle file, uint32_t* stated_size) {
     uint8_t field[4];
-    if (file_seek(file, STATED_SIZE_OFFSET) != STATED_SIZE_OFFSET) return false;
+    if (file_seek(file, COMPRESSED_BANK_SIZE_AT) != COMPRESSED_BANK_SIZE_AT) return false;
     if (file_read(file, field, 4) != 4) return false;
     *stated_size = read_u32le(field);
     return true;
@@ -69,7 +67,7 @@ int32_t check_bytes(uint32_t stated_size) {
 memory_inflation* begin_inflation(file_handle compressed, const inflater_source* inflater, int64_t limit) {
     memory_inflation* inflation = (memory_inflation*)malloc(sizeof(memory_inflation));
     if (!inflation) return nullptr;
-    file_seek(compressed, STREAM_OFFSET);
+    file_seek(compressed, COMPRESSED_BANK_STREAM_AT);
     if (memory_inflation_begin(inflation, compressed, inflater, limit)) return inflation;
     free(inflation);
     return nullptr;
@@ -371,7 +369,7 @@ file_handle open_compressed_bank(const char* path, file_handle file, const infla
     char partial_path[CACHE_PATH_BYTES + 32];
     file_handle partial = create_partial_file(cache_path, partial_path, sizeof partial_path);
     if (partial == INVALID_FILE) return played_compressed(file, description);
-    file_seek(file, STREAM_OFFSET);
+    file_seek(file, COMPRESSED_BANK_STREAM_AT);
     file_handle result = inflate_file(file, partial, stated_size, inflater);
     if (result == file) {
         file_remove(partial_path);

@@ -10,6 +10,11 @@
 #include "containers/stream_description.h"
 #include "platform/platform.h"
 
+// A compressed bank: four bytes of its own, the size of the inflated bank
+// (32-bit little-endian), then the zlib stream.
+const int32_t COMPRESSED_BANK_SIZE_AT = 4;
+const int32_t COMPRESSED_BANK_STREAM_AT = 8;
+
 // A file is a cache of the bank when it begins with the same bytes as the
 // bank inflates to, this many of them (all of a smaller bank). It is used
 // when it also has the stated size and is not older than the compressed file.

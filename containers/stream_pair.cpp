@@ -58,7 +58,7 @@ void read_record(const stream_record_layout& layout, const uint8_t* bytes, entry
     if (layout.frames_at != NONE) record->stated_frames = read_u32le(bytes + layout.frames_at);
     uint32_t flags = layout.flags_at != NONE ? read_u32le(bytes + layout.flags_at) : 0;
     if (flags & STREAM_ENTRY_EXTERNAL) record->codec = CODEC_EXTERNAL;
-    if (layout.type_at != NONE && read_u32le(bytes + layout.type_at) == 0) record->codec = CODEC_EMPTY;
+    if (layout.type_at != NONE && read_u32le(bytes + layout.type_at) == STREAM_ENTRY_EMPTY) record->codec = CODEC_EMPTY;
     if (flags & STREAM_ENTRY_LOOPS) set_loop_from_bytes(record, 0, record->length);
 }
 

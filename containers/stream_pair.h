@@ -26,6 +26,9 @@ const int32_t STREAM_HEADER_NAME_BYTES = 32;
 // A record's flags: the entry loops whole; its sound is in an .xss file.
 const uint32_t STREAM_ENTRY_LOOPS = 0x1;
 const uint32_t STREAM_ENTRY_EXTERNAL = 0x4;
+// A record's type: an empty slot, or (any other value) one with sound.
+const uint32_t STREAM_ENTRY_EMPTY = 0;
+const uint32_t STREAM_ENTRY_HAS_SOUND = 1;
 
 // Where each field of a record lies, -1 for a field the layout lacks.
 struct stream_record_layout {

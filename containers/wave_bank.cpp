@@ -34,16 +34,16 @@ struct record_layout {
 };
 
 const record_layout VERSION_1_RECORD = {
-    BANK_V1_RECORD_BYTES, NONE, 0, 4, 8, 12, 16, 0x1, 1, 4, 0x7ffffff,
+    BANK_V1_RECORD_BYTES, NONE, BANK_V1_RECORD_FORMAT_AT, BANK_V1_RECORD_OFFSET_AT, BANK_V1_RECORD_LENGTH_AT,
+    BANK_V1_RECORD_LOOP_AT, BANK_V1_RECORD_LOOP_AT + 4, 0x1, 1, 4, 0x7ffffff,
     {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_UNKNOWN, CODEC_UNKNOWN}};
 const record_layout VERSION_2_RECORD = {
-    BANK_RECORD_BYTES, 0, 4, 8, 12, 16, 20, 0x3, 2, 5, 0xffff,
+    BANK_RECORD_BYTES, BANK_RECORD_FLAGS_AT, BANK_RECORD_FORMAT_AT, BANK_RECORD_OFFSET_AT, BANK_RECORD_LENGTH_AT,
+    BANK_RECORD_LOOP_AT, BANK_RECORD_LOOP_AT + 4, 0x3, 2, 5, BANK_FORMAT_LARGEST_RATE,
     {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_WMA, CODEC_UNKNOWN}};
-const uint32_t CHANNELS_MASK = 0x7;
+const uint32_t CHANNELS_MASK = BANK_FORMAT_LARGEST_CHANNELS;
 const uint32_t PCM16_BIT = 0x80000000u;
 
-const uint32_t COMPACT_OFFSET_MASK = 0x1fffff;
-const uint32_t COMPACT_DEVIATION_SHIFT = 21;
 // Entry names longer than this are cut.
 const uint32_t LONGEST_NAME_READ = 256;
 
@@ -243,13 +243,24 @@ bool plan_version_2(byte_source* source, int32_t base, stream_description* descr
 
 }  // namespace
 
-uint32_t bank_format_word(entry_codec codec, uint32_t channels, uint32_t rate) {
-    const record_layout& layout = VERSION_2_RECORD;
+namespace {
+
+uint32_t pack_format(const record_layout& layout, entry_codec codec, uint32_t channels, uint32_t rate) {
     uint32_t tag = 0;
     for (uint32_t t = 0; t <= layout.tag_mask; ++t)
         if (layout.codec_of_tag[t] == (codec == CODEC_PCM8 ? CODEC_PCM16 : codec)) tag = t;
     uint32_t word = tag | (channels & CHANNELS_MASK) << layout.channels_shift | (rate & layout.rate_mask) << layout.rate_shift;
     return codec == CODEC_PCM16 ? word | PCM16_BIT : word;
+}
+
+}  // namespace
+
+uint32_t bank_format_word(entry_codec codec, uint32_t channels, uint32_t rate) {
+    return pack_format(VERSION_2_RECORD, codec, channels, rate);
+}
+
+uint32_t bank_v1_format_word(entry_codec codec, uint32_t channels, uint32_t rate) {
+    return pack_format(VERSION_1_RECORD, codec, channels, rate);
 }
 
 uint32_t compact_record_word(uint32_t offset_units, uint32_t deviation_bytes) {

@@ -30,9 +30,18 @@ const uint32_t BANK_V1_COUNT_AT = 0x0C;
 const uint32_t BANK_V1_NAME_AT = 0x10;
 const uint32_t BANK_V1_RECORDS_AT = 0x50;
 const uint32_t BANK_V1_RECORD_BYTES = 20;
+// A version 1 record: format word, offset, length, loop start, loop length.
+const uint32_t BANK_V1_RECORD_FORMAT_AT = 0;
+const uint32_t BANK_V1_RECORD_OFFSET_AT = 4;
+const uint32_t BANK_V1_RECORD_LENGTH_AT = 8;
+const uint32_t BANK_V1_RECORD_LOOP_AT = 12;  // loop start, then loop length
 // Versions 0, 2 and 3: "WBND", the version and four regions of offset and
 // length, then the regions' content.
 const uint32_t BANK_HEADER_BYTES = 40;
+// The header's regions follow its magic and version: each an offset from the
+// bank's start and a length.
+const uint32_t BANK_REGIONS_AT = 8;
+const uint32_t BANK_REGION_BYTES = 8;
 const int BANK_REGION_COUNT = 4;
 enum bank_region { REGION_BANK_DATA = 0, REGION_ENTRY_METADATA = 1, REGION_ENTRY_NAMES = 2, REGION_ENTRY_DATA = 3 };
 const uint32_t BANK_DATA_BYTES = 40;
@@ -47,14 +56,32 @@ const uint32_t BANK_FLAG_STREAMING = 0x1;
 const uint32_t BANK_FLAG_ENTRY_NAMES = 0x10000;
 const uint32_t BANK_FLAG_COMPACT = 0x20000;
 const uint32_t BANK_RECORD_BYTES = 24;
+// A version 0, 2 or 3 record: flags, format word, offset, length, loop start,
+// loop length.
+const uint32_t BANK_RECORD_FLAGS_AT = 0;
+const uint32_t BANK_RECORD_FORMAT_AT = 4;
+const uint32_t BANK_RECORD_OFFSET_AT = 8;
+const uint32_t BANK_RECORD_LENGTH_AT = 12;
+const uint32_t BANK_RECORD_LOOP_AT = 16;  // loop start, then loop length
+// A compact record is one word: the offset in units of the bank's alignment
+// in its low bits, above them the bytes its sound falls short of the next.
 const uint32_t BANK_COMPACT_RECORD_BYTES = 4;
+const uint32_t COMPACT_OFFSET_MASK = 0x1fffff;
+const uint32_t COMPACT_DEVIATION_SHIFT = 21;
 const uint32_t BANK_ENTRY_NAME_BYTES = 64;
 // A record's flags: its loop is to be ignored.
 const uint32_t BANK_ENTRY_IGNORE_LOOP = 0x8;
 
+// The most channels and the highest rate a version 0, 2 or 3 format word holds.
+const uint32_t BANK_FORMAT_LARGEST_CHANNELS = 7;
+const uint32_t BANK_FORMAT_LARGEST_RATE = 0xffff;
+
 // The packed format word of a version 0, 2 or 3 record: tag in bits 0-1,
 // channels in bits 2-4, rate in bits 5-20, bit 31 set for 16-bit PCM.
 uint32_t bank_format_word(entry_codec codec, uint32_t channels, uint32_t rate);
+// The same for a version 1 record: tag in bit 0, channels in bits 1-3, rate
+// from bit 4.
+uint32_t bank_v1_format_word(entry_codec codec, uint32_t channels, uint32_t rate);
 // A compact record: its offset in units of the alignment, and the bytes its
 // sound falls short of the next record's offset.
 uint32_t compact_record_word(uint32_t offset_units, uint32_t deviation_bytes);

@@ -26,10 +26,6 @@ namespace {
 
 const size_t COPY_BYTES = 1 << 20;
 const uint32_t BANK_VERSION = 3;
-const uint32_t LARGEST_BANK_RATE = 0xffff;
-const uint32_t LARGEST_BANK_CHANNELS = 7;
-const uint32_t STREAM_ENTRY_HAS_SOUND = 1;
-const int32_t COMPRESSED_HEADER_BYTES = 8;
 
 typedef std::vector<uint8_t> bytes;
 
@@ -302,9 +298,9 @@ bool built_kind_of(const std::string& path, built_kind* kind) {
 std::string entry_misfit(const built_entry& entry, built_kind kind) {
     if (kind == BUILT_PAIR)
         return entry.channels > MAX_CHANNELS ? "more than " + std::to_string(MAX_CHANNELS) + " channels" : "";
-    if (entry.channels > LARGEST_BANK_CHANNELS)
+    if (entry.channels > BANK_FORMAT_LARGEST_CHANNELS)
         return std::to_string(entry.channels) + " channels: a bank's format word holds 1 to 7";
-    if (entry.rate > LARGEST_BANK_RATE)
+    if (entry.rate > BANK_FORMAT_LARGEST_RATE)
         return std::to_string(entry.rate) + " Hz: a bank's format word holds rates up to 65535 Hz";
     return "";
 }
@@ -336,23 +332,23 @@ bytes built_bank_bytes(const std::vector<built_entry>& entries, const std::strin
 
 bool compress_bank(const bytes& bank, bytes* packed) {
     uLongf packed_bytes = compressBound((uLong)bank.size());
-    packed->assign(COMPRESSED_HEADER_BYTES + (size_t)packed_bytes, 0);
+    packed->assign(COMPRESSED_BANK_STREAM_AT + (size_t)packed_bytes, 0);
     memcpy(packed->data(), "ZWB", 3);
-    write_u32le(packed->data() + 4, (uint32_t)bank.size());
-    if (compress2(packed->data() + COMPRESSED_HEADER_BYTES, &packed_bytes, bank.data(), (uLong)bank.size(),
+    write_u32le(packed->data() + COMPRESSED_BANK_SIZE_AT, (uint32_t)bank.size());
+    if (compress2(packed->data() + COMPRESSED_BANK_STREAM_AT, &packed_bytes, bank.data(), (uLong)bank.size(),
                   Z_DEFAULT_COMPRESSION) != Z_OK)
         return false;
-    packed->resize(COMPRESSED_HEADER_BYTES + (size_t)packed_bytes);
+    packed->resize(COMPRESSED_BANK_STREAM_AT + (size_t)packed_bytes);
     return true;
 }
 
 bool inflate_bank(const bytes& packed, bytes* bank) {
-    if (packed.size() < (size_t)COMPRESSED_HEADER_BYTES) return false;
+    if (packed.size() < (size_t)COMPRESSED_BANK_STREAM_AT) return false;
     z_stream stream;
     memset(&stream, 0, sizeof stream);
     if (inflateInit(&stream) != Z_OK) return false;
-    stream.next_in = const_cast<Bytef*>(packed.data() + COMPRESSED_HEADER_BYTES);
-    stream.avail_in = (uInt)(packed.size() - COMPRESSED_HEADER_BYTES);
+    stream.next_in = const_cast<Bytef*>(packed.data() + COMPRESSED_BANK_STREAM_AT);
+    stream.avail_in = (uInt)(packed.size() - COMPRESSED_BANK_STREAM_AT);
     bank->clear();
     uint8_t out[COPY_BYTES / 16];
     int result = Z_OK;

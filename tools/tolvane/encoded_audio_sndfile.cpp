@@ -14,10 +14,10 @@
 #include <sndfile.h>
 
 #include "codec/little_endian.h"
+#include "containers/stream_description.h"
 
 namespace {
 
-const uint32_t MAX_CHANNELS = 8;
 // FLAC's own limit, which libsndfile enforces.
 const uint32_t FLAC_MAX_RATE = 655350;
 // libvorbis has encoder setups for rates up to 200 kHz and refuses more.

@@ -30,10 +30,7 @@ namespace {
 
 typedef std::vector<uint8_t> bytes;
 
-const uint32_t COMPACT_OFFSET_MASK = 0x1fffff;
-const uint32_t COMPACT_DEVIATION_SHIFT = 21;
 const uint32_t LARGEST_INFERRED_ALIGNMENT = 2048;
-const uint32_t VERSION_1_ADPCM_TAG = 1;
 
 // Where the fields of the record being replaced lie, in file bytes.
 struct record_fields {
@@ -103,7 +100,7 @@ bool fail(std::string* error, const std::string& reason) {
 // Versions 0, 2 and 3, full or compact records; and version 1.
 bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry& sound, std::string* error) {
     bytes& f = *file;
-    if (f.size() < base + 8) return fail(error, "not a wave bank");
+    if (f.size() < base + BANK_REGIONS_AT) return fail(error, "not a wave bank");
     uint32_t version = read_u32le(&f[base + 4]);
     uint32_t index = (uint32_t)record - 1;
     editable e;
@@ -112,7 +109,7 @@ bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry
     size_t compact_words_at = 0;
     uint32_t compact_stride = 0;
     record_fields fields = {0, 0, 0, 0};
-    size_t regions_at = base + 8;
+    size_t regions_at = base + BANK_REGIONS_AT;
     if (version == 1) {
         if (f.size() < base + BANK_V1_RECORDS_AT) return fail(error, "its header is cut short");
         uint32_t count = read_u32le(&f[base + BANK_V1_COUNT_AT]);
@@ -121,21 +118,22 @@ bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry
         if (e.sound_at > f.size() || index >= count) return fail(error, "no record " + std::to_string(record));
         e.sound_length = f.size() - e.sound_at;
         e.alignment = 1;
-        for (uint32_t i = 0; i < count; ++i) offset_fields.push_back(records_at + (size_t)BANK_V1_RECORD_BYTES * i + 4);
+        for (uint32_t i = 0; i < count; ++i) offset_fields.push_back(records_at + (size_t)BANK_V1_RECORD_BYTES * i + BANK_V1_RECORD_OFFSET_AT);
         size_t at = records_at + (size_t)BANK_V1_RECORD_BYTES * index;
-        fields = {at, at + 4, at + 8, at + 12};
+        fields = {at + BANK_V1_RECORD_FORMAT_AT, at + BANK_V1_RECORD_OFFSET_AT, at + BANK_V1_RECORD_LENGTH_AT,
+                  at + BANK_V1_RECORD_LOOP_AT};
     } else {
         if (f.size() < base + BANK_HEADER_BYTES) return fail(error, "its header is cut short");
-        uint32_t data_at = read_u32le(&f[regions_at + 8 * REGION_BANK_DATA]);
-        uint32_t records_offset = read_u32le(&f[regions_at + 8 * REGION_ENTRY_METADATA]);
+        uint32_t data_at = read_u32le(&f[regions_at + BANK_REGION_BYTES * REGION_BANK_DATA]);
+        uint32_t records_offset = read_u32le(&f[regions_at + BANK_REGION_BYTES * REGION_ENTRY_METADATA]);
         if (f.size() < base + (size_t)data_at + BANK_DATA_BYTES) return fail(error, "its bank data is cut short");
         const uint8_t* data = &f[base + data_at];
         uint32_t flags = read_u32le(data + BANK_DATA_FLAGS_AT);
         uint32_t count = read_u32le(data + BANK_DATA_COUNT_AT);
         uint32_t stride = read_u32le(data + BANK_DATA_RECORD_SIZE_AT);
         e.alignment = std::max<uint32_t>(read_u32le(data + BANK_DATA_ALIGNMENT_AT), 1);
-        e.sound_at = base + read_u32le(&f[regions_at + 8 * REGION_ENTRY_DATA]);
-        e.sound_length = read_u32le(&f[regions_at + 8 * REGION_ENTRY_DATA + 4]);
+        e.sound_at = base + read_u32le(&f[regions_at + BANK_REGION_BYTES * REGION_ENTRY_DATA]);
+        e.sound_length = read_u32le(&f[regions_at + BANK_REGION_BYTES * REGION_ENTRY_DATA + 4]);
         size_t records_at = base + records_offset;
         bool compact = (flags & BANK_FLAG_COMPACT) != 0;
         if (compact) stride = std::max(stride, BANK_COMPACT_RECORD_BYTES);
@@ -154,9 +152,10 @@ bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry
                 e.offsets.push_back((read_u32le(&f[records_at + (size_t)stride * i]) & COMPACT_OFFSET_MASK) *
                                     e.alignment);
         } else {
-            for (uint32_t i = 0; i < count; ++i) offset_fields.push_back(records_at + (size_t)stride * i + 8);
+            for (uint32_t i = 0; i < count; ++i) offset_fields.push_back(records_at + (size_t)stride * i + BANK_RECORD_OFFSET_AT);
             size_t at = records_at + (size_t)stride * index;
-            fields = {at + 4, at + 8, at + 12, at + 16};
+            fields = {at + BANK_RECORD_FORMAT_AT, at + BANK_RECORD_OFFSET_AT, at + BANK_RECORD_LENGTH_AT,
+                      at + BANK_RECORD_LOOP_AT};
         }
     }
     for (size_t at : offset_fields) e.offsets.push_back(read_u32le(&f[at]));
@@ -193,10 +192,10 @@ bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry
                 bool last = next_before >= e.sound_length;
                 deviation = last ? 0 : (uint32_t)(aligned(new_sound.size(), e.alignment) - new_sound.size());
             }
-            write_u32le(&f[at], (units & COMPACT_OFFSET_MASK) | deviation << COMPACT_DEVIATION_SHIFT);
+            write_u32le(&f[at], compact_record_word(units, deviation));
         }
     } else if (version == 1) {
-        write_u32le(&f[fields.format_at], VERSION_1_ADPCM_TAG | (uint32_t)sound.channels << 1 | sound.rate << 4);
+        write_u32le(&f[fields.format_at], bank_v1_format_word(CODEC_XBOX_ADPCM, sound.channels, sound.rate));
     } else {
         write_u32le(&f[fields.format_at], bank_format_word(CODEC_XBOX_ADPCM, sound.channels, sound.rate));
     }
@@ -206,9 +205,9 @@ bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry
         write_u32le(&f[fields.loop_at + 4], loop_field(sound, true));
     }
     if (version != 1) {
-        write_u32le(&f[regions_at + 8 * REGION_ENTRY_DATA + 4], (uint32_t)region_length);
+        write_u32le(&f[regions_at + BANK_REGION_BYTES * REGION_ENTRY_DATA + 4], (uint32_t)region_length);
         for (int region = 0; region < BANK_REGION_COUNT; ++region) {
-            size_t at = regions_at + 8 * (size_t)region;
+            size_t at = regions_at + BANK_REGION_BYTES * (size_t)region;
             uint32_t offset = read_u32le(&f[at]);
             if (region != REGION_ENTRY_DATA && base + offset > sound_at_before + start)
                 write_u32le(&f[at], (uint32_t)((int64_t)offset + shift));
