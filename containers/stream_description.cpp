@@ -127,6 +127,10 @@ void description_note_entries_cut_short(stream_description* description) {
     }
 }
 
+bool is_single_stream(const stream_description* description) {
+    return description->entry_count == 0 && description->kind != STREAM_BANK;
+}
+
 int64_t single_stream_bytes(const stream_description* description) {
     int64_t bytes = description->data_length;
     int64_t in_file = description->file_bytes - description->data_start;
@@ -160,8 +164,7 @@ void set_loop_from_bytes(entry_record* record, int64_t start_bytes, int64_t leng
 
 refusal_reason description_refusal(const stream_description* description) {
     if (description->refusal != NOT_REFUSED) return description->refusal;
-    if (description->entry_count == 0 && description->kind != STREAM_BANK &&
-        !stream_format_is_playable(description->sample_rate, description->channels))
+    if (is_single_stream(description) && !stream_format_is_playable(description->sample_rate, description->channels))
         return REFUSED_UNPLAYABLE_FORMAT;
     return NOT_REFUSED;
 }

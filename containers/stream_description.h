@@ -140,6 +140,10 @@ void description_name_stream(stream_description* description, const char* name);
 const char* stream_name(const stream_description* description);
 // Notes NOTICE_DATA_CUT_SHORT when a playing entry's sound reaches past file_bytes.
 void description_note_entries_cut_short(stream_description* description);
+// A single stream (a WAVE, raw data, or a stream pair whose header lists no
+// entry) plays its data as one sound of the description's format; anything
+// else plays its entries.
+bool is_single_stream(const stream_description* description);
 // The bytes of a single stream's sound that the file holds.
 int64_t single_stream_bytes(const stream_description* description);
 

@@ -19,10 +19,6 @@ namespace {
 // Seeks land on whole pairs of blocks per channel.
 const int64_t FRAMES_PER_BLOCK_PAIR = 2 * SAMPLES_PER_BLOCK;
 
-bool is_single_stream(const stream_description* description) {
-    return description->entry_count == 0 && description->kind != STREAM_BANK;
-}
-
 // A single stream's one span: its whole block sets from the data start, as
 // far as the file and a 32-bit position reach.
 entry_span single_stream_span(const stream_description* description) {

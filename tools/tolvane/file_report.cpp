@@ -217,7 +217,7 @@ std::vector<file_warning> warnings_of(const std::string& path, const stream_desc
         add(&lines, "a wave bank with no Xbox ADPCM entry: nothing plays");
         lines.back().no_sound = true;
     }
-    if (description.kind != STREAM_BANK && description.entry_count == 0 && !holds_a_block_set(description)) {
+    if (is_single_stream(&description) && !holds_a_block_set(description)) {
         add(&lines, "holds no whole block set of sound: nothing plays");
         lines.back().no_sound = true;
     }
