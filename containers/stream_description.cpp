@@ -141,7 +141,7 @@ int64_t frames_in_bytes(entry_codec codec, int64_t channels, int64_t byte_count)
     if (channels <= 0 || byte_count < 0) return NO_FRAMES;
     switch (codec) {
     case CODEC_XBOX_ADPCM:
-        return byte_count / (channels * ADPCM_BLOCK_BYTES) * SAMPLES_PER_BLOCK;
+        return whole_block_sets(byte_count, channels) * SAMPLES_PER_BLOCK;
     case CODEC_PCM8:
         return byte_count / channels;
     case CODEC_PCM16:

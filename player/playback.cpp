@@ -243,7 +243,7 @@ int open_output() {
 int32_t read_block(uint8_t* adpcm) {
     uint32_t channels = load_relaxed(player_state.channels);
     if (channels == 0 || channels > MAX_CHANNELS) return 0;
-    return file_read(player_state.file, adpcm, (int32_t)channels * ADPCM_BLOCK_BYTES);
+    return file_read(player_state.file, adpcm, (int32_t)block_set_bytes(channels));
 }
 
 bool plan_timeline() {

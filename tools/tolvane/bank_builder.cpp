@@ -29,10 +29,6 @@ const uint32_t BANK_VERSION = 3;
 
 typedef std::vector<uint8_t> bytes;
 
-int64_t set_bytes_of(const built_entry& entry) {
-    return (int64_t)entry.channels * ADPCM_BLOCK_BYTES;
-}
-
 uint64_t aligned(uint64_t offset, uint32_t alignment) {
     return alignment > 1 ? (offset + alignment - 1) / alignment * alignment : offset;
 }
@@ -92,7 +88,7 @@ bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank
     put32(head, 0);  // the compact format word, for compact banks only
     for (size_t i = 0; i < entries.size(); ++i) {
         const built_entry& entry = entries[i];
-        int64_t set_bytes = set_bytes_of(entry);
+        int64_t set_bytes = block_set_bytes(entry.channels);
         bool looped = entry.loop_start >= 0 && entry.loop_end > entry.loop_start;
         put32(head, 0);  // flags
         put32(head, bank_format_word(CODEC_XBOX_ADPCM, entry.channels, entry.rate));
@@ -219,7 +215,7 @@ int64_t built_entry::sound_bytes() const {
 }
 
 int64_t built_entry::frames() const {
-    int64_t set_bytes = (int64_t)channels * ADPCM_BLOCK_BYTES;
+    int64_t set_bytes = block_set_bytes(channels);
     return set_bytes ? sound_bytes() / set_bytes * SAMPLES_PER_BLOCK : 0;
 }
 
@@ -250,7 +246,7 @@ bool read_entry_wave(const std::string& path, built_entry* entry, std::string* r
     int64_t loop_start = chunks.loop_start;
     int64_t loop_end = chunks.loop_end;
     if (chunks.format.format_tag == XBOX_ADPCM_TAG) {
-        int64_t set_bytes = (int64_t)entry->channels * ADPCM_BLOCK_BYTES;
+        int64_t set_bytes = block_set_bytes(entry->channels);
         int64_t present = std::min<int64_t>(chunks.data_bytes, file_bytes - chunks.data_start);
         entry->source_path = path;
         entry->source_offset = chunks.data_start;

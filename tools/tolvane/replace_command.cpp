@@ -87,7 +87,7 @@ int64_t splice(editable* e, size_t record_index, const bytes& new_sound, uint64_
 
 uint32_t loop_field(const built_entry& sound, bool length) {
     if (sound.loop_start < 0) return 0;
-    int64_t set_bytes = (int64_t)sound.channels * ADPCM_BLOCK_BYTES;
+    int64_t set_bytes = block_set_bytes(sound.channels);
     int64_t frames = length ? sound.loop_end - sound.loop_start : sound.loop_start;
     return (uint32_t)(frames / SAMPLES_PER_BLOCK * set_bytes);
 }
