@@ -111,8 +111,8 @@ int main(int argc, char** argv) {
             double codec = reporter.rate[name_of(p.name, "codec", channels)];
             double scalar = reporter.rate[name_of(p.name, "scalar", channels)];
             if (codec <= 0 || scalar <= 0) continue;
-            printf("  %-8s %uch  %7.1f M/s vs %7.1f M/s  ratio %.2f  (target >= %.1f)\n", p.name, channels,
-                   codec / 1e6, scalar / 1e6, codec / scalar, p.target);
+            printf("  %-8s %uch  %7.1f M/s vs %7.1f M/s  ratio %.2f  (target >= %.1f)\n", p.name, channels, codec / 1e6,
+                   scalar / 1e6, codec / scalar, p.target);
         }
     }
     benchmark::Shutdown();

@@ -162,8 +162,9 @@ int main() {
     if (zlib_best > 0 && cache_best > 0 && cache_matches) {
         printf("ratio cache/zlib:      %8.2f (target <= 1.15)\n", cache_best / zlib_best);
     } else {
-        printf("ratio cache/zlib:      not measured (%s)\n",
-               cache_best < 0 ? "the first play failed" : zlib_best < 0 ? "zlib failed" : "cache differs");
+        printf("ratio cache/zlib:      not measured (%s)\n", cache_best < 0  ? "the first play failed"
+                                                             : zlib_best < 0 ? "zlib failed"
+                                                                             : "cache differs");
     }
     remove_bench_folder(folder);
     return 0;

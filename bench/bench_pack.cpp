@@ -135,8 +135,8 @@ int main() {
         extras.name = "entry_" + std::to_string(i);
         write_file(input_path(folder, i), make_adpcm_wave(sound, 2, 44100, extras));
     }
-    printf("%u Xbox ADPCM WAVEs of %u bytes of sound (%.1f MiB), best of %d runs:\n", ENTRIES,
-           SETS_PER_ENTRY * 72, ENTRIES * SETS_PER_ENTRY * 72.0 / (1 << 20), RUNS);
+    printf("%u Xbox ADPCM WAVEs of %u bytes of sound (%.1f MiB), best of %d runs:\n", ENTRIES, SETS_PER_ENTRY * 72,
+           ENTRIES * SETS_PER_ENTRY * 72.0 / (1 << 20), RUNS);
     double packed = best_of(pack, folder);
     report("pack", packed, best_of(plain_copy_into_one, folder), best_of(durable_copy_into_one, folder));
     double extracted = best_of(extract, folder);

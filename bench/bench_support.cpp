@@ -17,15 +17,15 @@ bytes bank_of_entries(uint32_t entries, uint32_t entry_bytes, const bytes& sound
     wave_bank_design design;
     design.entry_data.resize((size_t)entries * entry_bytes);
     for (size_t i = 0; i < design.entry_data.size(); ++i) design.entry_data[i] = sound[i % sound.size()];
-    for (uint32_t e = 0; e < entries; ++e) design.entries.push_back({format_word(1, 2, 44100), e * entry_bytes, entry_bytes});
+    for (uint32_t e = 0; e < entries; ++e)
+        design.entries.push_back({format_word(1, 2, 44100), e * entry_bytes, entry_bytes});
     return build_wave_bank(design);
 }
 
 std::string make_bench_folder(const char* program) {
     std::error_code error;
-    fs::path folder = fs::temp_directory_path(error) /
-                      (std::string(program) + "-" + std::to_string(process_id()) + "-" +
-                       std::to_string((unsigned)clock_ms()));
+    fs::path folder = fs::temp_directory_path(error) / (std::string(program) + "-" + std::to_string(process_id()) +
+                                                        "-" + std::to_string((unsigned)clock_ms()));
     if (error || !fs::create_directories(folder, error)) return "";
     static std::string assignment;
     assignment = "TMPDIR=" + folder.string() + "/";

@@ -10,7 +10,6 @@
 
 typedef std::vector<uint8_t> bytes;
 
-
 inline double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

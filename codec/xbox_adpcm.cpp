@@ -7,18 +7,17 @@
 #include "codec/little_endian.h"
 
 constexpr int16_t IMA_STEP_TABLE[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767,
+    7,    8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
+    31,   34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
+    130,  143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
+    544,  598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
+    2272, 2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
+    9493, 10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767,
 };
 
 constexpr int8_t IMA_INDEX_TABLE[16] = {
     -1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8,
 };
-
 
 static int32_t clamp_step_index(int32_t index) {
     if (index < 0) return 0;
@@ -155,9 +154,12 @@ int32_t decode_blocks(const uint8_t* input, int32_t input_bytes, int16_t* output
                 ++set;
             }
         }
-        if (lanes == 4) decode_lanes<4>(header, out, group_stride, channels);
-        else if (lanes == 2) decode_lanes<2>(header, out, group_stride, channels);
-        else decode_lanes<1>(header, out, group_stride, channels);
+        if (lanes == 4)
+            decode_lanes<4>(header, out, group_stride, channels);
+        else if (lanes == 2)
+            decode_lanes<2>(header, out, group_stride, channels);
+        else
+            decode_lanes<1>(header, out, group_stride, channels);
         blocks_left -= (uint64_t)lanes;
     }
     return (int32_t)((uint64_t)PCM_BLOCK_BYTES * channels * block_sets);

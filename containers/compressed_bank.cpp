@@ -249,8 +249,8 @@ file_handle install_or_keep(const char* path, const char* partial_path, bank_che
         if (found.target == 0) break;
         char cache_path[CACHE_PATH_BYTES];
         compressed_bank_cache_path(path, found.target, cache_path, sizeof cache_path);
-        int moved = found.replacing ? file_rename_replace(partial_path, cache_path)
-                                    : file_rename_new(partial_path, cache_path);
+        int moved =
+            found.replacing ? file_rename_replace(partial_path, cache_path) : file_rename_new(partial_path, cache_path);
         if (moved) return file_open_read(cache_path);
         // A stale cache that cannot be replaced (on Windows, while another
         // player has it open) is left for a later play; a name taken since it
@@ -270,7 +270,8 @@ enum inflate_outcome { INFLATE_FINISHED, INFLATE_FAILED };
 
 // Writes what has collected in the output buffer to the cache file.
 bool write_out(file_handle cache, const uint8_t* buffer, uint32_t* pending_bytes) {
-    bool complete = *pending_bytes == 0 || file_write(cache, buffer, (int32_t)*pending_bytes) == (int32_t)*pending_bytes;
+    bool complete =
+        *pending_bytes == 0 || file_write(cache, buffer, (int32_t)*pending_bytes) == (int32_t)*pending_bytes;
     *pending_bytes = 0;
     return complete;
 }
@@ -310,7 +311,8 @@ inflate_outcome run_inflation(const inflate_table& zlib, z_stream* stream, const
             if (inflated_bytes > limit_bytes) return INFLATE_FAILED;
             repeated = true;
         } while (result == Z_OK && stream->avail_out == 0);
-        if (result == Z_STREAM_END) return write_out(cache, buffers.out, &pending_bytes) ? INFLATE_FINISHED : INFLATE_FAILED;
+        if (result == Z_STREAM_END)
+            return write_out(cache, buffers.out, &pending_bytes) ? INFLATE_FINISHED : INFLATE_FAILED;
         if (result != Z_OK) return INFLATE_FAILED;
     }
 }
@@ -347,7 +349,8 @@ file_handle open_compressed_bank(const char* path, file_handle file, const infla
     char cache_path[CACHE_PATH_BYTES];
     // Without a stated size there is nothing to recognise a cache file by.
     if (!read_stated_size(file, &stated_size)) return played_compressed(file, description);
-    if (!compressed_bank_cache_path(path, 1, cache_path, sizeof cache_path)) return played_compressed(file, description);
+    if (!compressed_bank_cache_path(path, 1, cache_path, sizeof cache_path))
+        return played_compressed(file, description);
     // Positions are signed 32-bit: a bank of 2 GiB or more cannot be played,
     // from a cache file or otherwise.
     if (stated_size > (uint32_t)INT32_MAX) return played_compressed(file, description);
@@ -441,7 +444,8 @@ void close_compressed_view(compressed_view* view) {
     view->inflation = nullptr;
 }
 
-file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t limit_bytes, const inflater_source* inflater) {
+file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t limit_bytes,
+                         const inflater_source* inflater) {
     inflate_table zlib;
     library_handle library = nullptr;
     if (!get_inflater(inflater, &zlib, &library)) {
@@ -453,7 +457,8 @@ file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t lim
     z_stream stream;
     memset(&stream, 0, sizeof stream);  // null allocators: zlib's own
     bool initialised = zlib.inflate_init(&stream, "1.2.3", (int)sizeof(z_stream)) == Z_OK;
-    inflater_buffers buffers = {(uint8_t*)malloc((size_t)INFLATE_IN_BYTES), (uint8_t*)malloc((size_t)INFLATE_OUT_BYTES)};
+    inflater_buffers buffers = {(uint8_t*)malloc((size_t)INFLATE_IN_BYTES),
+                                (uint8_t*)malloc((size_t)INFLATE_OUT_BYTES)};
     if (initialised && buffers.in && buffers.out)
         outcome = run_inflation(zlib, &stream, buffers, compressed, cache, limit_bytes);
 

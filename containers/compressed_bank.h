@@ -49,7 +49,8 @@ file_handle open_compressed_bank(const char* path, file_handle file, const infla
 // the input ran out, closes compressed and returns cache (at its end); when
 // inflating failed (no inflater, damaged data, a failed write, more output
 // than limit_bytes), closes cache and returns compressed.
-file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t limit_bytes, const inflater_source* inflater);
+file_handle inflate_file(file_handle compressed, file_handle cache, uint32_t limit_bytes,
+                         const inflater_source* inflater);
 
 // How a compressed bank is looked at without being played: through a cache
 // file Play would use as it stands (found under the same names by the same

@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-
 namespace {
 
 const int64_t FIRST_OUT_CAPACITY = 64 * 1024;
@@ -72,7 +71,8 @@ bool memory_inflation_reach(memory_inflation* inflation, int64_t wanted) {
         if (result == Z_STREAM_END) inflation->ended = true;
         // Z_BUF_ERROR says this call could make no progress: fine when the
         // input was used up (the next read brings more), stuck otherwise.
-        else if (result != Z_OK && !(result == Z_BUF_ERROR && stream->avail_in == 0)) inflation->failed = true;
+        else if (result != Z_OK && !(result == Z_BUF_ERROR && stream->avail_in == 0))
+            inflation->failed = true;
     }
     return inflation->out_bytes >= wanted;
 }

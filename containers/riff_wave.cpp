@@ -102,7 +102,8 @@ void take_format(byte_source* source, int32_t size_bytes, int64_t content_at, wa
 
 void take_loop(byte_source* source, int32_t size_bytes, int64_t content_at, wave_chunks* chunks) {
     uint8_t raw[SMPL_HEADER_BYTES + SMPL_LOOP_BYTES];
-    if (size_bytes < (int32_t)sizeof raw || read_at(source, content_at, raw, (int32_t)sizeof raw) != (int32_t)sizeof raw)
+    if (size_bytes < (int32_t)sizeof raw ||
+        read_at(source, content_at, raw, (int32_t)sizeof raw) != (int32_t)sizeof raw)
         return;
     if (read_u32le(raw + 28) == 0) return;
     uint32_t start = read_u32le(raw + SMPL_HEADER_BYTES + 8);
@@ -131,8 +132,7 @@ void take_name(byte_source* source, int32_t size_bytes, int64_t content_at, wave
     }
 }
 
-bool visit_wave_chunk(void* context, byte_source* source, const uint8_t* tag, int32_t size_bytes,
-                      int64_t content_at) {
+bool visit_wave_chunk(void* context, byte_source* source, const uint8_t* tag, int32_t size_bytes, int64_t content_at) {
     wave_chunks* chunks = (wave_chunks*)context;
     if (memcmp(tag, "fmt ", 4) == 0 && !chunks->has_format) {
         take_format(source, size_bytes, content_at, chunks);
@@ -228,8 +228,7 @@ bool read_wave_or_raw(byte_source* source, stream_description* description) {
     description_name_stream(description, chunks.name);
     description->data_start = (int32_t)chunks.data_start;
     source_seek(source, chunks.data_start);
-    if (chunks.data_start + chunks.data_bytes > description->file_bytes)
-        description->notices |= NOTICE_DATA_CUT_SHORT;
+    if (chunks.data_start + chunks.data_bytes > description->file_bytes) description->notices |= NOTICE_DATA_CUT_SHORT;
     description->data_length = chunks.data_bytes;
     return true;
 }

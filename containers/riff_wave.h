@@ -36,16 +36,16 @@ struct wave_format {
 // What the chunks of a RIFF WAVE say. Each is taken from the first chunk of
 // its tag.
 struct wave_chunks {
-    bool has_format;     // a "fmt " chunk with at least one byte of content
-    int32_t format_size; // its stated size
-    wave_format format;  // missing bytes read as zero
+    bool has_format;           // a "fmt " chunk with at least one byte of content
+    int32_t format_size;       // its stated size
+    wave_format format;        // missing bytes read as zero
     uint16_t extension_bytes;  // an extensible format's cbSize, else 0
     uint8_t subformat[16];
     bool has_data;
-    int64_t data_start;  // the "data" chunk's first content byte
-    int32_t data_bytes;  // as stated, not checked against the file
-    int64_t loop_start;  // a "smpl" chunk's first loop, frames; NO_FRAMES for none
-    int64_t loop_end;    // the first frame after the loop
+    int64_t data_start;                // the "data" chunk's first content byte
+    int32_t data_bytes;                // as stated, not checked against the file
+    int64_t loop_start;                // a "smpl" chunk's first loop, frames; NO_FRAMES for none
+    int64_t loop_end;                  // the first frame after the loop
     char name[LONGEST_WAVE_NAME + 1];  // a "LIST" "INFO" chunk's "INAM", "" for none
 };
 

@@ -20,8 +20,8 @@ const int32_t NO_NAME = -1;
 // What a record's sound is coded in, as the file states it.
 enum entry_codec : uint8_t {
     CODEC_XBOX_ADPCM,
-    CODEC_PCM8,      // unsigned 8-bit samples
-    CODEC_PCM16,     // signed 16-bit samples
+    CODEC_PCM8,   // unsigned 8-bit samples
+    CODEC_PCM16,  // signed 16-bit samples
     CODEC_WMA,
     CODEC_UNKNOWN,   // a format tag no game is known to use
     CODEC_EMPTY,     // a stream header entry without sound
@@ -40,18 +40,18 @@ enum skip_reason : uint8_t {
 
 // One record of a bank or stream pair, kept or skipped.
 struct entry_record {
-    int32_t record;      // its number among the file's records, from 1
-    int64_t offset;      // absolute file offset of the sound's first byte
-    int64_t length;      // bytes of sound
-    int64_t rate;        // samples per second of each channel
+    int32_t record;  // its number among the file's records, from 1
+    int64_t offset;  // absolute file offset of the sound's first byte
+    int64_t length;  // bytes of sound
+    int64_t rate;    // samples per second of each channel
     int32_t channels;
     entry_codec codec;
     skip_reason skipped;
-    uint32_t format_tag;     // the format tag as the file states it
-    int64_t loop_start;      // frames from the entry's start; NO_FRAMES without a loop
-    int64_t loop_end;        // frames, the first one after the loop
-    int64_t stated_frames;   // the frame count the file states; NO_FRAMES when none
-    int32_t name_at;         // into the description's names; NO_NAME when it has none
+    uint32_t format_tag;    // the format tag as the file states it
+    int64_t loop_start;     // frames from the entry's start; NO_FRAMES without a loop
+    int64_t loop_end;       // frames, the first one after the loop
+    int64_t stated_frames;  // the frame count the file states; NO_FRAMES when none
+    int32_t name_at;        // into the description's names; NO_NAME when it has none
 };
 
 // What the readers noticed, as bits of stream_description::notices.
@@ -68,8 +68,8 @@ enum stream_notice : uint32_t {
 // Why a file would not play.
 enum refusal_reason {
     NOT_REFUSED,
-    REFUSED_NOT_XBOX_ADPCM,     // a RIFF WAVE of another format (wave_format_tag)
-    REFUSED_NO_BANK,            // a container without a bank at 4096
+    REFUSED_NOT_XBOX_ADPCM,  // a RIFF WAVE of another format (wave_format_tag)
+    REFUSED_NO_BANK,         // a container without a bank at 4096
     REFUSED_BANK_ENDS_BEFORE_START,
     REFUSED_UNPLAYABLE_FORMAT,  // no channels, more than 8, or a rate below 100 Hz
     REFUSED_UNREADABLE,         // an inflated bank that could be neither kept nor read
@@ -86,11 +86,11 @@ struct stream_description {
     int32_t bank_base;     // 0, or 4096 in a container
     uint32_t sample_rate;  // of a single stream
     uint16_t channels;
-    int32_t data_start;    // file offset of the first byte of sound
-    int32_t data_length;   // bytes of sound from data_start; negative refuses the file
-    int64_t file_bytes;    // size of the file the sound is read from
+    int32_t data_start;   // file offset of the first byte of sound
+    int32_t data_length;  // bytes of sound from data_start; negative refuses the file
+    int64_t file_bytes;   // size of the file the sound is read from
     uint16_t wave_format_tag;
-    int64_t stated_frames;   // a single stream's frame count as its file states it
+    int64_t stated_frames;      // a single stream's frame count as its file states it
     int64_t stream_loop_start;  // a single stream's loop, frames; NO_FRAMES for none
     int64_t stream_loop_end;    // the first frame after it
     int32_t stream_name_at;     // a single stream's name in names; NO_NAME for none
@@ -131,8 +131,7 @@ entry_record new_record(int32_t record_number);
 // Appends a record, deciding whether it plays (its codec and format) and
 // keeping its name (name_bytes bytes, cut at the first NUL; none when
 // empty). False when the reserved room is used up.
-bool description_add_record(stream_description* description, entry_record record, const char* name,
-                            int32_t name_bytes);
+bool description_add_record(stream_description* description, entry_record record, const char* name, int32_t name_bytes);
 // The record's name, "" when it has none.
 const char* record_name(const stream_description* description, const entry_record& record);
 // Names a single stream (a WAVE's own name); an empty name is none.
@@ -163,5 +162,3 @@ inline bool stream_format_is_playable(int64_t sample_rate, int64_t channels) {
 
 // Why Play would refuse the file described, or NOT_REFUSED.
 refusal_reason description_refusal(const stream_description* description);
-
-

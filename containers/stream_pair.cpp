@@ -123,7 +123,8 @@ const stream_record_layout& stream_record_layout_of(uint32_t version, uint32_t f
 bool read_stream_header(byte_source* header, stream_description* description) {
     description->kind = STREAM_PAIR;
     uint8_t preamble[STREAM_HEADER_RECORDS_AT + 4] = {};
-    if (source_seek(header, 0) != 0 || source_read(header, preamble, (int32_t)sizeof preamble) <= STREAM_HEADER_COUNT_AT)
+    if (source_seek(header, 0) != 0 ||
+        source_read(header, preamble, (int32_t)sizeof preamble) <= STREAM_HEADER_COUNT_AT)
         return true;
     uint32_t version = read_u32le(preamble + STREAM_HEADER_VERSION_AT);
     const stream_record_layout& layout =

@@ -60,5 +60,4 @@ bool read_stream_header(byte_source* header, stream_description* description);
 // exactly one of the two files is then left open. When no partner can be
 // opened it returns INVALID_FILE, leaves chosen open and notes the missing
 // partner, and the opener goes on with chosen.
-file_handle open_stream_pair(const char* path, file_handle chosen, bool header_chosen,
-                             stream_description* description);
+file_handle open_stream_pair(const char* path, file_handle chosen, bool header_chosen, stream_description* description);

@@ -25,7 +25,12 @@ entry_span single_stream_span(const stream_description* description) {
     int64_t bytes = single_stream_bytes(description);
     int64_t end = std::min<int64_t>((int64_t)description->data_start + std::max<int64_t>(bytes, 0), INT32_MAX);
     int64_t sets = whole_block_sets(end - description->data_start, description->channels);
-    entry_span span = {-1, description->data_start, (int32_t)sets, description->sample_rate, description->channels, 0,
+    entry_span span = {-1,
+                       description->data_start,
+                       (int32_t)sets,
+                       description->sample_rate,
+                       description->channels,
+                       0,
                        block_sets_to_ms(sets, description->sample_rate)};
     return span;
 }

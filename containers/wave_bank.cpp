@@ -33,14 +33,30 @@ struct record_layout {
     entry_codec codec_of_tag[4];  // PCM's width comes from bit 31
 };
 
-const record_layout VERSION_1_RECORD = {
-    BANK_V1_RECORD_BYTES, NONE, BANK_V1_RECORD_FORMAT_AT, BANK_V1_RECORD_OFFSET_AT, BANK_V1_RECORD_LENGTH_AT,
-    BANK_V1_RECORD_LOOP_AT, BANK_V1_RECORD_LOOP_AT + 4, 0x1, 1, 4, 0x7ffffff,
-    {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_UNKNOWN, CODEC_UNKNOWN}};
-const record_layout VERSION_2_RECORD = {
-    BANK_RECORD_BYTES, BANK_RECORD_FLAGS_AT, BANK_RECORD_FORMAT_AT, BANK_RECORD_OFFSET_AT, BANK_RECORD_LENGTH_AT,
-    BANK_RECORD_LOOP_AT, BANK_RECORD_LOOP_AT + 4, 0x3, 2, 5, BANK_FORMAT_LARGEST_RATE,
-    {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_WMA, CODEC_UNKNOWN}};
+const record_layout VERSION_1_RECORD = {BANK_V1_RECORD_BYTES,
+                                        NONE,
+                                        BANK_V1_RECORD_FORMAT_AT,
+                                        BANK_V1_RECORD_OFFSET_AT,
+                                        BANK_V1_RECORD_LENGTH_AT,
+                                        BANK_V1_RECORD_LOOP_AT,
+                                        BANK_V1_RECORD_LOOP_AT + 4,
+                                        0x1,
+                                        1,
+                                        4,
+                                        0x7ffffff,
+                                        {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_UNKNOWN, CODEC_UNKNOWN}};
+const record_layout VERSION_2_RECORD = {BANK_RECORD_BYTES,
+                                        BANK_RECORD_FLAGS_AT,
+                                        BANK_RECORD_FORMAT_AT,
+                                        BANK_RECORD_OFFSET_AT,
+                                        BANK_RECORD_LENGTH_AT,
+                                        BANK_RECORD_LOOP_AT,
+                                        BANK_RECORD_LOOP_AT + 4,
+                                        0x3,
+                                        2,
+                                        5,
+                                        BANK_FORMAT_LARGEST_RATE,
+                                        {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_WMA, CODEC_UNKNOWN}};
 const uint32_t CHANNELS_MASK = BANK_FORMAT_LARGEST_CHANNELS;
 const uint32_t PCM16_BIT = 0x80000000u;
 
@@ -64,7 +80,7 @@ struct bank_reading {
     bool compact;
     uint32_t compact_format;
     uint32_t alignment;
-    int64_t names_at;       // file offset of name 0; NONE without names
+    int64_t names_at;  // file offset of name 0; NONE without names
     uint32_t name_bytes;
     uint32_t names_length;
 };
@@ -134,7 +150,8 @@ bool read_full_record(byte_source* source, const bank_reading& bank, uint32_t i,
         record->length = bank.sound_length;
     bool ignore_loop = layout.flags_at != NONE && (read_u32le(bytes + layout.flags_at) & BANK_ENTRY_IGNORE_LOOP);
     if (!ignore_loop)
-        set_loop_from_bytes(record, read_u32le(bytes + layout.loop_start_at), read_u32le(bytes + layout.loop_length_at));
+        set_loop_from_bytes(record, read_u32le(bytes + layout.loop_start_at),
+                            read_u32le(bytes + layout.loop_length_at));
     return true;
 }
 
@@ -170,8 +187,8 @@ void read_records(byte_source* source, const bank_reading& bank, stream_descript
     if (!description_reserve_records(description, (int32_t)bank.record_count)) return;
     for (uint32_t i = 0; i < bank.record_count; ++i) {
         entry_record record = new_record((int32_t)i + 1);
-        bool read = bank.compact ? read_compact_record(source, bank, i, &record)
-                                 : read_full_record(source, bank, i, &record);
+        bool read =
+            bank.compact ? read_compact_record(source, bank, i, &record) : read_full_record(source, bank, i, &record);
         if (!read) return;
         description->records_read = i + 1;
         char name[LONGEST_NAME_READ];
@@ -249,7 +266,8 @@ uint32_t pack_format(const record_layout& layout, entry_codec codec, uint32_t ch
     uint32_t tag = 0;
     for (uint32_t t = 0; t <= layout.tag_mask; ++t)
         if (layout.codec_of_tag[t] == (codec == CODEC_PCM8 ? CODEC_PCM16 : codec)) tag = t;
-    uint32_t word = tag | (channels & CHANNELS_MASK) << layout.channels_shift | (rate & layout.rate_mask) << layout.rate_shift;
+    uint32_t word =
+        tag | (channels & CHANNELS_MASK) << layout.channels_shift | (rate & layout.rate_mask) << layout.rate_shift;
     return codec == CODEC_PCM16 ? word | PCM16_BIT : word;
 }
 

@@ -53,7 +53,10 @@ bool run_action(test_host& host, uint8_t action, uint8_t parameter) {
         let_decoder_run(host, SIZE_MAX, 4);
         return true;
     case 2:
-        if (parameter & 1) host.module->Pause(); else host.module->UnPause();
+        if (parameter & 1)
+            host.module->Pause();
+        else
+            host.module->UnPause();
         return true;
     case 3: {
         char title[HOST_TITLE_BYTES];
@@ -87,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         host.log_polls = false;
         if (host.play(path) == 0) {
             bool playing = true;
-            for (size_t i = 0; playing && i < SCRIPT_BYTES; i += 2) playing = run_action(host, script[i], script[i + 1]);
+            for (size_t i = 0; playing && i < SCRIPT_BYTES; i += 2)
+                playing = run_action(host, script[i], script[i + 1]);
             if (playing) {
                 host.can_write = ROOM;
                 host.is_playing = 0;

@@ -8,7 +8,6 @@
 
 #include <filesystem>
 
-
 namespace fs = std::filesystem;
 
 const std::string& fuzz_folder() {
@@ -60,8 +59,8 @@ void check_description(const stream_description& d) {
         if (i > 0 && record.record <= d.records[i - 1].record) abort();
         if (record.loop_start != NO_FRAMES && (record.loop_start < 0 || record.loop_end <= record.loop_start)) abort();
         if (record.name_at != NO_NAME &&
-            (record.name_at < 0 || record.name_at >= d.names_bytes || !memchr(d.names + record.name_at, 0,
-                                                                            (size_t)(d.names_bytes - record.name_at))))
+            (record.name_at < 0 || record.name_at >= d.names_bytes ||
+             !memchr(d.names + record.name_at, 0, (size_t)(d.names_bytes - record.name_at))))
             abort();
         if (record.skipped != NOT_SKIPPED) continue;
         playing++;

@@ -33,8 +33,8 @@ bytes small_bank(uint32_t element_size) {
     wave_bank_design design;
     bytes e0 = tone_adpcm(2, 4, 1), e1 = tone_adpcm(1, 6, 2);
     design.entries = {{format_word(1, 2, 44100), 0, (uint32_t)e0.size()},
-                    {format_word(2, 1, 22050), 0, 72},
-                    {format_word(1, 1, 22050), (uint32_t)e0.size(), (uint32_t)e1.size()}};
+                      {format_word(2, 1, 22050), 0, 72},
+                      {format_word(1, 1, 22050), (uint32_t)e0.size(), (uint32_t)e1.size()}};
     design.entry_data = e0;
     design.entry_data.insert(design.entry_data.end(), e1.begin(), e1.end());
     design.element_size = element_size;
@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
 
     bytes mono = adpcm_wave(tone_adpcm(1, 3, 1), 1, 22050);
     bytes stereo = adpcm_wave(tone_adpcm(2, 3, 2), 2, 44100);
-    bytes reordered = build_riff({{"data", tone_adpcm(3, 2, 3)}, {"LIST", random_bytes(7, 4)},
-                                  {"fmt ", fmt_content(0x69, 3, 32000, 20)}});
+    bytes reordered = build_riff(
+        {{"data", tone_adpcm(3, 2, 3)}, {"LIST", random_bytes(7, 4)}, {"fmt ", fmt_content(0x69, 3, 32000, 20)}});
     bytes pcm_wave = build_riff({{"fmt ", fmt_content(1, 2, 44100)}, {"data", random_bytes(64, 5)}});
     bytes raw = tone_adpcm(2, 2, 6);
     bytes bank = small_bank(24);

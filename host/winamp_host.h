@@ -24,8 +24,8 @@ const int HOST_TITLE_BYTES = 512;
 const int PLAYER_TITLE_BYTES = 2048;
 
 // Window messages to the host's main window.
-const unsigned HOST_MSG_END_OF_STREAM = 1026;     // WM_USER + 2, both parameters 0
-const unsigned HOST_MSG_QUERY = 1024;             // WM_USER
+const unsigned HOST_MSG_END_OF_STREAM = 1026;  // WM_USER + 2, both parameters 0
+const unsigned HOST_MSG_QUERY = 1024;          // WM_USER
 const unsigned HOST_QUERY_INFLATE_WPARAM = 0x10100000;
 const int HOST_QUERY_INFLATE_LPARAM = 331;
 
@@ -91,7 +91,8 @@ struct In_Module {
     void(HOST_CALL* VSAAdd)(void* data, int time_ms);
     void(HOST_CALL* VSASetInfo)(int sample_rate, int channels);
     int(HOST_CALL* dsp_isactive)();
-    int(HOST_CALL* dsp_dosamples)(short* samples, int samples_per_channel, int bits_per_sample, int channels, int sample_rate);
+    int(HOST_CALL* dsp_dosamples)(short* samples, int samples_per_channel, int bits_per_sample, int channels,
+                                  int sample_rate);
     void(HOST_CALL* EQSet)(int on, char data[10], int preamp);
     void(HOST_CALL* SetInfo)(int bitrate_kbps, int sample_rate_khz, int channels, int synched);
     Out_Module* outMod;

@@ -14,8 +14,7 @@ struct audio_device;
 // Opens the named device ("default" for the system's own choice). On failure
 // returns null and writes a one-line reason into error; the audio library
 // prints nothing to the terminal either way.
-audio_device* audio_open(const char* name, uint32_t sample_rate, uint32_t channels, char* error,
-                         size_t error_capacity);
+audio_device* audio_open(const char* name, uint32_t sample_rate, uint32_t channels, char* error, size_t error_capacity);
 // Drops whatever is still queued and releases the device.
 void audio_close(audio_device* device);
 // Hands frames to the device, waiting while it is full. False when the device

@@ -90,9 +90,9 @@ int file_rename_new(const char* from, const char* to) {
 // Windows keeps these names for devices in every folder, whatever the
 // extension after them; "\\.\" names a device outright.
 bool path_is_device(const char* path) {
-    static const char* const DEVICES[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5",
-                                          "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5",
-                                          "LPT6", "LPT7", "LPT8", "LPT9"};
+    static const char* const DEVICES[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
+                                          "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
+                                          "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
     if (strncmp(path, "\\\\.\\", 4) == 0) return true;
     const char* name = path;
     for (const char* at = path; *at; ++at)

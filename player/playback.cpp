@@ -65,10 +65,10 @@ int32_t whole_second(int32_t time_ms) {
 // counted in sample frames from a time base (0 at the start, the target of a
 // seek, the start of an entry), so it never drifts from the sound handed on.
 struct decode_cursor {
-    int32_t entry = 0;           // the entry playing, for items with entries
-    int64_t sets_left = 0;       // block sets still to play from the file's position
+    int32_t entry = 0;      // the entry playing, for items with entries
+    int64_t sets_left = 0;  // block sets still to play from the file's position
     int64_t time_base_ms = 0;
-    int64_t frames = 0;          // frames handed on since the time base
+    int64_t frames = 0;  // frames handed on since the time base
     bool data_done = false;
     int entry_drain_sleeps = 0;  // 50 ms sleeps spent waiting for an entry to play out
 };
@@ -100,8 +100,8 @@ void restart_collection(visualisation_frames* vis) {
 
 // A collection holds frames of one channel count: another count (a new
 // entry) starts a new one.
-void collect_for_visualisation(visualisation_frames* vis, const int16_t* pcm, uint32_t pcm_frames,
-                               uint32_t channels, const decode_cursor& cursor) {
+void collect_for_visualisation(visualisation_frames* vis, const int16_t* pcm, uint32_t pcm_frames, uint32_t channels,
+                               const decode_cursor& cursor) {
     if (vis->channels != channels) {
         vis->frames = 0;
         vis->channels = channels;
@@ -335,8 +335,8 @@ void connect_host(const host_services* services) {
 bool host_services_ready(const host_services* h) {
     const Out_Module* o = h->output;
     return o && o->Open && o->Close && o->Write && o->CanWrite && o->IsPlaying && o->Flush && o->SetVolume &&
-           h->show_format && h->visualisation_init && h->visualisation_end && h->spectrum_add &&
-           h->visualisation_add && h->visualisation_format && h->dsp_is_active && h->dsp_process && h->end_of_stream;
+           h->show_format && h->visualisation_init && h->visualisation_end && h->spectrum_add && h->visualisation_add &&
+           h->visualisation_format && h->dsp_is_active && h->dsp_process && h->end_of_stream;
 }
 
 int Play(char* path) {

@@ -31,4 +31,3 @@ bool plan_timeline();
 // The visualisation services read this many sample frames from the pointer
 // they are given.
 const uint32_t VISUALISATION_FRAMES = 576;
-

@@ -33,8 +33,8 @@ char file_extensions[] =
 
 char description[] = TOLVANE_DESCRIPTION;
 
-const char ABOUT_TEXT[] =
-    TOLVANE_DESCRIPTION "\n"
+const char ABOUT_TEXT[] = TOLVANE_DESCRIPTION
+    "\n"
     "by the Tolvane developers\n"
     "e-mail: tolvane@example.org\n"
     "web:    https://tolvane.example.org/\n"
@@ -51,7 +51,8 @@ void HOST_CALL About(host_window parent) {
 // The player's answer to the inflate-table query, else the system's zlib.
 bool player_inflater(void* window, inflate_table* table, library_handle* library) {
     intptr_t answer = 0;
-    if (window) answer = window_send_message(window, HOST_MSG_QUERY, HOST_QUERY_INFLATE_WPARAM, HOST_QUERY_INFLATE_LPARAM);
+    if (window)
+        answer = window_send_message(window, HOST_MSG_QUERY, HOST_QUERY_INFLATE_WPARAM, HOST_QUERY_INFLATE_LPARAM);
     if (answer == 0) return get_system_inflater(table, library);
     // The player's table is taken as it is; get_inflater refuses one with an
     // empty entry.
@@ -65,9 +66,9 @@ void end_of_stream(void* window) {
 
 host_services services_of_player() {
     const In_Module& m = plugin_module;
-    host_services services = {m.outMod,         m.SetInfo,       m.SAVSAInit,    m.SAVSADeInit,
-                              m.SAAddPCMData,   m.VSAAddPCMData, m.VSASetInfo,   m.dsp_isactive,
-                              m.dsp_dosamples,  end_of_stream,   m.hMainWindow,  {player_inflater, m.hMainWindow}};
+    host_services services = {m.outMod,        m.SetInfo,       m.SAVSAInit,   m.SAVSADeInit,
+                              m.SAAddPCMData,  m.VSAAddPCMData, m.VSASetInfo,  m.dsp_isactive,
+                              m.dsp_dosamples, end_of_stream,   m.hMainWindow, {player_inflater, m.hMainWindow}};
     return services;
 }
 
@@ -190,33 +191,16 @@ void HOST_CALL GetFileInfo(char* file, char* title, int* length_ms) {
 }  // namespace
 
 In_Module plugin_module = {
-    IN_MODULE_VERSION,
-    description,
+    IN_MODULE_VERSION, description,
     nullptr,  // hMainWindow, set by the host
     nullptr,  // hDllInstance, set by the host
     file_extensions,
     1,  // is_seekable
     1,  // UsesOutputPlug
-    Config,
-    About,
-    Init,
-    Quit,
-    GetFileInfo,
-    InfoBox,
-    IsOurFile,
-    play_for_player,
-    Pause,
-    UnPause,
-    IsPaused,
-    stop_for_player,
-    GetLength,
-    GetOutputTime,
-    SetOutputTime,
-    SetVolume,
-    SetPan,
+    Config, About, Init, Quit, GetFileInfo, InfoBox, IsOurFile, play_for_player, Pause, UnPause, IsPaused,
+    stop_for_player, GetLength, GetOutputTime, SetOutputTime, SetVolume, SetPan,
     // Visualisation and DSP services, filled in by the host.
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    EQSet,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, EQSet,
     nullptr,  // SetInfo, set by the host
     nullptr,  // outMod, set by the host
 };

@@ -98,7 +98,8 @@ bank_layout lay_out_bank(const wave_bank_design& design) {
     layout.records = entry_records(design);
     layout.names = entry_names(design);
     const uint32_t content_bytes[BANK_REGION_COUNT] = {BANK_DATA_BYTES, (uint32_t)layout.records.size(),
-                                                       (uint32_t)layout.names.size(), (uint32_t)design.entry_data.size()};
+                                                       (uint32_t)layout.names.size(),
+                                                       (uint32_t)design.entry_data.size()};
     uint32_t cursor = BANK_HEADER_BYTES;
     for (int region = 0; region < BANK_REGION_COUNT; ++region) {
         bool placed = design.region_offset[region] != LAID_OUT;

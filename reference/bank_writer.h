@@ -47,8 +47,13 @@ struct bank_entry_design {
     bank_entry_design() = default;
     bank_entry_design(uint32_t word, uint32_t offset, uint32_t length, uint32_t entry_flags = 0,
                       uint32_t loop_start_bytes = 0, uint32_t loop_length_bytes = 0, std::string entry_name = "")
-        : format_word(word), play_offset(offset), play_length(length), flags(entry_flags),
-          loop_start(loop_start_bytes), loop_length(loop_length_bytes), name(std::move(entry_name)) {}
+        : format_word(word),
+          play_offset(offset),
+          play_length(length),
+          flags(entry_flags),
+          loop_start(loop_start_bytes),
+          loop_length(loop_length_bytes),
+          name(std::move(entry_name)) {}
 };
 
 struct wave_bank_design {

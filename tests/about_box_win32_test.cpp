@@ -53,7 +53,9 @@ protected:
     void SetUp() override {
         parent = CreateWindowExA(0, "STATIC", "parent", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL, NULL, NULL, NULL);
     }
-    void TearDown() override { DestroyWindow(parent); }
+    void TearDown() override {
+        DestroyWindow(parent);
+    }
     test_host host;
     HWND parent = nullptr;
 };

@@ -21,7 +21,8 @@ bytes mono_block(int16_t predictor, uint8_t index_byte, const std::vector<uint8_
     block[1] = (uint8_t)((uint16_t)predictor >> 8);
     block[2] = index_byte;
     block[3] = 0xA5;  // reserved, must not matter
-    for (size_t n = 0; n < codes.size(); ++n) block[ADPCM_HEADER_BYTES + n / 2] |= (uint8_t)(n % 2 ? codes[n] << 4 : codes[n]);
+    for (size_t n = 0; n < codes.size(); ++n)
+        block[ADPCM_HEADER_BYTES + n / 2] |= (uint8_t)(n % 2 ? codes[n] << 4 : codes[n]);
     return block;
 }
 
@@ -70,7 +71,8 @@ TEST(DecodeBlocks, CodeGroupBytesReadLowNibbleFirst) {
     block[4] = 0x21, block[5] = 0x43, block[6] = 0x65, block[7] = 0x87;
     int32_t result = 0;
     std::vector<int16_t> out = decode(block, 1, 65, &result);
-    EXPECT_EQ(std::vector<int16_t>(out.begin(), out.begin() + 9), (std::vector<int16_t>{0, 1, 4, 8, 15, 27, 47, 88, 82}));
+    EXPECT_EQ(std::vector<int16_t>(out.begin(), out.begin() + 9),
+              (std::vector<int16_t>{0, 1, 4, 8, 15, 27, 47, 88, 82}));
 }
 
 // From predictor -32768, code 1 adds step/8 + step/4, which tells the
@@ -80,7 +82,8 @@ TEST(DecodeBlocks, IndexByteIsSignedAndClamped) {
         uint8_t index_byte;
         int16_t second_sample;
     } cases[] = {
-        {0, -32767}, {1, -32765}, {87, -21596}, {88, -20482}, {89, -20482}, {0x7F, -20482}, {0x80, -32767}, {0xFF, -32767},
+        {0, -32767},  {1, -32765},    {87, -21596},   {88, -20482},
+        {89, -20482}, {0x7F, -20482}, {0x80, -32767}, {0xFF, -32767},
     };
     for (const auto& c : cases) {
         int32_t result = 0;
@@ -156,10 +159,9 @@ TEST(DecodeBlocks, CountsWholeBlockSetsOnly) {
         uint32_t channels;
         int32_t result;
     } cases[] = {
-        {71, 2, 0},      {72, 2, 260},       {108, 2, 260},        {143, 2, 260},  {144, 2, 520},
-        {35, 1, 0},      {36, 1, 130},       {107, 3, 0},          {108, 3, 390},  {0, 2, 0},
-        {-1, 2, 0},      {-36, 1, 0},        {INT32_MIN, 1, 0},    {144, 0, 0},    {0, 0, 0},
-        {144, UINT32_MAX, 0},
+        {71, 2, 0},  {72, 2, 260},         {108, 2, 260}, {143, 2, 260}, {144, 2, 520}, {35, 1, 0},        {36, 1, 130},
+        {107, 3, 0}, {108, 3, 390},        {0, 2, 0},     {-1, 2, 0},    {-36, 1, 0},   {INT32_MIN, 1, 0}, {144, 0, 0},
+        {0, 0, 0},   {144, UINT32_MAX, 0},
     };
     bytes input = random_bytes(144, 5);
     for (const auto& c : cases) {
@@ -180,7 +182,8 @@ TEST(DecodeBlocks, MatchesTheScalarDecoderOnRandomInput) {
     std::mt19937 random(seed);
     for (uint32_t channels = 1; channels <= 8; ++channels) {
         for (uint32_t block_sets = 1; block_sets <= 9; ++block_sets) {
-            int32_t input_bytes = (int32_t)(block_sets * channels) * ADPCM_BLOCK_BYTES + (int32_t)(random() % ADPCM_BLOCK_BYTES);
+            int32_t input_bytes =
+                (int32_t)(block_sets * channels) * ADPCM_BLOCK_BYTES + (int32_t)(random() % ADPCM_BLOCK_BYTES);
             bytes input = random_bytes((size_t)input_bytes, random());
             for (size_t header = 0; header < (size_t)block_sets * ADPCM_BLOCK_BYTES * channels;
                  header += ADPCM_BLOCK_BYTES * channels) {

@@ -120,7 +120,8 @@ test_bank make_bank(const std::vector<sound>& sounds) {
 }
 
 test_bank three_entry_bank() {
-    return make_bank({{2, 44100, tone_adpcm(2, 40, 1)}, {1, 22050, tone_adpcm(1, 60, 2)}, {2, 32000, tone_adpcm(2, 30, 3)}});
+    return make_bank(
+        {{2, 44100, tone_adpcm(2, 40, 1)}, {1, 22050, tone_adpcm(1, 60, 2)}, {2, 32000, tone_adpcm(2, 30, 3)}});
 }
 
 bytes zwb_of(const test_bank& bank) {
@@ -182,7 +183,9 @@ protected:
         host.inflate_table_answer = source == HOST_TABLE ? (intptr_t)&host_table : 0;
     }
     // Whether the module can inflate with the inflater from source.
-    static bool can_inflate(zlib_lender source) { return source == HOST_TABLE || module_has_zlib(); }
+    static bool can_inflate(zlib_lender source) {
+        return source == HOST_TABLE || module_has_zlib();
+    }
 
     // Deletes everything in the scratch folder, between the cases of a table.
     void empty_scratch() {
@@ -279,10 +282,8 @@ TEST_F(CompressedBankTest, FirstPlayInflatesIntoStemXwbAndPlaysTheBank) {
         std::string name;
         const char* cache;
     } cases[] = {
-        {"music.zwb", "music.xwb"},
-        {"Music.ZwB", "Music.xwb"},
-        {"music.alt.zwb", "music.xwb"},
-        {std::string("in") + SEP + "a.folder" + SEP + "take.zwb", "take.xwb"},
+        {"music.zwb", "music.xwb"},     {"Music.ZwB", "Music.xwb"},
+        {"music.alt.zwb", "music.xwb"}, {std::string("in") + SEP + "a.folder" + SEP + "take.zwb", "take.xwb"},
         {"noise.2.ZWB", "noise.xwb"},
     };
     test_bank bank = three_entry_bank();
@@ -340,8 +341,8 @@ TEST_F(CompressedBankTest, LaterPlaysOfTheSameBankTakeTheCache) {
 // other leaves alone.
 TEST_F(CompressedBankTest, BanksOfOneStemEachKeepACacheOfTheirOwn) {
     test_bank game_a = three_entry_bank();
-    test_bank game_b = make_bank({{2, 44100, tone_adpcm(2, 40, 11)}, {1, 22050, tone_adpcm(1, 60, 12)},
-                                  {2, 32000, tone_adpcm(2, 30, 13)}});
+    test_bank game_b = make_bank(
+        {{2, 44100, tone_adpcm(2, 40, 11)}, {1, 22050, tone_adpcm(1, 60, 12)}, {2, 32000, tone_adpcm(2, 30, 13)}});
     ASSERT_EQ(game_a.file.size(), game_b.file.size());
     std::string a = write(in_folder("gameA", "music.zwb"), zwb_of(game_a));
     std::string b = write(in_folder("gameB", "music.zwb"), zwb_of(game_b));
@@ -652,8 +653,8 @@ TEST_F(CompressedBankTest, ReadThatFillsTheOutputBufferExactlyIsNotAnError) {
 // entry, but never becomes the cache: each play inflates it again and
 // nothing of it stays on disk once the item is stopped.
 TEST_F(CompressedBankTest, CutShortStreamPlaysWhatInflatesAndIsNeverCached) {
-    test_bank bank = make_bank({{2, 44100, tone_adpcm(2, 120, 21)}, {2, 44100, tone_adpcm(2, 120, 22)},
-                                {2, 44100, tone_adpcm(2, 120, 23)}});
+    test_bank bank = make_bank(
+        {{2, 44100, tone_adpcm(2, 120, 21)}, {2, 44100, tone_adpcm(2, 120, 22)}, {2, 44100, tone_adpcm(2, 120, 23)}});
     const bytes whole = zwb_of(bank);
     const size_t stream_bytes = whole.size() - COMPRESSED_BANK_HEADER_BYTES;
     const struct {
@@ -845,7 +846,7 @@ TEST_F(CompressedBankTest, DescribingWritesNothingAndAgreesWithPlaying) {
         const char* name;
         const bytes* content;
         std::vector<std::pair<int, const bytes*>> held;  // cache names, written after the .zwb
-        bool older;                                       // those files made older than the .zwb
+        bool older;                                      // those files made older than the .zwb
         bool inflates;
         int most_inflate_calls;
     } cases[] = {
@@ -856,7 +857,11 @@ TEST_F(CompressedBankTest, DescribingWritesNothingAndAgreesWithPlaying) {
         {"not a zlib stream", &damaged, {}, false, false, 2},
         // Inflating as far as the records would take more calls than checking a cache.
         {"records far in, a cache under the second name", &far_zwb, {{1, &other}, {2, &far}}, false, true, 2},
-        {"records far in, a stale cache of the bank before its edit", &far_zwb, {{1, &far_before_edit}}, true, true,
+        {"records far in, a stale cache of the bank before its edit",
+         &far_zwb,
+         {{1, &far_before_edit}},
+         true,
+         true,
          100},
     };
     for (const auto& c : cases) {

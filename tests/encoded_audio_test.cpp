@@ -108,11 +108,23 @@ decoded decode(const std::string& path, size_t most_frames) {
 
 // The speakers in each order, by channel count: WAVE's (which FLAC shares
 // and the sound arrives in) and Vorbis's.
-const char* const WAVE_SPEAKERS[] = {"",         "M",           "L R",           "L R C",
-                                     "L R BL BR", "L R C BL BR", "L R C LFE BL BR", "L R C LFE BC SL SR",
+const char* const WAVE_SPEAKERS[] = {"",
+                                     "M",
+                                     "L R",
+                                     "L R C",
+                                     "L R BL BR",
+                                     "L R C BL BR",
+                                     "L R C LFE BL BR",
+                                     "L R C LFE BC SL SR",
                                      "L R C LFE BL BR SL SR"};
-const char* const VORBIS_SPEAKERS[] = {"",         "M",           "L R",           "L C R",
-                                       "L R BL BR", "L C R BL BR", "L C R BL BR LFE", "L C R SL SR BC LFE",
+const char* const VORBIS_SPEAKERS[] = {"",
+                                       "M",
+                                       "L R",
+                                       "L C R",
+                                       "L R BL BR",
+                                       "L C R BL BR",
+                                       "L C R BL BR LFE",
+                                       "L C R SL SR BC LFE",
                                        "L C R SL SR BL BR LFE"};
 
 std::vector<std::string> words(const std::string& text) {
@@ -322,8 +334,7 @@ protected:
     bytes plain_file(encoded_format format) {
         std::string path = scratch.path + (format == ENCODED_FLAC ? "plain.flac" : "plain.ogg");
         std::string error;
-        EXPECT_TRUE(write_sound(path, format, 22050, 2, encoded_tags(), test_sound(5000, 2, false), &error))
-            << error;
+        EXPECT_TRUE(write_sound(path, format, 22050, 2, encoded_tags(), test_sound(5000, 2, false), &error)) << error;
         bytes content = read_file(path);
         remove(path.c_str());
         return content;
@@ -473,12 +484,8 @@ TEST_F(EncodedAudioTest, RefusesFormatsItCannotWrite) {
         const char* said;
     };
     const bad_case cases[] = {
-        {ENCODED_FLAC, 0, 2, "Hz"},
-        {ENCODED_FLAC, 655351, 2, "Hz"},
-        {ENCODED_OGG, 0, 2, "Hz"},
-        {ENCODED_OGG, 200001, 2, "Hz"},
-        {ENCODED_OGG, 4000000000u, 1, "Hz"},
-        {ENCODED_FLAC, 44100, 0, "channels"},
+        {ENCODED_FLAC, 0, 2, "Hz"},          {ENCODED_FLAC, 655351, 2, "Hz"},     {ENCODED_OGG, 0, 2, "Hz"},
+        {ENCODED_OGG, 200001, 2, "Hz"},      {ENCODED_OGG, 4000000000u, 1, "Hz"}, {ENCODED_FLAC, 44100, 0, "channels"},
         {ENCODED_OGG, 44100, 9, "channels"},
     };
     for (const bad_case& c : cases) {
@@ -535,8 +542,7 @@ TEST_F(EncodedAudioTest, CopyRefusesCutHeaders) {
     for (encoded_format format : {ENCODED_FLAC, ENCODED_OGG}) {
         SCOPED_TRACE(format == ENCODED_FLAC ? "FLAC" : "Ogg");
         bytes plain = plain_file(format);
-        size_t headers_end =
-            format == ENCODED_FLAC ? view_flac(plain).metadata_end : view_ogg(plain).page_starts.at(2);
+        size_t headers_end = format == ENCODED_FLAC ? view_flac(plain).metadata_end : view_ogg(plain).page_starts.at(2);
         ASSERT_GT(headers_end, 0u);
         for (size_t size = 0; size < std::min(plain.size(), headers_end + 64); size++) {
             bytes cut(plain.begin(), plain.begin() + (long)size);

@@ -24,7 +24,8 @@ std::vector<int16_t> sine(size_t frames, uint32_t channels, double hertz, double
     std::vector<int16_t> pcm(frames * channels);
     for (size_t f = 0; f < frames; ++f)
         for (uint32_t j = 0; j < channels; ++j)
-            pcm[f * channels + j] = (int16_t)lround(amplitude * sin(TWO_PI * hertz * (j + 1) * (double)f / 44100.0 + j));
+            pcm[f * channels + j] =
+                (int16_t)lround(amplitude * sin(TWO_PI * hertz * (j + 1) * (double)f / 44100.0 + j));
     return pcm;
 }
 
@@ -64,9 +65,8 @@ TEST(EncoderRoundTrip, SinesStayWithinTheirMargin) {
         uint32_t channels;
         double min_snr_db;
     } cases[] = {
-        {55, 8000, 1, 55},   {440, 100, 1, 32},    {440, 8000, 1, 38},   {440, 32767, 1, 36},
-        {1000, 1000, 1, 31}, {3000, 8000, 1, 22},  {8000, 20000, 1, 14}, {440, 12000, 2, 30},
-        {220, 6000, 3, 30},  {1000, 32000, 3, 20},
+        {55, 8000, 1, 55},   {440, 100, 1, 32},    {440, 8000, 1, 38},  {440, 32767, 1, 36}, {1000, 1000, 1, 31},
+        {3000, 8000, 1, 22}, {8000, 20000, 1, 14}, {440, 12000, 2, 30}, {220, 6000, 3, 30},  {1000, 32000, 3, 20},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.hertz << " Hz, amplitude " << c.amplitude << ", " << c.channels << " ch");
@@ -156,7 +156,10 @@ TEST(AdpcmWave, HeaderFields) {
         uint32_t sample_rate;
         uint32_t bytes_per_second;
     } cases[] = {
-        {1, 44100, 24424}, {2, 22050, 24424}, {2, 44100, 48849}, {6, 48000, 159507},
+        {1, 44100, 24424},
+        {2, 22050, 24424},
+        {2, 44100, 48849},
+        {6, 48000, 159507},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.channels << " ch, " << c.sample_rate << " Hz");
@@ -189,8 +192,12 @@ TEST(AdpcmWave, HeaderFields) {
 
 class PcmWave : public testing::Test {
 protected:
-    void SetUp() override { dir = make_scratch_dir(); }
-    void TearDown() override { remove_scratch_dir(dir); }
+    void SetUp() override {
+        dir = make_scratch_dir();
+    }
+    void TearDown() override {
+        remove_scratch_dir(dir);
+    }
     std::string dir;
 };
 

@@ -29,7 +29,6 @@ struct hostile_case {
     outcome expected;
 };
 
-
 bytes with_u32(bytes content, size_t at, uint32_t value) {
     if (at + 4 > content.size()) return content;
     for (int i = 0; i < 4; ++i) content[at + (size_t)i] = (uint8_t)(value >> (8 * i));
@@ -78,7 +77,7 @@ bytes compact_bank_with(const std::function<void(wave_bank_design&)>& tweak) {
 std::vector<hostile_case> catalogue() {
     bytes wave = adpcm_wave(tone_adpcm(2, 4, 2), 2, 44100);  // fmt at 12, data chunk header at 40
     std::vector<hostile_case> cases = {
-        {"top-bit-fmt.wav", with_u32(wave, 16, 0x80000000u), PLAYS_SOUND},  // not a WAVE then: raw data
+        {"top-bit-fmt.wav", with_u32(wave, 16, 0x80000000u), PLAYS_SOUND},   // not a WAVE then: raw data
         {"top-bit-data.wav", with_u32(wave, 44, 0xFFFFFFF0u), PLAYS_SOUND},  // no data chunk: raw data
         {"zero-channels.wav", with_u16(wave, 22, 0), REFUSED},
         {"65535-channels.wav", with_u16(wave, 22, 65535), REFUSED},
@@ -145,8 +144,8 @@ std::vector<hostile_case> catalogue() {
     // and (version 1) first record.
     bytes bank = bank_with([](wave_bank_design&) {});
     for (size_t size = 0; size < BANK_HEADER_BYTES + BANK_DATA_BYTES; ++size)
-        cases.push_back({"cut-" + std::to_string(size) + ".xwb", bytes(bank.begin(), bank.begin() + (long)size),
-                         PLAYS_NOTHING});
+        cases.push_back(
+            {"cut-" + std::to_string(size) + ".xwb", bytes(bank.begin(), bank.begin() + (long)size), PLAYS_NOTHING});
     bytes v1_bank = v1_bank_with([](wave_bank_design&) {});
     for (size_t size = 0; size < BANK_V1_RECORDS_AT + BANK_V1_RECORD_BYTES; ++size)
         cases.push_back({"cut-v1-" + std::to_string(size) + ".xwb",
@@ -154,8 +153,8 @@ std::vector<hostile_case> catalogue() {
     // A WAVE cut at every byte of its headers: raw data shorter than a block
     // set, or a WAVE whose data is missing.
     for (size_t size = 0; size <= 48; ++size)
-        cases.push_back({"cut-" + std::to_string(size) + ".wav", bytes(wave.begin(), wave.begin() + (long)size),
-                         PLAYS_NOTHING});
+        cases.push_back(
+            {"cut-" + std::to_string(size) + ".wav", bytes(wave.begin(), wave.begin() + (long)size), PLAYS_NOTHING});
     return cases;
 }
 

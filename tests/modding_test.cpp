@@ -41,10 +41,8 @@ struct mixed_entry {
 };
 
 const mixed_entry MIXED[] = {
-    {"intro", CODEC_XBOX_ADPCM, 2, 44100, 40, 8, 30},
-    {"voice", CODEC_XBOX_ADPCM, 1, 22050, 25, 0, 0},
-    {"pcm_sfx", CODEC_PCM16, 2, 22050, 0, 0, 0},
-    {"wma_track", CODEC_WMA, 2, 44100, 0, 0, 0},
+    {"intro", CODEC_XBOX_ADPCM, 2, 44100, 40, 8, 30},    {"voice", CODEC_XBOX_ADPCM, 1, 22050, 25, 0, 0},
+    {"pcm_sfx", CODEC_PCM16, 2, 22050, 0, 0, 0},         {"wma_track", CODEC_WMA, 2, 44100, 0, 0, 0},
     {"surround", CODEC_XBOX_ADPCM, 6, 48000, 12, 0, 12},
 };
 
@@ -77,10 +75,16 @@ mixed_bank make_mixed_bank() {
 
 class Modding : public ::testing::Test {
 public:
-    void SetUp() override { scratch = make_scratch_dir(); }
-    void TearDown() override { remove_scratch_dir(scratch); }
+    void SetUp() override {
+        scratch = make_scratch_dir();
+    }
+    void TearDown() override {
+        remove_scratch_dir(scratch);
+    }
 
-    std::string path(const std::string& name) { return scratch + name; }
+    std::string path(const std::string& name) {
+        return scratch + name;
+    }
 
     run_result tool(const std::string& arguments) {
         std::string expanded;
@@ -199,9 +203,12 @@ TEST_F(Modding, ReplaceChangesOnlyTheEntryReplaced) {
     for (int i : {0, 1, 4}) {
         const bytes& sound = bank.sounds[(size_t)i];
         pair_data.resize((pair_data.size() + ALIGN - 1) / ALIGN * ALIGN, 0);
-        pair_records.push_back({{(int64_t)pair_data.size(), (int64_t)sound.size(), MIXED[i].rate,
-                                 (int32_t)MIXED[i].channels},
-                                MIXED[i].name, 1, 0, 0});
+        pair_records.push_back(
+            {{(int64_t)pair_data.size(), (int64_t)sound.size(), MIXED[i].rate, (int32_t)MIXED[i].channels},
+             MIXED[i].name,
+             1,
+             0,
+             0});
         pair_data.insert(pair_data.end(), sound.begin(), sound.end());
     }
     write_file_in(scratch, "pair.xsh", build_versioned_stream_header(0x100, pair_records));
@@ -213,12 +220,10 @@ TEST_F(Modding, ReplaceChangesOnlyTheEntryReplaced) {
         int record;
         uint32_t block_sets;  // of the new sound
     } cases[] = {
-        {"mixed.xwb", "small.xwb", 2, 15},   // fits the record's aligned room
-        {"mixed.xwb", "big.xwb", 2, 300},    // pushes what follows on
-        {"mixed.xwb", "last.xwb", 5, 90},
-        {"mixed.wba", "big.wba", 1, 200},
-        {"mixed.zwb", "big.zwb", 2, 300},
-        {"pair.xsh", "big.xsh", 2, 300},
+        {"mixed.xwb", "small.xwb", 2, 15},  // fits the record's aligned room
+        {"mixed.xwb", "big.xwb", 2, 300},   // pushes what follows on
+        {"mixed.xwb", "last.xwb", 5, 90},  {"mixed.wba", "big.wba", 1, 200},
+        {"mixed.zwb", "big.zwb", 2, 300},  {"pair.xsh", "big.xsh", 2, 300},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.bank) + " -> " + c.out);

@@ -47,9 +47,9 @@ TEST_F(ModuleTest, RecordDescribesThePlugin) {
 
 TEST_F(ModuleTest, ExtensionListIsPairsEndedByAnEmptyString) {
     const char* expected[][2] = {
-        {"WAV", "Xbox wave file (*.WAV)"},         {"XWB", "Xbox wave bank file (*.XWB)"},
-        {"ZWB", "Xbox wave bank file (*.ZWB)"},    {"WBA", "Xbox wave bank file (*.WBA)"},
-        {"XSD", "Xbox stream data file (*.XSD)"},  {"XSH", "Xbox stream header file (*.XSH)"},
+        {"WAV", "Xbox wave file (*.WAV)"},        {"XWB", "Xbox wave bank file (*.XWB)"},
+        {"ZWB", "Xbox wave bank file (*.ZWB)"},   {"WBA", "Xbox wave bank file (*.WBA)"},
+        {"XSD", "Xbox stream data file (*.XSD)"}, {"XSH", "Xbox stream header file (*.XSH)"},
         {"DAT", "Xbox old kavro file (*.DAT)"},
     };
     const char* p = host.module->FileExtensions;
@@ -69,12 +69,12 @@ TEST_F(ModuleTest, LengthFollowsTheBlockArithmetic) {
         uint16_t channels;
         int expected_ms;
     } cases[] = {
-        {36000, 44100, 2, 650},      // 360 000 / 1 764 = 204, / 36 = 5 blocks
+        {36000, 44100, 2, 650},  // 360 000 / 1 764 = 204, / 36 = 5 blocks
         {0, 44100, 2, 0},
         {36000, 22050, 1, 2860},
         {2000000000, 44100, 2, 40942200},  // beyond 32-bit intermediate products
-        {-1, 44100, 2, 0},           // a refused file
-        {36000, 0, 2, 0},            // nothing opened yet
+        {-1, 44100, 2, 0},                 // a refused file
+        {36000, 0, 2, 0},                  // nothing opened yet
         {36000, 99, 2, 0},
         {36000, 44100, 0, 0},
     };
@@ -256,9 +256,8 @@ TEST_F(ModuleTest, FileInfoDescribesEveryOtherFileWhileABankPlays) {
     write("pcm.wav", build_riff({{"fmt ", fmt_content(1, 2, 44100)}, {"data", random_bytes(400, 5)}}));
     write("silence.dat", {});
     const playlist_file files[] = {
-        {"tone.wav", true},  {"other.xwb", true}, {"wrapped.wba", true}, {"pair.xsh", true},
-        {"pair.xsd", true},  {"cached.zwb", true}, {"fresh.zwb", true},  {"pcm.wav", false},
-        {"missing.wav", false}, {"silence.dat", true},
+        {"tone.wav", true},   {"other.xwb", true}, {"wrapped.wba", true}, {"pair.xsh", true},     {"pair.xsd", true},
+        {"cached.zwb", true}, {"fresh.zwb", true}, {"pcm.wav", false},    {"missing.wav", false}, {"silence.dat", true},
     };
     ASSERT_EQ(play_to_end(scratch.path + "cached.zwb"), 0);
 

@@ -126,8 +126,8 @@ TEST_F(PlaybackTest, VisualisationGets576FramesOfTheDecodedSoundWithTheirTime) {
         uint16_t channels;
         uint32_t rate;
         int dsp_factor;  // 0: no DSP; else the DSP hands back n * factor / 2 samples
-    } cases[] = {{1, 8000, 0}, {2, 44100, 0}, {3, 22050, 0}, {4, 32000, 4}, {5, 11025, 0},
-                 {6, 48000, 1},  {7, 16000, 0}, {8, 96000, 0}};
+    } cases[] = {{1, 8000, 0},  {2, 44100, 0}, {3, 22050, 0}, {4, 32000, 4},
+                 {5, 11025, 0}, {6, 48000, 1}, {7, 16000, 0}, {8, 96000, 0}};
     host.keep_visualisation = true;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.channels << " channels at " << c.rate);
@@ -288,7 +288,7 @@ TEST_F(PlaybackTest, DspOutputIsWrittenAndBoundedByTheBuffer) {
         int expected_bytes_per_set;
     } cases[] = {
         {"identity", 1, 1, 260}, {"doubling", 2, 1, 520}, {"claims ten times", 10, 1, 520},
-        {"halving", 1, 2, 128}, {"negative", -5, 0, 0},
+        {"halving", 1, 2, 128},  {"negative", -5, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -392,8 +392,9 @@ TEST_F(PlaybackTest, EntriesPlayInTurnAcrossGapsWithTheirOwnFormat) {
     bytes file = concat({e0, random_bytes(100, 9), e1, e2});
     std::string path = write("bank.bin", file);
     int32_t o1 = (int32_t)(e0.size() + 100), o2 = o1 + (int32_t)e1.size();
-    start_engine(path, 0, (int32_t)file.size(),
-                 {{0, (int32_t)e0.size(), 44100, 2}, {o1, (int32_t)e1.size(), 22050, 1}, {o2, (int32_t)e2.size(), 32000, 3}});
+    start_engine(
+        path, 0, (int32_t)file.size(),
+        {{0, (int32_t)e0.size(), 44100, 2}, {o1, (int32_t)e1.size(), 22050, 1}, {o2, (int32_t)e2.size(), 32000, 3}});
     ASSERT_TRUE(host.wait_for_end_of_stream());
 
     EXPECT_EQ(host.written(), concat({reference_pcm(e0, 2), reference_pcm(e1, 1), reference_pcm(e2, 3)}));
@@ -527,8 +528,7 @@ mixed_bank make_mixed_bank() {
     bytes partial = random_bytes(50, 9);  // after entry 0's last whole block set
     wave_bank_design design;
     design.entry_data = concat({e0, partial, random_bytes(100, 8), random_bytes(144, 7), e1, e2, e3});
-    uint32_t o1 = (uint32_t)(e0.size() + 50 + 100 + 144), o2 = o1 + (uint32_t)e1.size(),
-             o3 = o2 + (uint32_t)e2.size();
+    uint32_t o1 = (uint32_t)(e0.size() + 50 + 100 + 144), o2 = o1 + (uint32_t)e1.size(), o3 = o2 + (uint32_t)e2.size();
     design.entries = {{format_word(1, 2, 44100), 0, (uint32_t)(e0.size() + 50)},
                       {format_word(2, 2, 44100), (uint32_t)(e0.size() + 150), 144},
                       {format_word(1, 1, 22050), o1, (uint32_t)e1.size()},

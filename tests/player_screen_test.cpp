@@ -14,7 +14,7 @@ TEST(PlayerScreen, ClockTimesCountWholeSeconds) {
         int time_ms;
         const char* shown;
     } cases[] = {
-        {0, "0:00"},       {999, "0:00"},        {1000, "0:01"},        {59999, "0:59"},   {61000, "1:01"},
+        {0, "0:00"},        {999, "0:00"},        {1000, "0:01"},         {59999, "0:59"}, {61000, "1:01"},
         {3599999, "59:59"}, {3600000, "1:00:00"}, {36061000, "10:01:01"}, {-5000, "0:00"}, {2147483647, "596:31:23"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.shown, format_clock(c.time_ms)) << c.time_ms;

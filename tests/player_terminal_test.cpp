@@ -76,7 +76,9 @@ public:
         return pid > 0 && slave >= 0;
     }
 
-    void type(const char* keys) { ASSERT_EQ((ssize_t)strlen(keys), write(master, keys, strlen(keys))); }
+    void type(const char* keys) {
+        ASSERT_EQ((ssize_t)strlen(keys), write(master, keys, strlen(keys)));
+    }
 
     // Reads what the program draws until the condition holds or time is up.
     bool read_until(const std::function<bool()>& condition, uint32_t timeout_ms = 5000) {
@@ -154,8 +156,12 @@ private:
 
 class PlayerTerminal : public ::testing::Test {
 protected:
-    void SetUp() override { scratch = make_scratch_dir(); }
-    void TearDown() override { remove_scratch_dir(scratch); }
+    void SetUp() override {
+        scratch = make_scratch_dir();
+    }
+    void TearDown() override {
+        remove_scratch_dir(scratch);
+    }
 
     // A mono 22 050 Hz file of about the given seconds.
     std::string sound_file(const char* name, double seconds, uint32_t seed) {

@@ -41,7 +41,10 @@ TEST(RenderPlan, OutputsAreNamedByRecordNumber) {
         {"a folder, one stream", "out/", false, {single}, {"out/m.wav"}},
         {"a pattern", "r/{name}_{entry}_{rate}.wav", false, two, {"r/m_003_22050.wav", "r/m_012_44100.wav"}},
         {"a pattern without {entry}", "{name}.wav", false, two, {"m-003.wav", "m-012.wav"}},
-        {"{label}", "{label}.wav", false, {named(3, "boss_theme"), named(4, "a/b:c*?.. "), named(5, ""), named(6, "nul")},
+        {"{label}",
+         "{label}.wav",
+         false,
+         {named(3, "boss_theme"), named(4, "a/b:c*?.. "), named(5, ""), named(6, "nul")},
          {"boss_theme.wav", "a_b_c__.wav", "005.wav", "_nul.wav"}},
         {"{label} of the same name twice", "{label}.wav", false, {named(3, "same"), named(4, "same")}, {}},
         {"raw entries of one format", "all.raw", true, {unit(1, 8000, 1), unit(2, 8000, 1)}, {"all.raw"}},
@@ -72,12 +75,22 @@ TEST(RenderPlan, EntryListsAreRecordNumbersAndRanges) {
         const char* text;
         std::vector<std::pair<int32_t, int32_t>> ranges;  // empty: refused
     } cases[] = {
-        {"3", {{3, 3}}},        {"2-5,9", {{2, 5}, {9, 9}}}, {"148-150", {{148, 150}}},
-        {"3,3", {{3, 3}, {3, 3}}}, {"3-", {{3, TO_THE_LAST_RECORD}}}, {"-3", {{1, 3}}},
+        {"3", {{3, 3}}},
+        {"2-5,9", {{2, 5}, {9, 9}}},
+        {"148-150", {{148, 150}}},
+        {"3,3", {{3, 3}, {3, 3}}},
+        {"3-", {{3, TO_THE_LAST_RECORD}}},
+        {"-3", {{1, 3}}},
         {"1-4,2-6", {{1, 4}, {2, 6}}},
-        {"", {}},               {"0", {}},                   {"5-2", {}},
-        {"2,", {}},             {"-", {}},                   {"a", {}},
-        {"1-2-3", {}},          {"1 ,2", {}},                {"9999999999", {}},
+        {"", {}},
+        {"0", {}},
+        {"5-2", {}},
+        {"2,", {}},
+        {"-", {}},
+        {"a", {}},
+        {"1-2-3", {}},
+        {"1 ,2", {}},
+        {"9999999999", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

@@ -30,14 +30,18 @@ outcome wave(int32_t length, int32_t data_start, uint16_t channels, uint32_t rat
     return {length, data_start, true, channels, rate};
 }
 
-riff_chunk chunk(const std::string& tag, bytes content) { return {tag, std::move(content)}; }
+riff_chunk chunk(const std::string& tag, bytes content) {
+    return {tag, std::move(content)};
+}
 riff_chunk sized_chunk(const std::string& tag, bytes content, uint32_t declared_size) {
     return {tag, std::move(content), true, declared_size};
 }
 riff_chunk fmt20(uint16_t tag = XBOX_ADPCM_TAG, uint16_t channels = 1, uint32_t rate = 22050) {
     return chunk("fmt ", fmt_content(tag, channels, rate, 20));
 }
-riff_chunk data3600() { return chunk("data", bytes(3600, 0x5a)); }
+riff_chunk data3600() {
+    return chunk("data", bytes(3600, 0x5a));
+}
 
 bytes cut(bytes content, size_t size) {
     content.resize(size);
@@ -81,8 +85,8 @@ TEST_F(RiffWaveTest, FileLayouts) {
     // with and without the pad byte RIFF asks for.
     bytes list_padded = build_riff({fmt20(), {"LIST", bytes(25, 'a'), false, 0, true}, data3600()});
     bytes list_unpadded = build_riff({fmt20(), {"LIST", bytes(25, 'a'), false, 0, false}, data3600()});
-    bytes fmt_top_bit = build_riff({sized_chunk("fmt ", fmt_content(XBOX_ADPCM_TAG, 1, 22050), 0xfffffff0u),
-                                    data3600()});
+    bytes fmt_top_bit =
+        build_riff({sized_chunk("fmt ", fmt_content(XBOX_ADPCM_TAG, 1, 22050), 0xfffffff0u), data3600()});
     // "data" first, then a "fmt " header with only 4 of its 16 format bytes.
     bytes fmt_cut_short = cut(build_riff({data3600(), fmt20()}), 3632);
     bytes fmt_header_at_end = cut(build_riff({data3600(), fmt20()}), 3628);
@@ -101,16 +105,13 @@ TEST_F(RiffWaveTest, FileLayouts) {
         {"eleven bytes", cut(build_riff({fmt20(), data3600()}), 11), RAW},
         {"lower-case form type", build_riff({fmt20(), data3600()}, "RIFF", "wave"), RAW},
         {"upper-case fmt tag", build_riff({chunk("FMT ", fmt_content(105, 1, 22050)), data3600()}), RAW},
-        {"16-byte fmt", build_riff({chunk("fmt ", fmt_content(105, 2, 44100)), data3600()}),
-         wave(3600, 44, 2, 44100)},
+        {"16-byte fmt", build_riff({chunk("fmt ", fmt_content(105, 2, 44100)), data3600()}), wave(3600, 44, 2, 44100)},
         {"14-byte fmt", build_riff({chunk("fmt ", fmt14), data3600()}), wave(3600, 42, 2, 44100)},
         {"40-byte fmt", build_riff({chunk("fmt ", fmt_content(105, 3, 32000, 40)), data3600()}),
          wave(3600, 68, 3, 32000)},
         {"zero channels and rate", build_riff({fmt20(105, 0, 0), data3600()}), wave(3600, 48, 0, 0)},
-        {"chunk before fmt", build_riff({chunk("LIST", bytes(10)), fmt20(), data3600()}),
-         wave(3600, 66, 1, 22050)},
-        {"odd chunk, no pad", build_riff({chunk("odd ", bytes(3, 1)), fmt20(), data3600()}),
-         wave(3600, 59, 1, 22050)},
+        {"chunk before fmt", build_riff({chunk("LIST", bytes(10)), fmt20(), data3600()}), wave(3600, 66, 1, 22050)},
+        {"odd chunk, no pad", build_riff({chunk("odd ", bytes(3, 1)), fmt20(), data3600()}), wave(3600, 59, 1, 22050)},
         // The pad byte after an odd chunk is stepped over when the header
         // right after the content is no chunk's.
         {"odd chunk, pad byte", odd_padded, wave(3600, 60, 1, 22050)},
@@ -175,14 +176,13 @@ TEST_F(RiffWaveTest, ChunkSearchEndsOnSizesItCannotFollow) {
         {"after a skipped chunk", build_riff({chunk("LIST", bytes(6)), chunk("fmt ", fmt)}), "fmt ", 16, 34},
         {"absent", build_riff({chunk("LIST", bytes(6))}), "fmt ", -1, 0},
         {"wanted, size top bit", build_riff({sized_chunk("data", bytes(4), 0x80000000u)}), "data", INT32_MIN, 20},
-        {"skipped size -8", build_riff({sized_chunk("JUNK", bytes(), 0xfffffff8u), chunk("fmt ", fmt)}), "fmt ", -1,
+        {"skipped size -8", build_riff({sized_chunk("JUNK", bytes(), 0xfffffff8u), chunk("fmt ", fmt)}), "fmt ", -1, 0},
+        {"skipped size -20", build_riff({chunk("fmt ", fmt), sized_chunk("JUNK", bytes(), 0xffffffecu)}), "data", -1,
          0},
-        {"skipped size -20", build_riff({chunk("fmt ", fmt), sized_chunk("JUNK", bytes(), 0xffffffecu)}), "data",
-         -1, 0},
         {"skipped size top bit", build_riff({sized_chunk("JUNK", bytes(), 0x80000000u), chunk("fmt ", fmt)}), "fmt ",
          -1, 0},
-        {"next header past 2^31", build_riff({sized_chunk("JUNK", bytes(), 0x7ffffff0u), chunk("fmt ", fmt)}),
-         "fmt ", -1, 0},
+        {"next header past 2^31", build_riff({sized_chunk("JUNK", bytes(), 0x7ffffff0u), chunk("fmt ", fmt)}), "fmt ",
+         -1, 0},
         {"next header past the end", build_riff({sized_chunk("JUNK", bytes(), 1000000), chunk("fmt ", fmt)}), "fmt ",
          -1, 0},
         {"header cut short", cut(build_riff({chunk("LIST", bytes(6)), chunk("fmt ", fmt)}), 33), "fmt ", -1, 0},

@@ -28,9 +28,6 @@ namespace {
 // loaded machine and the sanitizers.
 const uint64_t STOP_LIMIT_MS = 100;
 
-
-
-
 bytes concat(std::vector<bytes> parts) {
     bytes out;
     for (const bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
@@ -42,8 +39,8 @@ std::vector<std::string> write_every_kind(const std::string& dir) {
     bytes e0 = tone_adpcm(2, 300, 1), e1 = tone_adpcm(1, 200, 2), e2 = tone_adpcm(2, 150, 3);
     wave_bank_design design;
     design.entries = {{format_word(1, 2, 44100), 0, (uint32_t)e0.size()},
-                    {format_word(1, 1, 22050), (uint32_t)e0.size(), (uint32_t)e1.size()},
-                    {format_word(1, 2, 32000), (uint32_t)(e0.size() + e1.size()), (uint32_t)e2.size()}};
+                      {format_word(1, 1, 22050), (uint32_t)e0.size(), (uint32_t)e1.size()},
+                      {format_word(1, 2, 32000), (uint32_t)(e0.size() + e1.size()), (uint32_t)e2.size()}};
     design.entry_data = concat({e0, e1, e2});
     bytes bank = build_wave_bank(design);
     bytes pair_data = concat({e1, e0});
@@ -55,8 +52,9 @@ std::vector<std::string> write_every_kind(const std::string& dir) {
         write_file_in(dir, "bank.wba", in_bank_container(bank)),
         write_file_in(dir, "bank.zwb", compressed_bank(bank, (uint32_t)bank.size())),
     };
-    write_file_in(dir, "pair.xsh", build_stream_header({{0, (int32_t)e1.size(), 22050, 1},
-                                                         {(int32_t)e1.size(), (int32_t)e0.size(), 44100, 2}}));
+    write_file_in(
+        dir, "pair.xsh",
+        build_stream_header({{0, (int32_t)e1.size(), 22050, 1}, {(int32_t)e1.size(), (int32_t)e0.size(), 44100, 2}}));
     paths.push_back(write_file_in(dir, "pair.xsd", pair_data));
     paths.push_back(dir + "pair.xsh");
     return paths;
@@ -100,15 +98,19 @@ public:
         int messages = host_.end_of_stream_messages();
         host_.pump_for(5);
         EXPECT_EQ(host_.end_of_stream_messages(), messages);
-        if (ended) EXPECT_EQ(messages, 1);
-        else EXPECT_LE(messages, 1);
+        if (ended)
+            EXPECT_EQ(messages, 1);
+        else
+            EXPECT_LE(messages, 1);
         ++(messages > 0 ? totals.played_to_end : totals.stopped_early);
         EXPECT_EQ(open_descriptors(), descriptors);
         EXPECT_EQ(running_threads(), threads);
     }
 
 private:
-    size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(random_); }
+    size_t pick(size_t count) {
+        return std::uniform_int_distribution<size_t>(0, count - 1)(random_);
+    }
 
     // One call the player may make while an item plays; true when the item
     // has ended by itself meanwhile.

@@ -108,11 +108,13 @@ TEST_F(StreamOpenerTest, LeadingBytesPickTheReader) {
         {"wbnd", text_then("wbnd", 4, 100), READ_AS_RAW},
         {"bank", small_bank(), READ_AS_BANK_AT_0},
         {"bank in a container", in_bank_container(small_bank()), READ_AS_BANK_AT_4096},
-        {"bank behind HVSIWBA and one", [] {
+        {"bank behind HVSIWBA and one",
+         [] {
              bytes file = in_bank_container(small_bank());
              file[7] = '1';
              return file;
-         }(), READ_AS_RAW},
+         }(),
+         READ_AS_RAW},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -123,7 +125,7 @@ TEST_F(StreamOpenerTest, LeadingBytesPickTheReader) {
 // Names that only look like a compressed bank or a stream pair never take
 // those branches.
 TEST_F(StreamOpenerTest, ExtensionsDoNotBreakTheWaveOrRawReader) {
-    const char* names[] = {"bank.zwb.bak", "bank.zwbx", "pair.xsh.bak", "pair.xsdx", "music.d/track",
+    const char* names[] = {"bank.zwb.bak", "bank.zwbx", "pair.xsh.bak",  "pair.xsdx", "music.d/track",
                            "track",        "trailing.", "dir.xsh/track", ".xsh"};
     for (const char* name : names) {
         SCOPED_TRACE(name);

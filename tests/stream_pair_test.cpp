@@ -24,7 +24,9 @@ protected:
         std::string path;
         owned_description item;
     };
-    void open(const std::string& path, opened* out) { EXPECT_TRUE(open_as_play(path, &out->item.d, &out->path)); }
+    void open(const std::string& path, opened* out) {
+        EXPECT_TRUE(open_as_play(path, &out->item.d, &out->path));
+    }
 };
 
 TEST_F(StreamPairTest, EitherFileOpensTheDataFileWithTheHeadersTable) {
@@ -116,16 +118,24 @@ TEST_F(StreamPairTest, HostileHeadersGiveABoundedTableOfPlayableEntries) {
         {"count 0", build_stream_header({}), {}, 0, 0},
         {"two records", two, {{0, 100, 44100, 2, 1}, {100, 100, 22050, 1, 2}}, 0, 0},
         {"cut in the second record", cut_in_record, {{0, 100, 44100, 2, 1}}, CUT, 0},
-        {"count larger than the records", build_stream_header({{0, 100, 44100, 2}}, 4000000),
-         {{0, 100, 44100, 2, 1}}, CUT, 0},
+        {"count larger than the records",
+         build_stream_header({{0, 100, 44100, 2}}, 4000000),
+         {{0, 100, 44100, 2, 1}},
+         CUT,
+         0},
         {"count 0x7FFFFFFF", build_stream_header({{0, 100, 44100, 2}}, 0x7FFFFFFF), {{0, 100, 44100, 2, 1}}, CUT, 0},
         {"negative count", build_stream_header({{0, 100, 44100, 2}}, -1), {}, 0, 0},
-        {"count smaller than the records", build_stream_header({{0, 100, 44100, 2}, {1, 1, 8000, 1}}, 1),
-         {{0, 100, 44100, 2, 1}}, 0, 0},
+        {"count smaller than the records",
+         build_stream_header({{0, 100, 44100, 2}, {1, 1, 8000, 1}}, 1),
+         {{0, 100, 44100, 2, 1}},
+         0,
+         0},
         {"unplayable records skipped",
-         build_stream_header({{0, 1, 44100, 0}, {1, 1, 44100, 9}, {2, 1, 99, 2}, {3, 1, -44100, 2}, {4, 1, 44100, -2},
-                              {5, 1, 100, 8}}),
-         {{5, 1, 100, 8, 6}}, 0, 5},
+         build_stream_header(
+             {{0, 1, 44100, 0}, {1, 1, 44100, 9}, {2, 1, 99, 2}, {3, 1, -44100, 2}, {4, 1, 44100, -2}, {5, 1, 100, 8}}),
+         {{5, 1, 100, 8, 6}},
+         0,
+         5},
         {"count field cut short", bytes{1, 2, 3, 4, 5, 6, 7, 8, 2}, {}, CUT, 0},
         {"empty header", bytes(), {}, 0, 0},
     };
@@ -152,8 +162,8 @@ TEST_F(StreamPairTest, DataFilePlaysFromItsFirstByteThroughTheEntries) {
     bytes data = lead_and_first;
     data.insert(data.end(), second.begin(), second.end());
     const int32_t first_end = 134 * 36;
-    write("song.xsh", build_stream_header({{4096, first_end - 4096, 22050, 1},
-                                           {first_end, (int32_t)second.size(), 32000, 2}}));
+    write("song.xsh",
+          build_stream_header({{4096, first_end - 4096, 22050, 1}, {first_end, (int32_t)second.size(), 32000, 2}}));
     write("song.xsd", data);
 
     // The bytes in front of the first entry play as part of it: 134 block

@@ -27,24 +27,56 @@ TEST(Timeline, EntriesPlayTheirWholeBlockSetsOneAfterAnother) {
     const plan_case cases[] = {
         // 72-byte stereo sets at 44100 Hz: 10 sets are 14 ms (14.7); 50 mono
         // sets at 22050 Hz are 147 ms.
-        {"in order with a gap", {{0, 720, 44100, 2}, {800, 1800, 22050, 1}}, 0, 2600, BIG,
-         {{0, 10}, {800, 50}}, 14 + 147},
-        {"a partial last block set is not played", {{0, 760, 44100, 2}, {760, 1800, 22050, 1}}, 0, 2560, BIG,
-         {{0, 10}, {760, 50}}, 161},
-        {"bytes in front of the first entry play with it", {{4096, 1000, 44100, 2}}, 0, 6000, BIG,
-         {{0, 70}}, 103},
+        {"in order with a gap",
+         {{0, 720, 44100, 2}, {800, 1800, 22050, 1}},
+         0,
+         2600,
+         BIG,
+         {{0, 10}, {800, 50}},
+         14 + 147},
+        {"a partial last block set is not played",
+         {{0, 760, 44100, 2}, {760, 1800, 22050, 1}},
+         0,
+         2560,
+         BIG,
+         {{0, 10}, {760, 50}},
+         161},
+        {"bytes in front of the first entry play with it", {{4096, 1000, 44100, 2}}, 0, 6000, BIG, {{0, 70}}, 103},
         {"an entry inside the previous one is passed over",
-         {{0, 720, 44100, 2}, {72, 144, 8000, 1}, {720, 72, 44100, 2}}, 0, 792, BIG,
-         {{0, 10}, {0, 0}, {720, 1}}, 14 + 1},
+         {{0, 720, 44100, 2}, {72, 144, 8000, 1}, {720, 72, 44100, 2}},
+         0,
+         792,
+         BIG,
+         {{0, 10}, {0, 0}, {720, 1}},
+         14 + 1},
         {"an entry behind the previous one plays from its start",
-         {{1000, 720, 44100, 2}, {500, 720, 44100, 2}}, 1000, 1720, BIG, {{1000, 10}, {0, 0}}, 14},
-        {"no entry plays past the end of the data", {{0, 720, 44100, 2}, {720, 720, 44100, 2}}, 0, 1000, BIG,
-         {{0, 10}, {720, 3}}, 14 + 4},
-        {"nor past the end of the file", {{0, 720, 44100, 2}, {720, 720, 44100, 2}}, 0, 1440, 900,
-         {{0, 10}, {720, 2}}, 14 + 2},
+         {{1000, 720, 44100, 2}, {500, 720, 44100, 2}},
+         1000,
+         1720,
+         BIG,
+         {{1000, 10}, {0, 0}},
+         14},
+        {"no entry plays past the end of the data",
+         {{0, 720, 44100, 2}, {720, 720, 44100, 2}},
+         0,
+         1000,
+         BIG,
+         {{0, 10}, {720, 3}},
+         14 + 4},
+        {"nor past the end of the file",
+         {{0, 720, 44100, 2}, {720, 720, 44100, 2}},
+         0,
+         1440,
+         900,
+         {{0, 10}, {720, 2}},
+         14 + 2},
         {"an entry shorter than a block set or outside the file plays nothing",
-         {{0, 720, 44100, 2}, {720, 60, 44100, 2}, {-72, 720, 44100, 2}, {780, 72, 100, 1}}, 0, 852, BIG,
-         {{0, 10}, {0, 0}, {0, 0}, {780, 2}}, 14 + 1300},
+         {{0, 720, 44100, 2}, {720, 60, 44100, 2}, {-72, 720, 44100, 2}, {780, 72, 100, 1}},
+         0,
+         852,
+         BIG,
+         {{0, 10}, {0, 0}, {0, 0}, {780, 2}},
+         14 + 1300},
         {"an empty table", {}, 0, 0, BIG, {}, 0},
     };
     for (const plan_case& c : cases) {
@@ -70,8 +102,7 @@ TEST(Timeline, EntriesPlayTheirWholeBlockSetsOneAfterAnother) {
                 EXPECT_EQ(spans[i].play_start, c.played[i].first);
             }
             EXPECT_EQ(spans[i].start_ms, start_ms);
-            EXPECT_EQ(spans[i].duration_ms,
-                      block_sets_to_ms(c.played[i].second, (uint32_t)c.entries[i].rate));
+            EXPECT_EQ(spans[i].duration_ms, block_sets_to_ms(c.played[i].second, (uint32_t)c.entries[i].rate));
             start_ms += spans[i].duration_ms;
         }
     }
@@ -79,7 +110,9 @@ TEST(Timeline, EntriesPlayTheirWholeBlockSetsOneAfterAnother) {
 
 TEST(Timeline, TimeFindsTheEntryThatHoldsIt) {
     // Stretches of 100, 0 (passed over), 250 and 0 ms.
-    entry_span spans[] = {{0, 0, 10, 8000, 1, 0, 100}, {1, 0, 0, 8000, 1, 100, 0}, {2, 720, 20, 8000, 1, 100, 250},
+    entry_span spans[] = {{0, 0, 10, 8000, 1, 0, 100},
+                          {1, 0, 0, 8000, 1, 100, 0},
+                          {2, 720, 20, 8000, 1, 100, 250},
                           {3, 0, 0, 8000, 1, 350, 0}};
     const item_plan plan = {spans, 4, 350, false};
     const item_plan empty = {spans, 0, 0, false};

@@ -16,8 +16,12 @@ namespace {
 
 class TolvanePlay : public ::testing::Test {
 protected:
-    void SetUp() override { scratch = make_scratch_dir(); }
-    void TearDown() override { remove_scratch_dir(scratch); }
+    void SetUp() override {
+        scratch = make_scratch_dir();
+    }
+    void TearDown() override {
+        remove_scratch_dir(scratch);
+    }
     std::string scratch;
 };
 

@@ -34,8 +34,12 @@ namespace {
 
 class TolvaneTool : public ::testing::Test {
 protected:
-    void SetUp() override { scratch = make_scratch_dir(); }
-    void TearDown() override { remove_scratch_dir(scratch); }
+    void SetUp() override {
+        scratch = make_scratch_dir();
+    }
+    void TearDown() override {
+        remove_scratch_dir(scratch);
+    }
     std::string scratch;
 };
 
@@ -56,8 +60,8 @@ struct sample_bank {
 
 sample_bank make_sample_bank(bool in_container) {
     sample_bank bank;
-    bank.entries = {{2, 44100, tone_adpcm(2, 200, 1)}, {1, 22050, tone_adpcm(1, 300, 2)},
-                    {2, 32000, tone_adpcm(2, 250, 3)}};
+    bank.entries = {
+        {2, 44100, tone_adpcm(2, 200, 1)}, {1, 22050, tone_adpcm(1, 300, 2)}, {2, 32000, tone_adpcm(2, 250, 3)}};
     const bytes& e0 = bank.entries[0].adpcm;
     const bytes& e1 = bank.entries[1].adpcm;
     const bytes& e2 = bank.entries[2].adpcm;
@@ -69,7 +73,8 @@ sample_bank make_sample_bank(bool in_container) {
     // The skipped record's 144 bytes and a 56-byte gap.
     bytes between = random_bytes(200, 5);
     design.entry_data = e0;
-    for (const bytes& part : {between, e1, e2}) design.entry_data.insert(design.entry_data.end(), part.begin(), part.end());
+    for (const bytes& part : {between, e1, e2})
+        design.entry_data.insert(design.entry_data.end(), part.begin(), part.end());
     bank.file = in_container ? in_bank_container(build_wave_bank(design)) : build_wave_bank(design);
     return bank;
 }
@@ -86,11 +91,11 @@ struct render_case {
     uint16_t channels;
     uint32_t sample_rate;
     uint32_t block_sets;
-    bool as_wave;               // else raw ADPCM (2 channels, 44100 Hz)
-    size_t trailing_bytes;      // less than a block set, never decoded
+    bool as_wave;           // else raw ADPCM (2 channels, 44100 Hz)
+    size_t trailing_bytes;  // less than a block set, never decoded
     const char* out_name;
     const char* extra_arguments;
-    const char* warning;        // on standard error, or "" for none
+    const char* warning;  // on standard error, or "" for none
 };
 
 const render_case RENDER_CASES[] = {
@@ -179,8 +184,8 @@ TEST_F(TolvaneTool, RenderToStandardOutputStreamsTheSameWave) {
     for (const char* entry : {"3", "4"}) {
         SCOPED_TRACE(entry);
         const bank_entry_sound& e = bank.entries[entry[0] == '3' ? 1 : 2];
-        run_result to_file = run_tool("render " + in_quotes(input) + " --entry " + entry + " -o " +
-                                          in_quotes(scratch + "file.wav"), scratch);
+        run_result to_file = run_tool(
+            "render " + in_quotes(input) + " --entry " + entry + " -o " + in_quotes(scratch + "file.wav"), scratch);
         ASSERT_EQ(0, to_file.status) << to_file.err;
         run_result piped = run_tool("render " + in_quotes(input) + " --entry=" + entry + " -o -", scratch);
         ASSERT_EQ(0, piped.status) << piped.err;
@@ -220,7 +225,9 @@ public:
     explicit current_folder(const std::string& folder) : previous(std::filesystem::current_path()) {
         std::filesystem::current_path(folder);
     }
-    ~current_folder() { std::filesystem::current_path(previous); }
+    ~current_folder() {
+        std::filesystem::current_path(previous);
+    }
 
 private:
     std::filesystem::path previous;
@@ -263,10 +270,17 @@ TEST_F(TolvaneTool, InfoPrintsWhatThePlayerShowsAndTheStreamsRow) {
                                     "channels: " + std::to_string(c.channels), "entries: 0"};
         for (int i = 0; i < 5; ++i) EXPECT_EQ(five[i], lines[(size_t)i]);
         int64_t frames = (int64_t)(c.data_bytes / (36u * c.channels)) * 65;
-        std::vector<std::string> row = {"-", c.as_wave ? "48" : "0", std::to_string(c.data_bytes),
-                                        std::to_string(c.sample_rate), std::to_string(c.channels),
-                                        std::to_string(frames), std::to_string(frames * 1000 / c.sample_rate),
-                                        "-", "-", "-", "-"};
+        std::vector<std::string> row = {"-",
+                                        c.as_wave ? "48" : "0",
+                                        std::to_string(c.data_bytes),
+                                        std::to_string(c.sample_rate),
+                                        std::to_string(c.channels),
+                                        std::to_string(frames),
+                                        std::to_string(frames * 1000 / c.sample_rate),
+                                        "-",
+                                        "-",
+                                        "-",
+                                        "-"};
         EXPECT_EQ(row, words_of(lines[6]));
     }
 }
@@ -329,8 +343,16 @@ TEST_F(TolvaneTool, InfoOfABankListsEveryRecord) {
         uint32_t data = base + BANK_HEADER_BYTES + BANK_DATA_BYTES + 4 * BANK_RECORD_BYTES;
         const std::vector<std::string> rows[] = {
             {"1", std::to_string(data), "14400", "44100", "2", "13000", "294", "-", "-", "-", "-"},
-            {"2", std::to_string(data + 14400), "144", "44100", "2", "0", "0", "-", "-", "-", "-", "skipped:", "format",
-             "tag", "0", "(8-bit", "PCM,", "not", "Xbox", "ADPCM)"},
+            {"2",      std::to_string(data + 14400),
+             "144",    "44100",
+             "2",      "0",
+             "0",      "-",
+             "-",      "-",
+             "-",      "skipped:",
+             "format", "tag",
+             "0",      "(8-bit",
+             "PCM,",   "not",
+             "Xbox",   "ADPCM)"},
             {"3", std::to_string(data + 14600), "10800", "22050", "1", "19500", "884", "-", "-", "-", "-"},
             {"4", std::to_string(data + 25400), "18000", "32000", "2", "16250", "507", "-", "-", "-", "-"},
         };
@@ -394,9 +416,9 @@ TEST_F(TolvaneTool, ShippedLayoutsRenderBitExactAndListTheirRecords) {
             EXPECT_EQ(record["skipped"].type, expected.plays ? JSON_NULL : JSON_STRING);
             EXPECT_EQ(record["name"].type, expected.name.empty() ? JSON_NULL : JSON_STRING);
             EXPECT_EQ(record["name"].text, expected.name);
-            for (const auto& frames : {std::make_pair("loop_start", expected.loop_start),
-                                       std::make_pair("loop_end", expected.loop_end),
-                                       std::make_pair("stated_frames", expected.stated_frames)}) {
+            for (const auto& frames :
+                 {std::make_pair("loop_start", expected.loop_start), std::make_pair("loop_end", expected.loop_end),
+                  std::make_pair("stated_frames", expected.stated_frames)}) {
                 if (frames.second == NO_FRAMES) {
                     EXPECT_EQ(record[frames.first].type, JSON_NULL) << frames.first;
                 } else {
@@ -423,8 +445,8 @@ TEST_F(TolvaneTool, BanksOfOtherMachinesAreRefusedWithTheirVersion) {
         design.entry_data = sound;
         std::string dir = scratch + "v" + std::to_string(version) + PLATFORM_PATH_SEPARATOR;
         std::string input = write_file_in(dir, "x360.xwb", build_wave_bank(design));
-        std::string reason = "wave bank version " + std::to_string(version) +
-                             ": an Xbox 360 or Windows bank, not an Xbox one";
+        std::string reason =
+            "wave bank version " + std::to_string(version) + ": an Xbox 360 or Windows bank, not an Xbox one";
         run_result run = run_tool("render " + in_quotes(input) + " -o " + in_quotes(dir + "out.wav"), scratch);
         EXPECT_EQ(1, run.status);
         EXPECT_NE(std::string::npos, run.err.find(reason)) << run.err;
@@ -464,11 +486,12 @@ TEST_F(TolvaneTool, ABankOf150RecordsIsListedAndRenderedByRecordNumber) {
     json_value doc;
     ASSERT_TRUE(parse_json(run.out, &doc)) << run.out;
     const std::vector<std::pair<const char*, json_type>> top = {
-        {"file", JSON_STRING},  {"title", JSON_STRING},       {"length_ms", JSON_NUMBER},  {"sample_rate", JSON_NUMBER},
-        {"channels", JSON_NUMBER}, {"entries", JSON_NUMBER},  {"kind", JSON_STRING},       {"compressed", JSON_BOOLEAN},
-        {"version", JSON_NUMBER},  {"bank_name", JSON_STRING}, {"stated_frames", JSON_NULL},
-        {"frames", JSON_NUMBER},   {"duration_ms", JSON_NUMBER}, {"looped_ms", JSON_NUMBER},
-        {"records", JSON_ARRAY},   {"warnings", JSON_ARRAY}};
+        {"file", JSON_STRING},        {"title", JSON_STRING},       {"length_ms", JSON_NUMBER},
+        {"sample_rate", JSON_NUMBER}, {"channels", JSON_NUMBER},    {"entries", JSON_NUMBER},
+        {"kind", JSON_STRING},        {"compressed", JSON_BOOLEAN}, {"version", JSON_NUMBER},
+        {"bank_name", JSON_STRING},   {"stated_frames", JSON_NULL}, {"frames", JSON_NUMBER},
+        {"duration_ms", JSON_NUMBER}, {"looped_ms", JSON_NUMBER},   {"records", JSON_ARRAY},
+        {"warnings", JSON_ARRAY}};
     EXPECT_EQ(doc.keys(), keys_of(top));
     for (const auto& key : top) EXPECT_EQ(doc[key.first].type, key.second) << key.first;
     EXPECT_EQ(doc["entries"].number, 148);
@@ -514,9 +537,9 @@ TEST_F(TolvaneTool, ABankOf150RecordsIsListedAndRenderedByRecordNumber) {
     for (uint32_t record : {148u, 150u}) {
         SCOPED_TRACE(record);
         uint32_t channels = 1 + record % 2;
-        bytes samples = pcm_wave_samples(scratch + "out" + PLATFORM_PATH_SEPARATOR + "m-" + std::to_string(record) +
-                                             ".wav",
-                                         (uint16_t)channels, 22050 + 1000 * (record % 3));
+        bytes samples =
+            pcm_wave_samples(scratch + "out" + PLATFORM_PATH_SEPARATOR + "m-" + std::to_string(record) + ".wav",
+                             (uint16_t)channels, 22050 + 1000 * (record % 3));
         EXPECT_TRUE(samples == reference_pcm(sounds[record - 1], channels));
     }
 }
@@ -560,7 +583,7 @@ struct said_case {
     const char* name;
     const char* arguments;  // a word "@NAME" stands for the quoted path of NAME in the scratch folder
     int status;
-    const char* said;       // on standard error (or, for status 0 with nothing there, standard output)
+    const char* said;  // on standard error (or, for status 0 with nothing there, standard output)
 };
 
 // Every failure names the file and why, in one line; every fallback is said;
@@ -572,8 +595,7 @@ const said_case SAID_CASES[] = {
     {"render onto its input", "render @in.wav -o @in.wav", 1, "is an input; it is never overwritten"},
     {"render onto the partner", "render @pair.xsh -o @pair.xsd --format raw", 1, "is an input"},
     {"raw file of several formats", "render @bank.xwb -o @out.raw", 1, "a raw file holds one format"},
-    {"a skipped record", "render @bank.xwb --entry 2 -o @out.wav", 1,
-     "record 2 was skipped: format tag 0 (8-bit PCM"},
+    {"a skipped record", "render @bank.xwb --entry 2 -o @out.wav", 1, "record 2 was skipped: format tag 0 (8-bit PCM"},
     {"no such record", "render @bank.xwb --entry 9 -o @out.wav", 1, "no record 9 (the file has 4)"},
     {"a record twice", "render @bank.xwb --entry 3,3 -o @e1/", 0, "wrote"},
     {"records beyond the file", "render @bank.xwb --entry 2-5,9 -o @e2/", 0, "no record 5 (the file has 4)"},
@@ -616,8 +638,10 @@ const said_case SAID_CASES[] = {
     {"-- ends the options", "info -- -dash.wav", 0, "title: -dash.wav"},
     {"no command", "", 2, "no command given (see 'tolvane --help')"},
     {"unknown command", "perform @in.wav", 2, "no command \"perform\""},
-    {"unknown format", "render @in.wav -o @out.raw --format mp3", 2, "--format takes wav, raw, flac or ogg, not \"mp3\""},
-    {"output name with no format", "render @in.wav -o @out.mp3", 2, "name it .wav, .raw, .flac or .ogg, or give --format"},
+    {"unknown format", "render @in.wav -o @out.raw --format mp3", 2,
+     "--format takes wav, raw, flac or ogg, not \"mp3\""},
+    {"output name with no format", "render @in.wav -o @out.mp3", 2,
+     "name it .wav, .raw, .flac or .ogg, or give --format"},
     {"unknown option", "render @in.wav -o @out.raw --fast", 2, "unknown option --fast (see 'tolvane render --help')"},
     {"option of another command", "render @in.wav -o @out.raw --device null", 2, "render takes no --device"},
     {"render without -o", "render @in.wav", 2, "render needs -o OUT"},
@@ -708,8 +732,8 @@ TEST_F(TolvaneTool, ACompressedBankLeavesOtherFilesAlone) {
     EXPECT_NE(std::string::npos, run.out.find("entries: 3")) << run.out;
     EXPECT_EQ(files_under(temp), std::vector<std::string>{"music.xwb"});
 
-    run = run_tool("render " + in_quotes(input) + " -q -o " + in_quotes(scratch + "out" + PLATFORM_PATH_SEPARATOR +
-                                                                      "{name}-{entry}.wav"),
+    run = run_tool("render " + in_quotes(input) + " -q -o " +
+                       in_quotes(scratch + "out" + PLATFORM_PATH_SEPARATOR + "{name}-{entry}.wav"),
                    scratch);
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_TRUE(read_file(temp + "music.xwb") == users_file);
@@ -748,8 +772,7 @@ const disk_case DISK_CASES[] = {
      "cannot write {out}big.wav: file too large", false, false},
     {"--no-clobber keeps the file there", RUN, "render @small.dat -n -o @out/big.wav", 0,
      "kept {out}big.wav: it exists (--no-clobber)", true, true},
-    {"without it the file is replaced", RUN, "render @small.dat -o @out/big.wav", 0, "wrote {out}big.wav", true,
-     true},
+    {"without it the file is replaced", RUN, "render @small.dat -o @out/big.wav", 0, "wrote {out}big.wav", true, true},
     {"encode keeps it with -n", RUN, "encode @pcm16.wav @out/big.wav -n", 0, "kept {out}big.wav", true, true},
 };
 
@@ -803,7 +826,8 @@ TEST_F(TolvaneTool, OutputsAppearWholeOrNotAtAll) {
 TEST_F(TolvaneTool, JsonStaysValidForAnyNameAndSaysWhyAFileFailed) {
     wave_bank_design design;
     bytes sound = tone_adpcm(1, 4, 1);
-    design.entries = {{format_word(1, 1, 22050), 0, (uint32_t)sound.size(), 0, 0, 0, "caf\xe9 \xc3\xa9t\xc3\xa9 \"q\""}};
+    design.entries = {
+        {format_word(1, 1, 22050), 0, (uint32_t)sound.size(), 0, 0, 0, "caf\xe9 \xc3\xa9t\xc3\xa9 \"q\""}};
     design.entry_data = sound;
     design.with_names = true;
     std::string name = shell_is_cmd() ? "bank.xwb" : "b\xffnk.xwb";
@@ -894,11 +918,8 @@ struct encode_case {
 const double ROUND_TRIP_MIN_SNR_DB = 30.0;
 
 const encode_case ENCODE_CASES[] = {
-    {1, 8000, 8000, 200},
-    {2, 44100, 30000, 440},
-    {3, 32000, 20000, 300},
-    {6, 22050, 6500, 110},
-    {2, 48000, 65 * 40 + 1, 440},  // one frame into the last block set
+    {1, 8000, 8000, 200},  {2, 44100, 30000, 440},       {3, 32000, 20000, 300},
+    {6, 22050, 6500, 110}, {2, 48000, 65 * 40 + 1, 440},  // one frame into the last block set
 };
 
 TEST_F(TolvaneTool, EncodeThenRenderGivesBackTheSoundWithinTheMargin) {

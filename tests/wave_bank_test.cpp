@@ -104,8 +104,12 @@ TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
     const record_case cases[] = {
         {"tags 1, 2, 1", tags_1_2_1(), 1440, {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
         {"all tag 0",
-         bank_design({{format_word(0, 2, 44100), 0, 720}, {format_word(0, 1, 22050), 720, 720}}, 1440), 0, {}},
-        {"tags 2 and 3", bank_design({{format_word(2, 2, 44100), 0, 72}, {format_word(3, 2, 44100), 72, 72}}, 144), 0,
+         bank_design({{format_word(0, 2, 44100), 0, 720}, {format_word(0, 1, 22050), 720, 720}}, 1440),
+         0,
+         {}},
+        {"tags 2 and 3",
+         bank_design({{format_word(2, 2, 44100), 0, 72}, {format_word(3, 2, 44100), 72, 72}}, 144),
+         0,
          {}},
         {"no records", bank_design({}, 720), 0, {}},
         // Channels take three bits: bit 4 is their top one.
@@ -116,18 +120,29 @@ TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
         {"bits 21-31 set", bank_design({{0xffe00000u | MONO_22050, 0, 36}}, 36), 36, {{0, 36, 22050, 1}}},
         {"three channels", bank_design({{format_word(1, 3, 48000), 0, 108}}, 108), 108, {{0, 108, 48000, 3}}},
         {"no channels skipped",
-         bank_design({{format_word(1, 0, 44100), 0, 72}, {STEREO_44100, 72, 72}}, 144), 72, {{72, 72, 44100, 2}}},
+         bank_design({{format_word(1, 0, 44100), 0, 72}, {STEREO_44100, 72, 72}}, 144),
+         72,
+         {{72, 72, 44100, 2}}},
         {"rates 0 and 99 skipped, 100 kept",
          bank_design({{format_word(1, 1, 0), 0, 36}, {format_word(1, 1, 99), 36, 36}, {format_word(1, 1, 100), 72, 36}},
-                   108),
-         36, {{72, 36, 100, 1}}},
-        {"version 0", tweaked(tags_1_2_1(), [](wave_bank_design& s) { s.version = 0; }), 1440,
+                     108),
+         36,
+         {{72, 36, 100, 1}}},
+        {"version 0",
+         tweaked(tags_1_2_1(), [](wave_bank_design& s) { s.version = 0; }),
+         1440,
          {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
-        {"version 2", tweaked(tags_1_2_1(), [](wave_bank_design& s) { s.version = 2; }), 1440,
+        {"version 2",
+         tweaked(tags_1_2_1(), [](wave_bank_design& s) { s.version = 2; }),
+         1440,
          {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
-        {"offset beyond the file end kept", bank_design({{STEREO_44100, 1000000, 7200}}, 72), 7200,
+        {"offset beyond the file end kept",
+         bank_design({{STEREO_44100, 1000000, 7200}}, 72),
+         7200,
          {{1000000, 7200, 44100, 2}}},
-        {"length beyond the file end kept", bank_design({{STEREO_44100, 0, 1000000}}, 72), 1000000,
+        {"length beyond the file end kept",
+         bank_design({{STEREO_44100, 0, 1000000}}, 72),
+         1000000,
          {{0, 1000000, 44100, 2}}},
         // The last byte a 32-bit seek reaches is still an entry; one further
         // is not, and neither is a play offset that would wrap round.
@@ -136,22 +151,31 @@ TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
          (int32_t)(72 - (INT32_MAX - region_3)),
          {{INT32_MAX - region_3, 0, 44100, 2}, {0, 72, 44100, 2}}},
         {"offset at 2^31 skipped",
-         bank_design({{STEREO_44100, (uint32_t)(INT32_MAX - region_3 + 1), 72}, {STEREO_44100, 0, 72}}, 72), 72,
+         bank_design({{STEREO_44100, (uint32_t)(INT32_MAX - region_3 + 1), 72}, {STEREO_44100, 0, 72}}, 72),
+         72,
          {{0, 72, 44100, 2}}},
-        {"offset 0xffffffff skipped", bank_design({{STEREO_44100, 0xffffffffu, 72}, {STEREO_44100, 0, 72}}, 72), 72,
+        {"offset 0xffffffff skipped",
+         bank_design({{STEREO_44100, 0xffffffffu, 72}, {STEREO_44100, 0, 72}}, 72),
+         72,
          {{0, 72, 44100, 2}}},
-        {"entries out of order", bank_design({{MONO_22050, 360, 360}, {STEREO_44100, 0, 360}}, 720), 0,
+        {"entries out of order",
+         bank_design({{MONO_22050, 360, 360}, {STEREO_44100, 0, 360}}, 720),
+         0,
          {{360, 360, 22050, 1}, {0, 360, 44100, 2}}},
         {"last entry ends before the first begins",
-         bank_design({{STEREO_44100, 720, 72}, {STEREO_44100, 0, 72}}, 792), -648,
+         bank_design({{STEREO_44100, 720, 72}, {STEREO_44100, 0, 72}}, 792),
+         -648,
          {{720, 72, 44100, 2}, {0, 72, 44100, 2}}},
         // The length is taken from the last entry in record order, even when
         // an earlier one reaches further.
-        {"earlier entry reaches further", bank_design({{STEREO_44100, 0, 1440}, {STEREO_44100, 72, 72}}, 1440), 144,
+        {"earlier entry reaches further",
+         bank_design({{STEREO_44100, 0, 1440}, {STEREO_44100, 72, 72}}, 1440),
+         144,
          {{0, 1440, 44100, 2}, {72, 72, 44100, 2}}},
         // 32-bit arithmetic: a length with the top bit set wraps the result.
         {"last length with the top bit set",
-         bank_design({{STEREO_44100, 0, 72}, {STEREO_44100, 72, 0x80000000u}}, 144), (int32_t)0x80000048u,
+         bank_design({{STEREO_44100, 0, 72}, {STEREO_44100, 72, 0x80000000u}}, 144),
+         (int32_t)0x80000048u,
          {{0, 72, 44100, 2}, {72, 0x80000000LL, 44100, 2}}},
     };
     for (const record_case& c : cases) {
@@ -178,9 +202,10 @@ TEST_F(WaveBankTest, SkippedRecordsAreNotedWithTheirReason) {
     ASSERT_EQ(bank.d.entry_count, 2);
     EXPECT_EQ(entry_table(bank.d)[0].record, 1);
     EXPECT_EQ(entry_table(bank.d)[1].record, 4);
-    EXPECT_EQ(skipped_table(bank.d), (std::vector<std::pair<int32_t, skip_reason>>{
-                                         {2, SKIPPED_NOT_XBOX_ADPCM}, {3, SKIPPED_UNPLAYABLE_FORMAT},
-                                         {5, SKIPPED_UNPLAYABLE_FORMAT}, {6, SKIPPED_OUT_OF_REACH}}));
+    EXPECT_EQ(skipped_table(bank.d), (std::vector<std::pair<int32_t, skip_reason>>{{2, SKIPPED_NOT_XBOX_ADPCM},
+                                                                                   {3, SKIPPED_UNPLAYABLE_FORMAT},
+                                                                                   {5, SKIPPED_UNPLAYABLE_FORMAT},
+                                                                                   {6, SKIPPED_OUT_OF_REACH}}));
     // The records stay in file order, kept and skipped together.
     ASSERT_EQ(bank.d.record_count, 6);
     for (int32_t i = 0; i < 6; ++i) EXPECT_EQ(bank.d.records[i].record, i + 1);
@@ -231,15 +256,19 @@ TEST_F(WaveBankTest, RecordsCarryTheirLoopsNamesAndLengths) {
         {"a loop of no length", looped(0, 144, 0), {{720, NONE, NONE, ""}}},
         {"a loop past the record's end", looped(0, 144, 720), {{720, NONE, NONE, ""}}},
         {"a loop inside one set", looped(0, 10, 20), {{720, NONE, NONE, ""}}},
-        {"names", named({"intro", "", "a_name_of_sixty_four_bytes_fills_its_field_with_no_nul_after_it_"}),
-         {{72, NONE, NONE, "intro"}, {72, NONE, NONE, ""},
+        {"names",
+         named({"intro", "", "a_name_of_sixty_four_bytes_fills_its_field_with_no_nul_after_it_"}),
+         {{72, NONE, NONE, "intro"},
+          {72, NONE, NONE, ""},
           {72, NONE, NONE, "a_name_of_sixty_four_bytes_fills_its_field_with_no_nul_after_it_"}}},
-        {"compact, deviations", compact({compact_record_word(0, 8), compact_record_word(1, 0)}, 100, 300),
+        {"compact, deviations",
+         compact({compact_record_word(0, 8), compact_record_word(1, 0)}, 100, 300),
          {{92, NONE, NONE, ""}, {200, NONE, NONE, ""}}},
-        {"compact, a deviation past the next record", compact({compact_record_word(0, 500), compact_record_word(1, 0)},
-                                                               100, 300),
+        {"compact, a deviation past the next record",
+         compact({compact_record_word(0, 500), compact_record_word(1, 0)}, 100, 300),
          {{0, NONE, NONE, ""}, {200, NONE, NONE, ""}}},
-        {"compact, alignment 0", compact({compact_record_word(5, 0), compact_record_word(9, 4)}, 0, 300),
+        {"compact, alignment 0",
+         compact({compact_record_word(5, 0), compact_record_word(9, 4)}, 0, 300),
          {{0, NONE, NONE, ""}, {296, NONE, NONE, ""}}},
     };
     for (const record_field_case& c : cases) {
@@ -273,16 +302,25 @@ struct element_case {
 TEST_F(WaveBankTest, ElementSizeSetsTheStrideAndTheBytesRead) {
     const uint32_t REGION_3_LENGTH = 5000;
     const element_case cases[] = {
-        {0, 0, -1},   {0, 1000, -1},     {12, 0, 5000},  {12, 1000, 5000}, {16, 0, 5000},
-        {16, 1000, 1000}, {24, 0, 0},    {24, 1000, 1000}, {32, 0, 0},     {32, 1000, 1000},
+        {0, 0, -1},
+        {0, 1000, -1},
+        {12, 0, 5000},
+        {12, 1000, 5000},
+        {16, 0, 5000},
+        {16, 1000, 1000},
+        {24, 0, 0},
+        {24, 1000, 1000},
+        {32, 0, 0},
+        {32, 1000, 1000},
         {100, 1000, 1000},
         // Only the low byte of the length: 1000 is 0x3e8, 256 is 0x100.
-        {13, 1000, 0xe8}, {13, 256, 5000},
+        {13, 1000, 0xe8},
+        {13, 256, 5000},
     };
     for (const element_case& c : cases) {
         SCOPED_TRACE(testing::Message() << "element size " << c.element_size << ", length " << c.stored_length);
-        wave_bank_design design = bank_design({{STEREO_44100, 0, c.stored_length}, {MONO_22050, 720, c.stored_length}},
-                                        1440);
+        wave_bank_design design =
+            bank_design({{STEREO_44100, 0, c.stored_length}, {MONO_22050, 720, c.stored_length}}, 1440);
         design.element_size = c.element_size;
         design.entry_data_length = REGION_3_LENGTH;
         if (c.expected_length < 0) {
@@ -299,8 +337,8 @@ TEST_F(WaveBankTest, ElementSizeSetsTheStrideAndTheBytesRead) {
 struct bound_case {
     const char* name;
     wave_bank_design design;
-    size_t kept;                // the first entries of the design, in order
-    uint32_t records_in_file;   // records whose first byte lies inside the file
+    size_t kept;               // the first entries of the design, in order
+    uint32_t records_in_file;  // records whose first byte lies inside the file
 };
 
 // Records placed after the entry data, at the very end of the file, so a
@@ -325,10 +363,10 @@ TEST_F(WaveBankTest, DeclaredCountsAreBoundedByWhatTheFileHolds) {
         {"count 0xffffffff, no records", records_last(0xffffffffu, 0), 0, 0},
         // The first record is read whatever the stride; the next would
         // start past the end of the file (or past 2^31).
-        {"element size 0xffffffff", tweaked(records_last(0xffffffffu, 3),
-                                            [](wave_bank_design& s) { s.element_size = 0xffffffffu; }), 1, 1},
-        {"element size 0x80000000", tweaked(records_last(0xffffffffu, 3),
-                                            [](wave_bank_design& s) { s.element_size = 0x80000000u; }), 1, 1},
+        {"element size 0xffffffff",
+         tweaked(records_last(0xffffffffu, 3), [](wave_bank_design& s) { s.element_size = 0xffffffffu; }), 1, 1},
+        {"element size 0x80000000",
+         tweaked(records_last(0xffffffffu, 3), [](wave_bank_design& s) { s.element_size = 0x80000000u; }), 1, 1},
     };
     for (const bound_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -374,12 +412,9 @@ TEST_F(WaveBankTest, RegionsPastTheEndYieldNoEntries) {
         int region;
         int64_t offset;
     } cases[] = {
-        {"bank data at 0x7ffffff0", 0, 0x7ffffff0},
-        {"bank data at 0xfffffff0", 0, 0xfffffff0u},
-        {"bank data at 16 MiB", 0, BANK_WRITER_MAX_BYTES},
-        {"records at 0x10000000", 1, 0x10000000},
-        {"records at 0xffffffff", 1, 0xffffffffu},
-        {"entry data at 0xffffff00", 3, 0xffffff00u},
+        {"bank data at 0x7ffffff0", 0, 0x7ffffff0},        {"bank data at 0xfffffff0", 0, 0xfffffff0u},
+        {"bank data at 16 MiB", 0, BANK_WRITER_MAX_BYTES}, {"records at 0x10000000", 1, 0x10000000},
+        {"records at 0xffffffff", 1, 0xffffffffu},         {"entry data at 0xffffff00", 3, 0xffffff00u},
         {"entry data at 0x80000000", 3, 0x80000000u},
     };
     for (const auto& c : cases) {
@@ -423,9 +458,11 @@ int32_t truncated_outcome(const bytes& file, size_t base, size_t size, std::vect
 
 TEST_F(WaveBankTest, EveryTruncatedPrefixHasADefinedOutcome) {
     uint32_t seed = test_seed(31);
-    wave_bank_design design = bank_design({{STEREO_44100, 0, 144}, {format_word(2, 1, 22050), 144, 36},
-                                     {MONO_22050, 180, 72 + seed % 3}, {format_word(1, 3, 8000), 252, 108}},
-                                    360);
+    wave_bank_design design = bank_design({{STEREO_44100, 0, 144},
+                                           {format_word(2, 1, 22050), 144, 36},
+                                           {MONO_22050, 180, 72 + seed % 3},
+                                           {format_word(1, 3, 8000), 252, 108}},
+                                          360);
     design.entry_data = random_bytes(360, seed);
     bytes bank = build_wave_bank(design);
     const struct {
@@ -475,8 +512,8 @@ bytes playable_bank(const std::vector<played_entry>& played, uint32_t seed) {
     design.entry_data = random_bytes(100, seed);
     for (size_t i = 0; i < played.size(); ++i) {
         const played_entry& e = played[i];
-        design.entries.push_back({format_word(1, e.channels, e.rate), (uint32_t)design.entry_data.size(),
-                                (uint32_t)e.adpcm.size()});
+        design.entries.push_back(
+            {format_word(1, e.channels, e.rate), (uint32_t)design.entry_data.size(), (uint32_t)e.adpcm.size()});
         design.entry_data.insert(design.entry_data.end(), e.adpcm.begin(), e.adpcm.end());
         bytes skipped = random_bytes(144 + 36 * i, seed + (uint32_t)i);
         uint32_t skipped_word = i % 2 ? format_word(1, 0, 44100) : format_word(2, 2, 44100);
@@ -490,11 +527,8 @@ class WaveBankPlaybackTest : public module_fixture {};
 
 TEST_F(WaveBankPlaybackTest, EntriesPlayBitExactOneAfterAnotherWithTheirOwnFormat) {
     const std::vector<played_entry> played = {
-        {2, 44100, tone_adpcm(2, 6, 1)},
-        {1, 22050, tone_adpcm(1, 9, 2)},
-        {2, 32000, tone_adpcm(2, 5, 3)},
-        {3, 24000, tone_adpcm(3, 4, 4)},
-        {1, 8000, tone_adpcm(1, 3, 5)},
+        {2, 44100, tone_adpcm(2, 6, 1)}, {1, 22050, tone_adpcm(1, 9, 2)}, {2, 32000, tone_adpcm(2, 5, 3)},
+        {3, 24000, tone_adpcm(3, 4, 4)}, {1, 8000, tone_adpcm(1, 3, 5)},
     };
     const struct {
         const char* name;
@@ -530,8 +564,8 @@ TEST_F(WaveBankPlaybackTest, EntriesPlayBitExactOneAfterAnotherWithTheirOwnForma
             bytes pcm = reference_pcm(played[i].adpcm, played[i].channels);
             expected_pcm.insert(expected_pcm.end(), pcm.begin(), pcm.end());
             size_t block_sets = played[i].adpcm.size() / (ADPCM_BLOCK_BYTES * played[i].channels);
-            std::string counter = std::string(layout.name) + " - " + std::to_string(i + 1) + " / " +
-                                  std::to_string(played.size());
+            std::string counter =
+                std::string(layout.name) + " - " + std::to_string(i + 1) + " / " + std::to_string(played.size());
             expected_titles.insert(expected_titles.end(), block_sets, counter);
             expected_opens.push_back({played[i].rate, played[i].channels, 16, -1, -1});
         }
@@ -572,9 +606,9 @@ TEST_F(WaveBankPlaybackTest, SeekIntoTheThirdEntryPlaysFromThere) {
     wave_bank_design design;
     design.entry_data = concat({e0, random_bytes(100, 4), e1, random_bytes(720, 5), e2});
     design.entries = {{STEREO_44100, 0, (uint32_t)e0.size()},
-                    {MONO_22050, 21700, (uint32_t)e1.size()},
-                    {format_word(2, 2, 44100), 39700, 720},
-                    {format_word(1, 2, 32000), 40420, (uint32_t)e2.size()}};
+                      {MONO_22050, 21700, (uint32_t)e1.size()},
+                      {format_word(2, 2, 44100), 39700, 720},
+                      {format_word(1, 2, 32000), 40420, (uint32_t)e2.size()}};
     ASSERT_EQ(e0.size() + 100 + e1.size() + 720, 40420u);
     std::string path = write_file_in(scratch.path, "bank.xwb", build_wave_bank(design));
 

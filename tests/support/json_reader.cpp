@@ -37,7 +37,10 @@ struct reader {
             if ((unsigned char)c >= 0x80) {
                 // JSON text is UTF-8: a lead byte and its continuation bytes.
                 unsigned char lead = (unsigned char)c;
-                size_t more = lead >= 0xf0 && lead <= 0xf4 ? 3 : lead >= 0xe0 ? 2 : lead >= 0xc2 && lead <= 0xdf ? 1 : 9;
+                size_t more = lead >= 0xf0 && lead <= 0xf4   ? 3
+                              : lead >= 0xe0                 ? 2
+                              : lead >= 0xc2 && lead <= 0xdf ? 1
+                                                             : 9;
                 if (more == 9 || at + more > text.size()) return false;
                 *out += c;
                 for (size_t k = 0; k < more; ++k) {

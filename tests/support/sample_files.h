@@ -27,7 +27,9 @@ struct scratch_folder {
     scratch_folder() = default;
     scratch_folder(const scratch_folder&) = delete;
     scratch_folder& operator=(const scratch_folder&) = delete;
-    ~scratch_folder() { remove_scratch_dir(path); }
+    ~scratch_folder() {
+        remove_scratch_dir(path);
+    }
 };
 // Points the temporary directory at folder (with its closing separator) for
 // as long as the object lives, then puts the old setting back. POSIX reads
@@ -105,8 +107,12 @@ void PrintTo(const entry_row& entry, std::ostream* out);
 // A description that frees itself, for tests.
 struct owned_description {
     stream_description d;
-    owned_description() { description_init(&d); }
-    ~owned_description() { description_release(&d); }
+    owned_description() {
+        description_init(&d);
+    }
+    ~owned_description() {
+        description_release(&d);
+    }
     owned_description(const owned_description&) = delete;
     owned_description& operator=(const owned_description&) = delete;
 };
@@ -137,10 +143,10 @@ bytes build_stream_header(const std::vector<entry_row>& records, int64_t declare
 // One record of a stream header as games write them.
 struct stream_record_design {
     entry_row row;
-    std::string name;           // or, with ids, the id's decimal digits
-    uint32_t type = 1;          // 0: an empty entry
-    uint32_t flags = 0;         // STREAM_ENTRY_LOOPS, STREAM_ENTRY_EXTERNAL
-    uint32_t frames = 0;        // the sample count, where the layout has one
+    std::string name;     // or, with ids, the id's decimal digits
+    uint32_t type = 1;    // 0: an empty entry
+    uint32_t flags = 0;   // STREAM_ENTRY_LOOPS, STREAM_ENTRY_EXTERNAL
+    uint32_t frames = 0;  // the sample count, where the layout has one
     uint16_t format_tag = 0x69;
     uint16_t bits = 4;
 };

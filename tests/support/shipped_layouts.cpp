@@ -31,10 +31,10 @@ shipped_file version_1_bank() {
     design.version = 1;
     design.bank_name = file.bank_name;
     // Record 1 loops over its block sets 10 to 30; record 2 is 16-bit PCM.
-    design.entries = {{format_word_v1(1, 2, 22050), append(&design.entry_data, e0), (uint32_t)e0.size(), 0, 10 * 72,
-                       20 * 72},
-                      {format_word_v1(0, 2, 44100, true), append(&design.entry_data, pcm), (uint32_t)pcm.size()},
-                      {format_word_v1(1, 1, 44100), append(&design.entry_data, e2), (uint32_t)e2.size()}};
+    design.entries = {
+        {format_word_v1(1, 2, 22050), append(&design.entry_data, e0), (uint32_t)e0.size(), 0, 10 * 72, 20 * 72},
+        {format_word_v1(0, 2, 44100, true), append(&design.entry_data, pcm), (uint32_t)pcm.size()},
+        {format_word_v1(1, 1, 44100), append(&design.entry_data, e2), (uint32_t)e2.size()}};
     file.files = {{file.name, build_wave_bank(design)}};
     file.records = {{1, "", 650, 1950, NONE, "xbox_adpcm", true, 22050, 2, e0},
                     {2, "", NONE, NONE, NONE, "pcm16", false, 44100, 2, {}},
@@ -92,8 +92,8 @@ shipped_file compact_bank() {
         append(&design.entry_data, sound);
         uint32_t end = (uint32_t)((design.entry_data.size() + ALIGN - 1) / ALIGN) * ALIGN;
         design.compact_words.push_back(compact_record_word(units, end - (uint32_t)design.entry_data.size()));
-        file.records.push_back({(int32_t)design.compact_words.size(), "", NONE, NONE, NONE, "xbox_adpcm", true,
-                                22050, 2, sound});
+        file.records.push_back(
+            {(int32_t)design.compact_words.size(), "", NONE, NONE, NONE, "xbox_adpcm", true, 22050, 2, sound});
     }
     // The last record runs to the end of the sound region.
     design.entry_data.resize((design.entry_data.size() + ALIGN - 1) / ALIGN * ALIGN, 0xcc);
@@ -115,7 +115,8 @@ shipped_file stream_pair(const char* stem, uint32_t version, bool ids) {
         {{append(&data, e3), (int64_t)e3.size(), 32000, 2}, ids ? "11" : "crowd", 1, 0, 650},
     };
     bool frames = version != STREAM_HEADER_VERSION_9D;
-    file.files = {{file.name, build_versioned_stream_header(version, records, ids)}, {std::string(stem) + ".xsd", data}};
+    file.files = {{file.name, build_versioned_stream_header(version, records, ids)},
+                  {std::string(stem) + ".xsd", data}};
     auto name = [&](const char* text) { return ids ? std::string() : std::string(text); };
     file.records = {{1, name("web_swing"), 0, 1950, frames ? 1950 : NONE, "xbox_adpcm", true, 44100, 2, e0},
                     {2, name("taunt"), NONE, NONE, frames ? 1625 : NONE, "xbox_adpcm", true, 22050, 1, e1},

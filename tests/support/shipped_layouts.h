@@ -16,11 +16,11 @@
 // One record as it must be listed, and, when it plays, its sound.
 struct shipped_record {
     int32_t record;
-    std::string name;  // "" for none
+    std::string name;    // "" for none
     int64_t loop_start;  // frames; NO_FRAMES for none
     int64_t loop_end;
     int64_t stated_frames;
-    const char* codec;   // as info --json names it
+    const char* codec;  // as info --json names it
     bool plays;
     uint32_t rate;
     uint32_t channels;
@@ -28,9 +28,9 @@ struct shipped_record {
 };
 
 struct shipped_file {
-    std::string name;  // of the file given to the player
+    std::string name;                                  // of the file given to the player
     std::vector<std::pair<std::string, bytes>> files;  // every file to write, by name
-    int64_t version;   // as info --json gives it; -1 for null
+    int64_t version;                                   // as info --json gives it; -1 for null
     std::string bank_name;
     std::vector<shipped_record> records;
 };

@@ -26,7 +26,9 @@ int HOST_CALL out_open(int rate, int channels, int bits, int buffer_ms, int preb
     rec("Open", {rate, channels, bits, buffer_ms, prebuffer_ms});
     return current->output_open(rate, channels);
 }
-void HOST_CALL out_close() { rec("Close"); }
+void HOST_CALL out_close() {
+    rec("Close");
+}
 int HOST_CALL out_write(char* buffer, int byte_count) {
     current->record_write(buffer, byte_count);
     return 0;
@@ -44,8 +46,12 @@ int HOST_CALL out_pause(int pause) {
     current->paced_pause(pause);
     return 0;
 }
-void HOST_CALL out_set_volume(int volume) { rec("SetVolume", {volume}); }
-void HOST_CALL out_set_pan(int pan) { rec("SetPan", {pan}); }
+void HOST_CALL out_set_volume(int volume) {
+    rec("SetVolume", {volume});
+}
+void HOST_CALL out_set_pan(int pan) {
+    rec("SetPan", {pan});
+}
 void HOST_CALL out_flush(int time_ms) {
     rec("Flush", {time_ms});
     current->output_flush(time_ms);
@@ -60,8 +66,12 @@ int HOST_CALL out_get_written_time() {
 }
 
 // ---- Visualisation, DSP and info services ----
-void HOST_CALL sa_vsa_init(int latency_ms, int rate) { rec("SAVSAInit", {latency_ms, rate}); }
-void HOST_CALL sa_vsa_deinit() { rec("SAVSADeInit"); }
+void HOST_CALL sa_vsa_init(int latency_ms, int rate) {
+    rec("SAVSAInit", {latency_ms, rate});
+}
+void HOST_CALL sa_vsa_deinit() {
+    rec("SAVSADeInit");
+}
 void HOST_CALL sa_add_pcm(void* pcm, int channels, int bits, int time_ms) {
     current->record_visualisation("SAAddPCMData", pcm, channels, bits, time_ms);
 }
@@ -69,7 +79,9 @@ int HOST_CALL sa_get_mode() {
     rec("SAGetMode");
     return 0;
 }
-void HOST_CALL sa_add(void*, int, int) { rec("SAAdd"); }
+void HOST_CALL sa_add(void*, int, int) {
+    rec("SAAdd");
+}
 void HOST_CALL vsa_add_pcm(void* pcm, int channels, int bits, int time_ms) {
     current->record_visualisation("VSAAddPCMData", pcm, channels, bits, time_ms);
 }
@@ -77,8 +89,12 @@ int HOST_CALL vsa_get_mode(int*, int*) {
     rec("VSAGetMode");
     return 0;
 }
-void HOST_CALL vsa_add(void*, int) { rec("VSAAdd"); }
-void HOST_CALL vsa_set_info(int rate, int channels) { rec("VSASetInfo", {rate, channels}); }
+void HOST_CALL vsa_add(void*, int) {
+    rec("VSAAdd");
+}
+void HOST_CALL vsa_set_info(int rate, int channels) {
+    rec("VSASetInfo", {rate, channels});
+}
 int HOST_CALL dsp_isactive() {
     if (current->log_polls.load()) rec("dsp_isactive");
     return current->dsp_active.load();
@@ -352,7 +368,8 @@ void test_host::record_visualisation(const char* name, const void* pcm, int chan
     if (!samples.empty()) memcpy(samples.data(), pcm, samples.size() * sizeof(int16_t));
     std::lock_guard<std::mutex> guard(lock_);
     calls_.push_back(host_call{name, {channels, bits, time_ms}});
-    if (keep_visualisation.load()) visualisation_.push_back(visualisation_capture{channels, time_ms, std::move(samples)});
+    if (keep_visualisation.load())
+        visualisation_.push_back(visualisation_capture{channels, time_ms, std::move(samples)});
 }
 
 // ---- The output's room, clocks and pace ---------------------------------------------

@@ -116,7 +116,8 @@ bytes pair_header(const std::vector<built_entry>& entries, const std::vector<uin
         size_t start = header.size();
         header.resize(start + (size_t)layout.record_bytes, 0);
         uint8_t* record = &header[start];
-        memcpy(record + layout.name_at, entry.name.data(), std::min(entry.name.size(), (size_t)STREAM_HEADER_NAME_BYTES));
+        memcpy(record + layout.name_at, entry.name.data(),
+               std::min(entry.name.size(), (size_t)STREAM_HEADER_NAME_BYTES));
         bool loops_whole = entry.loop_start == 0 && entry.loop_end == entry.frames();
         write_u32le(record + layout.type_at, STREAM_ENTRY_HAS_SOUND);
         write_u32le(record + layout.offset_at, (uint32_t)offsets[i]);
@@ -162,8 +163,8 @@ bool write_sound(const built_entry& entry, output_file* out, std::string* error)
 }
 
 // The entries' sound one after another, each at its offset.
-bool write_sound_region(const std::vector<built_entry>& entries, const std::vector<uint64_t>& offsets,
-                        output_file* out, std::string* error) {
+bool write_sound_region(const std::vector<built_entry>& entries, const std::vector<uint64_t>& offsets, output_file* out,
+                        std::string* error) {
     uint64_t at = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
         if (!write_zeros(out, offsets[i] - at) || !write_sound(entries[i], out, error)) return false;
@@ -192,7 +193,8 @@ bool write_pair(const std::vector<built_entry>& entries, uint32_t alignment, con
         return fail_output(&data, error);
     output_file header;
     bytes header_bytes = pair_header(entries, offsets);
-    if (!output_create(&header, with_extension(path, "xsh")) || !write_bytes(&header, header_bytes.data(), header_bytes.size())) {
+    if (!output_create(&header, with_extension(path, "xsh")) ||
+        !write_bytes(&header, header_bytes.data(), header_bytes.size())) {
         output_discard(&data);
         return fail_output(&header, error);
     }
@@ -283,11 +285,16 @@ bool read_entry_wave(const std::string& path, built_entry* entry, std::string* r
 }
 
 bool built_kind_of(const std::string& path, built_kind* kind) {
-    if (path_extension_is(path.c_str(), "xwb")) *kind = BUILT_BANK;
-    else if (path_extension_is(path.c_str(), "wba")) *kind = BUILT_CONTAINER;
-    else if (path_extension_is(path.c_str(), "zwb")) *kind = BUILT_COMPRESSED;
-    else if (path_extension_is(path.c_str(), "xsh") || path_extension_is(path.c_str(), "xsd")) *kind = BUILT_PAIR;
-    else return false;
+    if (path_extension_is(path.c_str(), "xwb"))
+        *kind = BUILT_BANK;
+    else if (path_extension_is(path.c_str(), "wba"))
+        *kind = BUILT_CONTAINER;
+    else if (path_extension_is(path.c_str(), "zwb"))
+        *kind = BUILT_COMPRESSED;
+    else if (path_extension_is(path.c_str(), "xsh") || path_extension_is(path.c_str(), "xsd"))
+        *kind = BUILT_PAIR;
+    else
+        return false;
     return true;
 }
 

@@ -37,7 +37,7 @@ struct option_rule {
     const char* long_name;
     const char* short_name;  // or null
     bool takes_value;
-    const char* commands;    // the commands that take it, space-separated; "*" for all
+    const char* commands;  // the commands that take it, space-separated; "*" for all
 };
 
 const option_rule OPTIONS[] = {
@@ -351,8 +351,8 @@ bool store(const option_rule& option, const std::string& value, command_line* li
         return true;
     case OPTION_CHANNELS:
         if (!parse_number(value, 1, MAX_CHANNELS, &line->channels)) {
-            *error = "--channels takes a channel count from 1 to " + std::to_string(MAX_CHANNELS) + ", not \"" +
-                     value + "\"";
+            *error = "--channels takes a channel count from 1 to " + std::to_string(MAX_CHANNELS) + ", not \"" + value +
+                     "\"";
             return false;
         }
         return true;
@@ -397,11 +397,12 @@ bool check_arguments(const command_line& line, std::string* error) {
     if (line.has_out && line.out.empty()) *error = "-o needs a name";
     std::string unknown = unknown_placeholder(line.out);
     if ((c == "render" || c == "extract") && !unknown.empty())
-        *error = "-o has " + unknown + ", which tolvane does not know: {name}, {entry}, {label} and {rate} are filled in";
+        *error =
+            "-o has " + unknown + ", which tolvane does not know: {name}, {entry}, {label} and {rate} are filled in";
     if (c == "replace" && files != 2) *error = "replace needs BANK and NEW.wav";
     if (c == "replace" && files == 2 && line.entries.empty()) *error = "replace needs --entry N";
-    if (c == "replace" && files == 2 && !line.entries.empty() && line.entries.find_first_not_of("0123456789") !=
-                                                                   std::string::npos)
+    if (c == "replace" && files == 2 && !line.entries.empty() &&
+        line.entries.find_first_not_of("0123456789") != std::string::npos)
         *error = "replace takes one record number with --entry, not \"" + line.entries + "\"";
     if (c == "replace" && files == 2 && line.has_out == line.in_place)
         *error = line.in_place ? "replace takes -o OUT or --in-place, not both" : "replace needs -o OUT or --in-place";

@@ -22,14 +22,14 @@ struct command_line {
     uint32_t rate = 0;    // --rate, 0 when not given
     uint32_t channels = 0;
     bool json = false;
-    uint32_t loops = 2;         // --loops: plays of a looped entry's loop
-    uint32_t fade_ms = 10000;   // --fade, in milliseconds
-    bool ignore_loop = false;   // --ignore-loop: entries play once
-    uint32_t align = 2048;      // --align: pack's entry alignment
-    std::string bank_name;      // --name: the packed bank's name
-    bool in_place = false;      // --in-place: replace rewrites the bank itself
-    bool raw = false;         // --raw: decode a file of no known kind as raw data
-    bool no_clobber = false;  // -n: keep outputs that exist
+    uint32_t loops = 2;        // --loops: plays of a looped entry's loop
+    uint32_t fade_ms = 10000;  // --fade, in milliseconds
+    bool ignore_loop = false;  // --ignore-loop: entries play once
+    uint32_t align = 2048;     // --align: pack's entry alignment
+    std::string bank_name;     // --name: the packed bank's name
+    bool in_place = false;     // --in-place: replace rewrites the bank itself
+    bool raw = false;          // --raw: decode a file of no known kind as raw data
+    bool no_clobber = false;   // -n: keep outputs that exist
     bool quiet = false;
     bool strict = false;
     bool help = false;

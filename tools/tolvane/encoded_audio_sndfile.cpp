@@ -161,8 +161,8 @@ encoded_writer* encoded_open(const std::string& path, encoded_format format, uin
         return nullptr;
     }
     if (channels < 1 || channels > MAX_CHANNELS) {
-        set_error(error, std::string(format_name(format)) + " output takes 1 to " + std::to_string(MAX_CHANNELS) + " channels, not " +
-                             std::to_string(channels));
+        set_error(error, std::string(format_name(format)) + " output takes 1 to " + std::to_string(MAX_CHANNELS) +
+                             " channels, not " + std::to_string(channels));
         return nullptr;
     }
     uint32_t max_rate = format == ENCODED_FLAC ? FLAC_MAX_RATE : VORBIS_MAX_RATE;
@@ -544,8 +544,8 @@ bool copy_ogg(comment_copy* copy, const std::vector<std::string>& entries) {
     // The comment body lies between the tag and the framing bit.
     uint8_t framing = body[packet_bytes - 1];
     std::vector<uint8_t> tagged;
-    if (!(framing & 1) || !append_entries(body + VORBIS_HEADER_TAG_BYTES, packet_bytes - VORBIS_HEADER_TAG_BYTES - 1,
-                                          entries, &tagged)) {
+    if (!(framing & 1) ||
+        !append_entries(body + VORBIS_HEADER_TAG_BYTES, packet_bytes - VORBIS_HEADER_TAG_BYTES - 1, entries, &tagged)) {
         return unexpected(copy);
     }
     size_t new_packet_bytes = VORBIS_HEADER_TAG_BYTES + tagged.size() + 1;

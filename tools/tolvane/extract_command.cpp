@@ -34,9 +34,9 @@ const int32_t COPY_BYTES = 1 << 20;
 struct extract_item {
     sound_unit unit = sound_unit(0, 0, -1, 0, 0, 0, 0, 0);  // numbering and naming, as render names them
     entry_codec codec = CODEC_XBOX_ADPCM;
-    int64_t offset = 0;      // the bytes to copy from the file played
+    int64_t offset = 0;  // the bytes to copy from the file played
     int64_t bytes = 0;
-    uint16_t bits = 4;       // of PCM
+    uint16_t bits = 4;  // of PCM
     wave_extras extras;
 };
 
@@ -48,8 +48,8 @@ extract_item single_stream_item(const stream_description& d, const entry_span& s
                            stream_name(&d));
     item.offset = span.play_start;
     item.bytes = span.block_sets * block_set_bytes(span.channels);
-    item.extras.frames = d.stated_frames >= 0 && d.stated_frames <= item.unit.frames ? d.stated_frames
-                                                                                      : item.unit.frames;
+    item.extras.frames =
+        d.stated_frames >= 0 && d.stated_frames <= item.unit.frames ? d.stated_frames : item.unit.frames;
     item.extras.loop_start = d.stream_loop_start;
     item.extras.loop_end = d.stream_loop_end;
     item.extras.name = stream_name(&d);
@@ -59,8 +59,8 @@ extract_item single_stream_item(const stream_description& d, const entry_span& s
 // A record's item: what the player plays of an Xbox ADPCM entry, the stored
 // bytes of a PCM or WMA one (cut at the end of the file). False, with why,
 // for a record that holds nothing to write.
-bool record_item(const stream_description& d, const entry_record& record, const entry_span* span,
-                 extract_item* item, std::string* why) {
+bool record_item(const stream_description& d, const entry_record& record, const entry_span* span, extract_item* item,
+                 std::string* why) {
     std::string name = record_name(&d, record);
     item->codec = record.codec;
     item->extras.name = name;
@@ -110,8 +110,10 @@ bool chosen_items(const command_line& line, const stream_description& d, std::ve
         return false;
     }
     if (plan.single_stream) {
-        if (!line.entries.empty()) *reason = "it has no entries; --entry chooses among a bank's or stream pair's";
-        else items->push_back(single_stream_item(d, plan.spans[0]));
+        if (!line.entries.empty())
+            *reason = "it has no entries; --entry chooses among a bank's or stream pair's";
+        else
+            items->push_back(single_stream_item(d, plan.spans[0]));
         if (reason->empty() && items->back().bytes == 0) *reason = "it holds no whole block set of sound";
         plan_release(&plan);
         return reason->empty();
@@ -137,9 +139,9 @@ bool chosen_items(const command_line& line, const stream_description& d, std::ve
     for (const auto& range : ranges) {
         if (range.second == TO_THE_LAST_RECORD || range.second <= last_record) continue;
         int32_t first = std::max(range.first, last_record + 1);
-        left_out.push_back((first == range.second ? "no record " + std::to_string(first)
-                                                  : "no records " + std::to_string(first) + " to " +
-                                                        std::to_string(range.second)) +
+        left_out.push_back((first == range.second
+                                ? "no record " + std::to_string(first)
+                                : "no records " + std::to_string(first) + " to " + std::to_string(range.second)) +
                            " (the file has " + std::to_string(last_record) + ")");
     }
     if (items->empty()) {
@@ -189,11 +191,12 @@ bool write_item(file_handle file, const extract_item& item, const std::string& p
     std::vector<uint8_t> tail;
     if (item.codec != CODEC_WMA) {
         wave_shape shape = item.codec == CODEC_XBOX_ADPCM ? adpcm_shape(item.unit.rate, item.unit.channels)
-                                                           : pcm_shape(item.unit.rate, item.unit.channels, item.bits);
+                                                          : pcm_shape(item.unit.rate, item.unit.channels, item.bits);
         tail = wave_tail((uint32_t)item.bytes, item.extras, item.unit.rate);
         head = wave_head(shape, (uint32_t)item.bytes, (uint32_t)tail.size());
     }
-    bool written = output_write(&out, head.data(), head.size()) && copy_bytes(file, item.offset, item.bytes, &out, error) &&
+    bool written = output_write(&out, head.data(), head.size()) &&
+                   copy_bytes(file, item.offset, item.bytes, &out, error) &&
                    output_write(&out, tail.data(), tail.size()) && output_finish(&out, keep_existing);
     if (!written) {
         if (error->empty()) *error = out.error;
@@ -221,7 +224,8 @@ int extract_one(extract_run* run, const std::string& path) {
     file_handle opened = file_open_read(path.c_str());
     stream_description played;
     description_init(&played);
-    file_handle source = opened == INVALID_FILE ? INVALID_FILE : open_stream(path.c_str(), opened, &LINKED_ZLIB, OPEN_TO_PLAY, &played);
+    file_handle source =
+        opened == INVALID_FILE ? INVALID_FILE : open_stream(path.c_str(), opened, &LINKED_ZLIB, OPEN_TO_PLAY, &played);
     if (file.format_overridden) {
         played.sample_rate = file.d.sample_rate;
         played.channels = file.d.channels;
@@ -235,7 +239,8 @@ int extract_one(extract_run* run, const std::string& path) {
 
     record_ranges ranges = chosen_ranges(line);
     for (const file_warning& warning : file.warnings)
-        if (warning_concerns(warning, ranges) && !(warning.no_sound && !chosen)) warnings.insert(warnings.begin(), warning.text);
+        if (warning_concerns(warning, ranges) && !(warning.no_sound && !chosen))
+            warnings.insert(warnings.begin(), warning.text);
     run->warned = run->warned || !warnings.empty();
     if (!line.quiet)
         for (const std::string& text : warnings) warn(path, text);
@@ -260,7 +265,8 @@ int extract_one(extract_run* run, const std::string& path) {
         if (items[i].codec == CODEC_WMA && !(kind == OUT_FILE && items.size() == 1))
             target = target.substr(0, target.size() - 4) + extension_for(items[i]);
         for (const std::string& input : inputs_of(path, file.d)) {
-            if (same_file(target, input)) status = failure("cannot extract", path, target + " is an input; it is never overwritten");
+            if (same_file(target, input))
+                status = failure("cannot extract", path, target + " is an input; it is never overwritten");
         }
         if (status != EXIT_OK) break;
         if (!run->outputs.insert(target).second) {

@@ -21,11 +21,13 @@ const struct {
     uint16_t tag;
     const char* name;
 } WAVE_FORMATS[] = {
-    {0x0001, "PCM"},       {0x0002, "Microsoft ADPCM"}, {0x0003, "IEEE float"}, {0x0006, "A-law"},
-    {0x0007, "mu-law"},    {0x0011, "IMA ADPCM"},       {0x0055, "MP3"},        {0x0160, "WMA"},
-    {0x0161, "WMA"},       {0x0165, "XMA"},             {0x0166, "XMA2"},       {0xfffe, "extensible"},
+    {0x0001, "PCM"},        {0x0002, "Microsoft ADPCM"},
+    {0x0003, "IEEE float"}, {0x0006, "A-law"},
+    {0x0007, "mu-law"},     {0x0011, "IMA ADPCM"},
+    {0x0055, "MP3"},        {0x0160, "WMA"},
+    {0x0161, "WMA"},        {0x0165, "XMA"},
+    {0x0166, "XMA2"},       {0xfffe, "extensible"},
 };
-
 
 // Skipped records are listed one by one up to this many, then counted.
 const int32_t LISTED_SKIPS = 10;
@@ -94,8 +96,10 @@ std::string why_unplayable(const std::string& path) {
     if (!reason.empty()) return reason;
     stream_description description;
     description_init(&description);
-    if (!describe_stream(path.c_str(), &LINKED_ZLIB, &description)) reason = "cannot be opened";
-    else reason = refusal_text(description);
+    if (!describe_stream(path.c_str(), &LINKED_ZLIB, &description))
+        reason = "cannot be opened";
+    else
+        reason = refusal_text(description);
     description_release(&description);
     return reason;
 }
@@ -147,7 +151,8 @@ std::string raw_fallback_refusal(const std::string& path, const stream_descripti
     const char* hint = "; --raw decodes it as raw Xbox ADPCM";
     if (description.notices & NOTICE_PARTNER_MISSING)
         return std::string("its stream pair partner (.") + description.partner_extension + ") is missing" + hint;
-    if (description.notices & NOTICE_NOT_INFLATED) return std::string("a compressed bank that cannot be inflated") + hint;
+    if (description.notices & NOTICE_NOT_INFLATED)
+        return std::string("a compressed bank that cannot be inflated") + hint;
     return std::string("not a file Tolvane knows (no RIFF WAVE, wave bank or stream pair header)") + hint;
 }
 
@@ -202,11 +207,12 @@ std::vector<file_warning> warnings_of(const std::string& path, const stream_desc
     if (notices & NOTICE_INFLATION_CUT_SHORT) add(&lines, "its compressed stream ends early: played as far as it goes");
     if (notices & NOTICE_RECORDS_CUT_SHORT) {
         int32_t first = (int32_t)description.records_read + 1;
-        int32_t last = (int32_t)(description.declared_records > (uint32_t)INT32_MAX ? INT32_MAX
-                                                                                   : description.declared_records);
-        add(&lines, record_range(first, last) + " of the " + std::to_string(description.declared_records) +
-                        (first == last ? " declared is lost: the file ends before it"
-                                       : " declared are lost: the file ends before them"),
+        int32_t last =
+            (int32_t)(description.declared_records > (uint32_t)INT32_MAX ? INT32_MAX : description.declared_records);
+        add(&lines,
+            record_range(first, last) + " of the " + std::to_string(description.declared_records) +
+                (first == last ? " declared is lost: the file ends before it"
+                               : " declared are lost: the file ends before them"),
             first, last);
     }
     if ((notices & NOTICE_DATA_CUT_SHORT) && description.record_count == 0)

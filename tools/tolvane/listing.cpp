@@ -4,7 +4,6 @@
 
 #include <stdio.h>
 
-
 #include "tools/tolvane/file_report.h"
 
 namespace {
@@ -59,8 +58,8 @@ void for_each_row(const stream_description& description, const std::vector<sound
             looped_ms = looped_ms_of(units[next_unit], looping);
             next_unit++;
         }
-        row(listing_row{record.record, record.offset, record.length, record.rate, record.channels, frames,
-                        duration_ms, looped_ms, record.loop_start, record.loop_end, record.stated_frames, record.codec,
+        row(listing_row{record.record, record.offset, record.length, record.rate, record.channels, frames, duration_ms,
+                        looped_ms, record.loop_start, record.loop_end, record.stated_frames, record.codec,
                         record_name(&description, record), record.skipped == NOT_SKIPPED ? "" : skip_text(record)});
     }
 }
@@ -189,20 +188,20 @@ void print_info_text(FILE* out, const player_view& view, const stream_descriptio
             "frames", "duration_ms", "looped_ms", "loop", "stated", "name");
     for_each_row(description, units, looping, [out](const listing_row& row) {
         std::string record = row.record > 0 ? std::to_string(row.record) : "-";
-        std::string loop = row.loop_start == NO_FRAMES ? "-" : std::to_string(row.loop_start) + "-" +
-                                                                   std::to_string(row.loop_end);
+        std::string loop =
+            row.loop_start == NO_FRAMES ? "-" : std::to_string(row.loop_start) + "-" + std::to_string(row.loop_end);
         std::string name = row.name[0] ? printable(row.name) : "-";
         fprintf(out, "%7s %10lld %10lld %7lld %3lld %11lld %11lld %11s %17s %11s  %s%s%s\n", record.c_str(),
                 (long long)row.offset, (long long)row.bytes, (long long)row.rate, (long long)row.channels,
                 (long long)row.frames, (long long)row.duration_ms, frames_or_dash(row.looped_ms).c_str(), loop.c_str(),
-                frames_or_dash(row.stated_frames).c_str(), name.c_str(), row.skipped.empty() ? "" : "  skipped: ",
-                row.skipped.c_str());
+                frames_or_dash(row.stated_frames).c_str(), name.c_str(),
+                row.skipped.empty() ? "" : "  skipped: ", row.skipped.c_str());
     });
 }
 
-void print_info_json(FILE* out, const std::string& path, const player_view& view,
-                     const stream_description& description, const std::vector<sound_unit>& units,
-                     const loop_rendering& looping, const std::vector<std::string>& warnings) {
+void print_info_json(FILE* out, const std::string& path, const player_view& view, const stream_description& description,
+                     const std::vector<sound_unit>& units, const loop_rendering& looping,
+                     const std::vector<std::string>& warnings) {
     std::string text = "{";
     append_json_key(&text, "file");
     append_json_string(&text, path);

@@ -34,6 +34,6 @@ void print_info_text(FILE* out, const player_view& view, const stream_descriptio
 // looped_ms, records (each: record, offset, bytes, sample_rate, channels,
 // frames, duration_ms, looped_ms, name, loop_start, loop_end, stated_frames,
 // codec, skipped), warnings.
-void print_info_json(FILE* out, const std::string& path, const player_view& view,
-                     const stream_description& description, const std::vector<sound_unit>& units,
-                     const loop_rendering& looping, const std::vector<std::string>& warnings);
+void print_info_json(FILE* out, const std::string& path, const player_view& view, const stream_description& description,
+                     const std::vector<sound_unit>& units, const loop_rendering& looping,
+                     const std::vector<std::string>& warnings);

@@ -145,7 +145,8 @@ void discard_unfinished_outputs() {
 bool write_output_file(const std::string& path, const void* data, size_t byte_count, bool keep_existing,
                        std::string* error) {
     output_file out;
-    bool written = output_create(&out, path) && output_write(&out, data, byte_count) && output_finish(&out, keep_existing);
+    bool written =
+        output_create(&out, path) && output_write(&out, data, byte_count) && output_finish(&out, keep_existing);
     if (!written) {
         output_discard(&out);
         *error = out.error;

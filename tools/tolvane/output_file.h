@@ -15,7 +15,7 @@ struct output_file {
     std::string path;       // the name it gets once complete
     std::string temp_path;  // where it is written meanwhile
     FILE* stream = nullptr;
-    std::string error;      // why it failed, in the system's words
+    std::string error;  // why it failed, in the system's words
 };
 
 // Creates a new, empty file beside path under a name of its own, making

@@ -31,8 +31,8 @@ int run_pack(const command_line& line) {
         if (!read_entry_wave(path, &entry, &reason, &warning)) return failure("cannot pack", path, reason);
         std::string misfit = entry_misfit(entry, kind);
         if (!misfit.empty()) return failure("cannot pack", path, misfit);
-        bool loop_kept = entry.loop_start < 0 || kind != BUILT_PAIR ||
-                         (entry.loop_start == 0 && entry.loop_end == entry.frames());
+        bool loop_kept =
+            entry.loop_start < 0 || kind != BUILT_PAIR || (entry.loop_start == 0 && entry.loop_end == entry.frames());
         if (!loop_kept) warning = "a stream header keeps only a loop over a whole entry: its loop is dropped";
         if (!warning.empty() && !line.quiet) warn(path, warning);
         entries.push_back(entry);

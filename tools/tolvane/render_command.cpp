@@ -281,7 +281,8 @@ int render_one(render_run* run, const std::string& path) {
         play_path = wrap_raw_data(path, file.d);
         if (play_path.empty()) return failure("cannot render", path, "no temporary file for its raw data");
     }
-    int status = play_into_targets(run, path, play_path, targets, file.d.entry_count ? targets[0].units[0].start_ms : 0);
+    int status =
+        play_into_targets(run, path, play_path, targets, file.d.entry_count ? targets[0].units[0].start_ms : 0);
     if (file.format_overridden) file_remove(play_path.c_str());
     if (status != EXIT_OK) return status;
     for (const render_target& target : targets) run->entries_written += (int)target.units.size();

@@ -180,8 +180,7 @@ void take_frames(render_output* out, render_unit* u, const int16_t* pcm, int64_t
     write_to_sink(out, u->sink, pcm, kept, channels);
     int64_t from = std::max(first, unit.loop_start);
     int64_t to = std::min(first + frames, unit.loop_end);
-    if (to > from)
-        u->loop.insert(u->loop.end(), pcm + (from - first) * channels, pcm + (to - first) * channels);
+    if (to > from) u->loop.insert(u->loop.end(), pcm + (from - first) * channels, pcm + (to - first) * channels);
 }
 
 // At a looped entry's end: the loop again until it has played as often as

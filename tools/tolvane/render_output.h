@@ -36,9 +36,9 @@ struct render_unit;
 // a time.
 struct render_output {
     render_job job;
-    std::vector<render_sink*> sinks;   // one per target
-    std::vector<render_unit*> units;   // one per entry of the file's table
-    int32_t last_entry = -1;           // the last entry any target holds
+    std::vector<render_sink*> sinks;  // one per target
+    std::vector<render_unit*> units;  // one per entry of the file's table
+    int32_t last_entry = -1;          // the last entry any target holds
     render_unit* current = nullptr;
     std::atomic<bool> failed{false};
     std::string failed_path;

@@ -19,9 +19,9 @@ namespace {
 
 const char* const PLACEHOLDERS[] = {"{name}", "{entry}", "{label}", "{rate}"};
 // Names Windows keeps for devices in every folder.
-const char* const DEVICE_NAMES[] = {"con", "prn", "aux", "nul", "com1", "com2", "com3", "com4", "com5", "com6",
-                                    "com7", "com8", "com9", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7",
-                                    "lpt8", "lpt9"};
+const char* const DEVICE_NAMES[] = {"con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4",
+                                    "com5", "com6", "com7", "com8", "com9", "lpt1", "lpt2", "lpt3",
+                                    "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
 const size_t LONGEST_LABEL = 120;
 
 bool is_label_character(char c) {

@@ -35,8 +35,15 @@ struct sound_unit {
 
     sound_unit(int32_t index_, int32_t record_, int32_t record_index_, uint32_t rate_, uint16_t channels_,
                int64_t frames_, int64_t start_ms_, int64_t duration_ms_, std::string name_ = "")
-        : index(index_), record(record_), record_index(record_index_), rate(rate_), channels(channels_),
-          frames(frames_), start_ms(start_ms_), duration_ms(duration_ms_), name(std::move(name_)),
+        : index(index_),
+          record(record_),
+          record_index(record_index_),
+          rate(rate_),
+          channels(channels_),
+          frames(frames_),
+          start_ms(start_ms_),
+          duration_ms(duration_ms_),
+          name(std::move(name_)),
           output_frames(frames_) {}
 };
 

@@ -37,14 +37,14 @@ struct record_fields {
     size_t format_at;  // a full record's format word
     size_t offset_at;
     size_t length_at;
-    size_t loop_at;    // loop start, then loop length; 0 without
+    size_t loop_at;  // loop start, then loop length; 0 without
 };
 
 // A bank or pair laid out for editing: the file holding the sound region,
 // where that region lies, and how its offsets are stored.
 struct editable {
-    bytes* sound_file;     // the bank itself, or a pair's data file
-    size_t sound_at;       // the region's first byte in sound_file
+    bytes* sound_file;  // the bank itself, or a pair's data file
+    size_t sound_at;    // the region's first byte in sound_file
     uint64_t sound_length;
     uint32_t alignment;
     std::vector<uint32_t> offsets;  // every record's offset, from the region's start
@@ -118,7 +118,8 @@ bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry
         if (e.sound_at > f.size() || index >= count) return fail(error, "no record " + std::to_string(record));
         e.sound_length = f.size() - e.sound_at;
         e.alignment = 1;
-        for (uint32_t i = 0; i < count; ++i) offset_fields.push_back(records_at + (size_t)BANK_V1_RECORD_BYTES * i + BANK_V1_RECORD_OFFSET_AT);
+        for (uint32_t i = 0; i < count; ++i)
+            offset_fields.push_back(records_at + (size_t)BANK_V1_RECORD_BYTES * i + BANK_V1_RECORD_OFFSET_AT);
         size_t at = records_at + (size_t)BANK_V1_RECORD_BYTES * index;
         fields = {at + BANK_V1_RECORD_FORMAT_AT, at + BANK_V1_RECORD_OFFSET_AT, at + BANK_V1_RECORD_LENGTH_AT,
                   at + BANK_V1_RECORD_LOOP_AT};
@@ -152,7 +153,8 @@ bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry
                 e.offsets.push_back((read_u32le(&f[records_at + (size_t)stride * i]) & COMPACT_OFFSET_MASK) *
                                     e.alignment);
         } else {
-            for (uint32_t i = 0; i < count; ++i) offset_fields.push_back(records_at + (size_t)stride * i + BANK_RECORD_OFFSET_AT);
+            for (uint32_t i = 0; i < count; ++i)
+                offset_fields.push_back(records_at + (size_t)stride * i + BANK_RECORD_OFFSET_AT);
             size_t at = records_at + (size_t)stride * index;
             fields = {at + BANK_RECORD_FORMAT_AT, at + BANK_RECORD_OFFSET_AT, at + BANK_RECORD_LENGTH_AT,
                       at + BANK_RECORD_LOOP_AT};
@@ -180,7 +182,8 @@ bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry
 
     // Records, and regions, that lay at or after the sound that moved.
     for (size_t i = 0; i < offset_fields.size(); ++i)
-        if (e.offsets[i] >= next_before && i != index) write_u32le(&f[offset_fields[i]], (uint32_t)(e.offsets[i] + shift));
+        if (e.offsets[i] >= next_before && i != index)
+            write_u32le(&f[offset_fields[i]], (uint32_t)(e.offsets[i] + shift));
     if (compact_words_at) {
         for (size_t i = 0; i < e.offsets.size(); ++i) {
             size_t at = compact_words_at + compact_stride * i;
@@ -220,7 +223,8 @@ bool replace_in_pair(bytes* header, bytes* data, int32_t record, const built_ent
     bytes& h = *header;
     if (h.size() < (size_t)STREAM_HEADER_RECORDS_AT) return fail(error, "its header is cut short");
     uint32_t version = read_u32le(&h[STREAM_HEADER_VERSION_AT]);
-    uint32_t first_word = h.size() >= (size_t)STREAM_HEADER_RECORDS_AT + 4 ? read_u32le(&h[STREAM_HEADER_RECORDS_AT]) : 0;
+    uint32_t first_word =
+        h.size() >= (size_t)STREAM_HEADER_RECORDS_AT + 4 ? read_u32le(&h[STREAM_HEADER_RECORDS_AT]) : 0;
     const stream_record_layout& layout = stream_record_layout_of(version, first_word);
     int32_t count = read_s32le(&h[STREAM_HEADER_COUNT_AT]);
     size_t stride = (size_t)layout.record_bytes;
@@ -252,7 +256,8 @@ bool replace_in_pair(bytes* header, bytes* data, int32_t record, const built_ent
     uint64_t region_length = 0;
     int64_t shift = splice(&e, index, new_sound, &region_length);
     for (size_t i = 0; i < offset_fields.size(); ++i)
-        if (e.offsets[i] >= next_before && i != index) write_u32le(&h[offset_fields[i]], (uint32_t)(e.offsets[i] + shift));
+        if (e.offsets[i] >= next_before && i != index)
+            write_u32le(&h[offset_fields[i]], (uint32_t)(e.offsets[i] + shift));
 
     uint8_t* r = &h[(size_t)STREAM_HEADER_RECORDS_AT + stride * index];
     write_u32le(r + layout.length_at, (uint32_t)new_sound.size());
@@ -313,7 +318,8 @@ int run_replace(const command_line& line) {
         bytes data;
         if (!read_whole_file(header_path.c_str(), &header) || !read_whole_file(data_path.c_str(), &data))
             return failure("cannot read", bank_path, "its pair cannot be read whole");
-        if (!replace_in_pair(&header, &data, record, sound, &error)) return failure("cannot replace in", bank_path, error);
+        if (!replace_in_pair(&header, &data, record, sound, &error))
+            return failure("cannot replace in", bank_path, error);
         std::string out_header = with_extension(out, "xsh");
         std::string out_data = with_extension(out, "xsd");
         if (!line.in_place && (same_file(out_header, header_path) || same_file(out_data, data_path)))
@@ -330,7 +336,8 @@ int run_replace(const command_line& line) {
     bytes file;
     if (!read_whole_file(bank_path.c_str(), &file)) return failure("cannot read", bank_path, "it cannot be read whole");
     bytes bank;
-    if (compressed && !inflate_bank(file, &bank)) return failure("cannot replace in", bank_path, "its zlib stream is damaged");
+    if (compressed && !inflate_bank(file, &bank))
+        return failure("cannot replace in", bank_path, "its zlib stream is damaged");
     bytes& edited = compressed ? bank : file;
     if (!replace_in_bank(&edited, compressed ? 0 : (size_t)base, record, sound, &error))
         return failure("cannot replace in", bank_path, error);

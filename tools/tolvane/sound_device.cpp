@@ -40,8 +40,8 @@ void system_drop(void* handle) {
     audio_drop((audio_device*)handle);
 }
 
-const sound_device SYSTEM_DEVICE = {system_open, system_close, system_write, system_delay_frames, system_pause,
-                                    system_drop};
+const sound_device SYSTEM_DEVICE = {system_open,         system_close, system_write,
+                                    system_delay_frames, system_pause, system_drop};
 
 // ---- The null device -----------------------------------------------------------
 

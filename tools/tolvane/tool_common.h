@@ -44,8 +44,12 @@ struct described_file {
     stream_description d;
     bool format_overridden = false;
     std::vector<file_warning> warnings;
-    described_file() { description_init(&d); }
-    ~described_file() { description_release(&d); }
+    described_file() {
+        description_init(&d);
+    }
+    ~described_file() {
+        description_release(&d);
+    }
     described_file(const described_file&) = delete;
     described_file& operator=(const described_file&) = delete;
 };

@@ -62,19 +62,19 @@ std::vector<uint8_t> wave_tail(uint32_t data_bytes, const wave_extras& extras, u
     if (extras.loop_start >= 0 && extras.loop_end > extras.loop_start) {
         put_tag(out, "smpl");
         put32(out, (uint32_t)(SMPL_HEADER_BYTES + SMPL_LOOP_BYTES));
-        put32(out, 0);  // manufacturer
-        put32(out, 0);  // product
+        put32(out, 0);                                            // manufacturer
+        put32(out, 0);                                            // product
         put32(out, sample_rate ? 1000000000u / sample_rate : 0);  // sample period, ns
         put32(out, MIDI_MIDDLE_C);
         for (int i = 0; i < 3; ++i) put32(out, 0);  // pitch fraction, SMPTE format and offset
-        put32(out, 1);  // one loop
-        put32(out, 0);  // no sampler data
-        put32(out, 0);  // cue point
-        put32(out, 0);  // forward
+        put32(out, 1);                              // one loop
+        put32(out, 0);                              // no sampler data
+        put32(out, 0);                              // cue point
+        put32(out, 0);                              // forward
         put32(out, clamp32((uint64_t)extras.loop_start));
         put32(out, clamp32((uint64_t)extras.loop_end - 1));  // its last frame
-        put32(out, 0);  // fraction
-        put32(out, 0);  // plays for ever
+        put32(out, 0);                                       // fraction
+        put32(out, 0);                                       // plays for ever
     }
     if (!extras.name.empty()) {
         uint32_t text_bytes = (uint32_t)extras.name.size() + 1;
@@ -93,8 +93,8 @@ std::vector<uint8_t> wave_tail(uint32_t data_bytes, const wave_extras& extras, u
 std::vector<uint8_t> wave_head(const wave_shape& shape, uint32_t data_bytes, uint32_t tail_bytes) {
     bool adpcm = shape.format_tag == XBOX_ADPCM_TAG;
     uint32_t format_bytes = adpcm ? ADPCM_FORMAT_BYTES : WAVE_FORMAT_BYTES;
-    uint32_t block_align = adpcm ? (uint32_t)ADPCM_BLOCK_BYTES * shape.channels
-                                 : (uint32_t)shape.channels * (shape.bits_per_sample / 8u);
+    uint32_t block_align =
+        adpcm ? (uint32_t)ADPCM_BLOCK_BYTES * shape.channels : (uint32_t)shape.channels * (shape.bits_per_sample / 8u);
     uint64_t bytes_per_second = adpcm ? (uint64_t)shape.sample_rate * block_align / SAMPLES_PER_BLOCK
                                       : (uint64_t)shape.sample_rate * block_align;
     std::vector<uint8_t> out;
@@ -169,7 +169,8 @@ void pcm_wave_discard(pcm_wave_writer* writer) {
 
 std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, uint64_t data_bytes) {
     std::vector<uint8_t> header(PCM_HEADER_BYTES);
-    fill_pcm_header(header.data(), sample_rate, channels, (uint32_t)(data_bytes > MAX_DATA_BYTES ? MAX_DATA_BYTES : data_bytes));
+    fill_pcm_header(header.data(), sample_rate, channels,
+                    (uint32_t)(data_bytes > MAX_DATA_BYTES ? MAX_DATA_BYTES : data_bytes));
     return header;
 }
 

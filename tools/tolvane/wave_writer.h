@@ -58,7 +58,6 @@ bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing = false, const w
 // Removes what was written.
 void pcm_wave_discard(pcm_wave_writer* writer);
 
-
 // The 44-byte header of a 16-bit PCM WAVE whose data chunk holds data_bytes
 // (cut to what the size fields can hold), for a WAVE written in one go.
 std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, uint64_t data_bytes);

@@ -7,7 +7,6 @@
 
 #include "codec/xbox_adpcm.h"
 
-
 // Standard IMA quantisation of the difference from the predictor: the sign
 // bit, then whether the step, half the step and a quarter of it fit in turn.
 static uint8_t quantise(int16_t sample, const adpcm_channel_state& state) {
@@ -71,8 +70,8 @@ std::vector<uint8_t> encode_xbox_adpcm(const int16_t* pcm, size_t frames, uint32
                 // Code n sits in its group of this channel, low nibble first;
                 // the groups follow the headers, every channel's in turn.
                 size_t group = n / CODES_PER_GROUP;
-                size_t byte = (size_t)ADPCM_HEADER_BYTES * channels + (size_t)CODE_GROUP_BYTES * (channels * group + j) +
-                              (n % CODES_PER_GROUP) / 2;
+                size_t byte = (size_t)ADPCM_HEADER_BYTES * channels +
+                              (size_t)CODE_GROUP_BYTES * (channels * group + j) + (n % CODES_PER_GROUP) / 2;
                 set_out[byte] |= (uint8_t)(n % 2 == 0 ? code : code << 4);
             }
             step_index[j] = state.step_index;
