@@ -316,21 +316,25 @@ bytes built_bank_bytes(const std::vector<built_entry>& entries, const std::strin
     bytes bank = bank_head(entries, bank_name, alignment, &offsets, &sound_at, &sound_length);
     for (size_t i = 0; i < entries.size(); ++i) {
         bank.resize((size_t)(sound_at + offsets[i]), 0);
-        const built_entry& entry = entries[i];
-        if (entry.source_path.empty()) {
-            bank.insert(bank.end(), entry.adpcm.begin(), entry.adpcm.end());
-            continue;
-        }
-        std::vector<uint8_t> file;
-        if (!read_whole_file(entry.source_path.c_str(), &file) ||
-            (int64_t)file.size() < entry.source_offset + entry.source_bytes) {
-            *error = "cannot read " + entry.source_path;
-            return {};
-        }
-        bank.insert(bank.end(), file.begin() + entry.source_offset,
-                    file.begin() + entry.source_offset + entry.source_bytes);
+        if (!append_entry_sound(entries[i], &bank, error)) return {};
     }
     return bank;
+}
+
+bool append_entry_sound(const built_entry& entry, bytes* sound, std::string* error) {
+    if (entry.source_path.empty()) {
+        sound->insert(sound->end(), entry.adpcm.begin(), entry.adpcm.end());
+        return true;
+    }
+    bytes file;
+    if (!read_whole_file(entry.source_path.c_str(), &file) ||
+        (int64_t)file.size() < entry.source_offset + entry.source_bytes) {
+        *error = "cannot read " + entry.source_path;
+        return false;
+    }
+    sound->insert(sound->end(), file.begin() + entry.source_offset,
+                  file.begin() + entry.source_offset + entry.source_bytes);
+    return true;
 }
 
 bool compress_bank(const bytes& bank, bytes* packed) {

@@ -28,6 +28,10 @@ struct built_entry {
     int64_t frames() const;
 };
 
+// Appends the entry's sound to *sound, reading it from its file when it lies
+// there. False with the reason when the file cannot be read or has shrunk.
+bool append_entry_sound(const built_entry& entry, std::vector<uint8_t>* sound, std::string* error);
+
 // Reads a WAVE for packing: an Xbox ADPCM WAVE's whole block sets (from the
 // file, not copied into memory), or a 16-bit PCM WAVE encoded. Its name is
 // its INAM, else the file's name without extension; its loop its smpl

@@ -163,14 +163,7 @@ bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry
     for (size_t at : offset_fields) e.offsets.push_back(read_u32le(&f[at]));
 
     bytes new_sound;
-    // The sound lies in the file given; pack's reader left it there.
-    if (!sound.source_path.empty()) {
-        bytes whole;
-        if (!read_whole_file(sound.source_path.c_str(), &whole)) return fail(error, "cannot read the new sound");
-        new_sound.assign(whole.begin() + sound.source_offset, whole.begin() + sound.source_offset + sound.source_bytes);
-    } else {
-        new_sound = sound.adpcm;
-    }
+    if (!append_entry_sound(sound, &new_sound, error)) return false;
     uint32_t start = e.offsets[index];
     uint64_t region_length = 0;
     uint64_t next_before = e.sound_length;
@@ -241,13 +234,7 @@ bool replace_in_pair(bytes* header, bytes* data, int32_t record, const built_ent
     }
     e.alignment = inferred_alignment(e.offsets);
     bytes new_sound;
-    if (!sound.source_path.empty()) {
-        bytes whole;
-        if (!read_whole_file(sound.source_path.c_str(), &whole)) return fail(error, "cannot read the new sound");
-        new_sound.assign(whole.begin() + sound.source_offset, whole.begin() + sound.source_offset + sound.source_bytes);
-    } else {
-        new_sound = sound.adpcm;
-    }
+    if (!append_entry_sound(sound, &new_sound, error)) return false;
     size_t index = (size_t)record - 1;
     uint32_t start = e.offsets[index];
     uint64_t next_before = e.sound_length;
