@@ -26,6 +26,11 @@ const char* base_name(const char* path) {
     return name;
 }
 
+const char* title_name(const char* path) {
+    const char* last = strrchr(path, PLATFORM_PATH_SEPARATOR);
+    return last ? last + 1 : path;
+}
+
 const char* extension_dot(const char* path) {
     const char* name = base_name(path);
     const char* dot = strrchr(name, '.');

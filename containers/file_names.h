@@ -8,6 +8,11 @@ bool is_path_separator(char c);
 // The part of a path after its last separator (the whole path without one).
 const char* base_name(const char* path);
 
+// The name the player's titles show: the part after the last of the
+// platform's own separators only, so on Windows a '/' stays in the title, as
+// it does in the player's.
+const char* title_name(const char* path);
+
 // Where the extension of path's base name begins: at its dot, or at the end
 // of path when the base name has none.
 const char* extension_dot(const char* path);

@@ -34,7 +34,7 @@ Out_Module* output() {
 }
 
 void copy_title(const char* path) {
-    const char* name = base_name(path);
+    const char* name = title_name(path);
     size_t length = strlen(name);
     if (length > (size_t)TITLE_BYTES - 1) length = (size_t)TITLE_BYTES - 1;
     memcpy(player_state.title, name, length);

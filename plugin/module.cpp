@@ -175,7 +175,7 @@ int length_of_other_file(const char* file) {
 // title with its entry counter; any other file its name and its own length.
 void HOST_CALL GetFileInfo(char* file, char* title, int* length_ms) {
     if (file && file[0] != '\0' && !names_the_item_playing(file)) {
-        if (title) snprintf(title, HOST_TITLE_BYTES, "%s", base_name(file));
+        if (title) snprintf(title, HOST_TITLE_BYTES, "%s", title_name(file));
         if (length_ms) *length_ms = length_of_other_file(file);
         return;
     }
@@ -183,7 +183,7 @@ void HOST_CALL GetFileInfo(char* file, char* title, int* length_ms) {
         snprintf(title, HOST_TITLE_BYTES, "%s - %d / %d", player_state.title,
                  (int)load_relaxed(player_state.current_entry) + 1, (int)player_state.item.entry_count);
     } else if (file && file[0] != '\0' && title) {
-        snprintf(title, HOST_TITLE_BYTES, "%s", base_name(file));
+        snprintf(title, HOST_TITLE_BYTES, "%s", title_name(file));
     }
     if (length_ms) *length_ms = GetLength();
 }

@@ -11,6 +11,7 @@
 #include "containers/wave_bank.h"
 #include "containers/byte_source.h"
 #include "containers/file_names.h"
+#include "platform/platform.h"
 #include "tests/support/sample_files.h"
 
 namespace {
@@ -160,6 +161,9 @@ TEST(FileNames, BaseNamesAndExtensions) {
         EXPECT_STREQ(renamed, row.as_xsd);
         free(renamed);
     }
+    // Titles split at the platform's own separator alone, as the player's do.
+    std::string mixed = std::string("dir") + PLATFORM_PATH_SEPARATOR + "sub/name.xwb";
+    EXPECT_STREQ(title_name(mixed.c_str()), PLATFORM_PATH_SEPARATOR == '/' ? "name.xwb" : "sub/name.xwb");
     EXPECT_TRUE(path_extension_is("a/MUSIC.XSH", "xsh"));
     EXPECT_FALSE(path_extension_is("music.xsh/", "xsh"));
     EXPECT_FALSE(path_extension_is("music.xs", "xsh"));

@@ -24,7 +24,7 @@ namespace {
 player_view view_of(host_session* session, const std::string& path, const stream_description& d,
                     bool format_overridden) {
     player_view view;
-    view.title = base_name(path_played(path, d).c_str());
+    view.title = title_name(path_played(path, d).c_str());
     view.sample_rate = (int)d.sample_rate;
     view.channels = (int)d.channels;
     view.entries = d.entry_count;
