@@ -87,7 +87,7 @@ struct stream_description {
     uint32_t sample_rate;  // of a single stream
     uint16_t channels;
     int32_t data_start;   // file offset of the first byte of sound
-    int32_t data_length;  // bytes of sound from data_start; negative refuses the file
+    int32_t data_length;  // bytes of sound from data_start
     int64_t file_bytes;   // size of the file the sound is read from
     uint16_t wave_format_tag;
     int64_t stated_frames;      // a single stream's frame count as its file states it

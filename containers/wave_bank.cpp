@@ -33,30 +33,16 @@ struct record_layout {
     entry_codec codec_of_tag[4];  // PCM's width comes from bit 31
 };
 
-const record_layout VERSION_1_RECORD = {BANK_V1_RECORD_BYTES,
-                                        NONE,
-                                        BANK_V1_RECORD_FORMAT_AT,
-                                        BANK_V1_RECORD_OFFSET_AT,
-                                        BANK_V1_RECORD_LENGTH_AT,
-                                        BANK_V1_RECORD_LOOP_AT,
-                                        BANK_V1_RECORD_LOOP_AT + 4,
-                                        0x1,
-                                        1,
-                                        4,
-                                        0x7ffffff,
-                                        {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_UNKNOWN, CODEC_UNKNOWN}};
-const record_layout VERSION_2_RECORD = {BANK_RECORD_BYTES,
-                                        BANK_RECORD_FLAGS_AT,
-                                        BANK_RECORD_FORMAT_AT,
-                                        BANK_RECORD_OFFSET_AT,
-                                        BANK_RECORD_LENGTH_AT,
-                                        BANK_RECORD_LOOP_AT,
-                                        BANK_RECORD_LOOP_AT + 4,
-                                        0x3,
-                                        2,
-                                        5,
-                                        BANK_FORMAT_LARGEST_RATE,
-                                        {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_WMA, CODEC_UNKNOWN}};
+// clang-format off
+const record_layout VERSION_1_RECORD = {
+    BANK_V1_RECORD_BYTES, NONE, BANK_V1_RECORD_FORMAT_AT, BANK_V1_RECORD_OFFSET_AT, BANK_V1_RECORD_LENGTH_AT,
+    BANK_V1_RECORD_LOOP_AT, BANK_V1_RECORD_LOOP_AT + 4, 0x1, 1, 4, 0x7ffffff,
+    {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_UNKNOWN, CODEC_UNKNOWN}};
+const record_layout VERSION_2_RECORD = {
+    BANK_RECORD_BYTES, BANK_RECORD_FLAGS_AT, BANK_RECORD_FORMAT_AT, BANK_RECORD_OFFSET_AT, BANK_RECORD_LENGTH_AT,
+    BANK_RECORD_LOOP_AT, BANK_RECORD_LOOP_AT + 4, 0x3, 2, 5, BANK_FORMAT_LARGEST_RATE,
+    {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_WMA, CODEC_UNKNOWN}};
+// clang-format on
 const uint32_t CHANNELS_MASK = BANK_FORMAT_LARGEST_CHANNELS;
 const uint32_t PCM16_BIT = 0x80000000u;
 
