@@ -16,7 +16,7 @@
 
 #include "codec/xbox_adpcm.h"
 #include "reference/scalar_decoder.h"
-#include "tools/tolvane/xbox_adpcm_encoder.h"
+#include "codec/xbox_adpcm_encoder.h"
 
 namespace {
 

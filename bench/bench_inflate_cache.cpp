@@ -23,7 +23,7 @@
 #include "bench/bench_support.h"
 #include "codec/little_endian.h"
 #include "reference/bank_writer.h"
-#include "tools/tolvane/xbox_adpcm_encoder.h"
+#include "codec/xbox_adpcm_encoder.h"
 
 namespace fs = std::filesystem;
 

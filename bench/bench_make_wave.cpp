@@ -13,7 +13,7 @@
 
 #include "codec/xbox_adpcm.h"
 #include "tools/tolvane/wave_writer.h"
-#include "tools/tolvane/xbox_adpcm_encoder.h"
+#include "codec/xbox_adpcm_encoder.h"
 
 namespace {
 

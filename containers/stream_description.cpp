@@ -53,19 +53,12 @@ entry_record new_record(int32_t record_number) {
 
 namespace {
 
-// A record plays when it is Xbox ADPCM in a format the player can play and
-// starts where a 32-bit seek can reach.
+// A record plays when the engine decodes its codec, in a format the player
+// can play, and it starts where a 32-bit seek can reach.
 skip_reason judge_record(const entry_record& record) {
-    switch (record.codec) {
-    case CODEC_XBOX_ADPCM:
-        break;
-    case CODEC_EMPTY:
-        return SKIPPED_EMPTY;
-    case CODEC_EXTERNAL:
-        return SKIPPED_EXTERNAL;
-    default:
-        return SKIPPED_NOT_XBOX_ADPCM;
-    }
+    if (record.codec == CODEC_EMPTY) return SKIPPED_EMPTY;
+    if (record.codec == CODEC_EXTERNAL) return SKIPPED_EXTERNAL;
+    if (!codec_row_of(record.codec)) return SKIPPED_CODEC;
     if (!stream_format_is_playable(record.rate, record.channels)) return SKIPPED_UNPLAYABLE_FORMAT;
     if (record.offset > INT32_MAX) return SKIPPED_OUT_OF_REACH;
     return NOT_SKIPPED;
@@ -105,6 +98,10 @@ bool description_add_record(stream_description* description, entry_record record
     return true;
 }
 
+int32_t description_keep_name(stream_description* description, const char* name, int32_t name_bytes) {
+    return keep_name(description, name, name_bytes);
+}
+
 const char* record_name(const stream_description* description, const entry_record& record) {
     if (record.name_at == NO_NAME || !description->names) return "";
     return description->names + record.name_at;
@@ -138,17 +135,9 @@ int64_t single_stream_bytes(const stream_description* description) {
 }
 
 int64_t frames_in_bytes(entry_codec codec, int64_t channels, int64_t byte_count) {
-    if (channels <= 0 || byte_count < 0) return NO_FRAMES;
-    switch (codec) {
-    case CODEC_XBOX_ADPCM:
-        return whole_block_sets(byte_count, channels) * SAMPLES_PER_BLOCK;
-    case CODEC_PCM8:
-        return byte_count / channels;
-    case CODEC_PCM16:
-        return byte_count / (channels * 2);
-    default:
-        return NO_FRAMES;
-    }
+    const codec_row* row = codec_row_of(codec);
+    if (!row || channels <= 0 || byte_count < 0) return NO_FRAMES;
+    return whole_units(*row, byte_count, channels) * row->frames_per_unit;
 }
 
 void set_loop_from_bytes(entry_record* record, int64_t start_bytes, int64_t length_bytes) {

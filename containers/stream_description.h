@@ -8,6 +8,8 @@
 
 #include <stdint.h>
 
+#include "codec/codec_table.h"
+
 const uint32_t DEFAULT_SAMPLE_RATE = 44100;
 const uint16_t DEFAULT_CHANNELS = 2;
 // The largest channel count the player accepts; block buffers are sized by it.
@@ -17,21 +19,10 @@ const uint32_t MIN_SAMPLE_RATE = 100;
 const int64_t NO_FRAMES = -1;
 const int32_t NO_NAME = -1;
 
-// What a record's sound is coded in, as the file states it.
-enum entry_codec : uint8_t {
-    CODEC_XBOX_ADPCM,
-    CODEC_PCM8,   // unsigned 8-bit samples
-    CODEC_PCM16,  // signed 16-bit samples
-    CODEC_WMA,
-    CODEC_UNKNOWN,   // a format tag no game is known to use
-    CODEC_EMPTY,     // a stream header entry without sound
-    CODEC_EXTERNAL,  // sound kept in an external .xss file
-};
-
 // Why a record does not play; NOT_SKIPPED for one that does.
 enum skip_reason : uint8_t {
     NOT_SKIPPED,
-    SKIPPED_NOT_XBOX_ADPCM,     // another codec
+    SKIPPED_CODEC,              // a codec the engine does not decode
     SKIPPED_UNPLAYABLE_FORMAT,  // no channels, more than 8, or a rate below 100 Hz
     SKIPPED_OUT_OF_REACH,       // starts beyond what a 32-bit position reaches
     SKIPPED_EMPTY,
@@ -52,6 +43,11 @@ struct entry_record {
     int64_t loop_end;       // frames, the first one after the loop
     int64_t stated_frames;  // the frame count the file states; NO_FRAMES when none
     int32_t name_at;        // into the description's names; NO_NAME when it has none
+    // The names of the sound bank cues that play it (containers/sound_bank.h):
+    // cue_name_count names one after another in the names from cue_names_at,
+    // which means nothing when the count is 0.
+    int32_t cue_names_at;
+    int32_t cue_name_count;
 };
 
 // What the readers noticed, as bits of stream_description::notices.
@@ -73,7 +69,7 @@ enum refusal_reason {
     REFUSED_BANK_ENDS_BEFORE_START,
     REFUSED_UNPLAYABLE_FORMAT,  // no channels, more than 8, or a rate below 100 Hz
     REFUSED_UNREADABLE,         // an inflated bank that could be neither kept nor read
-    REFUSED_BANK_VERSION,       // an Xbox 360 or Windows bank (layout_version 4 and above)
+    REFUSED_BANK_VERSION,       // an Xbox 360 or Windows bank (layout_version 4 and above, or big-endian)
 };
 
 enum stream_kind { STREAM_RAW, STREAM_WAVE, STREAM_BANK, STREAM_PAIR };
@@ -99,6 +95,7 @@ struct stream_description {
     // -1 for files without one; a bank's name, NUL-terminated, empty if none.
     int64_t layout_version;
     char bank_name[BANK_NAME_BYTES + 1];
+    bool big_endian;  // a bank written for the Xbox 360
 
     // Every record in file order; entry_count of them play.
     entry_record* records;
@@ -134,6 +131,9 @@ entry_record new_record(int32_t record_number);
 bool description_add_record(stream_description* description, entry_record record, const char* name, int32_t name_bytes);
 // The record's name, "" when it has none.
 const char* record_name(const stream_description* description, const entry_record& record);
+// Keeps a name (name_bytes bytes, cut at the first NUL) in the names: its
+// offset there, or NO_NAME when it is empty or memory runs out.
+int32_t description_keep_name(stream_description* description, const char* name, int32_t name_bytes);
 // Names a single stream (a WAVE's own name); an empty name is none.
 void description_name_stream(stream_description* description, const char* name);
 const char* stream_name(const stream_description* description);
@@ -146,9 +146,9 @@ bool is_single_stream(const stream_description* description);
 // The bytes of a single stream's sound that the file holds.
 int64_t single_stream_bytes(const stream_description* description);
 
-// Whole frames of a codec's sound in byte_count bytes: whole block sets of 65
-// frames for Xbox ADPCM, whole samples for PCM; NO_FRAMES for a codec whose
-// frames cannot be counted from its bytes.
+// Whole frames of a codec's sound in byte_count bytes: the frames of its
+// whole units (block sets of 65 frames for Xbox ADPCM, single frames for
+// PCM); NO_FRAMES for a codec the engine does not decode.
 int64_t frames_in_bytes(entry_codec codec, int64_t channels, int64_t byte_count);
 // Sets the record's loop from byte positions counted from its start, in whole
 // frames of its codec; a loop that is empty or does not lie within the record

@@ -16,12 +16,12 @@ namespace {
 
 // Reads the first 8 bytes and hands the source to its reader. Only delivered
 // bytes are compared, so a file shorter than a magic never matches it;
-// "WBND" is tested first; a container holds its bank at 4096.
+// "WBND" (or an Xbox 360 bank's "DNBW") is tested first; a container holds its bank at 4096.
 void read_by_leading_bytes(byte_source* source, stream_description* description) {
     uint8_t lead[8] = {};
     source_seek(source, 0);
     int32_t delivered = source_read(source, lead, (int32_t)sizeof lead);
-    if (delivered >= 4 && memcmp(lead, WAVE_BANK_MAGIC, 4) == 0) {
+    if (delivered >= 4 && (memcmp(lead, WAVE_BANK_MAGIC, 4) == 0 || memcmp(lead, WAVE_BANK_MAGIC_BIG_ENDIAN, 4) == 0)) {
         description->bank_base = 0;
         read_wave_bank(source, description);
     } else if (delivered >= 8 && memcmp(lead, CONTAINER_MAGIC, 8) == 0) {

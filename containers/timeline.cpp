@@ -9,29 +9,28 @@
 
 #include "codec/xbox_adpcm.h"
 
-int64_t block_sets_to_ms(int64_t block_sets, uint32_t rate) {
-    if (rate == 0 || block_sets <= 0) return 0;
-    return block_sets * SAMPLES_PER_BLOCK * 1000 / rate;
+int64_t frames_to_ms(int64_t frames, uint32_t rate) {
+    if (rate == 0 || frames <= 0) return 0;
+    return frames * 1000 / rate;
 }
 
 namespace {
 
-// Seeks land on whole pairs of blocks per channel.
-const int64_t FRAMES_PER_BLOCK_PAIR = 2 * SAMPLES_PER_BLOCK;
-
-// A single stream's one span: its whole block sets from the data start, as
-// far as the file and a 32-bit position reach.
+// A single stream is Xbox ADPCM: its one span is its whole block sets from
+// the data start, as far as the file and a 32-bit position reach.
 entry_span single_stream_span(const stream_description* description) {
+    const codec_row* codec = codec_row_of(CODEC_XBOX_ADPCM);
     int64_t bytes = single_stream_bytes(description);
     int64_t end = std::min<int64_t>((int64_t)description->data_start + std::max<int64_t>(bytes, 0), INT32_MAX);
-    int64_t sets = whole_block_sets(end - description->data_start, description->channels);
+    int64_t sets = whole_units(*codec, end - description->data_start, description->channels);
     entry_span span = {-1,
                        description->data_start,
                        (int32_t)sets,
                        description->sample_rate,
                        description->channels,
                        0,
-                       block_sets_to_ms(sets, description->sample_rate)};
+                       frames_to_ms(sets * codec->frames_per_unit, description->sample_rate),
+                       codec};
     return span;
 }
 
@@ -46,9 +45,11 @@ int64_t walk_entries(const stream_description* description, entry_span* spans) {
     for (int32_t i = 0; i < description->record_count; ++i) {
         const entry_record& record = description->records[i];
         if (record.skipped != NOT_SKIPPED) continue;
+        // Only records of a codec with a row play.
+        const codec_row* codec = codec_row_of(record.codec);
         int64_t end = record.offset + record.length;
         int64_t start = entry == 0 ? data_start : record.offset;
-        int64_t block_sets = 0;
+        int64_t units = 0;
         bool passed_over = entry > 0 && end <= reached;
         // Nothing plays past the data, the file, or what a 32-bit position
         // can reach.
@@ -57,19 +58,20 @@ int64_t walk_entries(const stream_description* description, entry_span* spans) {
         if (end > INT32_MAX) end = INT32_MAX;
         // A start a 32-bit seek cannot name cannot be played.
         if (!passed_over && start >= 0 && start <= INT32_MAX && end > start)
-            block_sets = whole_block_sets(end - start, record.channels);
-        if (block_sets > 0) reached = start + block_sets * block_set_bytes(record.channels);
+            units = whole_units(*codec, end - start, record.channels);
+        if (units > 0) reached = start + units * unit_bytes(*codec, record.channels);
 
-        int64_t duration_ms = block_sets_to_ms(block_sets, (uint32_t)record.rate);
+        int64_t duration_ms = frames_to_ms(units * codec->frames_per_unit, (uint32_t)record.rate);
         if (spans) {
             entry_span& span = spans[entry];
             span.record_index = i;
-            span.play_start = block_sets > 0 ? (int32_t)start : 0;
-            span.block_sets = (int32_t)block_sets;
+            span.play_start = units > 0 ? (int32_t)start : 0;
+            span.units = (int32_t)units;
             span.rate = (uint32_t)record.rate;
             span.channels = (uint16_t)record.channels;
             span.start_ms = time_ms;
             span.duration_ms = duration_ms;
+            span.codec = codec;
         }
         time_ms += duration_ms;
         entry++;
@@ -122,20 +124,22 @@ int32_t player_length_ms(const stream_description* description, const item_plan*
     return length_ms > INT32_MAX ? INT32_MAX : (int32_t)length_ms;
 }
 
-bool plan_seek(const item_plan* plan, int32_t time_ms, int32_t* entry, int64_t* skipped_sets) {
+bool plan_seek(const item_plan* plan, int32_t time_ms, int32_t* entry, int64_t* skipped_units) {
     if (plan->count == 0) return false;
     if (plan->single_stream) {
         // As the player has always counted it: whole seconds of frames, in
         // whole pairs of blocks from the data start, to the end of the data.
         const entry_span& span = plan->spans[0];
         *entry = 0;
-        *skipped_sets = 2 * ((int64_t)(time_ms / 1000) * span.rate / FRAMES_PER_BLOCK_PAIR);
-        return *skipped_sets < span.block_sets;
+        int64_t frames = (int64_t)(time_ms / 1000) * span.rate / SEEK_STEP_FRAMES * SEEK_STEP_FRAMES;
+        *skipped_units = frames / span.codec->frames_per_unit;
+        return *skipped_units < span.units;
     }
     *entry = entry_at_time(plan, time_ms);
     if (*entry < 0) return false;
     const entry_span& span = plan->spans[*entry];
-    *skipped_sets = 2 * ((time_ms - span.start_ms) * span.rate / (FRAMES_PER_BLOCK_PAIR * 1000));
+    int64_t frames = (time_ms - span.start_ms) * span.rate / (SEEK_STEP_FRAMES * 1000) * SEEK_STEP_FRAMES;
+    *skipped_units = frames / span.codec->frames_per_unit;
     return true;
 }
 
@@ -159,6 +163,6 @@ int32_t entry_at_time(const item_plan* plan, int64_t time_ms) {
 }
 
 int32_t next_played_entry(const item_plan* plan, int32_t index) {
-    while (index < plan->count && plan->spans[index].block_sets == 0) ++index;
+    while (index < plan->count && plan->spans[index].units == 0) ++index;
     return index;
 }

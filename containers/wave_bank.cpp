@@ -11,6 +11,7 @@
 #include "codec/little_endian.h"
 
 const uint8_t WAVE_BANK_MAGIC[4] = {'W', 'B', 'N', 'D'};
+const uint8_t WAVE_BANK_MAGIC_BIG_ENDIAN[4] = {'D', 'N', 'B', 'W'};
 const uint8_t CONTAINER_MAGIC[8] = {'H', 'V', 'S', 'I', 'W', 'B', 'A', 0};
 
 namespace {
@@ -288,6 +289,11 @@ bool read_wave_bank(byte_source* source, stream_description* description) {
     uint8_t header[8];
     if (!seek_to(source, base) || !read_zero_filled(source, header, 4) || !read_zero_filled(source, header + 4, 4))
         return true;
+    if (memcmp(header, WAVE_BANK_MAGIC_BIG_ENDIAN, 4) == 0) {
+        description->big_endian = true;
+        description->layout_version = read_u32be(header + 4);
+        return refuse(description, REFUSED_BANK_VERSION);
+    }
     if (memcmp(header, WAVE_BANK_MAGIC, 4) != 0) return refuse(description, REFUSED_NO_BANK);
     uint32_t version = read_u32le(header + 4);
     description->layout_version = version;

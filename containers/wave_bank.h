@@ -4,7 +4,8 @@
 // whose 20-byte records follow an 80-byte header, and versions 0, 2 and 3,
 // whose header points at four regions (bank data, records, names, sound) and
 // whose records are 24 bytes, or one 4-byte word in a compact bank. Versions
-// 4 and above are Xbox 360 and Windows banks, laid out otherwise: refused.
+// 4 and above are Xbox 360 and Windows banks, laid out otherwise: refused, as
+// is every big-endian (Xbox 360) bank.
 #pragma once
 
 #include <stdint.h>
@@ -15,6 +16,8 @@
 // A bank begins with WAVE_BANK_MAGIC; a container with CONTAINER_MAGIC holds
 // its bank at CONTAINER_BANK_BASE.
 extern const uint8_t WAVE_BANK_MAGIC[4];
+// An Xbox 360 bank is written big-endian and so begins "DNBW".
+extern const uint8_t WAVE_BANK_MAGIC_BIG_ENDIAN[4];
 extern const uint8_t CONTAINER_MAGIC[8];
 const int32_t CONTAINER_BANK_BASE = 4096;
 // No real bank comes near this many sounds; the cap bounds the memory and the
@@ -92,5 +95,5 @@ uint32_t compact_record_word(uint32_t offset_units, uint32_t deviation_bytes);
 // to the last one's end (data_length; 0 when no entry plays). False, with the
 // refusal in the description, when the bytes at the base are not "WBND", the
 // bank is of a version laid out for another machine, or its last entry ends
-// before its first begins.
+// before its first begins. A big-endian bank is refused with its version.
 bool read_wave_bank(byte_source* source, stream_description* description);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "reference/sound_bank_writer.h"
 #include "tests/support/sample_files.h"
 #include "tests/support/shipped_layouts.h"
 
@@ -50,6 +51,19 @@ bytes zwb(const bytes& bank) {
     put_u32le(out, (uint32_t)bank.size());
     out.insert(out.end(), packed.begin(), packed.end());
     return out;
+}
+
+// Cues of every kind over two wave banks, as the sound bank reader meets them.
+bytes small_sound_bank(uint16_t version) {
+    sound_bank_design design;
+    design.version = version;
+    design.name = "game";
+    design.wave_banks = {"music", "sfx"};
+    design.sounds = {trivial_sound(wave_reference(0, 0)), simple_sound({wave_reference(0, 1), wave_reference(1, 0)}),
+                     complex_sound({{play_event({wave_reference(0, 2)}),
+                                     play_event({wave_reference(0, 3), wave_reference(1, 1)})}})};
+    design.cues = {{"intro", {0}}, {"battle", {1}}, {"boss", {2}}, {"", {0}}, {"menu", {0, 1}}};
+    return build_sound_bank(design);
 }
 
 bytes pair_input(const bytes& header, const bytes& data, bool choose_header) {
@@ -95,6 +109,9 @@ int main(int argc, char** argv) {
 
     seed("stream_pair", "header-chosen", pair_input(header, pair_data, true));
     seed("stream_pair", "data-chosen", pair_input(header, pair_data, false));
+
+    seed("sound_bank", "game.xsb", small_sound_bank(SOUND_BANK_VERSION));
+    seed("sound_bank", "version-7.xsb", small_sound_bank(7));
 
     seed("compressed_bank", "bank.zwb", zwb(bank));
     seed("compressed_bank", "container.zwb", zwb(in_bank_container(bank)));

@@ -10,7 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "codec/xbox_adpcm.h"
+#include "codec/codec_table.h"
 #include "containers/file_names.h"
 #include "containers/stream_opener.h"
 #include "player/player_state.h"
@@ -29,8 +29,8 @@ const host_services& host() {
     return player_state.host;
 }
 
-Out_Module* output() {
-    return player_state.host.output;
+void* context() {
+    return player_state.host.context;
 }
 
 void copy_title(const char* path) {
@@ -65,8 +65,9 @@ int32_t whole_second(int32_t time_ms) {
 // counted in sample frames from a time base (0 at the start, the target of a
 // seek, the start of an entry), so it never drifts from the sound handed on.
 struct decode_cursor {
-    int32_t entry = 0;      // the entry playing, for items with entries
-    int64_t sets_left = 0;  // block sets still to play from the file's position
+    int32_t entry = 0;  // the entry playing, for items with entries
+    const codec_row* codec = nullptr;
+    int64_t units_left = 0;  // units of its codec still to play from the file's position
     int64_t time_base_ms = 0;
     int64_t frames = 0;  // frames handed on since the time base
     bool data_done = false;
@@ -115,8 +116,8 @@ void collect_for_visualisation(visualisation_frames* vis, const int16_t* pcm, ui
         vis->frames += count;
         taken += count;
         if (vis->frames == VISUALISATION_FRAMES) {
-            host().spectrum_add(vis->samples, (int)channels, 16, vis->first_time_ms);
-            host().visualisation_add(vis->samples, (int)channels, 16, vis->first_time_ms);
+            host().spectrum_add(context(), vis->samples, (int)channels, vis->first_time_ms);
+            host().visualisation_add(context(), vis->samples, (int)channels, vis->first_time_ms);
             vis->frames = 0;
         }
     }
@@ -126,7 +127,8 @@ void collect_for_visualisation(visualisation_frames* vis, const int16_t* pcm, ui
 void begin_entry(decode_cursor* cursor, int32_t entry) {
     const entry_span& span = player_state.plan.spans[entry];
     cursor->entry = entry;
-    cursor->sets_left = span.block_sets;
+    cursor->codec = span.codec;
+    cursor->units_left = span.units;
     store_relaxed(player_state.current_entry, entry);
     load_entry_format(entry);
     restart_time(cursor, span.start_ms);
@@ -139,26 +141,26 @@ void carry_out_seek(int32_t request, decode_cursor* cursor, visualisation_frames
     // for the next pass instead of being lost.
     player_state.seek_request_ms.compare_exchange_strong(request, NO_SEEK_REQUEST, std::memory_order_relaxed);
     restart_time(cursor, target_ms);
-    output()->Flush(target_ms);
+    host().output_flush(context(), target_ms);
     cursor->data_done = false;
     cursor->entry_drain_sleeps = 0;
 
     int32_t entry = 0;
-    int64_t skipped_sets = 0;
-    if (!plan_seek(&player_state.plan, target_ms, &entry, &skipped_sets)) {
+    int64_t skipped_units = 0;
+    if (!plan_seek(&player_state.plan, target_ms, &entry, &skipped_units)) {
         cursor->data_done = true;
         return;
     }
     const entry_span& span = player_state.plan.spans[entry];
     // Positions are signed 32-bit: sound beyond them cannot be reached.
-    int64_t position = span.play_start + skipped_sets * block_set_bytes(span.channels);
+    int64_t position = span.play_start + skipped_units * span_unit_bytes(span);
     if (position > INT32_MAX) {
         cursor->data_done = true;
         return;
     }
     begin_entry(cursor, entry);
     restart_time(cursor, target_ms);
-    cursor->sets_left = span.block_sets - skipped_sets;
+    cursor->units_left = span.units - skipped_units;
     file_seek(player_state.file, (int32_t)position);
     // An entry of a bank plays in its own format; a single stream's stays.
     if (!player_state.plan.single_stream) open_output();
@@ -175,7 +177,7 @@ enum entry_step { ENTRY_STEPPED, ENTRY_WAITING, ENTRIES_EXHAUSTED };
 entry_step step_to_next_entry(decode_cursor* cursor) {
     int32_t next = next_played_entry(&player_state.plan, cursor->entry + 1);
     if (next >= player_state.plan.count) return ENTRIES_EXHAUSTED;
-    if (output()->IsPlaying()) {
+    if (host().output_is_playing(context())) {
         if (load_relaxed(player_state.paused) != 0) return ENTRY_WAITING;
         if (cursor->entry_drain_sleeps < ENTRY_DRAIN_MAX_SLEEPS) {
             cursor->entry_drain_sleeps++;
@@ -184,13 +186,13 @@ entry_step step_to_next_entry(decode_cursor* cursor) {
     }
     cursor->entry_drain_sleeps = 0;
     begin_entry(cursor, next);
-    output()->Flush(saturated_ms(cursor->time_base_ms));
+    host().output_flush(context(), saturated_ms(cursor->time_base_ms));
     open_output();
     return ENTRY_STEPPED;
 }
 
-// Hands one decoded block set to the visualisation, the DSP and the output.
-void hand_on_block_set(int16_t* pcm, int32_t pcm_bytes, decode_cursor* cursor, visualisation_frames* vis) {
+// Hands one pass of decoded sound to the visualisation, the DSP and the output.
+void hand_on_pass(int16_t* pcm, int32_t pcm_bytes, decode_cursor* cursor, visualisation_frames* vis) {
     uint32_t rate = load_relaxed(player_state.sample_rate);
     uint32_t channels = load_relaxed(player_state.channels);
     uint32_t frames = (uint32_t)pcm_bytes / channels / 2;
@@ -198,24 +200,24 @@ void hand_on_block_set(int16_t* pcm, int32_t pcm_bytes, decode_cursor* cursor, v
     cursor->frames += frames;
     store_relaxed(player_state.decode_pos_ms, saturated_ms(cursor_time_ms(*cursor, 0)));
 
-    if (host().dsp_is_active()) {
+    if (host().dsp_is_active(context())) {
         int given = (int)frames;
-        int returned = host().dsp_process(pcm, given, 16, (int)channels, (int)rate);
+        int returned = host().dsp_process(context(), pcm, given, (int)channels, (int)rate);
         // The buffer holds twice the samples given; a DSP that claims more
         // (or fewer than none) must not make us write outside it.
         if (returned < 0) returned = 0;
         if (returned > 2 * given) returned = 2 * given;
         pcm_bytes = returned * (int32_t)channels * 2;
     }
-    output()->Write((char*)pcm, pcm_bytes);
+    host().output_write(context(), pcm, pcm_bytes);
 }
 
-// Room for one block set of the current format, twice that for a DSP that
-// may hand back twice the samples it was given.
+// Room for one pass of the current format, twice that for a DSP that may
+// hand back twice the samples it was given.
 bool output_has_room() {
-    uint32_t needed = (uint32_t)load_relaxed(player_state.channels) * PCM_BLOCK_BYTES;
-    if (host().dsp_is_active()) needed *= 2;
-    return (uint32_t)output()->CanWrite() >= needed;
+    uint32_t needed = (uint32_t)load_relaxed(player_state.channels) * PASS_FRAMES * 2;
+    if (host().dsp_is_active(context())) needed *= 2;
+    return (uint32_t)host().output_can_write(context()) >= needed;
 }
 
 }  // namespace
@@ -223,7 +225,7 @@ bool output_has_room() {
 int open_output() {
     uint32_t rate = load_relaxed(player_state.sample_rate);
     uint32_t channels = load_relaxed(player_state.channels);
-    int latency_ms = output()->Open((int)rate, (int)channels, 16, -1, -1);
+    int latency_ms = host().output_open(context(), (int)rate, (int)channels);
     if (latency_ms < 0) {
         close_file();
         return 1;
@@ -231,19 +233,20 @@ int open_output() {
     // A re-opened output plays whatever state it was in before: the player's
     // own output drops a paused device and opens one that plays. A pause the
     // listener asked for must hold.
-    if (load_relaxed(player_state.paused) != 0 && output()->Pause) output()->Pause(1);
+    if (load_relaxed(player_state.paused) != 0) host().output_pause(context(), 1);
     // The bit rate shown is that of the decoded 16-bit PCM.
     uint32_t bitrate_kbps = channels * rate * 16u / 1000u;
-    host().show_format((int)bitrate_kbps, (int)(rate / 1000u), (int)channels, 1);
-    host().visualisation_init(latency_ms, (int)rate);
-    host().visualisation_format((int)rate, (int)channels);
+    host().show_format(context(), (int)bitrate_kbps, (int)(rate / 1000u), (int)channels);
+    host().visualisation_init(context(), latency_ms, (int)rate);
+    host().visualisation_format(context(), (int)rate, (int)channels);
     return 0;
 }
 
-int32_t read_block(uint8_t* adpcm) {
+int32_t read_pass(const codec_row& codec, int64_t units_left, uint8_t* input) {
     uint32_t channels = load_relaxed(player_state.channels);
-    if (channels == 0 || channels > MAX_CHANNELS) return 0;
-    return file_read(player_state.file, adpcm, (int32_t)block_set_bytes(channels));
+    if (channels == 0 || channels > MAX_CHANNELS || units_left <= 0) return 0;
+    int64_t units = units_left < units_per_pass(codec) ? units_left : units_per_pass(codec);
+    return file_read(player_state.file, input, (int32_t)(units * unit_bytes(codec, channels)));
 }
 
 bool plan_timeline() {
@@ -262,27 +265,28 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
     decode_cursor cursor;
     visualisation_frames vis;
     if (player_state.plan.count > 0) begin_entry(&cursor, load_relaxed(player_state.current_entry));
-    // Room for the largest channel count the player accepts, doubled for a
-    // DSP that hands back twice the samples it was given.
-    uint8_t adpcm[MAX_CHANNELS * ADPCM_BLOCK_BYTES];
-    int16_t pcm[2 * MAX_CHANNELS * SAMPLES_PER_BLOCK];
+    // Room for one pass of the largest channel count the player accepts in
+    // any codec, the output doubled for a DSP that hands back twice the
+    // samples it was given.
+    uint8_t input[MAX_CHANNELS * PASS_INPUT_BYTES_PER_CHANNEL];
+    int16_t pcm[2 * MAX_CHANNELS * PASS_FRAMES];
 
     while (load_relaxed(*kill_flag) == 0) {
         int32_t request = load_relaxed(player_state.seek_request_ms);
         if (request != NO_SEEK_REQUEST) {
             carry_out_seek(request, &cursor, &vis);
         } else if (cursor.data_done) {
-            output()->CanWrite();
-            if (output()->IsPlaying()) {
+            host().output_can_write(context());
+            if (host().output_is_playing(context())) {
                 sleep_ms(DRAIN_SLEEP_MS);
                 continue;
             }
-            host().end_of_stream(host().context);
+            host().end_of_stream(context());
             return 0;
         }
         if (cursor.data_done) continue;
 
-        if (cursor.sets_left <= 0) {
+        if (cursor.units_left <= 0) {
             entry_step step = step_to_next_entry(&cursor);
             if (step == ENTRY_WAITING) sleep_ms(ENTRY_DRAIN_SLEEP_MS);
             if (step == ENTRIES_EXHAUSTED) cursor.data_done = true;
@@ -296,14 +300,17 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
         }
 
         // A read that fails (the file was closed after a failed re-open of
-        // the output, or ends early) counts as the end of the data.
-        int32_t pcm_bytes = decode_blocks(adpcm, read_block(adpcm), pcm, load_relaxed(player_state.channels));
+        // the output, or ends early) counts as the end of the data; a short
+        // one plays its whole units.
+        uint32_t channels = load_relaxed(player_state.channels);
+        int32_t read_bytes = read_pass(*cursor.codec, cursor.units_left, input);
+        int32_t pcm_bytes = cursor.codec->decode(input, read_bytes, pcm, channels);
         if (pcm_bytes == 0) {
             cursor.data_done = true;
             continue;
         }
-        cursor.sets_left--;
-        hand_on_block_set(pcm, pcm_bytes, &cursor, &vis);
+        cursor.units_left -= (int64_t)whole_units(*cursor.codec, read_bytes, channels);
+        hand_on_pass(pcm, pcm_bytes, &cursor, &vis);
     }
     return 0;
 }
@@ -333,10 +340,10 @@ void connect_host(const host_services* services) {
 }
 
 bool host_services_ready(const host_services* h) {
-    const Out_Module* o = h->output;
-    return o && o->Open && o->Close && o->Write && o->CanWrite && o->IsPlaying && o->Flush && o->SetVolume &&
-           h->show_format && h->visualisation_init && h->visualisation_end && h->spectrum_add && h->visualisation_add &&
-           h->visualisation_format && h->dsp_is_active && h->dsp_process && h->end_of_stream;
+    return h->output_open && h->output_close && h->output_write && h->output_can_write && h->output_is_playing &&
+           h->output_flush && h->output_pause && h->output_set_volume && h->show_format && h->visualisation_init &&
+           h->visualisation_end && h->spectrum_add && h->visualisation_add && h->visualisation_format &&
+           h->dsp_is_active && h->dsp_process && h->end_of_stream;
 }
 
 int Play(char* path) {
@@ -379,14 +386,14 @@ int Play(char* path) {
     }
 
     if (open_output() != 0) return 1;
-    output()->SetVolume(OUTPUT_VOLUME_UNCHANGED);
+    host().output_set_volume(context(), OUTPUT_VOLUME_UNCHANGED);
 
     store_relaxed(player_state.kill_flag, 0);
     player_state.decode_thread_handle = thread_start(decode_thread, &player_state.kill_flag);
     if (!player_state.decode_thread_handle) {
         // Without a thread nothing would ever play or end: report failure.
-        output()->Close();
-        host().visualisation_end();
+        host().output_close(context());
+        host().visualisation_end(context());
         close_file();
         return 1;
     }
@@ -400,6 +407,6 @@ void Stop() {
         player_state.decode_thread_handle = nullptr;
     }
     close_file();
-    if (output() && output()->Close) output()->Close();
-    if (host().visualisation_end) host().visualisation_end();
+    if (host().output_close) host().output_close(context());
+    if (host().visualisation_end) host().visualisation_end(context());
 }

@@ -10,30 +10,41 @@
 #include "containers/inflater.h"
 #include "containers/stream_description.h"
 #include "containers/timeline.h"
-#include "host/winamp_host.h"
 #include "platform/platform.h"
 
 const int32_t TITLE_BYTES = 304;
 const int32_t NO_SEEK_REQUEST = -1;
 
-// The player's services the engine calls, in one record the plug-in fills
-// from the player's own record before each item: the output plug-in, the
-// format shown, visualisation and DSP, the end-of-stream notice, and where a
-// compressed bank's inflater comes from.
+// The player's services the engine calls, as plain functions: the plug-in
+// fills them before each item, adapting the player's own records to them, so
+// the engine knows nothing of the player's interface. Each is handed the
+// context the plug-in chose. The output (opened per format with 16-bit PCM,
+// fed, asked for room, flushed, paused, closed), the format shown,
+// visualisation and DSP, the end-of-stream notice, and where a compressed
+// bank's inflater comes from.
 struct host_services {
-    Out_Module* output;
-    void(HOST_CALL* show_format)(int bitrate_kbps, int sample_rate_khz, int channels, int synched);
-    void(HOST_CALL* visualisation_init)(int max_latency_ms, int sample_rate);
-    void(HOST_CALL* visualisation_end)();
-    void(HOST_CALL* spectrum_add)(void* pcm, int channels, int bits_per_sample, int time_ms);
-    void(HOST_CALL* visualisation_add)(void* pcm, int channels, int bits_per_sample, int time_ms);
-    void(HOST_CALL* visualisation_format)(int sample_rate, int channels);
-    int(HOST_CALL* dsp_is_active)();
-    int(HOST_CALL* dsp_process)(short* samples, int samples_per_channel, int bits_per_sample, int channels,
-                                int sample_rate);
+    void* context;
+    int (*output_open)(void* context, int sample_rate, int channels);  // the latency in ms; negative on failure
+    void (*output_close)(void* context);
+    void (*output_write)(void* context, void* pcm, int byte_count);
+    int (*output_can_write)(void* context);
+    int (*output_is_playing)(void* context);
+    void (*output_flush)(void* context, int time_ms);
+    void (*output_pause)(void* context, int paused);
+    void (*output_set_volume)(void* context, int volume);
+    void (*show_format)(void* context, int bitrate_kbps, int sample_rate_khz, int channels);
+    void (*visualisation_init)(void* context, int max_latency_ms, int sample_rate);
+    void (*visualisation_end)(void* context);
+    // Both read VISUALISATION_FRAMES frames of 16-bit samples.
+    void (*spectrum_add)(void* context, int16_t* pcm, int channels, int time_ms);
+    void (*visualisation_add)(void* context, int16_t* pcm, int channels, int time_ms);
+    void (*visualisation_format)(void* context, int sample_rate, int channels);
+    int (*dsp_is_active)(void* context);
+    // Processes samples_per_channel frames in place (the buffer holds twice
+    // as many) and returns the frames it hands back.
+    int (*dsp_process)(void* context, int16_t* samples, int samples_per_channel, int channels, int sample_rate);
     // Called on the decode thread once the item has played out.
     void (*end_of_stream)(void* context);
-    void* context;
     inflater_source inflater;
 };
 

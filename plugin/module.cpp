@@ -60,15 +60,111 @@ bool player_inflater(void* window, inflate_table* table, library_handle* library
     return true;
 }
 
-void end_of_stream(void* window) {
-    window_post_message(window, HOST_MSG_END_OF_STREAM, 0, 0);
+// The player's records as the engine's services: the output plug-in and the
+// module record's visualisation and DSP members, taken when an item starts
+// (the player may change its output between items), with its main window
+// for the end-of-stream message.
+struct player_link {
+    Out_Module* output;
+    In_Module services;
+};
+
+player_link link;
+
+Out_Module* out_of(void* context) {
+    return ((player_link*)context)->output;
 }
 
+const In_Module& record_of(void* context) {
+    return ((player_link*)context)->services;
+}
+
+int output_open(void* c, int sample_rate, int channels) {
+    return out_of(c)->Open(sample_rate, channels, 16, -1, -1);
+}
+void output_close(void* c) {
+    out_of(c)->Close();
+}
+void output_write(void* c, void* pcm, int byte_count) {
+    out_of(c)->Write((char*)pcm, byte_count);
+}
+int output_can_write(void* c) {
+    return out_of(c)->CanWrite();
+}
+int output_is_playing(void* c) {
+    return out_of(c)->IsPlaying();
+}
+void output_flush(void* c, int time_ms) {
+    out_of(c)->Flush(time_ms);
+}
+void output_pause(void* c, int paused) {
+    if (out_of(c)->Pause) out_of(c)->Pause(paused);
+}
+void output_set_volume(void* c, int volume) {
+    out_of(c)->SetVolume(volume);
+}
+void show_format(void* c, int bitrate_kbps, int sample_rate_khz, int channels) {
+    record_of(c).SetInfo(bitrate_kbps, sample_rate_khz, channels, 1);
+}
+void visualisation_init(void* c, int max_latency_ms, int sample_rate) {
+    record_of(c).SAVSAInit(max_latency_ms, sample_rate);
+}
+void visualisation_end(void* c) {
+    record_of(c).SAVSADeInit();
+}
+void spectrum_add(void* c, int16_t* pcm, int channels, int time_ms) {
+    record_of(c).SAAddPCMData(pcm, channels, 16, time_ms);
+}
+void visualisation_add(void* c, int16_t* pcm, int channels, int time_ms) {
+    record_of(c).VSAAddPCMData(pcm, channels, 16, time_ms);
+}
+void visualisation_format(void* c, int sample_rate, int channels) {
+    record_of(c).VSASetInfo(sample_rate, channels);
+}
+int dsp_is_active(void* c) {
+    return record_of(c).dsp_isactive();
+}
+int dsp_process(void* c, int16_t* samples, int samples_per_channel, int channels, int sample_rate) {
+    return record_of(c).dsp_dosamples(samples, samples_per_channel, 16, channels, sample_rate);
+}
+void end_of_stream(void* c) {
+    window_post_message(record_of(c).hMainWindow, HOST_MSG_END_OF_STREAM, 0, 0);
+}
+
+// True when the player has filled every member the engine's services call.
+bool player_lent_every_service(const In_Module& m) {
+    const Out_Module* o = m.outMod;
+    return o && o->Open && o->Close && o->Write && o->CanWrite && o->IsPlaying && o->Flush && o->SetVolume &&
+           m.SetInfo && m.SAVSAInit && m.SAVSADeInit && m.SAAddPCMData && m.VSAAddPCMData && m.VSASetInfo &&
+           m.dsp_isactive && m.dsp_dosamples;
+}
+
+// The services over the player's records; none at all (which Play refuses)
+// when the player has left a member empty.
 host_services services_of_player() {
-    const In_Module& m = plugin_module;
-    host_services services = {m.outMod,        m.SetInfo,       m.SAVSAInit,   m.SAVSADeInit,
-                              m.SAAddPCMData,  m.VSAAddPCMData, m.VSASetInfo,  m.dsp_isactive,
-                              m.dsp_dosamples, end_of_stream,   m.hMainWindow, {player_inflater, m.hMainWindow}};
+    host_services services = {};
+    services.inflater = {player_inflater, plugin_module.hMainWindow};
+    if (!player_lent_every_service(plugin_module)) return services;
+    link.output = plugin_module.outMod;
+    link.services = plugin_module;
+    services.context = &link;
+    services.output_open = output_open;
+    services.output_close = output_close;
+    services.output_write = output_write;
+    services.output_can_write = output_can_write;
+    services.output_is_playing = output_is_playing;
+    services.output_flush = output_flush;
+    services.output_pause = output_pause;
+    services.output_set_volume = output_set_volume;
+    services.show_format = show_format;
+    services.visualisation_init = visualisation_init;
+    services.visualisation_end = visualisation_end;
+    services.spectrum_add = spectrum_add;
+    services.visualisation_add = visualisation_add;
+    services.visualisation_format = visualisation_format;
+    services.dsp_is_active = dsp_is_active;
+    services.dsp_process = dsp_process;
+    services.end_of_stream = end_of_stream;
     return services;
 }
 

@@ -6,6 +6,8 @@
 
 #include "reference/bank_writer.h"
 
+#include <string.h>
+
 #include <algorithm>
 
 #include "codec/little_endian.h"
@@ -186,4 +188,12 @@ bytes in_bank_container(const bytes& bank) {
     file.resize(CONTAINER_BANK_BASE, 0);
     file.insert(file.end(), bank.begin(), bank.end());
     return file;
+}
+
+std::vector<uint8_t> with_big_endian_header(std::vector<uint8_t> bank) {
+    if (bank.size() < 8) return bank;
+    memcpy(bank.data(), WAVE_BANK_MAGIC_BIG_ENDIAN, 4);
+    std::swap(bank[4], bank[7]);
+    std::swap(bank[5], bank[6]);
+    return bank;
 }

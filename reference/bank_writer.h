@@ -89,5 +89,8 @@ struct wave_bank_design {
 std::vector<uint8_t> build_wave_bank(const wave_bank_design& design);
 // Where the writer puts the sound region (and so each entry's data) in the bank.
 uint32_t bank_entry_data_offset(const wave_bank_design& design);
+// The bank with the header an Xbox 360 bank begins with: "DNBW" and the
+// version big-endian (the rest stays as built).
+std::vector<uint8_t> with_big_endian_header(std::vector<uint8_t> bank);
 // A container: "HVSIWBA" and a zero byte, zeros up to 4096, then the bank.
 std::vector<uint8_t> in_bank_container(const std::vector<uint8_t>& bank);

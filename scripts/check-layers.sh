@@ -33,7 +33,7 @@ check codec containers player plugin platform tools
 check platform codec containers player plugin tools host
 check host codec containers player plugin tools
 check containers player plugin tools
-check player plugin tools
+check player plugin tools host
 check plugin tools
 for folder in codec platform containers player; do check_names "$folder"; done
 exit $status

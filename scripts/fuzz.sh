@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(wave_or_raw wave_bank stream_pair compressed_bank decode_blocks play)
+[ ${#targets[@]} -gt 0 ] || targets=(wave_or_raw wave_bank stream_pair compressed_bank sound_bank decode_blocks play)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

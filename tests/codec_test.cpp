@@ -1,10 +1,13 @@
-// The Xbox ADPCM decoder: hand-computed golden blocks, header clamping, the
-// interleaved layout for several channels, and the counting of block sets.
+// The decoders: Xbox ADPCM's hand-computed golden blocks, header clamping,
+// the interleaved layout for several channels and the counting of block sets;
+// PCM's widening and whole frames; the codec table's rows.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
+#include "codec/codec_table.h"
+#include "codec/pcm.h"
 #include "codec/xbox_adpcm.h"
 #include "reference/scalar_decoder.h"
 #include "tests/support/sample_files.h"
@@ -200,6 +203,56 @@ TEST(DecodeBlocks, MatchesTheScalarDecoderOnRandomInput) {
             ASSERT_EQ(out, expected) << channels << " channels, " << block_sets << " block sets, seed " << seed;
         }
     }
+}
+
+// PCM decodes whole frames only: 8-bit unsigned samples widened as
+// (s - 128) x 256, 16-bit little-endian ones as they are; the bytes of a
+// partial frame are left, and no channels decode nothing.
+TEST(PcmDecoder, WholeFramesAreWidenedTo16Bits) {
+    const struct {
+        const char* name;
+        entry_codec codec;
+        bytes input;
+        uint32_t channels;
+        std::vector<int16_t> samples;
+    } cases[] = {
+        {"8-bit limits", CODEC_PCM8, {0, 128, 255, 1}, 1, {-32768, 0, 32512, -32512}},
+        {"8-bit stereo, half a frame left", CODEC_PCM8, {0x80, 0x00, 0xff}, 2, {0, -32768}},
+        {"16-bit little-endian", CODEC_PCM16, {0x34, 0x12, 0x00, 0x80, 0xff, 0x7f}, 1, {0x1234, -32768, 32767}},
+        {"16-bit stereo, a byte and a sample left", CODEC_PCM16, {1, 0, 2, 0, 3, 0, 4}, 2, {1, 2}},
+        {"16-bit, less than a frame", CODEC_PCM16, {1, 0, 2}, 2, {}},
+        {"no channels", CODEC_PCM8, {1, 2, 3}, 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const codec_row* row = codec_row_of(c.codec);
+        ASSERT_NE(row, nullptr);
+        std::vector<int16_t> out(c.samples.size() + 1, SENTINEL);
+        int32_t written = row->decode(c.input.data(), (int32_t)c.input.size(), out.data(), c.channels);
+        EXPECT_EQ(written, (int32_t)c.samples.size() * 2);
+        EXPECT_EQ(std::vector<int16_t>(out.begin(), out.end() - 1), c.samples);
+        EXPECT_EQ(out.back(), SENTINEL);
+    }
+}
+
+// One row per codec the engine decodes, none for the others; every pass of
+// a row fits the engine's buffers.
+TEST(CodecTable, RowsGiveUnitsAndFrames) {
+    const struct {
+        entry_codec codec;
+        int32_t unit_bytes_per_channel;
+        int32_t frames_per_unit;
+    } rows[] = {{CODEC_XBOX_ADPCM, 36, 65}, {CODEC_PCM8, 1, 1}, {CODEC_PCM16, 2, 1}};
+    for (const auto& r : rows) {
+        const codec_row* row = codec_row_of(r.codec);
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(row->unit_bytes_per_channel, r.unit_bytes_per_channel);
+        EXPECT_EQ(row->frames_per_unit, r.frames_per_unit);
+        EXPECT_LE(units_per_pass(*row) * row->frames_per_unit, PASS_FRAMES);
+        EXPECT_EQ(whole_units(*row, unit_bytes(*row, 3) * 5 + 1, 3), 5);
+    }
+    for (entry_codec other : {CODEC_WMA, CODEC_UNKNOWN, CODEC_EMPTY, CODEC_EXTERNAL})
+        EXPECT_EQ(codec_row_of(other), nullptr);
 }
 
 }  // namespace

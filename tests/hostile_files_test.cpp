@@ -3,6 +3,8 @@
 // expected outcome. Whatever the file, the playlist gets its length (-1000
 // for a file Play refuses), Play either refuses it or the item ends by
 // itself, Stop leaves nothing open, and nothing crashes, hangs or leaks.
+// Damaged sound banks beside a good wave bank name what they can, and the
+// bank still lists, plays and renders.
 
 #include <gtest/gtest.h>
 
@@ -11,9 +13,14 @@
 #include <stdlib.h>
 #include <string>
 
+#include "codec/little_endian.h"
 #include "player/player_state.h"
 #include "plugin/module.h"
+#include "reference/sound_bank_writer.h"
+#include "tests/support/json_reader.h"
 #include "tests/support/module_fixture.h"
+#include "tests/support/tool_runner.h"
+#include "tools/tolvane/sound_bank_names.h"
 
 namespace {
 
@@ -158,6 +165,51 @@ std::vector<hostile_case> catalogue() {
     return cases;
 }
 
+// A sound bank for "bank" with a sound of each kind, and the same damaged in
+// every way that matters: cut at every byte, counts of 0xFFFF, offsets
+// outside the file and onto its own tables, another version, no header.
+std::vector<hostile_case> damaged_sound_banks() {
+    sound_bank_design design;
+    design.wave_banks = {"bank"};
+    design.sounds = {trivial_sound(wave_reference(0, 0)), simple_sound({wave_reference(0, 0), wave_reference(0, 1)}),
+                     complex_sound({{play_event({wave_reference(0, 0)}), play_event({wave_reference(0, 2)})}})};
+    design.cues = {{"one", {0}}, {"two", {1}}, {"three", {2, 0}}};
+    bytes good = build_sound_bank(design);
+    auto damaged = [&](const std::function<void(bytes&)>& damage) {
+        bytes file = good;
+        damage(file);
+        return file;
+    };
+    uint32_t cues = cue_record_at(design, 0);
+    uint32_t sounds = sound_record_at(design, 0);
+    std::vector<hostile_case> cases = {
+        {"version-7.xsb", with_u16(good, SOUND_BANK_VERSION_AT, 7), PLAYS_SOUND},
+        {"no-header.xsb", random_bytes(300, 9), PLAYS_SOUND},
+        {"cues-ffff.xsb", with_u16(good, SOUND_BANK_CUE_COUNT_AT, 0xFFFF), PLAYS_SOUND},
+        {"sounds-ffff.xsb", with_u16(good, SOUND_BANK_SOUND_COUNT_AT, 0xFFFF), PLAYS_SOUND},
+        {"wave-banks-ffff.xsb", with_u16(good, SOUND_BANK_WAVE_BANK_COUNT_AT, 0xFFFF), PLAYS_SOUND},
+        {"names-outside.xsb", with_u32(good, SOUND_BANK_WAVE_BANK_NAMES_AT, 0xFFFFFFF0u), PLAYS_SOUND},
+        {"cue-offsets-outside.xsb", damaged([&](bytes& f) {
+             for (uint32_t i = 0; i < 3; ++i)
+                 for (uint32_t field : {CUE_NAME_AT, CUE_VARIATIONS_AT})
+                     write_u32le(&f[cues + CUE_RECORD_BYTES * i + field], 0x7FFFFFF0);
+         }),
+         PLAYS_SOUND},
+        {"sounds-onto-themselves.xsb", damaged([&](bytes& f) {
+             for (uint32_t i = 0; i < 3; ++i) write_u32le(&f[sounds + SOUND_RECORD_BYTES * i], sounds);
+         }),
+         PLAYS_SOUND},
+        {"variations-8191-at-the-end.xsb", damaged([&](bytes& f) {
+             write_u32le(&f[sounds + SOUND_RECORD_BYTES + SOUND_WAVES_AT], (uint32_t)f.size());
+             put_u32le(f, VARIATION_COUNT_MASK);
+         }),
+         PLAYS_SOUND},
+    };
+    for (size_t size = 0; size < good.size(); ++size)
+        cases.push_back({"cut-" + std::to_string(size) + ".xsb", cut(good, size), PLAYS_SOUND});
+    return cases;
+}
+
 class HostileFilesTest : public module_fixture {
 protected:
     const std::string& dir = scratch.path;
@@ -188,6 +240,62 @@ TEST_F(HostileFilesTest, EveryFileIsRefusedOrEndsByItself) {
         host.module->Stop();
         EXPECT_EQ(player_state.file, INVALID_FILE);
         EXPECT_EQ(open_descriptors(), descriptors);
+    }
+}
+
+TEST_F(HostileFilesTest, DamagedSoundBanksBesideABankNeverStopIt) {
+    bytes adpcm = tone_adpcm(1, 20, 4);
+    wave_bank_design design;
+    design.bank_name = "bank";
+    for (uint32_t i = 0; i < 3; ++i) {
+        design.entries.push_back(
+            {format_word(1, 1, 22050), (uint32_t)design.entry_data.size(), (uint32_t)adpcm.size()});
+        design.entry_data.insert(design.entry_data.end(), adpcm.begin(), adpcm.end());
+    }
+    bytes bank = build_wave_bank(design);
+    std::vector<hostile_case> cases = damaged_sound_banks();
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const hostile_case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        std::string folder = dir + std::to_string(i) + PLATFORM_PATH_SEPARATOR;
+        std::string path = write_file_in(folder, "bank.xwb", bank);
+        write_file_in(folder, "bank.xsb", c.content);
+        owned_description described;
+        ASSERT_TRUE(open_as_play(path, &described.d));
+        sound_bank_naming naming = name_from_sound_banks(path, "", &described.d);
+        EXPECT_EQ(naming.notes.size(), 1u);
+        EXPECT_TRUE(naming.warnings.empty());
+        ASSERT_EQ(described.d.record_count, 3);
+        EXPECT_EQ(described.d.entry_count, 3);
+        for (int32_t r = 0; r < described.d.record_count; ++r) {
+            const entry_record& record = described.d.records[r];
+            EXPECT_TRUE(record.name_at == NO_NAME || (record.name_at >= 0 && record.name_at < described.d.names_bytes));
+            EXPECT_LE(record.cue_name_count, 4);
+            if (record.cue_name_count > 0) {
+                EXPECT_LT(record.cue_names_at, described.d.names_bytes);
+            }
+        }
+        host.clear_calls();
+        ASSERT_EQ(host.play(path), 0);
+        EXPECT_TRUE(host.wait_for_end_of_stream(10000));
+        host.module->Stop();
+        EXPECT_EQ(host.written(), concat({reference_pcm(adpcm, 1), reference_pcm(adpcm, 1), reference_pcm(adpcm, 1)}));
+    }
+    // And through the tool, for the cases that are not mere prefixes and a
+    // few that are: info lists all three records, render writes them.
+    for (size_t i = 0; i < cases.size(); i += i < 9 ? 1 : 23) {
+        SCOPED_TRACE(cases[i].name);
+        std::string folder = dir + std::to_string(i) + PLATFORM_PATH_SEPARATOR;
+        run_result run = run_tool("info --json " + in_quotes(folder + "bank.xwb"), dir);
+        ASSERT_EQ(0, run.status) << run.err;
+        json_value doc;
+        ASSERT_TRUE(parse_json(run.out, &doc)) << run.out;
+        EXPECT_EQ(doc["records"].items.size(), 3u);
+        EXPECT_EQ(doc["notes"].items.size(), 1u);
+        std::string out = folder + "out" + PLATFORM_PATH_SEPARATOR;
+        run = run_tool("render " + in_quotes(folder + "bank.xwb") + " -o " + in_quotes(out + "{entry}.wav"), dir);
+        EXPECT_EQ(0, run.status) << run.err;
+        EXPECT_EQ(files_under(out).size(), 3u);
     }
 }
 

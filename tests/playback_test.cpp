@@ -494,21 +494,30 @@ TEST_F(PlaybackTest, RoomIsAskedForEveryBlockSetOfTheEntryPlaying) {
 
 // ---- What the player shows of a bank ------------------------------------------------
 
-// An entry as it is heard: its whole block sets at its own format, and the
-// number the title counter gives it.
+// An entry as it is heard: its whole units at its own format and codec, and
+// the number the title counter gives it.
 struct heard_entry {
-    bytes adpcm;
+    bytes sound;
     uint32_t rate;
     uint16_t channels;
     int number;
+    entry_codec codec = CODEC_XBOX_ADPCM;
     int64_t start_ms = 0;
     int64_t duration_ms = 0;
+
+    bytes pcm() const {
+        return reference_pcm_of(codec, sound, channels);
+    }
+    int64_t frames() const {
+        return (int64_t)pcm().size() / (2 * channels);
+    }
 };
 
-// A bank with entries of four formats, gaps, a record of another format
-// (skipped by the reader), an entry whose last block set is partial, and an
-// entry lying inside the one before it (passed over by the engine, though the
-// title counts it). The timeline below is worked out here, not by the module.
+// A bank with Xbox ADPCM entries of four formats, 16- and 8-bit PCM entries,
+// gaps, a WMA record (skipped by the reader), entries whose last unit is
+// partial, and an entry lying inside the one before it (passed over by the
+// engine, though the title counts it). The timeline below is worked out here,
+// not by the module.
 struct mixed_bank {
     bytes file;
     std::vector<heard_entry> heard;
@@ -520,26 +529,32 @@ mixed_bank make_mixed_bank() {
     bank.heard = {{tone_adpcm(2, 1500, 1), 44100, 2, 1},
                   {tone_adpcm(1, 700, 2), 22050, 1, 2},
                   {tone_adpcm(3, 800, 3), 32000, 3, 3},
-                  {tone_adpcm(2, 400, 4), 48000, 2, 5}};
-    const bytes& e0 = bank.heard[0].adpcm;
-    const bytes& e1 = bank.heard[1].adpcm;
-    const bytes& e2 = bank.heard[2].adpcm;
-    const bytes& e3 = bank.heard[3].adpcm;
+                  {tone_adpcm(2, 400, 4), 48000, 2, 5},
+                  {random_bytes(2 * 30000 + 1, 5), 22050, 1, 6, CODEC_PCM16},
+                  {random_bytes(12001, 6), 11025, 2, 7, CODEC_PCM8}};
+    const bytes& e0 = bank.heard[0].sound;
+    const bytes& e1 = bank.heard[1].sound;
+    const bytes& e2 = bank.heard[2].sound;
+    const bytes& e3 = bank.heard[3].sound;
+    const bytes& e4 = bank.heard[4].sound;
+    const bytes& e5 = bank.heard[5].sound;
     bytes partial = random_bytes(50, 9);  // after entry 0's last whole block set
     wave_bank_design design;
-    design.entry_data = concat({e0, partial, random_bytes(100, 8), random_bytes(144, 7), e1, e2, e3});
+    design.entry_data = concat({e0, partial, random_bytes(100, 8), random_bytes(144, 7), e1, e2, e3, e4, e5});
     uint32_t o1 = (uint32_t)(e0.size() + 50 + 100 + 144), o2 = o1 + (uint32_t)e1.size(), o3 = o2 + (uint32_t)e2.size();
+    uint32_t o4 = o3 + (uint32_t)e3.size(), o5 = o4 + (uint32_t)e4.size();
     design.entries = {{format_word(1, 2, 44100), 0, (uint32_t)(e0.size() + 50)},
                       {format_word(2, 2, 44100), (uint32_t)(e0.size() + 150), 144},
                       {format_word(1, 1, 22050), o1, (uint32_t)e1.size()},
                       {format_word(1, 3, 32000), o2, (uint32_t)e2.size()},
                       {format_word(1, 1, 8000), o2 + 108, 216},
-                      {format_word(1, 2, 48000), o3, (uint32_t)e3.size()}};
+                      {format_word(1, 2, 48000), o3, (uint32_t)e3.size()},
+                      {format_word(0, 1, 22050) | 0x80000000u, o4, (uint32_t)e4.size()},
+                      {format_word(0, 2, 11025), o5, (uint32_t)e5.size()}};
     bank.file = build_wave_bank(design);
     for (heard_entry& e : bank.heard) {
-        int64_t block_sets = (int64_t)e.adpcm.size() / (36 * e.channels);
         e.start_ms = bank.length_ms;
-        e.duration_ms = block_sets * 65000 / e.rate;
+        e.duration_ms = e.frames() * 1000 / e.rate;
         bank.length_ms += e.duration_ms;
     }
     return bank;
@@ -551,7 +566,7 @@ mixed_bank make_mixed_bank() {
 // of one entry stamped with their time.
 TEST_F(PlaybackTest, ABanksTimelineIsTheSoundOfItsEntriesEachAtItsOwnFormat) {
     mixed_bank bank = make_mixed_bank();
-    ASSERT_EQ(bank.length_ms, 2210 + 2063 + 1625 + 541);
+    ASSERT_EQ(bank.length_ms, 2210 + 2063 + 1625 + 541 + 1360 + 544);
     // A quick paced output, so the module waits for room now and then. Its
     // clocks stay at 0: the position seen is the module's own, unrounded.
     host.use_paced_output(32768, 8000000);
@@ -568,14 +583,14 @@ TEST_F(PlaybackTest, ABanksTimelineIsTheSoundOfItsEntriesEachAtItsOwnFormat) {
         return n;
     };
     ASSERT_EQ(host.play(write("mixed.xwb", bank.file)), 0);
-    EXPECT_EQ(host.shown_title(), "mixed.xwb - 1 / 5");
+    EXPECT_EQ(host.shown_title(), "mixed.xwb - 1 / 7");
     EXPECT_EQ(host.shown_length_ms(), bank.length_ms);
     ASSERT_TRUE(host.wait_for_end_of_stream());
     host.dsp = nullptr;
     host.dsp_active = 0;
 
     bytes expected;
-    for (const heard_entry& e : bank.heard) expected = concat({expected, reference_pcm(e.adpcm, e.channels)});
+    for (const heard_entry& e : bank.heard) expected = concat({expected, e.pcm()});
     EXPECT_TRUE(host.written() == expected) << host.written().size() << " bytes written, " << expected.size();
     EXPECT_EQ(host.writes_beyond_room(), 0);
     EXPECT_EQ(host.unheard_bytes(), 0u);
@@ -590,7 +605,7 @@ TEST_F(PlaybackTest, ABanksTimelineIsTheSoundOfItsEntriesEachAtItsOwnFormat) {
     std::vector<visualisation_capture> captures = host.visualisation();
     size_t call = 0;
     for (const heard_entry& e : bank.heard) {
-        bytes pcm = reference_pcm(e.adpcm, e.channels);
+        bytes pcm = e.pcm();
         size_t frame_bytes = 2u * e.channels;
         for (size_t k = 0; (k + 1) * 576 * frame_bytes <= pcm.size(); ++k) {
             for (int twice = 0; twice < 2; ++twice, ++call) {
@@ -606,7 +621,8 @@ TEST_F(PlaybackTest, ABanksTimelineIsTheSoundOfItsEntriesEachAtItsOwnFormat) {
 }
 
 // A seek to any whole second lands in the entry the timeline puts there, at
-// the pair of its blocks the time into it gives; past the end it ends the item.
+// the pair of Xbox ADPCM blocks (130 frames, in every codec) the time into it
+// gives; past the end it ends the item.
 TEST_F(PlaybackTest, SeeksIntoABankLandWhereTheTimelineSays) {
     mixed_bank bank = make_mixed_bank();
     std::string path = write("mixed.xwb", bank.file);
@@ -632,27 +648,26 @@ TEST_F(PlaybackTest, SeeksIntoABankLandWhereTheTimelineSays) {
             continue;
         }
         size_t pairs = (size_t)((target_ms - landing->start_ms) * landing->rate / 130000);
-        size_t set_bytes = 36u * landing->channels;
         size_t pcm_bytes = 130u * landing->channels;
         ASSERT_TRUE(host.wait_until([&] { return host.written_bytes() >= pcm_bytes; }));
-        EXPECT_EQ(slice(host.written(), 0, pcm_bytes),
-                  reference_pcm(slice(landing->adpcm, 2 * pairs * set_bytes, set_bytes), landing->channels));
-        EXPECT_EQ(std::string(title), "mixed.xwb - " + std::to_string(landing->number) + " / 5");
+        EXPECT_EQ(slice(host.written(), 0, pcm_bytes), slice(landing->pcm(), 2 * pairs * pcm_bytes, pcm_bytes));
+        EXPECT_EQ(std::string(title), "mixed.xwb - " + std::to_string(landing->number) + " / 7");
         host.module->Stop();
     }
 }
 
 // Paused at the end of an entry for longer than the wait for it to play out,
 // the module keeps waiting: nothing is flushed unheard, and the next entry
-// starts only when the listener resumes. A seek while paused re-opens the
-// output paused.
+// (here of another codec) starts only when the listener resumes. A seek while
+// paused re-opens the output paused.
 TEST_F(PlaybackTest, PauseHoldsAcrossEntryChangesAndSeeks) {
-    // 736 ms of stereo sound at 44100 Hz, then 1 179 ms of mono at 22050 Hz.
-    bytes e0 = tone_adpcm(2, 500, 1), e1 = tone_adpcm(1, 400, 2);
+    // 736 ms of stereo Xbox ADPCM at 44100 Hz, then 1 179 ms of mono 16-bit
+    // PCM at 22050 Hz.
+    bytes e0 = tone_adpcm(2, 500, 1), e1 = random_bytes(2 * 26000, 2);
     wave_bank_design design;
     design.entry_data = concat({e0, e1});
     design.entries = {{format_word(1, 2, 44100), 0, (uint32_t)e0.size()},
-                      {format_word(1, 1, 22050), (uint32_t)e0.size(), (uint32_t)e1.size()}};
+                      {format_word(0, 1, 22050) | 0x80000000u, (uint32_t)e0.size(), (uint32_t)e1.size()}};
     std::string path = write("paused.xwb", build_wave_bank(design));
     bytes pcm0 = reference_pcm(e0, 2);
     // A sound card at 44100 Hz stereo holding the whole of entry 0.
@@ -669,7 +684,7 @@ TEST_F(PlaybackTest, PauseHoldsAcrossEntryChangesAndSeeks) {
     host.module->UnPause();
     ASSERT_TRUE(host.wait_for_end_of_stream());
     EXPECT_EQ(host.unheard_bytes(), 0u);
-    EXPECT_TRUE(host.written() == reference_pcm(e1, 1));
+    EXPECT_TRUE(host.written() == e1);
 
     // Seeking into the second entry while paused.
     host.clear_calls();

@@ -70,6 +70,50 @@ TEST(RenderPlan, OutputsAreNamedByRecordNumber) {
     EXPECT_EQ(padded_record(150, 2), "150");
 }
 
+// {label} keeps a name's characters where every system's file names can hold
+// them; bytes that are not UTF-8 (a Shift-JIS name) are written %XX, so that
+// such names stay apart instead of all becoming underscores.
+TEST(RenderPlan, LabelsKeepUtf8AndWriteOtherBytesInHex) {
+    const std::string a117(117, 'a');
+    std::string bakuhatsu_50;
+    for (int i = 0; i < 50; ++i) bakuhatsu_50 += "\xe7\x88\x86";
+    const struct {
+        const char* what;
+        std::string name;
+        std::string label;
+    } cases[] = {
+        {"Latin letters in UTF-8", "\303\234berraschung", "\303\234berraschung"},
+        {"kanji in UTF-8", "\xe7\x88\x86\xe7\x99\xba", "\xe7\x88\x86\xe7\x99\xba"},
+        {"four-byte UTF-8", "\xf0\x9f\x8e\xb5 theme", "\xf0\x9f\x8e\xb5 theme"},
+        {"kanji in Shift-JIS", "\x94\x9a\x94\xad", "%94%9A%94%AD"},
+        {"Shift-JIS with a backslash byte", "\x83\x5c", "%83_"},
+        {"Latin-1", "caf\xe9", "caf%E9"},
+        {"overlong", "\xc0\xaf", "%C0%AF"},
+        {"surrogate", "\xed\xa0\x80", "%ED%A0%80"},
+        {"past U+10FFFF", "\xf4\x90\x80\x80", "%F4%90%80%80"},
+        {"cut short", "abc\xe7\x88", "abc%E7%88"},
+        {"control characters", "a\tb\177c\302\205d", "a_b_c_d"},
+        {"what file names cannot hold", "a/b\\c:d*e?f\"g<h>i|j", "a_b_c_d_e_f_g_h_i_j"},
+        {"other punctuation", "it's [#1] & {more}!", "it's [#1] & {more}!"},
+        {"dots and spaces at the ends", " .end. . ", "end"},
+        {"a device name", "CON.txt", "_CON.txt"},
+        {"nothing left", "...", "007"},
+        {"cut before a character", std::string(119, 'a') + "\xc3\xa9", std::string(119, 'a')},
+        {"cut before a %XX", a117 + "a\xff", a117 + "a"},
+        {"a %XX that fits", a117 + "\xff", a117 + "%FF"},
+        {"kanji cut whole", bakuhatsu_50, bakuhatsu_50.substr(0, 120)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(file_label(named(7, c.name.c_str()), 3), c.label);
+    }
+    // A name several records share (one cue playing several waves) keeps
+    // them apart by record number.
+    sound_unit shared = named(7, "explosion");
+    shared.name_shared = true;
+    EXPECT_EQ(file_label(shared, 3), "explosion-007");
+}
+
 TEST(RenderPlan, EntryListsAreRecordNumbersAndRanges) {
     const struct {
         const char* text;

@@ -97,12 +97,12 @@ TEST(Timeline, EntriesPlayTheirWholeBlockSetsOneAfterAnother) {
         int64_t start_ms = 0;
         for (size_t i = 0; i < spans.size(); ++i) {
             SCOPED_TRACE(i);
-            EXPECT_EQ(spans[i].block_sets, c.played[i].second);
-            if (spans[i].block_sets > 0) {
+            EXPECT_EQ(spans[i].units, c.played[i].second);
+            if (spans[i].units > 0) {
                 EXPECT_EQ(spans[i].play_start, c.played[i].first);
             }
             EXPECT_EQ(spans[i].start_ms, start_ms);
-            EXPECT_EQ(spans[i].duration_ms, block_sets_to_ms(c.played[i].second, (uint32_t)c.entries[i].rate));
+            EXPECT_EQ(spans[i].duration_ms, frames_to_ms(span_frames(spans[i]), (uint32_t)c.entries[i].rate));
             start_ms += spans[i].duration_ms;
         }
     }
@@ -110,10 +110,11 @@ TEST(Timeline, EntriesPlayTheirWholeBlockSetsOneAfterAnother) {
 
 TEST(Timeline, TimeFindsTheEntryThatHoldsIt) {
     // Stretches of 100, 0 (passed over), 250 and 0 ms.
-    entry_span spans[] = {{0, 0, 10, 8000, 1, 0, 100},
-                          {1, 0, 0, 8000, 1, 100, 0},
-                          {2, 720, 20, 8000, 1, 100, 250},
-                          {3, 0, 0, 8000, 1, 350, 0}};
+    const codec_row* adpcm = codec_row_of(CODEC_XBOX_ADPCM);
+    entry_span spans[] = {{0, 0, 10, 8000, 1, 0, 100, adpcm},
+                          {1, 0, 0, 8000, 1, 100, 0, adpcm},
+                          {2, 720, 20, 8000, 1, 100, 250, adpcm},
+                          {3, 0, 0, 8000, 1, 350, 0, adpcm}};
     const item_plan plan = {spans, 4, 350, false};
     const item_plan empty = {spans, 0, 0, false};
     const struct {
@@ -132,7 +133,8 @@ TEST(Timeline, TimeFindsTheEntryThatHoldsIt) {
 // A single stream is an item of one entry: its whole block sets from the
 // data start, cut at the end of the file; seeks land on whole pairs of blocks
 // counted from the data start, as the player has always counted them, and a
-// bank's land in the entry that holds the second.
+// bank's land in the entry that holds the second, on the same 130-frame steps
+// in a PCM entry (whose units are frames).
 TEST(Timeline, SeeksLandOnWholePairsOfBlocksOfTheirEntry) {
     owned_description stream;
     stream.d.kind = STREAM_WAVE;
@@ -146,15 +148,17 @@ TEST(Timeline, SeeksLandOnWholePairsOfBlocksOfTheirEntry) {
     ASSERT_EQ(single.count, 1);
     EXPECT_TRUE(single.single_stream);
     EXPECT_EQ(single.spans[0].play_start, 48);
-    EXPECT_EQ(single.spans[0].block_sets, 700);
+    EXPECT_EQ(single.spans[0].units, 700);
     // The player's figure counts the data, not the file, in steps of 130 ms:
     // ((36020 x 10 / (220 x 1 x 2)) / 36) x 130.
     EXPECT_EQ(player_length_ms(&stream.d, &single), 2860);
 
     owned_description bank;
-    ASSERT_TRUE(add_entries(&bank.d, {{0, 72 * 300, 44100, 2}, {72 * 300, 36 * 2000, 8000, 1}}));
+    ASSERT_TRUE(add_entries(&bank.d, {{0, 72 * 300, 44100, 2},
+                                      {72 * 300, 36 * 2000, 8000, 1},
+                                      {72 * 300 + 36 * 2000, 4 * 22050 + 3, 22050, 2, 0, CODEC_PCM16}}));
     bank.d.kind = STREAM_BANK;
-    bank.d.data_length = 72 * 300 + 36 * 2000;
+    bank.d.data_length = 72 * 300 + 36 * 2000 + 4 * 22050 + 3;
     bank.d.file_bytes = bank.d.data_length;
     item_plan two;
     ASSERT_TRUE(plan_item(&bank.d, &two));
@@ -163,7 +167,7 @@ TEST(Timeline, SeeksLandOnWholePairsOfBlocksOfTheirEntry) {
         int32_t time_ms;
         bool lands;
         int32_t entry;
-        int64_t skipped_sets;
+        int64_t skipped_units;
     } cases[] = {
         {&single, 0, true, 0, 0},
         {&single, 1000, true, 0, 2 * (22050 / 130)},
@@ -172,7 +176,11 @@ TEST(Timeline, SeeksLandOnWholePairsOfBlocksOfTheirEntry) {
         {&two, 0, true, 0, 0},
         {&two, 1000, true, 1, 2 * ((1000 - 442) * 8000 / 130000)},
         {&two, 16000, true, 1, 2 * ((16000 - 442) * 8000 / 130000)},
-        {&two, 17000, false, 0, 0},
+        // 442 ms and 16 250 ms of ADPCM, then a second of 16-bit PCM: its
+        // 22 050 frames, the three bytes past the last whole frame unplayed.
+        {&two, 17000, true, 2, (17000 - 16692) * 22050 / 130000 * 130},
+        {&two, 17692 - 1, true, 2, 21970},
+        {&two, 18000, false, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.time_ms);
@@ -181,20 +189,20 @@ TEST(Timeline, SeeksLandOnWholePairsOfBlocksOfTheirEntry) {
         ASSERT_EQ(plan_seek(c.plan, c.time_ms, &entry, &skipped), c.lands);
         if (c.lands) {
             EXPECT_EQ(entry, c.entry);
-            EXPECT_EQ(skipped, c.skipped_sets);
+            EXPECT_EQ(skipped, c.skipped_units);
         }
     }
     plan_release(&single);
     plan_release(&two);
 }
 
-TEST(Timeline, DurationsAreTruncatedMillisecondsOfWholeBlockSets) {
-    EXPECT_EQ(block_sets_to_ms(1, 44100), 1);
-    EXPECT_EQ(block_sets_to_ms(1, 8000), 8);
-    EXPECT_EQ(block_sets_to_ms(678, 44100), 999);
-    EXPECT_EQ(block_sets_to_ms(1, 65535), 0);
-    EXPECT_EQ(block_sets_to_ms(1 << 30, 100), (int64_t)(1 << 30) * 650);
-    EXPECT_EQ(block_sets_to_ms(5, 0), 0);
+TEST(Timeline, DurationsAreTruncatedMillisecondsOfWholeFrames) {
+    EXPECT_EQ(frames_to_ms(65, 44100), 1);
+    EXPECT_EQ(frames_to_ms(65, 8000), 8);
+    EXPECT_EQ(frames_to_ms(678 * 65, 44100), 999);
+    EXPECT_EQ(frames_to_ms(65, 65535), 0);
+    EXPECT_EQ(frames_to_ms((int64_t)65 << 30, 100), (int64_t)(1 << 30) * 650);
+    EXPECT_EQ(frames_to_ms(5, 0), 0);
 }
 
 }  // namespace

@@ -51,8 +51,8 @@ struct bank_entry_sound {
     bytes adpcm;
 };
 
-// Three entries at three formats: records 1, 3 and 4; record 2 is of another
-// format tag, skipped, and a gap follows it, neither of them ever played.
+// Three entries at three formats: records 1, 3 and 4; record 2 is WMA,
+// skipped, and a gap follows it, neither of them ever played.
 struct sample_bank {
     std::vector<bank_entry_sound> entries;
     bytes file;
@@ -67,7 +67,7 @@ sample_bank make_sample_bank(bool in_container) {
     const bytes& e2 = bank.entries[2].adpcm;
     wave_bank_design design;
     design.entries = {{format_word(1, 2, 44100), 0, 14400},
-                      {format_word(0, 2, 44100), 14400, 144},
+                      {format_word(2, 2, 44100), 14400, 144},
                       {format_word(1, 1, 22050), 14600, 10800},
                       {format_word(1, 2, 32000), 25400, 18000}};
     // The skipped record's 144 bytes and a 56-byte gap.
@@ -298,7 +298,7 @@ TEST_F(TolvaneTool, RenderBankWritesEachEntryNumberedByItsRecord) {
 
         run_result run = run_tool("render " + in_quotes(input) + " -o " + in_quotes(scratch + "out.wav"), scratch);
         ASSERT_EQ(0, run.status) << run.err;
-        EXPECT_NE(std::string::npos, run.err.find("record 2 skipped: format tag 0 (8-bit PCM")) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("record 2 skipped: format tag 2 (WMA")) << run.err;
         EXPECT_EQ(3, line_count(run.out)) << run.out;
         for (size_t i = 0; i < bank.entries.size(); ++i) {
             const bank_entry_sound& e = bank.entries[i];
@@ -350,9 +350,10 @@ TEST_F(TolvaneTool, InfoOfABankListsEveryRecord) {
              "-",      "-",
              "-",      "skipped:",
              "format", "tag",
-             "0",      "(8-bit",
-             "PCM,",   "not",
-             "Xbox",   "ADPCM)"},
+             "2",      "(WMA,",
+             "which",  "the",
+             "player", "does",
+             "not",    "decode)"},
             {"3", std::to_string(data + 14600), "10800", "22050", "1", "19500", "884", "-", "-", "-", "-"},
             {"4", std::to_string(data + 25400), "18000", "32000", "2", "16250", "507", "-", "-", "-", "-"},
         };
@@ -383,7 +384,8 @@ TEST_F(TolvaneTool, ShippedLayoutsRenderBitExactAndListTheirRecords) {
             written.push_back(name);
             SCOPED_TRACE(name);
             EXPECT_TRUE(pcm_wave_samples(dir + "out" + PLATFORM_PATH_SEPARATOR + name, (uint16_t)record.channels,
-                                         record.rate) == reference_pcm(record.adpcm, record.channels));
+                                         record.rate) ==
+                        reference_pcm_of(record.sound_codec, record.sound, record.channels));
         }
         std::sort(written.begin(), written.end());
         EXPECT_EQ(files_under(dir + "out"), written);
@@ -436,17 +438,22 @@ TEST_F(TolvaneTool, ShippedLayoutsRenderBitExactAndListTheirRecords) {
 // Banks of Xbox 360 and Windows games are refused with their version named,
 // by every command and by the module; nothing is written.
 TEST_F(TolvaneTool, BanksOfOtherMachinesAreRefusedWithTheirVersion) {
-    for (uint32_t version : {38u, 46u}) {
+    for (uint32_t version : {38u, 46u, 146u}) {
+        // 146 stands for a big-endian bank of version 46.
+        bool big_endian = version > 100;
+        if (big_endian) version -= 100;
         SCOPED_TRACE(version);
         wave_bank_design design;
         design.version = version;
         bytes sound = tone_adpcm(2, 10, version);
         design.entries = {{format_word(1, 2, 44100), 0, (uint32_t)sound.size()}};
         design.entry_data = sound;
-        std::string dir = scratch + "v" + std::to_string(version) + PLATFORM_PATH_SEPARATOR;
-        std::string input = write_file_in(dir, "x360.xwb", build_wave_bank(design));
-        std::string reason =
-            "wave bank version " + std::to_string(version) + ": an Xbox 360 or Windows bank, not an Xbox one";
+        std::string dir = scratch + "v" + std::to_string(version) + (big_endian ? "be" : "") + PLATFORM_PATH_SEPARATOR;
+        bytes bank = build_wave_bank(design);
+        std::string input = write_file_in(dir, "x360.xwb", big_endian ? with_big_endian_header(bank) : bank);
+        std::string reason = "wave bank version " + std::to_string(version) +
+                             (big_endian ? ": a big-endian Xbox 360 bank, not an Xbox one"
+                                         : ": an Xbox 360 or Windows bank, not an Xbox one");
         run_result run = run_tool("render " + in_quotes(input) + " -o " + in_quotes(dir + "out.wav"), scratch);
         EXPECT_EQ(1, run.status);
         EXPECT_NE(std::string::npos, run.err.find(reason)) << run.err;
@@ -491,7 +498,7 @@ TEST_F(TolvaneTool, ABankOf150RecordsIsListedAndRenderedByRecordNumber) {
         {"kind", JSON_STRING},        {"compressed", JSON_BOOLEAN}, {"version", JSON_NUMBER},
         {"bank_name", JSON_STRING},   {"stated_frames", JSON_NULL}, {"frames", JSON_NUMBER},
         {"duration_ms", JSON_NUMBER}, {"looped_ms", JSON_NUMBER},   {"records", JSON_ARRAY},
-        {"warnings", JSON_ARRAY}};
+        {"warnings", JSON_ARRAY},     {"notes", JSON_ARRAY}};
     EXPECT_EQ(doc.keys(), keys_of(top));
     for (const auto& key : top) EXPECT_EQ(doc[key.first].type, key.second) << key.first;
     EXPECT_EQ(doc["entries"].number, 148);
@@ -502,9 +509,10 @@ TEST_F(TolvaneTool, ABankOf150RecordsIsListedAndRenderedByRecordNumber) {
     double duration_ms = 0;
     for (size_t i = 0; i < 150; ++i) {
         const json_value& record = doc["records"].items[i];
-        EXPECT_EQ(record.keys(), (std::vector<std::string>{"record", "offset", "bytes", "sample_rate", "channels",
-                                                           "frames", "duration_ms", "looped_ms", "name", "loop_start",
-                                                           "loop_end", "stated_frames", "codec", "skipped"}));
+        EXPECT_EQ(record.keys(),
+                  (std::vector<std::string>{"record", "offset", "bytes", "sample_rate", "channels", "frames",
+                                            "duration_ms", "looped_ms", "name", "cue_names", "loop_start", "loop_end",
+                                            "stated_frames", "codec", "skipped"}));
         EXPECT_EQ(record["record"].number, i + 1);
         bool skipped = i + 1 == 40 || i + 1 == 149;
         EXPECT_EQ(record["skipped"].type, skipped ? JSON_STRING : JSON_NULL);
@@ -595,7 +603,7 @@ const said_case SAID_CASES[] = {
     {"render onto its input", "render @in.wav -o @in.wav", 1, "is an input; it is never overwritten"},
     {"render onto the partner", "render @pair.xsh -o @pair.xsd --format raw", 1, "is an input"},
     {"raw file of several formats", "render @bank.xwb -o @out.raw", 1, "a raw file holds one format"},
-    {"a skipped record", "render @bank.xwb --entry 2 -o @out.wav", 1, "record 2 was skipped: format tag 0 (8-bit PCM"},
+    {"a skipped record", "render @bank.xwb --entry 2 -o @out.wav", 1, "record 2 was skipped: format tag 2 (WMA"},
     {"no such record", "render @bank.xwb --entry 9 -o @out.wav", 1, "no record 9 (the file has 4)"},
     {"a record twice", "render @bank.xwb --entry 3,3 -o @e1/", 0, "wrote"},
     {"records beyond the file", "render @bank.xwb --entry 2-5,9 -o @e2/", 0, "no record 5 (the file has 4)"},
@@ -619,7 +627,7 @@ const said_case SAID_CASES[] = {
     {"text file, --rate", "render @notes.txt --rate 8000 -o @raw/notes8.wav", 0, "wrote"},
     {"text file, looked at", "info @notes.txt", 0, "notes.txt: no WAVE, bank or stream pair header"},
     {"empty file rendered", "render @empty.dat -o @out.wav", 1, "empty.dat: it holds no sound (it is empty)"},
-    {"a bank with nothing to play", "render @pcm-only.xwb -o @out.wav", 1, "no record of it plays"},
+    {"a bank with nothing to play", "render @wma-only.xwb -o @out.wav", 1, "no record of it plays"},
     {"stream data alone", "info @lone.xsd", 0, "lone.xsd: its stream pair partner (.xsh) is missing"},
     {"stream data alone, rendered", "render @lone.xsd -o @out.wav", 1,
      "its stream pair partner (.xsh) is missing; --raw decodes it"},
@@ -682,10 +690,10 @@ TEST_F(TolvaneTool, EveryOutcomeIsSaid) {
     write_file_in(scratch, "pair.xsh", build_stream_header({{0, 720, 44100, 2}}));
     write_file_in(scratch, "pair.xsd", tone_adpcm(2, 10, 3));
     write_file_in(scratch, "bank.xwb", make_sample_bank(false).file);
-    wave_bank_design pcm_only;
-    pcm_only.entries = {{format_word(0, 2, 44100), 0, 400}};
-    pcm_only.entry_data = bytes(400, 0);
-    write_file_in(scratch, "pcm-only.xwb", build_wave_bank(pcm_only));
+    wave_bank_design wma_only;
+    wma_only.entries = {{format_word(2, 2, 44100), 0, 400}};
+    wma_only.entry_data = bytes(400, 0);
+    write_file_in(scratch, "wma-only.xwb", build_wave_bank(wma_only));
     bytes cut = make_sample_bank(false).file;
     cut.resize(BANK_HEADER_BYTES + BANK_DATA_BYTES + 3 * BANK_RECORD_BYTES);
     write_file_in(scratch, "cut.xwb", cut);

@@ -99,14 +99,15 @@ struct record_case {
     std::vector<entry_row> kept;  // offsets from region 3
 };
 
-TEST_F(WaveBankTest, RecordsGiveTheXboxAdpcmEntriesInRecordOrder) {
+TEST_F(WaveBankTest, RecordsGiveThePlayingEntriesInRecordOrder) {
     const int64_t region_3 = BANK_HEADER_BYTES + BANK_DATA_BYTES + 2 * BANK_RECORD_BYTES;  // of two records
     const record_case cases[] = {
         {"tags 1, 2, 1", tags_1_2_1(), 1440, {{0, 720, 44100, 2}, {1080, 360, 22050, 1}}},
+        // Tag 0 is PCM: 8-bit, or 16-bit with bit 31 set; it plays too.
         {"all tag 0",
-         bank_design({{format_word(0, 2, 44100), 0, 720}, {format_word(0, 1, 22050), 720, 720}}, 1440),
-         0,
-         {}},
+         bank_design({{format_word(0, 2, 44100), 0, 720}, {format_word(0, 1, 22050) | 0x80000000u, 720, 720}}, 1440),
+         1440,
+         {{0, 720, 44100, 2, 0, CODEC_PCM8}, {720, 720, 22050, 1, 0, CODEC_PCM16}}},
         {"tags 2 and 3",
          bank_design({{format_word(2, 2, 44100), 0, 72}, {format_word(3, 2, 44100), 72, 72}}, 144),
          0,
@@ -202,7 +203,7 @@ TEST_F(WaveBankTest, SkippedRecordsAreNotedWithTheirReason) {
     ASSERT_EQ(bank.d.entry_count, 2);
     EXPECT_EQ(entry_table(bank.d)[0].record, 1);
     EXPECT_EQ(entry_table(bank.d)[1].record, 4);
-    EXPECT_EQ(skipped_table(bank.d), (std::vector<std::pair<int32_t, skip_reason>>{{2, SKIPPED_NOT_XBOX_ADPCM},
+    EXPECT_EQ(skipped_table(bank.d), (std::vector<std::pair<int32_t, skip_reason>>{{2, SKIPPED_CODEC},
                                                                                    {3, SKIPPED_UNPLAYABLE_FORMAT},
                                                                                    {5, SKIPPED_UNPLAYABLE_FORMAT},
                                                                                    {6, SKIPPED_OUT_OF_REACH}}));
@@ -577,14 +578,21 @@ TEST_F(WaveBankPlaybackTest, EntriesPlayBitExactOneAfterAnotherWithTheirOwnForma
     }
 }
 
-// Versions 4 and above are laid out for the Xbox 360 and Windows: the module
-// refuses them, and the playlist shows them as unknown.
+// Versions 4 and above are laid out for the Xbox 360 and Windows, and every
+// big-endian (Xbox 360) bank, whatever its version: the module refuses them,
+// and the playlist shows them as unknown.
 TEST_F(WaveBankPlaybackTest, BanksOfVersion4AndAboveAreRefused) {
-    for (uint32_t version : {4u, 38u, 46u, 0xffffffffu}) {
-        SCOPED_TRACE(version);
+    const struct {
+        uint32_t version;
+        bool big_endian;
+    } cases[] = {{4, false}, {38, false}, {46, false}, {0xffffffffu, false}, {46, true}, {3, true}, {1, true}};
+    for (const auto& c : cases) {
+        uint32_t version = c.version;
+        SCOPED_TRACE(std::to_string(version) + (c.big_endian ? " big-endian" : ""));
         wave_bank_design design = tags_1_2_1();
         design.version = version;
-        std::string path = write("x360.xwb", build_wave_bank(design));
+        bytes built = build_wave_bank(design);
+        std::string path = write("x360.xwb", c.big_endian ? with_big_endian_header(built) : built);
         EXPECT_EQ(host.play(path), 1);
         int length = 0;
         char title[HOST_TITLE_BYTES] = "";
@@ -594,6 +602,8 @@ TEST_F(WaveBankPlaybackTest, BanksOfVersion4AndAboveAreRefused) {
         open_as_play(path, &bank.d);
         EXPECT_EQ(description_refusal(&bank.d), REFUSED_BANK_VERSION);
         EXPECT_EQ(bank.d.layout_version, (int64_t)version);
+        EXPECT_EQ(bank.d.big_endian, c.big_endian);
+        EXPECT_EQ(bank.d.notices & NOTICE_PLAYED_AS_RAW, 0u);
     }
 }
 

@@ -24,7 +24,7 @@
 #include "containers/stream_pair.h"
 #include "platform/platform.h"
 #include "tools/tolvane/wave_writer.h"
-#include "tools/tolvane/xbox_adpcm_encoder.h"
+#include "codec/xbox_adpcm_encoder.h"
 
 namespace fs = std::filesystem;
 
@@ -218,6 +218,16 @@ bytes reference_pcm(const bytes& adpcm, uint32_t channels) {
     return out;
 }
 
+bytes reference_pcm_of(entry_codec codec, const bytes& sound, uint32_t channels) {
+    if (codec == CODEC_XBOX_ADPCM) return reference_pcm(sound, channels);
+    size_t frame_bytes = (codec == CODEC_PCM8 ? 1 : 2) * (size_t)channels;
+    bytes whole(sound.begin(), sound.begin() + (ptrdiff_t)(sound.size() / frame_bytes * frame_bytes));
+    if (codec == CODEC_PCM16) return whole;
+    bytes pcm;
+    for (uint8_t sample : whole) put_u16le(pcm, (uint16_t)(int16_t)((sample - 128) * 256));
+    return pcm;
+}
+
 uint32_t test_seed(uint32_t fallback) {
     uint32_t seed = fallback;
     const char* text = getenv("TOLVANE_TEST_SEED");
@@ -301,7 +311,7 @@ std::vector<entry_row> entry_table(const stream_description& description) {
     std::vector<entry_row> table;
     for (int32_t i = 0; i < description.record_count; ++i) {
         const entry_record& r = description.records[i];
-        if (r.skipped == NOT_SKIPPED) table.push_back({r.offset, r.length, r.rate, r.channels, r.record});
+        if (r.skipped == NOT_SKIPPED) table.push_back({r.offset, r.length, r.rate, r.channels, r.record, r.codec});
     }
     return table;
 }
@@ -314,6 +324,7 @@ bool add_entries(stream_description* description, const std::vector<entry_row>& 
         record.length = rows[i].length;
         record.rate = rows[i].rate;
         record.channels = rows[i].channels;
+        record.codec = rows[i].codec;
         if (!description_add_record(description, record, nullptr, 0)) return false;
     }
     return true;

@@ -89,18 +89,19 @@ bytes adpcm_wave(const bytes& adpcm, uint16_t channels, uint32_t sample_rate);
 const size_t COMPRESSED_BANK_HEADER_BYTES = 8;
 bytes compressed_bank(const bytes& bank, uint32_t stated_size);
 
-// An entry as the tests compare it: where its sound lies, its format and its
-// record number (0 where a test leaves it out).
+// An entry as the tests compare it: where its sound lies, its format, its
+// record number (0 where a test leaves it out) and its codec.
 struct entry_row {
     int64_t offset;
     int64_t length;
     int64_t rate;
     int32_t channels;
     int32_t record = 0;
+    entry_codec codec = CODEC_XBOX_ADPCM;
 };
 inline bool operator==(const entry_row& a, const entry_row& b) {
     return a.offset == b.offset && a.length == b.length && a.rate == b.rate && a.channels == b.channels &&
-           a.record == b.record;
+           a.record == b.record && a.codec == b.codec;
 }
 void PrintTo(const entry_row& entry, std::ostream* out);
 
@@ -163,6 +164,9 @@ bytes random_bytes(size_t count, uint32_t seed);
 // What the player must write for adpcm: every whole block set decoded in
 // order, as little-endian 16-bit PCM bytes.
 bytes reference_pcm(const bytes& adpcm, uint32_t channels);
+// What the player must write for sound in codec: Xbox ADPCM as above, PCM as
+// its whole frames, 16-bit as stored, 8-bit widened as (s - 128) x 256.
+bytes reference_pcm_of(entry_codec codec, const bytes& sound, uint32_t channels);
 
 void put_u16le(bytes& out, uint16_t value);
 void put_u32le(bytes& out, uint32_t value);

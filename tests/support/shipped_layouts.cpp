@@ -10,8 +10,8 @@ namespace {
 
 const int64_t NONE = NO_FRAMES;
 
-bytes pcm16_bytes(size_t frames, uint32_t channels, uint32_t seed) {
-    return random_bytes(frames * channels * 2, seed);
+bytes pcm_bytes(size_t byte_count, uint32_t seed) {
+    return random_bytes(byte_count, seed);
 }
 
 // Appends sound to a region, returning where it starts.
@@ -26,19 +26,24 @@ shipped_file version_1_bank() {
     file.name = "pgr2.xwb";
     file.version = 1;
     file.bank_name = "pgr2_music";
-    bytes e0 = tone_adpcm(2, 40, 11), e2 = tone_adpcm(1, 30, 12), pcm = pcm16_bytes(200, 2, 13);
+    bytes e0 = tone_adpcm(2, 40, 11), e2 = tone_adpcm(1, 30, 12), pcm16 = pcm_bytes(800, 13), pcm8 = pcm_bytes(301, 14);
     wave_bank_design design;
     design.version = 1;
     design.bank_name = file.bank_name;
-    // Record 1 loops over its block sets 10 to 30; record 2 is 16-bit PCM.
+    // Record 1 loops over its block sets 10 to 30; record 2 is 16-bit PCM
+    // looped over frames 50 to 150, record 4 8-bit PCM whose last byte is
+    // half a frame.
     design.entries = {
         {format_word_v1(1, 2, 22050), append(&design.entry_data, e0), (uint32_t)e0.size(), 0, 10 * 72, 20 * 72},
-        {format_word_v1(0, 2, 44100, true), append(&design.entry_data, pcm), (uint32_t)pcm.size()},
-        {format_word_v1(1, 1, 44100), append(&design.entry_data, e2), (uint32_t)e2.size()}};
+        {format_word_v1(0, 2, 44100, true), append(&design.entry_data, pcm16), (uint32_t)pcm16.size(), 0, 50 * 4,
+         100 * 4},
+        {format_word_v1(1, 1, 44100), append(&design.entry_data, e2), (uint32_t)e2.size()},
+        {format_word_v1(0, 2, 11025), append(&design.entry_data, pcm8), (uint32_t)pcm8.size()}};
     file.files = {{file.name, build_wave_bank(design)}};
     file.records = {{1, "", 650, 1950, NONE, "xbox_adpcm", true, 22050, 2, e0},
-                    {2, "", NONE, NONE, NONE, "pcm16", false, 44100, 2, {}},
-                    {3, "", NONE, NONE, NONE, "xbox_adpcm", true, 44100, 1, e2}};
+                    {2, "", 50, 150, NONE, "pcm16", true, 44100, 2, pcm16, CODEC_PCM16},
+                    {3, "", NONE, NONE, NONE, "xbox_adpcm", true, 44100, 1, e2},
+                    {4, "", NONE, NONE, NONE, "pcm8", true, 11025, 2, pcm8, CODEC_PCM8}};
     return file;
 }
 
@@ -48,6 +53,7 @@ shipped_file version_3_bank() {
     file.version = 3;
     file.bank_name = "music";
     bytes e0 = tone_adpcm(4, 20, 21), e1 = tone_adpcm(6, 12, 22), e3 = tone_adpcm(2, 16, 23);
+    bytes voice = pcm_bytes(1001, 25), click = pcm_bytes(160, 26);
     wave_bank_design design;
     design.bank_name = file.bank_name;
     design.with_names = true;
@@ -61,31 +67,36 @@ shipped_file version_3_bank() {
         // A loop the game is told to ignore.
         {format_word(1, 2, 32000), append(&design.entry_data, e3), (uint32_t)e3.size(), BANK_ENTRY_IGNORE_LOOP, 0,
          72 * 4, "ambience"},
+        {format_word(0, 1, 22050) | 0x80000000u, append(&design.entry_data, voice), (uint32_t)voice.size(), 0, 2 * 100,
+         2 * 200, "voice_line"},
+        {format_word(0, 2, 8000), append(&design.entry_data, click), (uint32_t)click.size(), 0, 0, 0, "click"},
     };
     file.files = {{file.name, build_wave_bank(design)}};
     file.records = {{1, "boss_theme", 4 * 65, 12 * 65, NONE, "xbox_adpcm", true, 48000, 4, e0},
                     {2, "surround_intro", NONE, NONE, NONE, "xbox_adpcm", true, 44100, 6, e1},
                     {3, "menu_wma", NONE, NONE, NONE, "wma", false, 44100, 2, {}},
-                    {4, "ambience", NONE, NONE, NONE, "xbox_adpcm", true, 32000, 2, e3}};
+                    {4, "ambience", NONE, NONE, NONE, "xbox_adpcm", true, 32000, 2, e3},
+                    {5, "voice_line", 100, 300, NONE, "pcm16", true, 22050, 1, voice, CODEC_PCM16},
+                    {6, "click", NONE, NONE, NONE, "pcm8", true, 8000, 2, click, CODEC_PCM8}};
     return file;
 }
 
 // Records at multiples of 2048 bytes; each one's length is what lies before
-// the next, less its deviation.
-shipped_file compact_bank() {
+// the next, less its deviation. Every entry has the bank's one format.
+shipped_file compact_bank(const char* stem, entry_codec codec, const std::vector<bytes>& sounds) {
     shipped_file file;
-    file.name = "sfx.xwb";
+    file.name = std::string(stem) + ".xwb";
     file.version = 2;
-    file.bank_name = "sfx";
+    file.bank_name = stem;
     const uint32_t ALIGN = 2048;
-    bytes sounds[] = {tone_adpcm(2, 20, 31), tone_adpcm(2, 50, 32), tone_adpcm(2, 3, 33)};
+    const char* codec_name = codec == CODEC_XBOX_ADPCM ? "xbox_adpcm" : codec == CODEC_PCM8 ? "pcm8" : "pcm16";
     wave_bank_design design;
     design.version = 2;
     design.bank_name = file.bank_name;
     design.compact = true;
     design.element_size = BANK_COMPACT_RECORD_BYTES;
     design.alignment = ALIGN;
-    design.compact_format = bank_format_word(CODEC_XBOX_ADPCM, 2, 22050);
+    design.compact_format = bank_format_word(codec, 2, 22050);
     for (const bytes& sound : sounds) {
         uint32_t units = (uint32_t)((design.entry_data.size() + ALIGN - 1) / ALIGN);
         design.entry_data.resize((size_t)units * ALIGN, 0xcc);
@@ -93,7 +104,7 @@ shipped_file compact_bank() {
         uint32_t end = (uint32_t)((design.entry_data.size() + ALIGN - 1) / ALIGN) * ALIGN;
         design.compact_words.push_back(compact_record_word(units, end - (uint32_t)design.entry_data.size()));
         file.records.push_back(
-            {(int32_t)design.compact_words.size(), "", NONE, NONE, NONE, "xbox_adpcm", true, 22050, 2, sound});
+            {(int32_t)design.compact_words.size(), "", NONE, NONE, NONE, codec_name, true, 22050, 2, sound, codec});
     }
     // The last record runs to the end of the sound region.
     design.entry_data.resize((design.entry_data.size() + ALIGN - 1) / ALIGN * ALIGN, 0xcc);
@@ -106,6 +117,7 @@ shipped_file stream_pair(const char* stem, uint32_t version, bool ids) {
     file.name = std::string(stem) + ".xsh";
     file.version = version;
     bytes e0 = tone_adpcm(2, 30, version), e1 = tone_adpcm(1, 25, version + 1), e3 = tone_adpcm(2, 10, version + 2);
+    bytes grunt = pcm_bytes(403, version + 3), beep = pcm_bytes(99, version + 4);
     bytes data;
     std::vector<stream_record_design> records = {
         {{append(&data, e0), (int64_t)e0.size(), 44100, 2}, ids ? "7" : "web_swing", 1, STREAM_ENTRY_LOOPS, 1950},
@@ -113,6 +125,8 @@ shipped_file stream_pair(const char* stem, uint32_t version, bool ids) {
         {{0, 0, 44100, 2}, ids ? "9" : "unused", 0},
         {{append(&data, e3), (int64_t)e3.size(), 32000, 2}, ids ? "10" : "xss_voice", 1, STREAM_ENTRY_EXTERNAL},
         {{append(&data, e3), (int64_t)e3.size(), 32000, 2}, ids ? "11" : "crowd", 1, 0, 650},
+        {{append(&data, grunt), (int64_t)grunt.size(), 22050, 2}, ids ? "12" : "grunt", 1, 0, 100, 1, 16},
+        {{append(&data, beep), (int64_t)beep.size(), 11025, 1}, ids ? "13" : "beep", 1, STREAM_ENTRY_LOOPS, 99, 1, 8},
     };
     bool frames = version != STREAM_HEADER_VERSION_9D;
     file.files = {{file.name, build_versioned_stream_header(version, records, ids)},
@@ -122,7 +136,9 @@ shipped_file stream_pair(const char* stem, uint32_t version, bool ids) {
                     {2, name("taunt"), NONE, NONE, frames ? 1625 : NONE, "xbox_adpcm", true, 22050, 1, e1},
                     {3, name("unused"), NONE, NONE, frames ? 0 : NONE, "empty", false, 44100, 2, {}},
                     {4, name("xss_voice"), NONE, NONE, frames ? 0 : NONE, "external", false, 32000, 2, {}},
-                    {5, name("crowd"), NONE, NONE, frames ? 650 : NONE, "xbox_adpcm", true, 32000, 2, e3}};
+                    {5, name("crowd"), NONE, NONE, frames ? 650 : NONE, "xbox_adpcm", true, 32000, 2, e3},
+                    {6, name("grunt"), NONE, NONE, frames ? 100 : NONE, "pcm16", true, 22050, 2, grunt, CODEC_PCM16},
+                    {7, name("beep"), 0, 99, frames ? 99 : NONE, "pcm8", true, 11025, 1, beep, CODEC_PCM8}};
     return file;
 }
 
@@ -146,7 +162,8 @@ shipped_file padded_wave() {
 std::vector<shipped_file> shipped_files() {
     return {version_1_bank(),
             version_3_bank(),
-            compact_bank(),
+            compact_bank("sfx", CODEC_XBOX_ADPCM, {tone_adpcm(2, 20, 31), tone_adpcm(2, 50, 32), tone_adpcm(2, 3, 33)}),
+            compact_bank("voice", CODEC_PCM16, {pcm_bytes(2050, 34), pcm_bytes(4096, 35), pcm_bytes(10, 36)}),
             stream_pair("spiderman", STREAM_HEADER_VERSION_9D, false),
             stream_pair("streams", STREAM_HEADER_VERSION_100, false),
             stream_pair("nhl2k3", STREAM_HEADER_VERSION_101, true),

@@ -1,7 +1,9 @@
 // Files laid out as Xbox games shipped them, built with the shared writers:
 // a version-1 bank, a version-3 bank with names, loops and 4- and 6-channel
-// entries, a compact bank, stream pairs of header versions 0x9D, 0x100 and
-// 0x101 with ids, and a WAVE with a padded odd-sized LIST chunk. Each comes
+// entries, compact banks of Xbox ADPCM and of PCM, stream pairs of header
+// versions 0x9D, 0x100 and 0x101 with ids, and a WAVE with a padded odd-sized
+// LIST chunk. Banks and pairs mix 8- and 16-bit PCM entries with Xbox ADPCM
+// ones, as games kept their effects and voice beside their music. Each comes
 // with what must be heard and listed of it, for the tests and the fuzzers'
 // seeds.
 #pragma once
@@ -24,7 +26,8 @@ struct shipped_record {
     bool plays;
     uint32_t rate;
     uint32_t channels;
-    bytes adpcm;  // the sound it plays
+    bytes sound;  // the bytes it plays, in its codec
+    entry_codec sound_codec = CODEC_XBOX_ADPCM;
 };
 
 struct shipped_file {

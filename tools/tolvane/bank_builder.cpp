@@ -11,6 +11,7 @@
 
 #include "codec/little_endian.h"
 #include "codec/xbox_adpcm.h"
+#include "codec/xbox_adpcm_encoder.h"
 #include "containers/byte_source.h"
 #include "containers/compressed_bank.h"
 #include "containers/file_names.h"
@@ -20,7 +21,6 @@
 #include "platform/platform.h"
 #include "tools/tolvane/output_file.h"
 #include "tools/tolvane/wave_writer.h"
-#include "tools/tolvane/xbox_adpcm_encoder.h"
 
 namespace {
 

@@ -15,6 +15,7 @@ enum option_id {
     OPTION_ENTRY,
     OPTION_MODULE,
     OPTION_DEVICE,
+    OPTION_XSB,
     OPTION_RATE,
     OPTION_CHANNELS,
     OPTION_JSON,
@@ -46,6 +47,7 @@ const option_rule OPTIONS[] = {
     {OPTION_ENTRY, "--entry", nullptr, true, "render extract replace"},
     {OPTION_MODULE, "--module", nullptr, true, "play render info demo"},
     {OPTION_DEVICE, "--device", nullptr, true, "play demo"},
+    {OPTION_XSB, "--xsb", nullptr, true, "play render info extract"},
     {OPTION_RATE, "--rate", nullptr, true, "render info extract"},
     {OPTION_CHANNELS, "--channels", nullptr, true, "render info extract"},
     {OPTION_JSON, "--json", nullptr, false, "info"},
@@ -92,7 +94,7 @@ const char OVERVIEW[] =
     "with --strict, something was noticed); 2 wrong usage; 130 stopped by Ctrl-C\n";
 
 const char PLAY_HELP[] =
-    "usage: tolvane play FILE... [--device NAME] [--module PATH]\n"
+    "usage: tolvane play FILE... [--device NAME] [--module PATH] [--xsb FILE]\n"
     "\n"
     "Plays the files one after another through the sound card, as a playlist.\n"
     "On a terminal: space pauses, left and right seek 5 s, n skips, q quits.\n"
@@ -100,12 +102,14 @@ const char PLAY_HELP[] =
     "  --device NAME  the sound device: an ALSA name (hw:1), a waveOut number\n"
     "                 or name on Windows; null plays in real time into nothing\n"
     "                 example: tolvane play music.xwb --device null\n"
-    "  --module PATH  the player module to load (default: the one beside tolvane)\n";
+    "  --module PATH  the player module to load (default: the one beside tolvane)\n"
+    "  --xsb FILE     the sound bank whose cue names name a bank's entries (see\n"
+    "                 tolvane help info)\n";
 
 const char RENDER_HELP[] =
     "usage: tolvane render FILE... -o OUT [--entry LIST] [--format wav|raw|flac|ogg] [-q] [-n]\n"
     "                      [--loops N] [--fade S] [--ignore-loop] [--strict] [--raw]\n"
-    "                      [--rate HZ] [--channels N] [--module PATH]\n"
+    "                      [--rate HZ] [--channels N] [--module PATH] [--xsb FILE]\n"
     "\n"
     "Plays each FILE through the player module as fast as it decodes and writes\n"
     "its sound as 16-bit PCM: a WAVE file per stream or bank entry, or raw\n"
@@ -148,6 +152,10 @@ const char RENDER_HELP[] =
     "  --rate HZ         the sample rate of raw data (default 44100): --rate 22050\n"
     "  --channels N      its channel count, 1 to 8 (default 2): --channels 1\n"
     "  --module PATH     the player module to load (default: the one beside tolvane)\n"
+    "  --xsb FILE        the sound bank (.xsb) whose cue names name a wave bank's\n"
+    "                    entries; without it, the .xsb files beside the bank that\n"
+    "                    name it (or, for a bank without a name, the one of its own\n"
+    "                    stem) are used\n"
     "\n"
     "Warnings (on standard error): records lost or sound cut short by the end\n"
     "of the file, bank records skipped, entries chosen that the file lacks. A\n"
@@ -156,7 +164,7 @@ const char RENDER_HELP[] =
 
 const char INFO_HELP[] =
     "usage: tolvane info FILE... [--json] [--strict] [-q] [--raw] [--loops N] [--fade S]\n"
-    "                    [--rate HZ] [--channels N] [--module PATH]\n"
+    "                    [--rate HZ] [--channels N] [--module PATH] [--xsb FILE]\n"
     "\n"
     "Prints what the player shows right after FILE starts: title, length_ms,\n"
     "sample_rate, channels and entries. Then one row per bank record or stream\n"
@@ -165,7 +173,9 @@ const char INFO_HELP[] =
     "makes a looped one), its loop, the frames the file states and its name;\n"
     "a skipped record says why. Several files: each begins with a line \"file:\n"
     "PATH\". Nothing is written: a compressed bank without its cache is looked\n"
-    "at in memory.\n"
+    "at in memory. A wave bank's entries without names of their own take the\n"
+    "names of the sound bank cues that play them; a line \"note:\" says which\n"
+    "sound bank named them, or why one named nothing.\n"
     "\n"
     "  --json          one JSON document per file, each on one line:\n"
     "                  tolvane info music.xwb --json\n"
@@ -176,11 +186,14 @@ const char INFO_HELP[] =
     "  --raw           a file of no known kind is raw data: no warning\n"
     "  --rate HZ       the sample rate of raw data (default 44100)\n"
     "  --channels N    its channel count, 1 to 8 (default 2)\n"
-    "  --module PATH   the player module to load (default: the one beside tolvane)\n";
+    "  --module PATH   the player module to load (default: the one beside tolvane)\n"
+    "  --xsb FILE      the sound bank (.xsb) that names a wave bank's entries;\n"
+    "                  without it, the .xsb files beside the bank that name it\n"
+    "                  (or, for a bank without a name, the one of its own stem)\n";
 
 const char EXTRACT_HELP[] =
     "usage: tolvane extract FILE... -o OUT [--entry LIST] [-q] [-n] [--strict]\n"
-    "                       [--raw] [--rate HZ] [--channels N]\n"
+    "                       [--raw] [--rate HZ] [--channels N] [--xsb FILE]\n"
     "\n"
     "Writes each chosen entry's sound as the file stores it, without decoding:\n"
     "an Xbox ADPCM entry as an Xbox ADPCM WAVE (its frames, loop and name in\n"
@@ -191,7 +204,7 @@ const char EXTRACT_HELP[] =
     "  -o, --output OUT  as for render: a file, DIR/ or a pattern with {name},\n"
     "                    {entry}, {label}, {rate}: tolvane extract x.xwb -o rip/\n"
     "  --entry LIST      the records, as for render: --entry 2-5,9\n"
-    "  -q, -n, --strict, --raw, --rate, --channels  as for render\n";
+    "  -q, -n, --strict, --raw, --rate, --channels, --xsb  as for render\n";
 
 const char PACK_HELP[] =
     "usage: tolvane pack IN.wav... -o OUT [--align N] [--name BANK] [-q] [-n]\n"
@@ -341,6 +354,9 @@ bool store(const option_rule& option, const std::string& value, command_line* li
         return true;
     case OPTION_DEVICE:
         line->device = value;
+        return true;
+    case OPTION_XSB:
+        line->sound_bank = value;
         return true;
     case OPTION_RATE:
         if (!parse_number(value, MIN_SAMPLE_RATE, 1000000, &line->rate)) {

@@ -18,8 +18,9 @@ struct command_line {
     std::string format;  // "", "wav", "raw", "flac" or "ogg"
     std::string module;
     std::string device;
-    std::string entries;  // --entry as given
-    uint32_t rate = 0;    // --rate, 0 when not given
+    std::string entries;     // --entry as given
+    std::string sound_bank;  // --xsb: the sound bank that names a wave bank's entries
+    uint32_t rate = 0;       // --rate, 0 when not given
     uint32_t channels = 0;
     bool json = false;
     uint32_t loops = 2;        // --loops: plays of a looped entry's loop

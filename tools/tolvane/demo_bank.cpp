@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tools/tolvane/xbox_adpcm_encoder.h"
+#include "codec/xbox_adpcm_encoder.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "tools/tolvane/output_file.h"
 #include "tools/tolvane/tool_common.h"
 #include "tools/tolvane/wave_writer.h"
-#include "tools/tolvane/xbox_adpcm_encoder.h"
+#include "codec/xbox_adpcm_encoder.h"
 
 int run_encode(const command_line& line) {
     const std::string& in = line.files[0];

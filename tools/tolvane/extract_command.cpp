@@ -21,6 +21,7 @@
 #include "tools/tolvane/linked_zlib.h"
 #include "tools/tolvane/output_file.h"
 #include "tools/tolvane/render_plan.h"
+#include "tools/tolvane/sound_bank_names.h"
 #include "tools/tolvane/tool_common.h"
 #include "tools/tolvane/wave_writer.h"
 
@@ -44,10 +45,9 @@ struct extract_item {
 // (else the block sets' frames), loop and name.
 extract_item single_stream_item(const stream_description& d, const entry_span& span) {
     extract_item item;
-    item.unit = sound_unit(0, 0, -1, span.rate, span.channels, (int64_t)span.block_sets * SAMPLES_PER_BLOCK, 0, 0,
-                           stream_name(&d));
+    item.unit = sound_unit(0, 0, -1, span.rate, span.channels, span_frames(span), 0, 0, stream_name(&d));
     item.offset = span.play_start;
-    item.bytes = span.block_sets * block_set_bytes(span.channels);
+    item.bytes = span.units * span_unit_bytes(span);
     item.extras.frames =
         d.stated_frames >= 0 && d.stated_frames <= item.unit.frames ? d.stated_frames : item.unit.frames;
     item.extras.loop_start = d.stream_loop_start;
@@ -57,8 +57,8 @@ extract_item single_stream_item(const stream_description& d, const entry_span& s
 }
 
 // A record's item: what the player plays of an Xbox ADPCM entry, the stored
-// bytes of a PCM or WMA one (cut at the end of the file). False, with why,
-// for a record that holds nothing to write.
+// bytes of a PCM or WMA one (cut at the end of the file, PCM to whole
+// frames). False, with why, for a record that holds nothing to write.
 bool record_item(const stream_description& d, const entry_record& record, const entry_span* span, extract_item* item,
                  std::string* why) {
     std::string name = record_name(&d, record);
@@ -68,16 +68,16 @@ bool record_item(const stream_description& d, const entry_record& record, const 
     item->extras.loop_end = record.loop_end;
     uint32_t rate = (uint32_t)record.rate;
     uint16_t channels = (uint16_t)record.channels;
-    if (record.skipped == NOT_SKIPPED) {
-        if (span->block_sets == 0) {
+    if (record.skipped == NOT_SKIPPED && record.codec == CODEC_XBOX_ADPCM) {
+        if (span->units == 0) {
             *why = "record " + std::to_string(record.record) +
                    " plays nothing (it holds less than a block set, or lies inside the entry before it)";
             return false;
         }
         item->offset = span->play_start;
-        item->bytes = span->block_sets * block_set_bytes(span->channels);
+        item->bytes = span->units * span_unit_bytes(*span);
         item->bits = 4;
-        item->extras.frames = (int64_t)span->block_sets * SAMPLES_PER_BLOCK;
+        item->extras.frames = span_frames(*span);
         item->unit = sound_unit(0, record.record, 0, rate, channels, item->extras.frames, 0, 0, name);
         return true;
     }
@@ -94,6 +94,10 @@ bool record_item(const stream_description& d, const entry_record& record, const 
     if (record.codec != CODEC_WMA) {
         int64_t frame_bytes = (int64_t)channels * (item->bits / 8);
         item->bytes -= item->bytes % frame_bytes;
+        if (item->bytes == 0) {
+            *why = "record " + std::to_string(record.record) + " holds no whole frame of sound";
+            return false;
+        }
     }
     item->extras.frames = -1;
     item->unit = sound_unit(0, record.record, 0, rate, channels, 0, 0, 0, name);
@@ -230,6 +234,8 @@ int extract_one(extract_run* run, const std::string& path) {
         played.sample_rate = file.d.sample_rate;
         played.channels = file.d.channels;
     }
+    // Named as describe_for_tool named file.d (its notes and warnings are said once, from there).
+    if (source != INVALID_FILE) name_from_sound_banks(path, line.sound_bank, &played);
     std::vector<extract_item> items;
     std::vector<std::string> warnings;
     std::string reason;
@@ -251,6 +257,7 @@ int extract_one(extract_run* run, const std::string& path) {
 
     std::vector<sound_unit> units;
     for (const extract_item& item : items) units.push_back(item.unit);
+    mark_shared_names(file.d, &units);
     std::vector<render_target> targets;
     if (!plan_targets(line.out, stem_of(path), false, units, record_width(file.d), &targets, &reason) ||
         classify_out(line.out) == OUT_STANDARD_OUTPUT) {

@@ -86,7 +86,8 @@ std::string refusal_text(const stream_description& description) {
         return "its inflated bank could be neither kept nor read";
     case REFUSED_BANK_VERSION:
         return "wave bank version " + std::to_string(description.layout_version) +
-               ": an Xbox 360 or Windows bank, not an Xbox one";
+               (description.big_endian ? ": a big-endian Xbox 360 bank, not an Xbox one"
+                                       : ": an Xbox 360 or Windows bank, not an Xbox one");
     }
     return "";
 }
@@ -128,10 +129,10 @@ std::string skip_text(const entry_record& record) {
     switch (record.skipped) {
     case NOT_SKIPPED:
         break;
-    case SKIPPED_NOT_XBOX_ADPCM: {
+    case SKIPPED_CODEC: {
         // A bank names its format in a few bits, a stream header with a WAVE tag.
         std::string tag = record.format_tag > 3 ? hex4(record.format_tag) : std::to_string(record.format_tag);
-        return "format tag " + tag + " (" + codec_name(record.codec) + ", not Xbox ADPCM)";
+        return "format tag " + tag + " (" + codec_name(record.codec) + ", which the player does not decode)";
     }
     case SKIPPED_UNPLAYABLE_FORMAT:
         return std::to_string(record.channels) + " channels at " + std::to_string(record.rate) +
@@ -220,7 +221,7 @@ std::vector<file_warning> warnings_of(const std::string& path, const stream_desc
     add_record_warnings(&lines, description, with_skipped);
     if (notices & NOTICE_NOT_DESCRIBED) add(&lines, "too large to look at in memory: described only in part");
     if (description.kind == STREAM_BANK && description.entry_count == 0 && description.data_length >= 0) {
-        add(&lines, "a wave bank with no Xbox ADPCM entry: nothing plays");
+        add(&lines, "a wave bank with no entry that plays: nothing plays");
         lines.back().no_sound = true;
     }
     if (is_single_stream(&description) && !holds_a_block_set(description)) {

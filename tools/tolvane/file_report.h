@@ -18,7 +18,7 @@ std::string refusal_text(const stream_description& description);
 // would refuse it; empty when it can be played.
 std::string why_unplayable(const std::string& path);
 
-// Why a bank or pair record was skipped: "format tag 2 (WMA, not Xbox ADPCM)".
+// Why a bank or pair record was skipped: "format tag 2 (WMA, which the player does not decode)".
 std::string skip_text(const entry_record& record);
 // The codec's name as the user reads it: "Xbox ADPCM", "16-bit PCM"...
 const char* codec_name(entry_codec codec);

@@ -89,10 +89,10 @@ int run_info(const command_line& line) {
         looping.loops = line.loops;
         looping.fade_ms = line.fade_ms;
         if (line.json) {
-            print_info_json(stdout, path, view, file.d, units, looping, warnings);
+            print_info_json(stdout, path, view, file.d, units, looping, warnings, file.notes);
         } else {
             if (several) printf("%sfile: %s\n", i ? "\n" : "", path.c_str());
-            print_info_text(stdout, view, file.d, units, looping);
+            print_info_text(stdout, view, file.d, units, looping, file.notes);
         }
     }
     session_close(&session);

@@ -4,7 +4,9 @@
 
 #include <stdio.h>
 
+#include "containers/sound_bank.h"
 #include "tools/tolvane/file_report.h"
+#include "tools/tolvane/utf8.h"
 
 namespace {
 
@@ -22,9 +24,16 @@ struct listing_row {
     int64_t loop_end;
     int64_t stated_frames;
     entry_codec codec;
-    const char* name;     // "" for none
-    std::string skipped;  // why, for a skipped record
+    const char* name;                    // "" for none
+    std::string skipped;                 // why, for a skipped record
+    std::vector<std::string> cue_names;  // of the sound bank cues that play it
 };
+
+std::vector<std::string> cue_names_of(const stream_description& description, const entry_record& record) {
+    std::vector<std::string> names;
+    for (int32_t i = 0; i < record.cue_name_count; ++i) names.push_back(record_cue_name(&description, record, i));
+    return names;
+}
 
 // How long a looped unit renders, or NO_FRAMES for one without a loop.
 int64_t looped_ms_of(const sound_unit& unit, const loop_rendering& looping) {
@@ -43,7 +52,7 @@ void for_each_row(const stream_description& description, const std::vector<sound
         row(listing_row{0, description.data_start, description.data_length, unit.rate, unit.channels, unit.frames,
                         unit.duration_ms, looped_ms_of(unit, looping), description.stream_loop_start,
                         description.stream_loop_end, description.stated_frames, CODEC_XBOX_ADPCM,
-                        stream_name(&description), ""});
+                        stream_name(&description), "", std::vector<std::string>()});
         return;
     }
     size_t next_unit = 0;
@@ -60,25 +69,9 @@ void for_each_row(const stream_description& description, const std::vector<sound
         }
         row(listing_row{record.record, record.offset, record.length, record.rate, record.channels, frames, duration_ms,
                         looped_ms, record.loop_start, record.loop_end, record.stated_frames, record.codec,
-                        record_name(&description, record), record.skipped == NOT_SKIPPED ? "" : skip_text(record)});
+                        record_name(&description, record), record.skipped == NOT_SKIPPED ? "" : skip_text(record),
+                        cue_names_of(description, record)});
     }
-}
-
-// The length of the well-formed UTF-8 sequence starting at text[at] (1 for
-// ASCII), or 0 when the bytes there are not one.
-size_t utf8_sequence_length(const std::string& text, size_t at) {
-    unsigned char lead = (unsigned char)text[at];
-    if (lead < 0x80) return 1;
-    size_t length = lead >= 0xf0 && lead <= 0xf4 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 && lead <= 0xdf ? 2 : 0;
-    if (length == 0 || at + length > text.size()) return 0;
-    for (size_t k = 1; k < length; ++k)
-        if (((unsigned char)text[at + k] & 0xc0) != 0x80) return 0;
-    unsigned char second = (unsigned char)text[at + 1];
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second > 0x9f) || (lead == 0xf0 && second < 0x90) ||
-        (lead == 0xf4 && second > 0x8f))
-        return 0;
-    return length;
 }
 
 const char* codec_key(entry_codec codec) {
@@ -137,6 +130,15 @@ void append_frames(std::string* out, const char* key, int64_t frames) {
     *out += frames == NO_FRAMES ? "null" : std::to_string(frames);
 }
 
+void append_json_strings(std::string* out, const std::vector<std::string>& texts) {
+    *out += '[';
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (i) *out += ',';
+        append_json_string(out, texts[i]);
+    }
+    *out += ']';
+}
+
 void append_text_or_null(std::string* out, const char* key, const char* text) {
     append_json_key(out, key);
     if (text[0]) {
@@ -181,9 +183,11 @@ void append_json_key(std::string* out, const char* key) {
 }
 
 void print_info_text(FILE* out, const player_view& view, const stream_description& description,
-                     const std::vector<sound_unit>& units, const loop_rendering& looping) {
+                     const std::vector<sound_unit>& units, const loop_rendering& looping,
+                     const std::vector<std::string>& notes) {
     fprintf(out, "title: %s\nlength_ms: %d\nsample_rate: %d\nchannels: %d\nentries: %d\n", view.title.c_str(),
             view.length_ms, view.sample_rate, view.channels, view.entries);
+    for (const std::string& note : notes) fprintf(out, "note: %s\n", printable(note.c_str()).c_str());
     fprintf(out, "%7s %10s %10s %7s %3s %11s %11s %11s %17s %11s  %s\n", "record", "offset", "bytes", "rate", "ch",
             "frames", "duration_ms", "looped_ms", "loop", "stated", "name");
     for_each_row(description, units, looping, [out](const listing_row& row) {
@@ -201,7 +205,7 @@ void print_info_text(FILE* out, const player_view& view, const stream_descriptio
 
 void print_info_json(FILE* out, const std::string& path, const player_view& view, const stream_description& description,
                      const std::vector<sound_unit>& units, const loop_rendering& looping,
-                     const std::vector<std::string>& warnings) {
+                     const std::vector<std::string>& warnings, const std::vector<std::string>& notes) {
     std::string text = "{";
     append_json_key(&text, "file");
     append_json_string(&text, path);
@@ -247,6 +251,8 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
         append_number(&record, "duration_ms", row.duration_ms);
         append_frames(&record, "looped_ms", row.looped_ms);
         append_text_or_null(&record, "name", row.name);
+        append_json_key(&record, "cue_names");
+        append_json_strings(&record, row.cue_names);
         append_frames(&record, "loop_start", row.loop_start);
         append_frames(&record, "loop_end", row.loop_end);
         append_frames(&record, "stated_frames", row.stated_frames);
@@ -263,11 +269,9 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
     });
     text = "]";
     append_json_key(&text, "warnings");
-    text += '[';
-    for (size_t i = 0; i < warnings.size(); ++i) {
-        if (i) text += ',';
-        append_json_string(&text, warnings[i]);
-    }
-    text += "]}\n";
+    append_json_strings(&text, warnings);
+    append_json_key(&text, "notes");
+    append_json_strings(&text, notes);
+    text += "}\n";
     fputs(text.c_str(), out);
 }

@@ -25,15 +25,17 @@ void append_json_string(std::string* out, const std::string& text);
 // A key of an object being written: a comma first unless it is the first.
 void append_json_key(std::string* out, const char* key);
 
-// Both write row by row, so a bank of any size lists in little memory.
+// Both write row by row, so a bank of any size lists in little memory. The
+// notes say where names came from (which sound bank, or why one named nothing).
 void print_info_text(FILE* out, const player_view& view, const stream_description& description,
-                     const std::vector<sound_unit>& units, const loop_rendering& looping);
+                     const std::vector<sound_unit>& units, const loop_rendering& looping,
+                     const std::vector<std::string>& notes);
 
 // Keys: file, title, length_ms, sample_rate, channels, entries, kind,
 // compressed, version, bank_name, stated_frames, frames, duration_ms,
 // looped_ms, records (each: record, offset, bytes, sample_rate, channels,
-// frames, duration_ms, looped_ms, name, loop_start, loop_end, stated_frames,
-// codec, skipped), warnings.
+// frames, duration_ms, looped_ms, name, cue_names, loop_start, loop_end,
+// stated_frames, codec, skipped), warnings, notes.
 void print_info_json(FILE* out, const std::string& path, const player_view& view, const stream_description& description,
                      const std::vector<sound_unit>& units, const loop_rendering& looping,
-                     const std::vector<std::string>& warnings);
+                     const std::vector<std::string>& warnings, const std::vector<std::string>& notes);

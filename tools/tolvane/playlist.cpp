@@ -13,6 +13,7 @@
 #include "tools/tolvane/live_output.h"
 #include "tools/tolvane/player_screen.h"
 #include "tools/tolvane/render_output.h"
+#include "tools/tolvane/sound_bank_names.h"
 
 namespace {
 
@@ -21,12 +22,14 @@ const uint32_t PUMP_MS = 30;
 enum item_result { ITEM_ENDED, ITEM_SKIPPED, ITEM_QUIT, ITEM_INTERRUPTED };
 
 // The names of a file's entries, as the module counts them (empty strings
-// for entries without one); none for a single stream.
-std::vector<std::string> entry_names_of(const std::string& file) {
+// for entries without one), a wave bank's from its sound banks too (the one
+// sound_bank names, else those beside it); none for a single stream.
+std::vector<std::string> entry_names_of(const std::string& file, const std::string& sound_bank) {
     std::vector<std::string> names;
     stream_description description;
     description_init(&description);
     if (describe_stream(file.c_str(), &LINKED_ZLIB, &description)) {
+        name_from_sound_banks(file, sound_bank, &description);
         for (int32_t i = 0; i < description.record_count; ++i) {
             const entry_record& record = description.records[i];
             if (record.skipped == NOT_SKIPPED) names.push_back(record_name(&description, record));
@@ -107,7 +110,8 @@ std::string refusal_line(const std::string& file) {
 }  // namespace
 
 playlist_outcome play_playlist(const std::vector<std::string>& files, const std::string& module_path,
-                               const sound_device* device, const std::string& device_name) {
+                               const sound_device* device, const std::string& device_name,
+                               const std::string& sound_bank) {
     live_output_use_device(device, device_name);
     host_session session;
     if (!session_open(&session, module_path.c_str(), live_output_module())) return PLAYLIST_NO_MODULE;
@@ -124,7 +128,7 @@ playlist_outcome play_playlist(const std::vector<std::string>& files, const std:
     for (const std::string& file : files) {
         // The same file twice in a row still gets its title line.
         screen.title.clear();
-        std::vector<std::string> names = entry_names_of(file);
+        std::vector<std::string> names = entry_names_of(file, sound_bank);
         bool played = session_play(&session, file.c_str());
         if (!played) {
             screen_error(&screen, refusal_line(file));

@@ -182,7 +182,7 @@ void list_written(const std::vector<render_target>& targets, FILE* stream) {
 std::string why_no_sound(const stream_description& d) {
     if (d.record_count == 0 && d.kind != STREAM_BANK)
         return d.data_length <= 0 ? "it holds no sound (it is empty)" : "it holds no whole block set of sound";
-    if (d.entry_count == 0) return "no record of it plays (no Xbox ADPCM entry)";
+    if (d.entry_count == 0) return "no record of it plays (no entry of a codec the player decodes)";
     return "none of its entries holds a whole block set of sound";
 }
 

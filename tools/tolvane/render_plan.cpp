@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "codec/xbox_adpcm.h"
 #include "containers/file_names.h"
 #include "platform/platform.h"
 #include "tools/tolvane/file_report.h"
+#include "tools/tolvane/utf8.h"
 
 namespace {
 
@@ -24,9 +26,28 @@ const char* const DEVICE_NAMES[] = {"con",  "prn",  "aux",  "nul",  "com1", "com
                                     "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
 const size_t LONGEST_LABEL = 120;
 
-bool is_label_character(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           strchr("-_.()+, ", c) != nullptr;
+// Characters a file name cannot hold on some system.
+bool is_forbidden_in_file_names(unsigned char c) {
+    return c < 0x20 || c == 0x7f || strchr("/\\:*?\"<>|", c) != nullptr;
+}
+
+// What the name's bytes at `at` become in a label (*length of them): a UTF-8
+// character as it is, one a file name cannot hold (or a control character)
+// as '_', and a byte that is not UTF-8 as %XX, so that names in other
+// encodings (Shift-JIS, Latin-1) stay apart.
+std::string label_piece(const std::string& name, size_t at, size_t* length) {
+    unsigned char c = (unsigned char)name[at];
+    *length = utf8_sequence_length(name, at);
+    if (*length == 0) {
+        *length = 1;
+        char escaped[4];
+        snprintf(escaped, sizeof escaped, "%%%02X", c);
+        return escaped;
+    }
+    if (*length == 1) return is_forbidden_in_file_names(c) ? "_" : std::string(1, (char)c);
+    // U+0080 to U+009F are control characters too.
+    if (c == 0xc2 && (unsigned char)name[at + 1] < 0xa0) return "_";
+    return name.substr(at, *length);
 }
 
 void replace_all(std::string* text, const std::string& from, const std::string& to) {
@@ -77,13 +98,14 @@ std::vector<sound_unit> sound_units(const stream_description& description) {
         const entry_span& span = plan.spans[i];
         bool single = span.record_index < 0;
         const entry_record* record = single ? nullptr : &description.records[span.record_index];
-        units.push_back({i, single ? 0 : record->record, span.record_index, span.rate, span.channels,
-                         (int64_t)span.block_sets * SAMPLES_PER_BLOCK, span.start_ms, span.duration_ms,
+        units.push_back({i, single ? 0 : record->record, span.record_index, span.rate, span.channels, span_frames(span),
+                         span.start_ms, span.duration_ms,
                          single ? stream_name(&description) : record_name(&description, *record)});
         take_loop(&units.back(), single ? description.stream_loop_start : record->loop_start,
                   single ? description.stream_loop_end : record->loop_end);
     }
     plan_release(&plan);
+    mark_shared_names(description, &units);
     return units;
 }
 
@@ -228,8 +250,12 @@ std::string padded_record(int32_t record, int width) {
 
 std::string file_label(const sound_unit& unit, int width) {
     std::string label;
-    for (char c : unit.name) label += is_label_character(c) ? c : '_';
-    if (label.size() > LONGEST_LABEL) label.resize(LONGEST_LABEL);
+    // Cut at a whole character or %XX.
+    for (size_t at = 0, length = 0; at < unit.name.size(); at += length) {
+        std::string piece = label_piece(unit.name, at, &length);
+        if (label.size() + piece.size() > LONGEST_LABEL) break;
+        label += piece;
+    }
     // Windows drops dots and spaces at the ends of names; leading ones hide
     // a file on POSIX.
     size_t first = label.find_first_not_of(". ");
@@ -240,8 +266,18 @@ std::string file_label(const sound_unit& unit, int width) {
     for (char& c : stem)
         if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
     for (const char* device : DEVICE_NAMES)
-        if (stem == device) return "_" + label;
+        if (stem == device) label = "_" + label;
+    if (unit.name_shared) label += "-" + padded_record(unit.record > 0 ? unit.record : 1, width);
     return label;
+}
+
+void mark_shared_names(const stream_description& description, std::vector<sound_unit>* units) {
+    std::map<std::string, int> records_named;
+    for (int32_t i = 0; i < description.record_count; ++i) {
+        const char* name = record_name(&description, description.records[i]);
+        if (name[0]) records_named[name]++;
+    }
+    for (sound_unit& unit : *units) unit.name_shared = !unit.name.empty() && records_named[unit.name] > 1;
 }
 
 bool plan_targets(const std::string& out, const std::string& input_stem, bool raw,
@@ -277,8 +313,9 @@ bool plan_targets(const std::string& out, const std::string& input_stem, bool ra
                 path.insert(extension_start(path), "-{entry}");
             replace_all(&path, "{name}", input_stem);
             replace_all(&path, "{entry}", number);
-            replace_all(&path, "{label}", file_label(unit, width));
             replace_all(&path, "{rate}", std::to_string(unit.rate));
+            // Last: a label may hold braces of its own.
+            replace_all(&path, "{label}", file_label(unit, width));
         }
         targets->push_back({path, {unit}, pcm_bytes_of({unit})});
     }

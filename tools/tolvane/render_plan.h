@@ -27,6 +27,9 @@ struct sound_unit {
     int64_t start_ms;
     int64_t duration_ms;
     std::string name;  // the record's name, "" when it has none
+    // Another record of the file has the same name (a cue that plays several
+    // waves names each of them): {label} adds the record number.
+    bool name_shared = false;
     // Its loop, frames within those it plays; -1 for none.
     int64_t loop_start = -1;
     int64_t loop_end = -1;
@@ -66,6 +69,8 @@ int64_t fade_frames(const sound_unit& unit, const loop_rendering& looping);
 // Every stream of the file as the module plays it: the entries (those that
 // play nothing included) or the single stream.
 std::vector<sound_unit> sound_units(const stream_description& description);
+// Marks the units whose name another record of the file also has.
+void mark_shared_names(const stream_description& description, std::vector<sound_unit>* units);
 
 // The last record number an open range ("3-") reaches.
 const int32_t TO_THE_LAST_RECORD = INT32_MAX;
@@ -101,9 +106,12 @@ out_kind classify_out(const std::string& out);
 // largest record number, at least 2.
 int record_width(const stream_description& description);
 std::string padded_record(int32_t record, int width);
-// {label}: the unit's name made safe for a file name on every system (only
-// letters, digits and - _ . ( ) + , and spaces), or its padded record number
-// when it has no name.
+// {label}: the unit's name made safe for a file name on every system, or its
+// padded record number when it has none: its UTF-8 characters kept, control
+// characters and / \ : * ? " < > | made '_', bytes that are not UTF-8
+// written %XX, dots and spaces at its ends dropped, a Windows device name
+// prefixed with '_', at most 120 bytes (cut between characters); a name
+// other records share gets "-" and the padded record number after it.
 std::string file_label(const sound_unit& unit, int width);
 
 // One file to write and the units it holds.

@@ -10,6 +10,7 @@
 #include "tools/tolvane/host_session.h"
 #include "tools/tolvane/output_file.h"
 #include "tools/tolvane/render_plan.h"
+#include "tools/tolvane/sound_bank_names.h"
 
 namespace fs = std::filesystem;
 
@@ -85,6 +86,9 @@ bool describe_for_tool(const command_line& line, const std::string& path, bool d
         if (raw_by_request && warning.text.find("raw Xbox ADPCM data") != std::string::npos) continue;
         file->warnings.push_back(warning);
     }
+    sound_bank_naming naming = name_from_sound_banks(path, line.sound_bank, &file->d);
+    file->notes = naming.notes;
+    for (const std::string& text : naming.warnings) file->warnings.push_back({text, 0, 0});
     return true;
 }
 

@@ -44,6 +44,8 @@ struct described_file {
     stream_description d;
     bool format_overridden = false;
     std::vector<file_warning> warnings;
+    // Which sound banks named the entries, or why one named nothing.
+    std::vector<std::string> notes;
     described_file() {
         description_init(&d);
     }
@@ -56,7 +58,9 @@ struct described_file {
 
 // Describes path for a command. decoding says the command decodes sound from
 // it: such a command takes a file as raw data only when it is a .dat file or
-// --raw, --rate or --channels is given. False with the failure.
+// --raw, --rate or --channels is given. A wave bank's records without names
+// are named from its sound banks (--xsb, else those beside it). False with
+// the failure.
 bool describe_for_tool(const command_line& line, const std::string& path, bool decoding, described_file* file,
                        file_failure* failed);
 

@@ -1,6 +1,7 @@
 // A small Xbox ADPCM encoder: interleaved 16-bit PCM in, block sets of
 // channels x 36 bytes out, each block decoding to 65 samples per channel.
-// Used by `tolvane encode`, the demo and the tests that need real sound.
+// Used by `tolvane encode`, pack and replace, the demo and the tests that
+// need real sound. It allocates its output, unlike the decoders.
 #pragma once
 
 #include <stddef.h>

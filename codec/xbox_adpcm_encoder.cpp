@@ -1,7 +1,7 @@
 // Xbox ADPCM encoding for the tools and tests. Each code is chosen by plain
 // IMA quantisation and then run through the codec's own decode_nibble, so the
 // encoder's state is exactly the state the decoder will reach.
-#include "tools/tolvane/xbox_adpcm_encoder.h"
+#include "codec/xbox_adpcm_encoder.h"
 
 #include <stdint.h>
 
