@@ -139,22 +139,9 @@ int32_t keep_cue_name(sound_bank_reading* reading, uint32_t offset) {
     }
     int32_t length = end ? (int32_t)((const uint8_t*)end - name) : LONGEST_CUE_NAME;
     if (length == 0) return -1;
-    int32_t needed = table->names_bytes + length + 1;
-    if (needed > table->names_capacity) {
-        int32_t capacity = table->names_capacity ? table->names_capacity : 4096;
-        while (capacity < needed) capacity *= 2;
-        void* grown = realloc(table->names, (size_t)capacity);
-        if (!grown) {
-            stop(reading, SOUND_BANK_NO_MEMORY);
-            return -1;
-        }
-        table->names = (char*)grown;
-        table->names_capacity = capacity;
-    }
-    int32_t at = table->names_bytes;
-    memcpy(table->names + at, name, (size_t)length);
-    table->names[at + length] = '\0';
-    table->names_bytes = needed;
+    int32_t at = name_pool_append(&table->names, &table->names_bytes, &table->names_capacity, (const char*)name,
+                                  length);
+    if (at == NO_NAME) stop(reading, SOUND_BANK_NO_MEMORY);
     return at;
 }
 

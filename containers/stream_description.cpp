@@ -70,23 +70,30 @@ int32_t keep_name(stream_description* description, const char* name, int32_t nam
     const char* end = (const char*)memchr(name, '\0', (size_t)name_bytes);
     int32_t length = end ? (int32_t)(end - name) : name_bytes;
     if (length == 0) return NO_NAME;
-    int32_t needed = description->names_bytes + length + 1;
-    if (needed > description->names_capacity) {
-        int32_t capacity = description->names_capacity ? description->names_capacity : 1024;
-        while (capacity < needed) capacity *= 2;
-        void* grown = realloc(description->names, (size_t)capacity);
-        if (!grown) return NO_NAME;
-        description->names = (char*)grown;
-        description->names_capacity = capacity;
-    }
-    int32_t at = description->names_bytes;
-    memcpy(description->names + at, name, (size_t)length);
-    description->names[at + length] = '\0';
-    description->names_bytes = needed;
-    return at;
+    return name_pool_append(&description->names, &description->names_bytes, &description->names_capacity, name,
+                            length);
 }
 
 }  // namespace
+
+int32_t name_pool_append(char** pool, int32_t* used, int32_t* capacity, const char* text, int32_t length) {
+    const int32_t LARGEST_POOL = 1 << 30;
+    if (length < 0 || length >= LARGEST_POOL - *used) return NO_NAME;
+    int32_t needed = *used + length + 1;
+    if (needed > *capacity) {
+        int32_t grown_capacity = *capacity ? *capacity : 1024;
+        while (grown_capacity < needed) grown_capacity *= 2;
+        void* grown = realloc(*pool, (size_t)grown_capacity);
+        if (!grown) return NO_NAME;
+        *pool = (char*)grown;
+        *capacity = grown_capacity;
+    }
+    int32_t at = *used;
+    memcpy(*pool + at, text, (size_t)length);
+    (*pool)[at + length] = '\0';
+    *used = needed;
+    return at;
+}
 
 bool description_add_record(stream_description* description, entry_record record, const char* name,
                             int32_t name_bytes) {

@@ -115,6 +115,11 @@ struct stream_description {
     uint32_t notices;
 };
 
+// Appends length bytes of text and a NUL to a pool of names that grows by
+// doubling: the text's offset in the pool, or NO_NAME when memory runs out or
+// the pool would pass 1 GiB.
+int32_t name_pool_append(char** pool, int32_t* used, int32_t* capacity, const char* text, int32_t length);
+
 // An empty description with the defaults: 44100 Hz stereo from offset 0.
 void description_init(stream_description* description);
 // Frees the tables; the description is empty again.
