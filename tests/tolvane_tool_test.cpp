@@ -809,7 +809,7 @@ TEST_F(TolvaneTool, OutputsAppearWholeOrNotAtAll) {
         if (c.action == SIGNAL_INT || c.action == SIGNAL_TERM) {
             run = run_tool_and_signal(arguments, c.action == SIGNAL_INT ? "INT" : "TERM", out, scratch);
         } else if (c.action == FILE_SIZE_LIMIT) {
-            run = run_tool_with_file_limit(arguments, 2000, scratch);
+            run = run_tool_under_limit(arguments, "-f 2000", scratch);
         } else {
             run = run_tool(arguments, scratch);
         }
@@ -827,6 +827,38 @@ TEST_F(TolvaneTool, OutputsAppearWholeOrNotAtAll) {
             }
         }
     }
+}
+
+// A render names each entry's file as soon as it is whole, so a bank of any
+// size renders with few files open, and a failure part of the way (here a
+// file-size limit that the twentieth entry's file outgrows) keeps every
+// finished file and leaves no temporary one.
+TEST_F(TolvaneTool, RendersCommitEachEntryAsItIsWhole) {
+    if (shell_is_cmd()) return;  // ulimit is POSIX shells'
+    wave_bank_design design;
+    const uint32_t ENTRIES = 300;
+    for (uint32_t i = 0; i < ENTRIES; ++i) {
+        // Entry 20 is far longer than the others.
+        bytes sound = tone_adpcm(1, i == 19 ? 2000 : 4, i);
+        design.entries.push_back({format_word(1, 1, 22050), (uint32_t)design.entry_data.size(), (uint32_t)sound.size()});
+        design.entry_data.insert(design.entry_data.end(), sound.begin(), sound.end());
+    }
+    std::string input = write_file_in(scratch, "voices.xwb", build_wave_bank(design));
+    std::string out = scratch + "out" + PLATFORM_PATH_SEPARATOR;
+    std::filesystem::create_directories(out);
+    run_result run = run_tool_under_limit("render -q " + in_quotes(input) + " -o " + in_quotes(out), "-n 32", scratch);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(files_under(out).size(), (size_t)ENTRIES);
+
+    remove_scratch_dir(out);
+    std::filesystem::create_directories(out);
+    run = run_tool_under_limit("render -q " + in_quotes(input) + " -o " + in_quotes(out), "-f 200", scratch);
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("voices-020.wav: file too large")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("19 of its 300 outputs were written")) << run.err;
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 19; ++i) expected.push_back("voices-" + padded_record(i, 3) + ".wav");
+    EXPECT_EQ(files_under(out), expected);
 }
 
 // Names are any bytes: the JSON escapes those that are not UTF-8 and stays

@@ -106,8 +106,8 @@ run_result run_tool_and_signal(const std::string& arguments, const std::string& 
     return result;
 }
 
-run_result run_tool_with_file_limit(const std::string& arguments, int limit_blocks, const std::string& scratch) {
-    std::string script = "ulimit -f " + std::to_string(limit_blocks) + "; " + redirected(arguments, scratch);
+run_result run_tool_under_limit(const std::string& arguments, const std::string& limit, const std::string& scratch) {
+    std::string script = "ulimit " + limit + "; " + redirected(arguments, scratch);
     return result_of(std::system(script.c_str()), scratch);
 }
 

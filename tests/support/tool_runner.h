@@ -38,6 +38,6 @@ run_result run_tool(const std::string& arguments, const std::string& scratch);
 // then waits for it to end.
 run_result run_tool_and_signal(const std::string& arguments, const std::string& signal, const std::string& folder,
                                const std::string& scratch);
-// POSIX shells only. Runs tolvane with a file-size limit of limit_blocks
-// blocks of 512 bytes.
-run_result run_tool_with_file_limit(const std::string& arguments, int limit_blocks, const std::string& scratch);
+// POSIX shells only. Runs tolvane under a shell limit: "-f 2000" (a file
+// size of 2000 blocks of 512 bytes), "-n 32" (32 open files).
+run_result run_tool_under_limit(const std::string& arguments, const std::string& limit, const std::string& scratch);

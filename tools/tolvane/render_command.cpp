@@ -155,6 +155,10 @@ int play_into_targets(render_run* run, const std::string& path, const std::strin
     bool complete = played && ended && !stopped;
     bool written = render_output_finish(&output, complete);
     session_close(&session);
+    int kept = render_output_kept(&output);
+    if ((stopped || !written) && kept > 0 && targets.size() > 1)
+        fprintf(stderr, "tolvane: %s: %d of its %u outputs were written before it stopped\n", path.c_str(), kept,
+                (unsigned)targets.size());
     if (stopped) return EXIT_INTERRUPTED;
     if (!written) return failure("cannot write", output.failed_path, output.failed_reason);
     if (!played) return failure("cannot play", path, "the player module refuses it");

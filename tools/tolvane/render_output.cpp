@@ -22,6 +22,10 @@ struct render_sink {
     encoded_writer* encoded = nullptr;
     wave_extras extras;  // a WAVE's loop and name
     uint64_t written = 0;
+    int units = 0;        // the entries it holds
+    int units_ended = 0;  // those the module has played through
+    bool closed = false;
+    bool kept = false;  // it got its name
 };
 
 // What the render has made of one entry: the frames the module has played of
@@ -116,6 +120,9 @@ void open_sink(render_output* out, render_sink* sink, int sample_rate, int chann
 
 // Gives a complete sink its name, or removes what it wrote.
 void close_sink(render_output* out, render_sink* sink, bool keep) {
+    if (sink->closed) return;
+    sink->closed = true;
+    sink->kept = keep && sink->opened && !out->failed;
     if (sink->to_stdout) {
         if (fflush(stdout) != 0) record_failure(out, sink_name(*sink), system_reason(errno));
         return;
@@ -143,6 +150,7 @@ void close_sink(render_output* out, render_sink* sink, bool keep) {
     }
     sink->wave_file = false;
     sink->encoded = nullptr;
+    if (out->failed) sink->kept = false;
 }
 
 void write_to_sink(render_output* out, render_sink* sink, const int16_t* pcm, int64_t frames, int channels) {
@@ -185,9 +193,19 @@ void take_frames(render_output* out, render_unit* u, const int16_t* pcm, int64_t
 
 // At a looped entry's end: the loop again until it has played as often as
 // asked, then its continuation, faded out linearly to silence.
+void play_loop_out(render_output* out, render_unit* u);
+
+// Once every entry of a file has ended, the file gets its name at once: a
+// render holds only the files of the entry playing open, and whatever it had
+// finished stays when a later entry fails or the render is interrupted.
 void end_unit(render_output* out, render_unit* u) {
     if (u->ended) return;
     u->ended = true;
+    play_loop_out(out, u);
+    if (++u->sink->units_ended == u->sink->units) close_sink(out, u->sink, !out->failed);
+}
+
+void play_loop_out(render_output* out, render_unit* u) {
     const sound_unit& unit = *u->unit;
     const loop_rendering& looping = out->job.looping;
     int channels = unit.channels;
@@ -238,7 +256,9 @@ int HOST_CALL output_open(int sample_rate, int channels, int, int, int) {
     out->sample_rate = sample_rate;
     out->channels = channels;
     restart_clock(out, 0);
-    if (out->current) end_unit(out, out->current);
+    // Opens before the render is released are the first seek's, not the end
+    // of an entry.
+    if (out->current && out->released) end_unit(out, out->current);
     int32_t entry = current_entry_index(out);
     bool known = entry >= 0 && entry < (int32_t)out->units.size();
     out->current = known ? out->units[(size_t)entry] : nullptr;
@@ -246,7 +266,6 @@ int HOST_CALL output_open(int sample_rate, int channels, int, int, int) {
     if (out->current) {
         out->current->frames_seen = 0;
         out->current->loop.clear();
-        out->current->ended = false;
         if (!out->current->sink->opened) open_sink(out, out->current->sink, sample_rate, channels);
     }
     // Nothing is held back, so there is no latency to report.
@@ -362,6 +381,7 @@ Out_Module* render_output_attach(render_output* out, const render_job& job) {
             render_unit* u = new render_unit;
             u->unit = &unit;
             u->sink = sink;
+            sink->units++;
             out->units[(size_t)unit.index] = u;
             if (unit.index > out->last_entry) out->last_entry = unit.index;
         }
@@ -381,6 +401,12 @@ bool render_output_finish(render_output* out, bool keep) {
     for (render_sink* sink : out->sinks) close_sink(out, sink, keep && !out->failed);
     if (attached == out) attached = nullptr;
     return !out->failed;
+}
+
+int render_output_kept(const render_output* out) {
+    int kept = 0;
+    for (const render_sink* sink : out->sinks) kept += sink->kept ? 1 : 0;
+    return kept;
 }
 
 std::vector<uint64_t> render_output_written(const render_output* out) {

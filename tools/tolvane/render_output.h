@@ -69,11 +69,15 @@ struct render_output {
 // output has no room, so that the host can seek before anything is decoded.
 Out_Module* render_output_attach(render_output* output, const render_job& job);
 void render_output_release(render_output* output);
-// Closes the files: with keep, each complete one gets its name; without (an
-// interrupt, a playback that failed) all are removed, as they are when any
-// could not be created or written. False in that last case, with the path
-// and reason in the output. Detaches it.
+// Each file gets its name as soon as the module has played every entry it
+// holds. This closes the rest: with keep, each complete one gets its name;
+// without (an interrupt, a playback that failed) they are removed, as they are
+// once any file could not be created or written; the files already named
+// stay. False when a file failed, with the path and reason in the output.
+// Detaches it.
 bool render_output_finish(render_output* output, bool keep);
+// The targets that got their names.
+int render_output_kept(const render_output* output);
 // Bytes written into each target, in the order given.
 std::vector<uint64_t> render_output_written(const render_output* output);
 
