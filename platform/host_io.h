@@ -53,6 +53,13 @@ void terminal_raw_off();
 void terminal_catch_interrupts();
 // True once a caught interrupt has arrived: for loops that read no keys.
 bool interrupt_requested();
+// Temporary files the program is writing, kept where an interrupt can find
+// them: a second interrupt (or one to the whole process group, which arrives
+// twice) removes every file registered, then ends the program by the signal
+// at once. Registering returns a slot for forgetting it, or -1 when the
+// record is full (the file then stays the caller's alone to remove).
+int temp_file_register(const char* path);
+void temp_file_forget(int slot);
 // A write past the process's file-size limit fails with an error (EFBIG)
 // instead of ending the program, so the program can clean up and say why.
 void writes_past_size_limit_fail();

@@ -150,10 +150,25 @@ void restore_terminal() {
     terminal.raw = false;
 }
 
-// Runs in a signal handler: only async-signal-safe calls.
-void on_interrupt(int) {
+// The temporary files registered, as fixed buffers a signal handler can read.
+const int TEMP_SLOTS = 64;
+const size_t TEMP_PATH_BYTES = 4096;
+char temp_paths[TEMP_SLOTS][TEMP_PATH_BYTES];
+volatile sig_atomic_t temp_used[TEMP_SLOTS];
+
+// Runs in a signal handler: only async-signal-safe calls. The first
+// interrupt is reported to the program, which cleans up and ends; a second
+// one removes the temporary files itself and ends the program by the signal.
+void on_interrupt(int signal_number) {
     if (terminal.raw) tcsetattr(STDIN_FILENO, TCSANOW, &terminal.saved);
-    terminal.interrupted = 1;
+    if (!terminal.interrupted) {
+        terminal.interrupted = 1;
+        return;
+    }
+    for (int i = 0; i < TEMP_SLOTS; ++i)
+        if (temp_used[i]) unlink(temp_paths[i]);
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
 }
 
 void restore_at_exit() {
@@ -237,11 +252,28 @@ void terminal_catch_interrupts() {
     memset(&action, 0, sizeof action);
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
-    // A second Ctrl-C ends the program the usual way, should the first one's
-    // clean-up ever hang.
-    action.sa_flags = SA_RESETHAND;
+    // Each signal blocks the other while its handler runs, so two arriving
+    // together are handled one after the other.
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+int temp_file_register(const char* path) {
+    size_t length = strlen(path);
+    if (length >= TEMP_PATH_BYTES) return -1;
+    for (int i = 0; i < TEMP_SLOTS; ++i) {
+        if (temp_used[i]) continue;
+        memcpy(temp_paths[i], path, length + 1);
+        temp_used[i] = 1;
+        return i;
+    }
+    return -1;
+}
+
+void temp_file_forget(int slot) {
+    if (slot >= 0 && slot < TEMP_SLOTS) temp_used[slot] = 0;
 }
 
 bool interrupt_requested() {

@@ -295,6 +295,14 @@ void terminal_catch_interrupts() {
     SetConsoleCtrlHandler(on_console_control, TRUE);
 }
 
+// The console's Ctrl-C handler runs on a thread of its own while the program
+// cleans up in order, so Windows needs no record for a second interrupt.
+int temp_file_register(const char*) {
+    return -1;
+}
+
+void temp_file_forget(int) {}
+
 bool interrupt_requested() {
     return interrupted();
 }

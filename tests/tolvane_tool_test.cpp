@@ -829,6 +829,27 @@ TEST_F(TolvaneTool, OutputsAppearWholeOrNotAtAll) {
     }
 }
 
+// An impatient double Ctrl-C, and a Ctrl-C to the whole process group (which
+// reaches the tool twice), leave no temporary file behind, however the
+// signals fall.
+TEST_F(TolvaneTool, RepeatedInterruptsLeaveNoTemporaryFile) {
+    if (shell_is_cmd()) return;  // signals are POSIX shells'
+    std::string input = write_file_in(scratch, "big.dat", random_bytes(16u << 20, 5));
+    std::string out = scratch + "out" + PLATFORM_PATH_SEPARATOR;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        SCOPED_TRACE(attempt);
+        for (bool group : {false, true}) {
+            remove_scratch_dir(out);
+            std::filesystem::create_directories(out);
+            std::string arguments = "render " + in_quotes(input) + " -o " + in_quotes(out + "big.wav");
+            run_result run = group ? run_tool_under_timeout(arguments, "INT", "0.05", scratch)
+                                   : run_tool_and_signal(arguments, "INT", out, scratch, true);
+            EXPECT_NE(run.status, 0);
+            EXPECT_EQ(files_under(out), std::vector<std::string>{}) << (group ? "process group" : "twice");
+        }
+    }
+}
+
 // A render names each entry's file as soon as it is whole, so a bank of any
 // size renders with few files open, and a failure part of the way (here a
 // file-size limit that the twentieth entry's file outgrows) keeps every

@@ -95,11 +95,12 @@ std::string redirected(const std::string& arguments, const std::string& scratch)
 }  // namespace
 
 run_result run_tool_and_signal(const std::string& arguments, const std::string& signal, const std::string& folder,
-                               const std::string& scratch) {
+                               const std::string& scratch, bool twice) {
     std::string status_file = scratch + "status.txt";
     std::string script = redirected(arguments, scratch) + " & pid=$!; i=0; while [ $i -lt 1000 ] && ! ls " +
                          in_quotes(folder) + " | grep -q '[.]tmp$'; do sleep 0.01; i=$((i+1)); done; kill -" + signal +
-                         " $pid; wait $pid; echo $? > " + in_quotes(status_file);
+                         " $pid;" + (twice ? " sleep 0.001; kill -" + signal + " $pid;" : "") + " wait $pid; echo $? > " +
+                         in_quotes(status_file);
     std::system(script.c_str());
     run_result result = result_of(0, scratch);
     result.status = atoi(read_text(status_file).c_str());
@@ -108,6 +109,12 @@ run_result run_tool_and_signal(const std::string& arguments, const std::string& 
 
 run_result run_tool_under_limit(const std::string& arguments, const std::string& limit, const std::string& scratch) {
     std::string script = "ulimit " + limit + "; " + redirected(arguments, scratch);
+    return result_of(std::system(script.c_str()), scratch);
+}
+
+run_result run_tool_under_timeout(const std::string& arguments, const std::string& signal, const std::string& seconds,
+                                  const std::string& scratch) {
+    std::string script = "timeout -s " + signal + " " + seconds + " " + redirected(arguments, scratch);
     return result_of(std::system(script.c_str()), scratch);
 }
 

@@ -36,8 +36,13 @@ run_result run_tool(const std::string& arguments, const std::string& scratch);
 // POSIX shells only. Runs tolvane in the background and sends it signal
 // ("INT", "TERM") as soon as a temporary output (*.tmp) shows in folder,
 // then waits for it to end.
+// With twice, the signal goes again 1 ms later (an impatient double Ctrl-C).
 run_result run_tool_and_signal(const std::string& arguments, const std::string& signal, const std::string& folder,
-                               const std::string& scratch);
+                               const std::string& scratch, bool twice = false);
+// POSIX shells only. Runs tolvane under timeout(1), which signals the whole
+// process group with signal after seconds.
+run_result run_tool_under_timeout(const std::string& arguments, const std::string& signal, const std::string& seconds,
+                                  const std::string& scratch);
 // POSIX shells only. Runs tolvane under a shell limit: "-f 2000" (a file
 // size of 2000 blocks of 512 bytes), "-n 32" (32 open files).
 run_result run_tool_under_limit(const std::string& arguments, const std::string& limit, const std::string& scratch);

@@ -307,7 +307,6 @@ int run_extract(const command_line& line) {
     if (line.files.size() > 1 && classify_out(line.out) == OUT_FILE)
         return usage_error("several files need -o DIR/ or a pattern with {name}", "extract");
     terminal_catch_interrupts();
-    writes_past_size_limit_fail();
     int status = EXIT_OK;
     for (const std::string& path : line.files) {
         int file_status = extract_one(&run, path);

@@ -11,11 +11,15 @@
 
 #include <string>
 
+#include "platform/host_io.h"
 #include "tools/tolvane/command_line.h"
 #include "tools/tolvane/commands.h"
 #include "tools/tolvane/tool_common.h"
 
 int main(int argc, char** argv) {
+    // A file-size limit is an ordinary write error with its reason, in every
+    // command.
+    writes_past_size_limit_fail();
     command_line line;
     std::string error;
     if (!parse_command_line(argc, argv, &line, &error)) return usage_error(error, line.command);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "containers/file_names.h"
+#include "platform/host_io.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -69,8 +70,15 @@ bool output_create(output_file* out, const std::string& path) {
         // A name of this shape that is somehow taken is left alone.
         std::error_code probe;
         if (fs::exists(temp, probe) || probe) continue;
+        // Registered before it exists, so no moment passes in which a second
+        // interrupt would leave it behind.
+        out->temp_slot = temp_file_register(temp.c_str());
         out->stream = fopen(temp.c_str(), "wb");
-        if (!out->stream) return fail(out, errno);
+        if (!out->stream) {
+            temp_file_forget(out->temp_slot);
+            out->temp_slot = -1;
+            return fail(out, errno);
+        }
         unfinished().push_back(temp);
         out->temp_path = temp;
         return true;
@@ -118,6 +126,8 @@ bool output_finish(output_file* out, bool keep_existing) {
                                     : file_rename_replace(out->temp_path.c_str(), out->path.c_str());
         if (renamed) {
             forget(out->temp_path);
+            temp_file_forget(out->temp_slot);
+            out->temp_slot = -1;
             out->temp_path.clear();
             return true;
         }
@@ -134,6 +144,8 @@ void output_discard(output_file* out) {
     if (out->temp_path.empty()) return;
     file_remove(out->temp_path.c_str());
     forget(out->temp_path);
+    temp_file_forget(out->temp_slot);
+    out->temp_slot = -1;
     out->temp_path.clear();
 }
 

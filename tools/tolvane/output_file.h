@@ -14,6 +14,7 @@
 struct output_file {
     std::string path;       // the name it gets once complete
     std::string temp_path;  // where it is written meanwhile
+    int temp_slot = -1;     // its place in the record a second interrupt cleans up
     FILE* stream = nullptr;
     std::string error;  // why it failed, in the system's words
 };

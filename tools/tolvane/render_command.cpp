@@ -336,7 +336,6 @@ int run_render(const command_line& line) {
         return usage_error("several files need -o DIR/ or a pattern with {name}", "render");
     if (kind == OUT_STANDARD_OUTPUT) stdout_binary();
     terminal_catch_interrupts();
-    writes_past_size_limit_fail();
     int status = EXIT_OK;
     for (const std::string& path : line.files) {
         int file_status = render_one(&run, path);
