@@ -59,6 +59,7 @@ enum stream_notice : uint32_t {
     NOTICE_NOT_INFLATED = 1u << 4,         // a compressed bank that could not be inflated
     NOTICE_INFLATION_CUT_SHORT = 1u << 5,  // a compressed bank whose stream ends early
     NOTICE_NOT_DESCRIBED = 1u << 6,        // described only in part: too big to look at in memory
+    NOTICE_HEADER_CUT_SHORT = 1u << 7,     // a bank whose file ends inside its header: no record can be read
 };
 
 // Why a file would not play.

@@ -184,11 +184,18 @@ void read_records(byte_source* source, const bank_reading& bank, stream_descript
     }
 }
 
+// Notes a header that the file ends inside: one whose fields up to end it
+// does not hold.
+void note_header_end(const byte_source* source, int64_t end, stream_description* description) {
+    if (source_size(source) < end) description->notices |= NOTICE_HEADER_CUT_SHORT;
+}
+
 // Version 1: count and name in the header, 20-byte records from 0x50, the
 // sound right after the last record.
 bool plan_version_1(byte_source* source, int32_t base, stream_description* description, bank_reading* bank) {
     uint8_t header[BANK_V1_RECORDS_AT];
     if (!seek_to(source, base) || !read_zero_filled(source, header, (int32_t)sizeof header)) return false;
+    note_header_end(source, (int64_t)base + BANK_V1_RECORDS_AT, description);
     uint32_t declared = read_u32le(header + BANK_V1_COUNT_AT);
     description->declared_records = declared;
     take_bank_name(description, header + BANK_V1_NAME_AT);
@@ -215,7 +222,9 @@ bool read_regions(byte_source* source, region regions[BANK_REGION_COUNT]) {
 // name, the record size and, for names and compact records, their sizes.
 bool plan_version_2(byte_source* source, int32_t base, stream_description* description, bank_reading* bank) {
     region regions[BANK_REGION_COUNT];
+    note_header_end(source, (int64_t)base + BANK_HEADER_BYTES, description);
     if (!read_regions(source, regions)) return false;
+    note_header_end(source, (int64_t)base + regions[REGION_BANK_DATA].offset + BANK_DATA_BYTES, description);
     uint8_t data[BANK_DATA_BYTES];
     if (!seek_to(source, (int64_t)base + regions[REGION_BANK_DATA].offset) ||
         !read_zero_filled(source, data, (int32_t)BANK_DATA_BYTES))
@@ -287,8 +296,10 @@ bool read_wave_bank(byte_source* source, stream_description* description) {
     description->data_length = 0;
     description->file_bytes = source_size(source);
     uint8_t header[8];
-    if (!seek_to(source, base) || !read_zero_filled(source, header, 4) || !read_zero_filled(source, header + 4, 4))
+    if (!seek_to(source, base) || !read_zero_filled(source, header, 4) || !read_zero_filled(source, header + 4, 4)) {
+        description->notices |= NOTICE_HEADER_CUT_SHORT;
         return true;
+    }
     if (memcmp(header, WAVE_BANK_MAGIC_BIG_ENDIAN, 4) == 0) {
         description->big_endian = true;
         description->layout_version = read_u32be(header + 4);

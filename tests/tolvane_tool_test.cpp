@@ -635,6 +635,14 @@ const said_case SAID_CASES[] = {
     {"extract a text file", "extract @notes.txt -o @x/notes.wav", 1, "--raw decodes it as raw Xbox ADPCM"},
     {"extract no record", "extract @bank.xwb --entry 7 -o @x/", 1, "no record 7 (the file has 4)"},
     {"truncated bank", "info @cut.xwb", 0, "cut.xwb: record 4 of the 4 declared is lost: the file ends before it"},
+    {"a bank cut in its header", "info @cut-header.xwb", 0,
+     "cut-header.xwb: the file ends at byte 30, inside the bank's header: nothing of it can be read"},
+    {"a bank cut in its header, rendered", "render @cut-header.xwb -o @out.wav", 1,
+     "cut-header.xwb: the file ends at byte 30, inside the bank's header"},
+    {"sound past the end of the file", "info @far.xwb", 0,
+     "far.xwb: record 2's sound is not in the file (starts at byte 16777344 of 164): nothing of it is written"},
+    {"info --strict counts skipped records as render does", "info @bank.xwb --strict", 1,
+     "bank.xwb: record 2 skipped: format tag 2 (WMA"},
     {"a bank cut in its last entry", "render @cut-sound.xwb -o @cut/", 0,
      "record 4's sound is cut short by the end of the file"},
     {"rate for a WAVE", "info @in.wav --rate 8000", 0, "--rate and --channels apply to raw data only"},
@@ -697,6 +705,13 @@ TEST_F(TolvaneTool, EveryOutcomeIsSaid) {
     bytes cut = make_sample_bank(false).file;
     cut.resize(BANK_HEADER_BYTES + BANK_DATA_BYTES + 3 * BANK_RECORD_BYTES);
     write_file_in(scratch, "cut.xwb", cut);
+    bytes cut_header = make_sample_bank(false).file;
+    cut_header.resize(30);
+    write_file_in(scratch, "cut-header.xwb", cut_header);
+    wave_bank_design far;
+    far.entries = {{format_word(1, 1, 22050), 0, 36}, {format_word(1, 1, 22050), 16u << 20, 36}};
+    far.entry_data = tone_adpcm(1, 1, 4);
+    write_file_in(scratch, "far.xwb", build_wave_bank(far));
     bytes cut_sound = make_sample_bank(false).file;
     cut_sound.resize(cut_sound.size() - 1000);
     write_file_in(scratch, "cut-sound.xwb", cut_sound);

@@ -244,9 +244,11 @@ int extract_one(extract_run* run, const std::string& path) {
     description_release(&played);
 
     record_ranges ranges = chosen_ranges(line);
+    // The file's warnings come first, in record order, then the records left out.
+    std::vector<std::string> said;
     for (const file_warning& warning : file.warnings)
-        if (warning_concerns(warning, ranges) && !(warning.no_sound && !chosen))
-            warnings.insert(warnings.begin(), warning.text);
+        if (warning_concerns(warning, ranges) && !(warning.no_sound && !chosen)) said.push_back(warning.text);
+    warnings.insert(warnings.begin(), said.begin(), said.end());
     run->warned = run->warned || !warnings.empty();
     if (!line.quiet)
         for (const std::string& text : warnings) warn(path, text);

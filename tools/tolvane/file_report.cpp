@@ -179,9 +179,17 @@ void add_record_warnings(std::vector<file_warning>* lines, const stream_descript
         const entry_record& record = description.records[i];
         if (record.skipped == NOT_SKIPPED) {
             bool cut_short = record.offset + record.length > description.file_bytes;
-            if (cut_short && cut++ < LISTED_SKIPS)
-                add(lines, "record " + std::to_string(record.record) + "'s sound is cut short by the end of the file",
-                    record.record, record.record);
+            if (cut_short && cut++ < LISTED_SKIPS) {
+                std::string number = "record " + std::to_string(record.record);
+                // A sound that starts at or past the end has nothing to play.
+                if (record.offset >= description.file_bytes)
+                    add(lines,
+                        number + "'s sound is not in the file (starts at byte " + std::to_string(record.offset) +
+                            " of " + std::to_string(description.file_bytes) + "): nothing of it is written",
+                        record.record, record.record);
+                else
+                    add(lines, number + "'s sound is cut short by the end of the file", record.record, record.record);
+            }
             continue;
         }
         if (with_skipped && skipped++ < LISTED_SKIPS)
@@ -206,6 +214,11 @@ std::vector<file_warning> warnings_of(const std::string& path, const stream_desc
                         ") is missing: played on its own");
     if (notices & NOTICE_NOT_INFLATED) add(&lines, "a compressed bank that cannot be inflated: played as it is");
     if (notices & NOTICE_INFLATION_CUT_SHORT) add(&lines, "its compressed stream ends early: played as far as it goes");
+    if (notices & NOTICE_HEADER_CUT_SHORT) {
+        add(&lines, "the file ends at byte " + std::to_string(description.file_bytes) +
+                        ", inside the bank's header: nothing of it can be read");
+        lines.back().no_sound = true;
+    }
     if (notices & NOTICE_RECORDS_CUT_SHORT) {
         int32_t first = (int32_t)description.records_read + 1;
         int32_t last =
@@ -213,14 +226,16 @@ std::vector<file_warning> warnings_of(const std::string& path, const stream_desc
         add(&lines,
             record_range(first, last) + " of the " + std::to_string(description.declared_records) +
                 (first == last ? " declared is lost: the file ends before it"
-                               : " declared are lost: the file ends before them"),
+                               : " declared are lost: the file ends before them") +
+                " (at byte " + std::to_string(description.file_bytes) + ")",
             first, last);
     }
     if ((notices & NOTICE_DATA_CUT_SHORT) && description.record_count == 0)
         add(&lines, "sound reaches past the end of the file: the rest is not played");
     add_record_warnings(&lines, description, with_skipped);
     if (notices & NOTICE_NOT_DESCRIBED) add(&lines, "too large to look at in memory: described only in part");
-    if (description.kind == STREAM_BANK && description.entry_count == 0 && description.data_length >= 0) {
+    if (description.kind == STREAM_BANK && description.entry_count == 0 && description.data_length >= 0 &&
+        !(notices & NOTICE_HEADER_CUT_SHORT)) {
         add(&lines, "a wave bank with no entry that plays: nothing plays");
         lines.back().no_sound = true;
     }

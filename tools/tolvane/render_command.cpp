@@ -184,6 +184,8 @@ void list_written(const std::vector<render_target>& targets, FILE* stream) {
 
 // Why a file yields no sound at all.
 std::string why_no_sound(const stream_description& d) {
+    if (d.notices & NOTICE_HEADER_CUT_SHORT)
+        return "the file ends at byte " + std::to_string(d.file_bytes) + ", inside the bank's header";
     if (d.record_count == 0 && d.kind != STREAM_BANK)
         return d.data_length <= 0 ? "it holds no sound (it is empty)" : "it holds no whole block set of sound";
     if (d.entry_count == 0) return "no record of it plays (no entry of a codec the player decodes)";

@@ -82,7 +82,7 @@ bool describe_for_tool(const command_line& line, const std::string& path, bool d
     }
     // Raw data asked for is no surprise; the rest of what was noticed is.
     bool raw_by_request = raw_asked && file->d.kind == STREAM_RAW;
-    for (const file_warning& warning : warnings_of(path, file->d, line.command == "render")) {
+    for (const file_warning& warning : warnings_of(path, file->d, line.command == "render" || line.strict)) {
         if (raw_by_request && warning.text.find("raw Xbox ADPCM data") != std::string::npos) continue;
         file->warnings.push_back(warning);
     }
