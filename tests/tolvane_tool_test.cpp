@@ -844,6 +844,44 @@ TEST_F(TolvaneTool, OutputsAppearWholeOrNotAtAll) {
     }
 }
 
+// A game's folder: render walks it in sorted order, keeps each file's folder
+// under -o DIR/ (and in {dir}), skips files of no known kind without a word,
+// and renders a stream pair once, by its header.
+TEST_F(TolvaneTool, FoldersAreWalkedIntoTheSameTree) {
+    std::string game = scratch + "game" + PLATFORM_PATH_SEPARATOR;
+    std::string sep(1, PLATFORM_PATH_SEPARATOR);
+    bytes sound = tone_adpcm(1, 4, 3);
+    wave_bank_design design;
+    design.entries = {{format_word(1, 1, 22050), 0, (uint32_t)sound.size()},
+                      {format_word(1, 1, 22050), (uint32_t)sound.size(), (uint32_t)sound.size()}};
+    design.entry_data = sound;
+    design.entry_data.insert(design.entry_data.end(), sound.begin(), sound.end());
+    write_file_in(game + "music" + sep, "theme.xwb", build_wave_bank(design));
+    write_file_in(game + "music" + sep + "deep" + sep, "boss.wav", adpcm_wave(sound, 1, 22050));
+    write_file_in(game + "voice" + sep, "lines.xsh", build_stream_header({{0, 36, 22050, 1}}));
+    write_file_in(game + "voice" + sep, "lines.xsd", sound);
+    write_file_in(game, "readme.txt", bytes(100, 'x'));
+    std::string out = scratch + "out" + sep;
+    std::filesystem::create_directories(out);
+    run_result run = run_tool("render -q " + in_quotes(game) + " -o " + in_quotes(out), scratch);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(files_under(out), (std::vector<std::string>{"music/deep/boss.wav", "music/theme-01.wav",
+                                                          "music/theme-02.wav", "voice/lines-01.wav"}));
+    run = run_tool("render -q " + in_quotes(game) + " -o " + in_quotes(scratch + "flat" + sep + "{dir}-{name}.wav"),
+                   scratch);
+    ASSERT_EQ(0, run.status) << run.err;
+    run = run_tool("info " + in_quotes(game), scratch);
+    ASSERT_EQ(0, run.status) << run.err;
+    for (const char* listed : {"boss.wav", "theme.xwb", "lines.xsh"})
+        EXPECT_NE(std::string::npos, run.out.find(std::string(listed) + "\n")) << listed;
+    EXPECT_EQ(std::string::npos, run.out.find("readme.txt"));
+    EXPECT_EQ(std::string::npos, run.out.find("lines.xsd\n"));
+    EXPECT_TRUE(file_exists(scratch + "flat" + sep + "music-theme-01.wav"));
+    EXPECT_TRUE(file_exists(scratch + "flat" + sep + "voice-lines.wav"));
+    EXPECT_TRUE(file_exists(scratch + "flat" + sep + "music" + sep + "deep-boss.wav"));
+}
+
 // An impatient double Ctrl-C, and a Ctrl-C to the whole process group (which
 // reaches the tool twice), leave no temporary file behind, however the
 // signals fall.

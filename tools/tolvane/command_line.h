@@ -13,6 +13,9 @@
 struct command_line {
     std::string command;  // empty for none; "help" for the help command
     std::vector<std::string> files;
+    // For each of files, the folder it lies in below a folder given on the
+    // command line ("" for a file given itself), for {dir} and -o DIR/.
+    std::vector<std::string> file_folders;
     bool has_out = false;
     std::string out;
     std::string format;  // "", "wav", "raw", "flac" or "ogg"

@@ -261,7 +261,7 @@ int extract_one(extract_run* run, const std::string& path) {
     for (const extract_item& item : items) units.push_back(item.unit);
     mark_shared_names(file.d, &units);
     std::vector<render_target> targets;
-    if (!plan_targets(line.out, stem_of(path), false, units, record_width(file.d), &targets, &reason) ||
+    if (!plan_targets(out_for_file(line, path), stem_of(path), false, units, record_width(file.d), &targets, &reason) ||
         classify_out(line.out) == OUT_STANDARD_OUTPUT) {
         file_close(source);
         return failure("cannot extract", path, reason.empty() ? "extract writes files, not standard output" : reason);

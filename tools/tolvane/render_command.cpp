@@ -274,7 +274,8 @@ int render_one(render_run* run, const std::string& path) {
     for (sound_unit& unit : chosen) unit.output_frames = rendered_frames(unit, looping);
     std::vector<render_target> targets;
     std::string reason;
-    if (!plan_targets(line.out, stem_of(path), run->format == RENDER_RAW, chosen, record_width(file.d), &targets,
+    if (!plan_targets(out_for_file(line, path), stem_of(path), run->format == RENDER_RAW, chosen, record_width(file.d),
+                      &targets,
                       &reason))
         return failure("cannot render", path, reason);
     rename_for_format(run->format, &targets);

@@ -19,7 +19,8 @@
 
 namespace {
 
-const char* const PLACEHOLDERS[] = {"{name}", "{entry}", "{label}", "{rate}"};
+// {dir} is filled before the plan (out_for_file), but names a pattern too.
+const char* const PLACEHOLDERS[] = {"{name}", "{entry}", "{label}", "{rate}", "{dir}"};
 // Names Windows keeps for devices in every folder.
 const char* const DEVICE_NAMES[] = {"con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4",
                                     "com5", "com6", "com7", "com8", "com9", "lpt1", "lpt2", "lpt3",

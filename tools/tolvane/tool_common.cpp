@@ -2,10 +2,15 @@
 
 #include "tools/tolvane/tool_common.h"
 
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
 #include <filesystem>
 
 #include "containers/file_names.h"
 #include "containers/stream_opener.h"
+#include "containers/wave_bank.h"
 #include "tools/tolvane/linked_zlib.h"
 #include "tools/tolvane/host_session.h"
 #include "tools/tolvane/output_file.h"
@@ -123,4 +128,85 @@ std::vector<std::string> inputs_of(const std::string& path, const stream_descrip
 bool same_file(const std::string& a, const std::string& b) {
     std::error_code error;
     return fs::equivalent(a, b, error) && !error;
+}
+
+namespace {
+
+// The extensions the plug-in registers, and the first bytes of the kinds it
+// reads whatever their names.
+const char* const KNOWN_EXTENSIONS[] = {"wav", "xwb", "zwb", "wba", "xsh", "xsd", "dat"};
+
+bool of_a_known_kind(const std::string& path) {
+    for (const char* extension : KNOWN_EXTENSIONS)
+        if (path_extension_is(path.c_str(), extension)) return true;
+    uint8_t lead[8] = {};
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) return false;
+    size_t got = fread(lead, 1, sizeof lead, file);
+    fclose(file);
+    return (got >= 4 && (memcmp(lead, "RIFF", 4) == 0 || memcmp(lead, WAVE_BANK_MAGIC, 4) == 0 ||
+                         memcmp(lead, WAVE_BANK_MAGIC_BIG_ENDIAN, 4) == 0)) ||
+           (got == 8 && memcmp(lead, CONTAINER_MAGIC, 8) == 0);
+}
+
+// A stream data file whose header lies beside it is listed by the header.
+bool listed_by_its_header(const std::string& path) {
+    if (!path_extension_is(path.c_str(), "xsd")) return false;
+    std::error_code error;
+    return fs::exists(with_extension(path, "xsh"), error) || fs::exists(with_extension(path, "XSH"), error);
+}
+
+}  // namespace
+
+bool walk_folders(command_line* line) {
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+    for (const std::string& given : line->files) {
+        std::error_code error;
+        if (!fs::is_directory(given, error)) {
+            files.push_back(given);
+            folders.push_back("");
+            continue;
+        }
+        std::vector<fs::path> found;
+        for (fs::recursive_directory_iterator it(given, error), end; !error && it != end; it.increment(error))
+            if (it->is_regular_file(error)) found.push_back(it->path());
+        if (error) {
+            failure("cannot read", given, system_reason(error.value()));
+            return false;
+        }
+        std::sort(found.begin(), found.end());
+        for (const fs::path& file : found) {
+            std::string path = file.string();
+            if (!line->raw && (!of_a_known_kind(path) || listed_by_its_header(path))) continue;
+            files.push_back(path);
+            folders.push_back(file.parent_path().lexically_relative(given).lexically_normal().string());
+            if (folders.back() == ".") folders.back().clear();
+        }
+    }
+    line->files = files;
+    line->file_folders = folders;
+    return true;
+}
+
+std::string out_for_file(const command_line& line, const std::string& path) {
+    std::string folder;
+    for (size_t i = 0; i < line.files.size() && i < line.file_folders.size(); ++i)
+        if (line.files[i] == path) folder = line.file_folders[i];
+    std::string out = line.out;
+    if (classify_out(out) == OUT_FOLDER) {
+        if (!folder.empty()) {
+            if (!is_path_separator(out.back())) out += PLATFORM_PATH_SEPARATOR;
+            out += folder + PLATFORM_PATH_SEPARATOR;
+        }
+        return out;
+    }
+    const std::string placeholder = "{dir}";
+    for (size_t at = out.find(placeholder); at != std::string::npos; at = out.find(placeholder, at + folder.size())) {
+        // With no folder, "{dir}/" goes whole, so no empty folder name is left.
+        size_t length = placeholder.size();
+        if (folder.empty() && at + length < out.size() && is_path_separator(out[at + length])) length++;
+        out.replace(at, length, folder);
+    }
+    return out;
 }

@@ -70,6 +70,15 @@ record_ranges chosen_ranges(const command_line& line);
 // True when the warning is about the whole file or a chosen record.
 bool warning_concerns(const file_warning& warning, const record_ranges& chosen);
 
+// Replaces each folder among the files by the files below it, in sorted
+// order, keeping only those of a kind Tolvane knows (every file with --raw),
+// and a stream pair once, by its header; notes each file's folder below the
+// one given. False with the reason on stderr when a folder cannot be read.
+bool walk_folders(command_line* line);
+// -o for the file at index: under -o DIR/ the file's folder below the one
+// given, and {dir} replaced by it.
+std::string out_for_file(const command_line& line, const std::string& path);
+
 // The input's name without its folder and extension, for {name}.
 std::string stem_of(const std::string& path);
 // The path as Play leaves it: a stream pair's partner named.
