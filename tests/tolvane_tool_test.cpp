@@ -598,7 +598,7 @@ struct said_case {
 // usage errors are one line pointing to the help.
 const said_case SAID_CASES[] = {
     {"missing file", "render @missing.wav -o @out.wav", 1, "missing.wav: no such file"},
-    {"folder", "info @folder", 1, "folder: is a folder"},
+    {"an empty folder", "info @folder", 1, "folder: it holds no file of a kind Tolvane knows"},
     {"PCM WAVE", "render @pcm.wav -o @out.wav", 1, "pcm.wav: not Xbox ADPCM: format tag 0x0001 (PCM); tolvane encode"},
     {"render onto its input", "render @in.wav -o @in.wav", 1, "is an input; it is never overwritten"},
     {"render onto the partner", "render @pair.xsh -o @pair.xsd --format raw", 1, "is an input"},

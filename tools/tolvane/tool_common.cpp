@@ -176,12 +176,17 @@ bool walk_folders(command_line* line) {
             return false;
         }
         std::sort(found.begin(), found.end());
+        size_t before = files.size();
         for (const fs::path& file : found) {
             std::string path = file.string();
             if (!line->raw && (!of_a_known_kind(path) || listed_by_its_header(path))) continue;
             files.push_back(path);
             folders.push_back(file.parent_path().lexically_relative(given).lexically_normal().string());
             if (folders.back() == ".") folders.back().clear();
+        }
+        if (files.size() == before) {
+            failure("cannot read", given, "it holds no file of a kind Tolvane knows");
+            return false;
         }
     }
     line->files = files;
