@@ -48,6 +48,8 @@ file_handle file_open_read_then_delete(const char* path);
 // Removes a file by name; returns 1 on success.
 int file_remove(const char* path);
 // Renames a file, replacing the target if it exists; returns 1 on success.
+// A file it replaces passes on its permissions (and, where the process may
+// set it, its owner), so an edit in place leaves them as they were.
 int file_rename_replace(const char* from, const char* to);
 // Renames a file only when no file has the target name; returns 1 on success.
 int file_rename_new(const char* from, const char* to);

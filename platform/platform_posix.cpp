@@ -185,6 +185,13 @@ int file_remove(const char* path) {
 }
 
 int file_rename_replace(const char* from, const char* to) {
+    struct stat replaced;
+    if (stat(to, &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+        // An owner the process may not give is left as it is.
+        int owned = chown(from, replaced.st_uid, replaced.st_gid);
+        (void)owned;
+        chmod(from, replaced.st_mode & 07777);
+    }
     return rename(from, to) == 0 ? 1 : 0;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -127,6 +128,24 @@ TEST_F(PlatformFiles, RefusedCallsLeaveThePositionAlone) {
     EXPECT_EQ(file_tell(INVALID_FILE), -1);
     EXPECT_EQ(file_size(INVALID_FILE), -1);
     file_close(INVALID_FILE);
+}
+
+// A file replaced by a rename passes its permissions on to the new one, so
+// an edit in place leaves a bank of mode 640 at 640.
+TEST_F(PlatformFiles, ARenameOverAFileKeepsItsPermissions) {
+    std::error_code error;
+    if (PLATFORM_PATH_SEPARATOR != '/') return;  // Windows files have no such modes
+    std::string edited = write_file_in(scratch.path, "bank.xwb", bytes(10, 1));
+    std::string fresh = write_file_in(scratch.path, "bank.xwb.tmp", bytes(20, 2));
+    std::filesystem::permissions(edited, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                             std::filesystem::perms::group_read,
+                                 error);
+    ASSERT_FALSE(error);
+    ASSERT_EQ(file_rename_replace(fresh.c_str(), edited.c_str()), 1);
+    EXPECT_EQ(read_file(edited), bytes(20, 2));
+    EXPECT_EQ(std::filesystem::status(edited).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read);
 }
 
 }  // namespace
