@@ -97,4 +97,16 @@ TEST_F(TolvanePlay, FilesPlayInTurnAndTheUnplayableAreSkipped) {
     EXPECT_NE(std::string::npos, run.err.find("pcm.wav", refused)) << run.err;
 }
 
+// A folder plays as a playlist of the files below it, in sorted order,
+// files of no known kind left out.
+TEST_F(TolvanePlay, AFolderPlaysAsAPlaylist) {
+    std::string folder = scratch + "game" + PLATFORM_PATH_SEPARATOR;
+    write_file_in(folder + "b" + PLATFORM_PATH_SEPARATOR, "two.wav", adpcm_wave(tone_adpcm(1, 20, 1), 1, 22050));
+    write_file_in(folder, "one.wav", adpcm_wave(tone_adpcm(1, 20, 2), 1, 22050));
+    write_file_in(folder, "notes.txt", bytes(100, 'x'));
+    run_result run = run_tool("play --device null " + in_quotes(folder), scratch);
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ((std::vector<std::string>{"two.wav", "one.wav"}), played_titles(run.out)) << run.out;
+}
+
 }  // namespace

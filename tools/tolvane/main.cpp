@@ -32,9 +32,10 @@ int main(int argc, char** argv) {
         fputs(help_text(topic).c_str(), stdout);
         return EXIT_OK;
     }
-    // render, extract and info walk the folders they are given.
-    if ((line.command == "render" || line.command == "extract" || line.command == "info") && !walk_folders(&line))
-        return EXIT_FAILED;
+    // render, extract, info and play walk the folders they are given.
+    bool walks = line.command == "render" || line.command == "extract" || line.command == "info" ||
+                 line.command == "play";
+    if (walks && !walk_folders(&line)) return EXIT_FAILED;
     if (line.command == "play") return run_play(line);
     if (line.command == "render") return run_render(line);
     if (line.command == "info") return run_info(line);
