@@ -139,8 +139,8 @@ int32_t keep_cue_name(sound_bank_reading* reading, uint32_t offset) {
     }
     int32_t length = end ? (int32_t)((const uint8_t*)end - name) : LONGEST_CUE_NAME;
     if (length == 0) return -1;
-    int32_t at = name_pool_append(&table->names, &table->names_bytes, &table->names_capacity, (const char*)name,
-                                  length);
+    int32_t at =
+        name_pool_append(&table->names, &table->names_bytes, &table->names_capacity, (const char*)name, length);
     if (at == NO_NAME) stop(reading, SOUND_BANK_NO_MEMORY);
     return at;
 }

@@ -70,8 +70,7 @@ int32_t keep_name(stream_description* description, const char* name, int32_t nam
     const char* end = (const char*)memchr(name, '\0', (size_t)name_bytes);
     int32_t length = end ? (int32_t)(end - name) : name_bytes;
     if (length == 0) return NO_NAME;
-    return name_pool_append(&description->names, &description->names_bytes, &description->names_capacity, name,
-                            length);
+    return name_pool_append(&description->names, &description->names_bytes, &description->names_capacity, name, length);
 }
 
 }  // namespace

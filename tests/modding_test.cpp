@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,7 +21,10 @@
 #include "tools/tolvane/wave_writer.h"
 
 #ifdef TOLVANE_TEST_SNDFILE
+#include <math.h>
 #include <sndfile.h>
+
+#include "tools/tolvane/encoded_audio.h"
 #endif
 
 namespace {
@@ -29,7 +33,7 @@ const uint32_t ALIGN = 2048;
 
 // A bank as games mix them: named Xbox ADPCM entries of several formats, one
 // looped over part of it and one over all of it, a 16-bit PCM entry and a
-// WMA one between them.
+// WMA one between them, an 8-bit PCM one last.
 struct mixed_entry {
     const char* name;
     entry_codec codec;
@@ -43,7 +47,7 @@ struct mixed_entry {
 const mixed_entry MIXED[] = {
     {"intro", CODEC_XBOX_ADPCM, 2, 44100, 40, 8, 30},    {"voice", CODEC_XBOX_ADPCM, 1, 22050, 25, 0, 0},
     {"pcm_sfx", CODEC_PCM16, 2, 22050, 0, 0, 0},         {"wma_track", CODEC_WMA, 2, 44100, 0, 0, 0},
-    {"surround", CODEC_XBOX_ADPCM, 6, 48000, 12, 0, 12},
+    {"surround", CODEC_XBOX_ADPCM, 6, 48000, 12, 0, 12}, {"pcm8_sfx", CODEC_PCM8, 1, 11025, 0, 0, 0},
 };
 
 struct mixed_bank {
@@ -150,7 +154,7 @@ TEST_F(Modding, ExtractedEntriesPackBackIntoEveryContainerBitForBit) {
     run_result run = tool("extract @mixed.xwb -q -o @ex");
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_EQ(files_under(path("ex")), (std::vector<std::string>{"mixed-01.wav", "mixed-02.wav", "mixed-03.wav",
-                                                                 "mixed-04.wma", "mixed-05.wav"}));
+                                                                 "mixed-04.wma", "mixed-05.wav", "mixed-06.wav"}));
     // Stored sound comes out as stored: the WMA file, the PCM WAVE's data.
     EXPECT_TRUE(read_file(path("ex/mixed-04.wma")) == bank.sounds[3]);
     bytes pcm_file = read_file(path("ex/mixed-03.wav"));
@@ -172,21 +176,27 @@ TEST_F(Modding, ExtractedEntriesPackBackIntoEveryContainerBitForBit) {
         EXPECT_EQ(entry["stated_frames"].number, original["records"].items[(size_t)record - 1]["frames"].number);
     }
 
-    const std::vector<int> adpcm_records = {1, 2, 5};
+    // PCM WAVEs pack as PCM of their depth, Xbox ADPCM ones as they are.
+    const std::vector<int> sound_records = {1, 2, 3, 5, 6};
     for (const char* out : {"re.xwb", "re.wba", "re.zwb", "re.xsh"}) {
         SCOPED_TRACE(out);
-        run = tool(std::string("pack @ex/mixed-01.wav @ex/mixed-02.wav @ex/mixed-05.wav -o @") + out);
+        run = tool(std::string("pack @ex/mixed-01.wav @ex/mixed-02.wav @ex/mixed-03.wav @ex/mixed-05.wav "
+                               "@ex/mixed-06.wav -o @") +
+                   out);
         ASSERT_EQ(0, run.status) << run.err;
         bool pair = std::string(out) == "re.xsh";
         // A stream header keeps a loop over a whole entry only.
         EXPECT_EQ(pair, run.err.find("loop is dropped") != std::string::npos) << run.err;
-        expect_same_entries(this, "mixed.xwb", adpcm_records, out, !pair);
+        expect_same_entries(this, "mixed.xwb", sound_records, out, !pair);
     }
     json_value packed = info("re.xwb");
     EXPECT_EQ(packed["version"].number, 3);
     EXPECT_EQ(packed["bank_name"].text, "re");
     for (const json_value& record : packed["records"].items) EXPECT_EQ((int64_t)record["offset"].number % ALIGN, 0);
-    EXPECT_EQ(info("re.xsh")["records"].items[2]["loop_end"].number, 12 * 65);
+    EXPECT_EQ(info("re.xsh")["records"].items[3]["loop_end"].number, 12 * 65);
+    for (size_t i = 0; i < sound_records.size(); ++i)
+        EXPECT_EQ(packed["records"].items[i]["codec"].text,
+                  info("mixed.xwb")["records"].items[(size_t)sound_records[i] - 1]["codec"].text);
 }
 
 // replace changes one record: its sound, format and loop; every other
@@ -346,6 +356,301 @@ TEST_F(Modding, LoopedEntriesRenderAsTheGamePlaysThem) {
     EXPECT_EQ(listed["records"].items[0]["looped_ms"].number, (double)((E + (E - L) + 10 * R) * 1000 / R));
     EXPECT_EQ(listed["records"].items[1]["looped_ms"].type, JSON_NULL);
 }
+
+#ifdef TOLVANE_TEST_SNDFILE
+// ---- Sound files of every common kind in --------------------------------------
+
+// Each kind written by libsndfile (FLAC and Ogg Vorbis by the tool's own
+// encoder, which stores the loop as render does), with a title and a loop on
+// whole block sets (but AIFF: libsndfile writes no AIFF loop).
+struct input_kind {
+    const char* file;
+    int sf_format;  // 0: through encoded_open
+    encoded_format encoded;
+    uint32_t rate;
+    uint32_t channels;
+    bool looped;
+};
+
+const input_kind INPUT_KINDS[] = {
+    {"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, ENCODED_FLAC, 22050, 1, true},
+    {"s16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, ENCODED_FLAC, 44100, 2, true},
+    {"s24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, ENCODED_FLAC, 48000, 2, true},
+    {"s32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, ENCODED_FLAC, 32000, 1, true},
+    {"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, ENCODED_FLAC, 44100, 2, true},
+    {"s16.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, ENCODED_FLAC, 22050, 2, false},
+    {"song.flac", 0, ENCODED_FLAC, 44100, 2, true},
+    {"song.ogg", 0, ENCODED_OGG, 48000, 1, true},
+};
+
+const int64_t INPUT_FRAMES = 65 * 120;
+const int64_t INPUT_LOOP_START = 65 * 20;
+const int64_t INPUT_LOOP_END = 65 * 100;
+const double MIN_SNR_DB = 30.0;
+
+// A tone per channel (330 Hz, 550 Hz, ...) lasting seconds, at rate.
+std::vector<double> tone_at(uint32_t rate, uint32_t channels, double seconds, double amplitude) {
+    size_t frames = (size_t)(seconds * rate);
+    std::vector<double> tone(frames * channels);
+    for (size_t f = 0; f < frames; f++)
+        for (uint32_t c = 0; c < channels; c++)
+            tone[f * channels + c] = amplitude * sin(2 * M_PI * (330.0 + 220 * c) * (double)f / rate);
+    return tone;
+}
+
+// The float file's tone runs past full scale, which the reader clips.
+std::vector<double> input_tone(const input_kind& kind) {
+    double amplitude = kind.sf_format == (SF_FORMAT_WAV | SF_FORMAT_FLOAT) ? 1.5 : 0.6;
+    return tone_at(kind.rate, kind.channels, (double)INPUT_FRAMES / kind.rate, amplitude);
+}
+
+std::string title_of(const input_kind& kind) {
+    std::string title = kind.file;
+    return "t_" + title.substr(0, title.find('.')) + "_" + title.substr(title.find('.') + 1);
+}
+
+void write_input(const std::string& path, const input_kind& kind, const std::vector<double>& tone) {
+    if (kind.sf_format == 0) {
+        std::vector<int16_t> pcm(tone.size());
+        for (size_t i = 0; i < tone.size(); i++) pcm[i] = (int16_t)lrint(tone[i] * 32767);
+        encoded_tags tags;
+        tags.title = title_of(kind);
+        tags.loop_start = INPUT_LOOP_START;
+        tags.loop_length = INPUT_LOOP_END - INPUT_LOOP_START;
+        std::string error;
+        encoded_writer* writer = encoded_open(path, kind.encoded, kind.rate, kind.channels, tags, &error);
+        ASSERT_NE(writer, nullptr) << error;
+        ASSERT_TRUE(encoded_write(writer, pcm.data(), (size_t)INPUT_FRAMES, &error)) << error;
+        ASSERT_TRUE(encoded_finish(writer, false, &error)) << error;
+        return;
+    }
+    SF_INFO info = {};
+    info.samplerate = (int)kind.rate;
+    info.channels = (int)kind.channels;
+    info.format = kind.sf_format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    sf_set_string(file, SF_STR_TITLE, title_of(kind).c_str());
+    if (!kind.looped) {
+        sf_writef_double(file, tone.data(), (sf_count_t)(tone.size() / kind.channels));
+        sf_close(file);
+        return;
+    }
+    SF_INSTRUMENT instrument = {};
+    instrument.basenote = 60;
+    instrument.velocity_hi = 127;
+    instrument.key_hi = 127;
+    instrument.loop_count = 1;
+    instrument.loops[0].mode = SF_LOOP_FORWARD;
+    instrument.loops[0].start = (uint32_t)INPUT_LOOP_START;
+    instrument.loops[0].end = (uint32_t)INPUT_LOOP_END;
+    instrument.loops[0].count = 0;
+    EXPECT_EQ(SF_TRUE, sf_command(file, SFC_SET_INSTRUMENT, &instrument, sizeof instrument));
+    EXPECT_EQ(INPUT_FRAMES, sf_writef_double(file, tone.data(), INPUT_FRAMES));
+    sf_close(file);
+}
+
+// What libsndfile reads back of a file as 16-bit samples, clipped: the
+// sound the tool should have taken in.
+std::vector<int16_t> read_back(const std::string& path, uint32_t* rate, uint32_t* channels) {
+    SF_INFO info = {};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    EXPECT_NE(file, nullptr) << path;
+    if (!file) return {};
+    sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    std::vector<int16_t> pcm((size_t)info.frames * (size_t)info.channels);
+    pcm.resize((size_t)sf_readf_short(file, pcm.data(), info.frames) * (size_t)info.channels);
+    sf_close(file);
+    *rate = (uint32_t)info.samplerate;
+    *channels = (uint32_t)info.channels;
+    return pcm;
+}
+
+// The signal-to-noise ratio of every channel of got against want, over
+// want's length (got may run on to the end of its block set); the worst.
+double worst_snr_db(const std::vector<int16_t>& want, const std::vector<int16_t>& got, uint32_t channels) {
+    if (got.size() < want.size()) return -1;
+    double worst = 1e9;
+    for (uint32_t c = 0; c < channels; c++) {
+        double signal = 0, noise = 0;
+        for (size_t i = c; i < want.size(); i += channels) {
+            signal += (double)want[i] * want[i];
+            noise += ((double)want[i] - got[i]) * ((double)want[i] - got[i]);
+        }
+        worst = std::min(worst, 10 * log10(signal / std::max(noise, 1.0)));
+    }
+    return worst;
+}
+
+TEST_F(Modding, EveryCommonSoundFileEncodesPacksAndReplaces) {
+    std::string pack_line = "pack";
+    for (const input_kind& kind : INPUT_KINDS) {
+        write_input(path(kind.file), kind, input_tone(kind));
+        pack_line += std::string(" @") + kind.file;
+    }
+    ASSERT_EQ(0, tool(pack_line + " -o @all.xwb -q").status);
+    json_value bank = info("all.xwb");
+    ASSERT_EQ(sizeof INPUT_KINDS / sizeof INPUT_KINDS[0], bank["records"].items.size());
+
+    for (size_t i = 0; i < sizeof INPUT_KINDS / sizeof INPUT_KINDS[0]; i++) {
+        const input_kind& kind = INPUT_KINDS[i];
+        SCOPED_TRACE(kind.file);
+        uint32_t rate = 0, channels = 0;
+        std::vector<int16_t> want = read_back(path(kind.file), &rate, &channels);
+        if (kind.sf_format == (SF_FORMAT_WAV | SF_FORMAT_FLOAT)) {
+            int16_t loudest = *std::max_element(want.begin(), want.end());
+            EXPECT_GE(loudest, 32766) << "clipped, not wrapped";
+        }
+
+        // encode keeps the loop and the name.
+        run_result run = tool(std::string("encode @") + kind.file + " -o @encoded.wav");
+        ASSERT_EQ(0, run.status) << run.err;
+        bytes encoded = read_file(path("encoded.wav"));
+        byte_source source = source_of_memory(encoded.data(), (int64_t)encoded.size());
+        wave_chunks chunks;
+        ASSERT_TRUE(read_wave_chunks(&source, &chunks));
+        EXPECT_EQ(kind.rate, chunks.format.sample_rate);
+        EXPECT_EQ(kind.channels, chunks.format.channels);
+        int64_t loop_start = kind.looped ? INPUT_LOOP_START : -1;
+        int64_t loop_end = kind.looped ? INPUT_LOOP_END : -1;
+        EXPECT_EQ(loop_start, chunks.loop_start);
+        EXPECT_EQ(loop_end, chunks.loop_end);
+        EXPECT_EQ(title_of(kind), chunks.name);
+
+        // replace puts the same sound, in its own format, into record 1 of a
+        // bank of others.
+        std::string entry = std::to_string(i + 1);
+        ASSERT_EQ(0, tool(std::string("replace @all.xwb @") + kind.file +
+                          " --entry 1 --keep-input-format -q -o @replaced.xwb")
+                         .status);
+        json_value replaced = info("replaced.xwb");
+        const json_value& packed_record = bank["records"].items[i];
+        const json_value& replaced_record = replaced["records"].items[0];
+        // The bank keeps its own name for a record replaced.
+        EXPECT_EQ(title_of(kind), packed_record["name"].text);
+        EXPECT_EQ(bank["records"].items[0]["name"].text, replaced_record["name"].text);
+        // Record 1's loop is the same as every file's: a file without one
+        // keeps it.
+        EXPECT_EQ(kind.looped ? JSON_NUMBER : JSON_NULL, packed_record["loop_start"].type);
+        for (const json_value* record : {&packed_record, &replaced_record}) {
+            if (record == &replaced_record || kind.looped) {
+                EXPECT_EQ((double)INPUT_LOOP_START, (*record)["loop_start"].number);
+                EXPECT_EQ((double)INPUT_LOOP_END, (*record)["loop_end"].number);
+            }
+            EXPECT_EQ((double)kind.rate, (*record)["sample_rate"].number);
+        }
+
+        const struct {
+            std::string file;
+            std::string entry;
+        } outputs[] = {{"encoded.wav", ""}, {"all.xwb", " --entry " + entry}, {"replaced.xwb", " --entry 1"}};
+        for (const auto& r : outputs) {
+            SCOPED_TRACE(r.file);
+            ASSERT_EQ(0, tool("render @" + r.file + r.entry + " --ignore-loop -q -o @out.wav").status);
+            uint32_t got_rate = 0, got_channels = 0;
+            std::vector<int16_t> got;
+            const char* error = "";
+            ASSERT_TRUE(read_pcm_wave(path("out.wav").c_str(), &got_rate, &got_channels, &got, &error)) << error;
+            EXPECT_EQ(rate, got_rate);
+            ASSERT_EQ(channels, got_channels);
+            EXPECT_GT(worst_snr_db(want, got, channels), MIN_SNR_DB);
+        }
+    }
+}
+
+// A 48 kHz stereo 24-bit take with no loop in place of a 22 050 Hz mono
+// looped entry: the record stays 22 050 Hz mono, its loop scaled to the
+// take's length, and plays the take (mixed to mono) for the take's duration.
+TEST_F(Modding, SoundsAreBroughtToTheRecordsFormatOrTheOneAskedFor) {
+    const input_kind entry_kind = {"entry.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, ENCODED_FLAC, 22050, 1, true};
+    const input_kind take_kind = {"take.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, ENCODED_FLAC, 48000, 2, false};
+    write_input(path(entry_kind.file), entry_kind, input_tone(entry_kind));
+    const double TAKE_SECONDS = 2.0;
+    write_input(path(take_kind.file), take_kind, tone_at(48000, 2, TAKE_SECONDS, 0.6));
+    // The even mix of the take's two tones, at the record's rate.
+    std::vector<double> stereo = tone_at(22050, 2, TAKE_SECONDS, 0.6);
+    std::vector<int16_t> want(stereo.size() / 2);
+    for (size_t f = 0; f < want.size(); f++) want[f] = (int16_t)lrint((stereo[2 * f] + stereo[2 * f + 1]) / 2 * 32767);
+    // An Xbox ADPCM record keeps its loop in whole block sets; a PCM one stays
+    // PCM, to the frame.
+    const struct {
+        const char* codec;
+        int64_t unit;
+        const char* said;
+    } codecs[] = {{"xbox-adpcm", 65, ""}, {"pcm", 1, ", as 16-bit PCM"}};
+    int64_t frames = 0;
+    for (const auto& c : codecs) {
+        SCOPED_TRACE(c.codec);
+        ASSERT_EQ(0, tool(std::string("pack @entry.wav -q --codec ") + c.codec + " -o @bank.xwb").status);
+        run_result run = tool("replace @bank.xwb @take.wav --entry 1 -o @mod.xwb");
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_EQ("", run.err);
+
+        json_value record = info("mod.xwb")["records"].items[0];
+        EXPECT_EQ(22050, record["sample_rate"].number);
+        EXPECT_EQ(1, record["channels"].number);
+        EXPECT_EQ(c.unit == 1 ? "pcm16" : "xbox_adpcm", record["codec"].text);
+        frames = (44100 + c.unit - 1) / c.unit * c.unit;  // two seconds, in whole units
+        EXPECT_EQ((double)frames, record["frames"].number);
+        int64_t start = (int64_t)(INPUT_LOOP_START * frames / (double)INPUT_FRAMES + 0.5) / c.unit * c.unit;
+        int64_t end = (int64_t)(INPUT_LOOP_END * frames / (double)INPUT_FRAMES + 0.5) / c.unit * c.unit;
+        EXPECT_EQ((double)start, record["loop_start"].number);
+        EXPECT_EQ((double)end, record["loop_end"].number);
+        EXPECT_NE(std::string::npos,
+                  run.out.find("entry 1 t_entry_wav: 48000 Hz stereo resampled to 22050 Hz mono, loop kept at " +
+                               std::to_string(start) + "-" + std::to_string(end) + c.said + "\n"))
+            << run.out;
+        ASSERT_EQ(0, tool("render @mod.xwb --ignore-loop -q -o @out.wav").status);
+        uint32_t rate = 0, channels = 0;
+        std::vector<int16_t> got;
+        const char* error = "";
+        ASSERT_TRUE(read_pcm_wave(path("out.wav").c_str(), &rate, &channels, &got, &error)) << error;
+        EXPECT_GT(worst_snr_db(want, got, 1), MIN_SNR_DB);
+    }
+
+    // --loop and --no-loop set it; --keep-input-format keeps the take's own.
+    ASSERT_EQ(0, tool("replace @bank.xwb @take.wav --entry 1 --loop 650-1300 -q -o @set.xwb").status);
+    EXPECT_EQ(650, info("set.xwb")["records"].items[0]["loop_start"].number);
+    ASSERT_EQ(0, tool("replace @bank.xwb @take.wav --entry 1 --no-loop -q -o @none.xwb").status);
+    EXPECT_EQ(JSON_NULL, info("none.xwb")["records"].items[0]["loop_start"].type);
+    // --entry also takes the record's name.
+    ASSERT_EQ(0, tool("replace @bank.xwb @take.wav --entry t_entry_wav --keep-input-format -q -o @own.xwb").status);
+    run_result missing = tool("replace @bank.xwb @take.wav --entry nothing -o @x.xwb");
+    EXPECT_EQ(1, missing.status);
+    EXPECT_NE(std::string::npos, missing.err.find("no record named nothing")) << missing.err;
+    json_value own = info("own.xwb")["records"].items[0];
+    EXPECT_EQ(48000, own["sample_rate"].number);
+    EXPECT_EQ(2, own["channels"].number);
+
+    // pack and encode convert with --rate and --channels, and a rate the
+    // Xbox cannot play needs them.
+    ASSERT_EQ(0, tool("pack @take.wav --rate 22050 --channels 1 -q -o @packed.xwb").status);
+    json_value packed = info("packed.xwb")["records"].items[0];
+    EXPECT_EQ(22050, packed["sample_rate"].number);
+    EXPECT_EQ(1, packed["channels"].number);
+    EXPECT_EQ(44135, packed["frames"].number);
+    const input_kind fast_kind = {"fast.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, ENCODED_FLAC, 96000, 1, false};
+    write_input(path(fast_kind.file), fast_kind, tone_at(96000, 1, 0.5, 0.6));
+    for (const char* command : {"pack @fast.wav -o @fast.xwb", "encode @fast.wav -o @fast-x.wav"}) {
+        run_result run = tool(command);
+        EXPECT_EQ(1, run.status);
+        EXPECT_NE(std::string::npos, run.err.find("96000 Hz: the Xbox plays rates up to 48000 Hz; give --rate"))
+            << run.err;
+    }
+    run_result kept = tool("replace @bank.xwb @fast.wav --entry 1 --keep-input-format -o @fast.xwb");
+    EXPECT_EQ(1, kept.status);
+    EXPECT_NE(std::string::npos, kept.err.find("96000 Hz: the Xbox plays rates up to 48000 Hz")) << kept.err;
+    ASSERT_EQ(0, tool("encode @fast.wav --rate 48000 --channels 2 -o @fast-x.wav").status);
+    bytes encoded = read_file(path("fast-x.wav"));
+    byte_source source = source_of_memory(encoded.data(), (int64_t)encoded.size());
+    wave_chunks chunks;
+    ASSERT_TRUE(read_wave_chunks(&source, &chunks));
+    EXPECT_EQ(48000u, chunks.format.sample_rate);
+    EXPECT_EQ(2, chunks.format.channels);
+    EXPECT_EQ(24000, chunks.format.stated_frames);
+}
+#endif
 
 TEST_F(Modding, FlacHoldsExactlyTheWavesSamples) {
     write_file_in(scratch, "song.wav", adpcm_wave(tone_adpcm(2, 300, 5), 2, 44100));

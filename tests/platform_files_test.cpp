@@ -137,15 +137,16 @@ TEST_F(PlatformFiles, ARenameOverAFileKeepsItsPermissions) {
     if (PLATFORM_PATH_SEPARATOR != '/') return;  // Windows files have no such modes
     std::string edited = write_file_in(scratch.path, "bank.xwb", bytes(10, 1));
     std::string fresh = write_file_in(scratch.path, "bank.xwb.tmp", bytes(20, 2));
-    std::filesystem::permissions(edited, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                                             std::filesystem::perms::group_read,
-                                 error);
+    std::filesystem::permissions(
+        edited,
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | std::filesystem::perms::group_read,
+        error);
     ASSERT_FALSE(error);
     ASSERT_EQ(file_rename_replace(fresh.c_str(), edited.c_str()), 1);
     EXPECT_EQ(read_file(edited), bytes(20, 2));
-    EXPECT_EQ(std::filesystem::status(edited).permissions() & std::filesystem::perms::all,
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                  std::filesystem::perms::group_read);
+    EXPECT_EQ(
+        std::filesystem::status(edited).permissions() & std::filesystem::perms::all,
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | std::filesystem::perms::group_read);
 }
 
 }  // namespace

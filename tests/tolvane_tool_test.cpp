@@ -670,8 +670,9 @@ const said_case SAID_CASES[] = {
     {"play a missing file", "play @missing.wav --device null", 1, "cannot play"},
     {"play without a sound card", "play @in.wav --device tolvane-no-such-device", 1, "render"},
     {"encode a missing file", "encode @missing.wav @out.raw", 1, "missing.wav"},
-    {"encode a Xbox ADPCM wave", "encode @in.wav @out.raw", 1, "not 16-bit PCM"},
-    {"encode without its output", "encode @in.wav", 2, "encode needs IN.wav and OUT.wav"},
+    {"encode a Xbox ADPCM wave", "encode @in.wav @out.raw", 1, "an Xbox ADPCM WAVE: it is encoded already"},
+    {"encode without its output", "encode @in.wav", 2, "encode needs IN and OUT (or -o OUT)"},
+    {"encode with OUT and -o", "encode @in.wav @a.wav -o @b.wav", 2, "encode takes one IN with -o OUT"},
 };
 
 std::string expand_scratch_paths(const std::string& arguments, const std::string& scratch) {
@@ -914,7 +915,8 @@ TEST_F(TolvaneTool, RendersCommitEachEntryAsItIsWhole) {
     for (uint32_t i = 0; i < ENTRIES; ++i) {
         // Entry 20 is far longer than the others.
         bytes sound = tone_adpcm(1, i == 19 ? 2000 : 4, i);
-        design.entries.push_back({format_word(1, 1, 22050), (uint32_t)design.entry_data.size(), (uint32_t)sound.size()});
+        design.entries.push_back(
+            {format_word(1, 1, 22050), (uint32_t)design.entry_data.size(), (uint32_t)sound.size()});
         design.entry_data.insert(design.entry_data.end(), sound.begin(), sound.end());
     }
     std::string input = write_file_in(scratch, "voices.xwb", build_wave_bank(design));
@@ -1080,23 +1082,30 @@ TEST_F(TolvaneTool, EncodeThenRenderGivesBackTheSoundWithinTheMargin) {
     }
 }
 
+// What encode makes of WAVEs of other shapes: this build reads them or says
+// what they are (linux_reason null: the Linux build encodes it).
 struct bad_input_case {
     const char* name;
     uint16_t format_tag;
     uint16_t channels;
     uint16_t bits_per_sample;
-    const char* reason;
+    const char* linux_reason;
+    const char* windows_reason;
 };
 
 const bad_input_case BAD_INPUT_CASES[] = {
-    {"8-bit PCM", 1, 2, 8, "not 16-bit PCM"},
-    {"24-bit PCM", 1, 2, 24, "not 16-bit PCM"},
-    {"float", 3, 2, 32, "not 16-bit PCM"},
-    {"no channels", 1, 0, 16, "0 channels"},
-    {"nine channels", 1, 9, 16, "more than 8 channels"},
+    {"8-bit PCM", 1, 2, 8, nullptr, "an 8-bit PCM WAVE: this Windows build reads 16-bit PCM WAVE only"},
+    {"24-bit PCM", 1, 2, 24, nullptr, "a 24-bit PCM WAVE: this Windows build reads 16-bit PCM WAVE only"},
+    {"float", 3, 2, 32, nullptr, "a 32-bit float WAVE: this Windows build reads 16-bit PCM WAVE only"},
+    {"no channels", 1, 0, 16, "a 16-bit PCM WAVE, which libsndfile cannot read: channel count is zero",
+     "a 16-bit PCM WAVE: 0 channels"},
+    {"nine channels", 1, 9, 16, "a 16-bit PCM WAVE with 9 channels: tolvane takes 1 to 8",
+     "a 16-bit PCM WAVE: more than 8 channels"},
+    {"WMA", 0x0161, 2, 16, "a WAVE of format tag 0x0161, which libsndfile cannot read",
+     "a WAVE of format tag 0x0161: this Windows build reads 16-bit PCM WAVE only"},
 };
 
-TEST_F(TolvaneTool, EncodeRefusesWhatIsNot16BitPcmInOneLine) {
+TEST_F(TolvaneTool, EncodeSaysWhatItCannotReadInOneLine) {
     for (const bad_input_case& c : BAD_INPUT_CASES) {
         SCOPED_TRACE(c.name);
         bytes format = fmt_content(c.format_tag, c.channels, 44100);
@@ -1104,11 +1113,22 @@ TEST_F(TolvaneTool, EncodeRefusesWhatIsNot16BitPcmInOneLine) {
         format[15] = 0;
         std::string in = write_file_in(scratch, "in.wav", build_riff({{"fmt ", format}, {"data", bytes(720, 0)}}));
         std::string out = scratch + "out.wav";
-        run_result run = run_tool("encode " + in_quotes(in) + " " + in_quotes(out), scratch);
+        file_remove(out.c_str());
+        run_result run = run_tool("encode " + in_quotes(in) + " -o " + in_quotes(out), scratch);
+#ifdef TOLVANE_TEST_SNDFILE
+        const char* reason = c.linux_reason;
+#else
+        const char* reason = c.windows_reason;
+#endif
+        if (!reason) {
+            EXPECT_EQ(0, run.status) << run.err;
+            EXPECT_TRUE(file_exists(out));
+            continue;
+        }
         EXPECT_EQ(1, run.status);
         EXPECT_EQ(1, line_count(run.err)) << run.err;
         EXPECT_NE(std::string::npos, run.err.find("in.wav")) << run.err;
-        EXPECT_NE(std::string::npos, run.err.find(c.reason)) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(reason)) << run.err;
         EXPECT_FALSE(file_exists(out));
     }
 }

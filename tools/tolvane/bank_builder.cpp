@@ -1,4 +1,5 @@
-// Laying out banks and stream pairs from entries, and writing them.
+// Laying out banks and stream pairs from entries, reading the sound files
+// that become entries, and writing them.
 
 #include "tools/tolvane/bank_builder.h"
 
@@ -19,6 +20,7 @@
 #include "containers/stream_pair.h"
 #include "containers/wave_bank.h"
 #include "platform/platform.h"
+#include "tools/tolvane/encoded_audio_input.h"
 #include "tools/tolvane/output_file.h"
 #include "tools/tolvane/wave_writer.h"
 
@@ -88,14 +90,13 @@ bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank
     put32(head, 0);  // the compact format word, for compact banks only
     for (size_t i = 0; i < entries.size(); ++i) {
         const built_entry& entry = entries[i];
-        int64_t set_bytes = block_set_bytes(entry.channels);
         bool looped = entry.loop_start >= 0 && entry.loop_end > entry.loop_start;
         put32(head, 0);  // flags
-        put32(head, bank_format_word(CODEC_XBOX_ADPCM, entry.channels, entry.rate));
+        put32(head, bank_format_word(entry.codec, entry.channels, entry.rate));
         put32(head, (uint32_t)(*offsets)[i]);
         put32(head, (uint32_t)entry.sound_bytes());
-        put32(head, looped ? (uint32_t)(entry.loop_start / SAMPLES_PER_BLOCK * set_bytes) : 0);
-        put32(head, looped ? (uint32_t)((entry.loop_end - entry.loop_start) / SAMPLES_PER_BLOCK * set_bytes) : 0);
+        put32(head, looped ? (uint32_t)entry.bytes_at(entry.loop_start) : 0);
+        put32(head, looped ? (uint32_t)(entry.bytes_at(entry.loop_end) - entry.bytes_at(entry.loop_start)) : 0);
     }
     for (const built_entry& entry : entries) put_text(head, entry.name, BANK_ENTRY_NAME_BYTES);
     head.resize((size_t)*sound_at, 0);
@@ -124,7 +125,10 @@ bytes pair_header(const std::vector<built_entry>& entries, const std::vector<uin
         write_u32le(record + layout.length_at, (uint32_t)entry.sound_bytes());
         write_u32le(record + layout.flags_at, loops_whole ? STREAM_ENTRY_LOOPS : 0);
         write_u32le(record + layout.frames_at, (uint32_t)entry.frames());
-        std::vector<uint8_t> format = wave_head(adpcm_shape(entry.rate, entry.channels), 0, 0);
+        wave_shape shape = entry.codec == CODEC_XBOX_ADPCM
+                               ? adpcm_shape(entry.rate, entry.channels)
+                               : pcm_shape(entry.rate, entry.channels, entry.codec == CODEC_PCM8 ? 8 : 16);
+        std::vector<uint8_t> format = wave_head(shape, 0, 0);
         // The "fmt " chunk's content: after "RIFF", size, "WAVE", "fmt " and its size.
         memcpy(record + layout.format_at, format.data() + 20, 20);
     }
@@ -210,6 +214,48 @@ bool write_pair(const std::vector<built_entry>& entries, uint32_t alignment, con
     return true;
 }
 
+// 8 or 16 for a PCM WAVE of that depth, else 0.
+int pcm_wave_depth(const wave_chunks& chunks) {
+    uint16_t tag = chunks.format.format_tag;
+    if (tag == WAVE_FORMAT_EXTENSIBLE && chunks.extension_bytes >= 22)
+        tag = (uint16_t)(chunks.subformat[0] | (chunks.subformat[1] << 8));
+    int bits = chunks.format.bits_per_sample;
+    return tag == WAVE_FORMAT_PCM && (bits == 8 || bits == 16) ? bits : 0;
+}
+
+entry_codec chosen_codec(shape_codec wanted, int depth) {
+    switch (wanted) {
+    case SHAPE_CODEC_AS_INPUT:
+        return depth == 8 ? CODEC_PCM8 : depth == 16 ? CODEC_PCM16 : CODEC_XBOX_ADPCM;
+    case SHAPE_CODEC_PCM:
+        return depth == 8 ? CODEC_PCM8 : CODEC_PCM16;
+    case SHAPE_CODEC_PCM8:
+        return CODEC_PCM8;
+    case SHAPE_CODEC_PCM16:
+        return CODEC_PCM16;
+    case SHAPE_CODEC_XBOX_ADPCM:
+        break;
+    }
+    return CODEC_XBOX_ADPCM;
+}
+
+// The samples as the codec stores them: 16-bit little-endian, or 8-bit
+// unsigned (rounded to nearest, which gives 8-bit input back exactly).
+bytes stored_pcm(const std::vector<int16_t>& pcm, entry_codec codec) {
+    bytes out;
+    if (codec == CODEC_PCM8) {
+        out.resize(pcm.size());
+        for (size_t i = 0; i < pcm.size(); i++) {
+            int value = ((int)pcm[i] + 128) >> 8;
+            out[i] = (uint8_t)((value > 127 ? 127 : value) + 128);
+        }
+        return out;
+    }
+    out.resize(pcm.size() * 2);
+    for (size_t i = 0; i < pcm.size(); i++) write_u16le(&out[2 * i], (uint16_t)pcm[i]);
+    return out;
+}
+
 }  // namespace
 
 int64_t built_entry::sound_bytes() const {
@@ -217,11 +263,17 @@ int64_t built_entry::sound_bytes() const {
 }
 
 int64_t built_entry::frames() const {
-    int64_t set_bytes = block_set_bytes(channels);
-    return set_bytes ? sound_bytes() / set_bytes * SAMPLES_PER_BLOCK : 0;
+    int64_t frames = frames_in_bytes(codec, channels, sound_bytes());
+    return frames > 0 ? frames : 0;
 }
 
-bool read_entry_wave(const std::string& path, built_entry* entry, std::string* reason, std::string* warning) {
+int64_t built_entry::bytes_at(int64_t frame) const {
+    const codec_row* row = codec_row_of(codec);
+    return row ? frame / row->frames_per_unit * unit_bytes(*row, channels) : 0;
+}
+
+bool read_entry_wave(const std::string& path, built_entry* entry, std::string* reason, std::string* warning,
+                     const entry_shape& shape) {
     *entry = built_entry();
     file_handle file = file_open_read(path.c_str());
     if (file == INVALID_FILE) {
@@ -233,55 +285,80 @@ bool read_entry_wave(const std::string& path, built_entry* entry, std::string* r
     bool wave = read_wave_chunks(&source, &chunks) && chunks.has_format && chunks.has_data;
     int64_t file_bytes = source_size(&source);
     file_close(file);
-    if (!wave) {
-        *reason = "not a RIFF WAVE with a format and a data chunk";
-        return false;
-    }
     std::string stem = base_name(path.c_str());
-    entry->name = chunks.name[0] ? chunks.name : stem.substr(0, stem.rfind('.'));
-    entry->rate = chunks.format.sample_rate;
-    entry->channels = chunks.format.channels;
-    if (entry->channels == 0 || entry->rate == 0) {
-        *reason = "a format with no channels or no rate";
-        return false;
-    }
-    int64_t loop_start = chunks.loop_start;
-    int64_t loop_end = chunks.loop_end;
-    if (chunks.format.format_tag == XBOX_ADPCM_TAG) {
+    stem = stem.substr(0, stem.rfind('.'));
+    int64_t loop_start = -1;
+    int64_t loop_end = -1;
+    if (wave && chunks.format.format_tag == XBOX_ADPCM_TAG) {
+        entry->name = chunks.name[0] ? chunks.name : stem;
+        entry->rate = chunks.format.sample_rate;
+        entry->channels = chunks.format.channels;
+        entry->input_rate = entry->rate;
+        entry->input_channels = entry->channels;
+        if (entry->channels == 0 || entry->rate == 0) {
+            *reason = "an Xbox ADPCM WAVE with no channels or no rate";
+            return false;
+        }
+        loop_start = chunks.loop_start;
+        loop_end = chunks.loop_end;
         int64_t set_bytes = block_set_bytes(entry->channels);
         int64_t present = std::min<int64_t>(chunks.data_bytes, file_bytes - chunks.data_start);
         entry->source_path = path;
         entry->source_offset = chunks.data_start;
         entry->source_bytes = present / set_bytes * set_bytes;
     } else {
-        std::vector<int16_t> pcm;
-        uint32_t rate = 0;
-        uint32_t channels = 0;
-        const char* why = "";
-        if (!read_pcm_wave(path.c_str(), &rate, &channels, &pcm, &why)) {
-            *reason = std::string("neither Xbox ADPCM nor 16-bit PCM (") + why + ")";
-            return false;
-        }
-        entry->adpcm = encode_xbox_adpcm(pcm.data(), pcm.size() / channels, channels);
+        // Every other sound file this build reads is brought to the shape
+        // asked for and encoded.
+        input_sound sound;
+        if (!read_input_sound(path, &sound, reason)) return false;
+        entry->input_rate = sound.rate;
+        entry->input_channels = (uint16_t)sound.channels;
+        mix_input_sound(&sound, shape.channels);
+        if (!resample_input_sound(&sound, shape.rate, reason)) return false;
+        entry->name = sound.name.empty() ? stem : sound.name;
+        entry->rate = sound.rate;
+        entry->channels = (uint16_t)sound.channels;
+        loop_start = sound.loop_start;
+        loop_end = sound.loop_end;
+        entry->codec = chosen_codec(shape.codec, wave ? pcm_wave_depth(chunks) : 0);
+        if (entry->codec == CODEC_XBOX_ADPCM)
+            entry->adpcm = encode_xbox_adpcm(sound.pcm.data(), sound.pcm.size() / sound.channels, sound.channels);
+        else
+            entry->adpcm = stored_pcm(sound.pcm, entry->codec);
     }
     if (entry->sound_bytes() == 0) {
         *reason = "it holds no whole block set of sound";
         return false;
     }
-    // Banks keep loops in whole block sets.
-    if (loop_start >= 0) {
-        int64_t start = loop_start / SAMPLES_PER_BLOCK * SAMPLES_PER_BLOCK;
-        int64_t end = std::min(loop_end / SAMPLES_PER_BLOCK * SAMPLES_PER_BLOCK, entry->frames());
-        if (end > start) {
-            entry->loop_start = start;
-            entry->loop_end = end;
-        }
-        if (start != loop_start || end != loop_end)
-            *warning = "its loop " + std::to_string(loop_start) + "-" + std::to_string(loop_end) + " is kept as " +
-                       (end > start ? std::to_string(start) + "-" + std::to_string(end) : std::string("none")) +
-                       ", in whole block sets of 65 frames";
-    }
+    entry->input_looped = loop_start >= 0;
+    if (loop_start >= 0) set_entry_loop(entry, loop_start, loop_end, warning);
     return true;
+}
+
+std::string input_rate_misfit(uint32_t input_rate, const entry_shape& shape) {
+    if (shape.rate != 0 || input_rate <= XBOX_HIGHEST_RATE) return "";
+    return std::to_string(input_rate) + " Hz: the Xbox plays rates up to " + std::to_string(XBOX_HIGHEST_RATE) +
+           " Hz; give --rate";
+}
+
+bool set_entry_loop(built_entry* entry, int64_t loop_start, int64_t loop_end, std::string* warning) {
+    entry->loop_start = -1;
+    entry->loop_end = -1;
+    if (loop_start < 0) return true;
+    // Banks keep loops in whole units of the codec: block sets of Xbox ADPCM.
+    const codec_row* row = codec_row_of(entry->codec);
+    int64_t unit = row ? row->frames_per_unit : SAMPLES_PER_BLOCK;
+    int64_t start = loop_start / unit * unit;
+    int64_t end = std::min(loop_end / unit * unit, entry->frames());
+    if (end > start) {
+        entry->loop_start = start;
+        entry->loop_end = end;
+    }
+    if (start != loop_start || end != loop_end)
+        *warning = "its loop " + std::to_string(loop_start) + "-" + std::to_string(loop_end) + " is kept as " +
+                   (end > start ? std::to_string(start) + "-" + std::to_string(end) : std::string("none")) +
+                   ", in whole block sets of 65 frames";
+    return end > start;
 }
 
 bool built_kind_of(const std::string& path, built_kind* kind) {

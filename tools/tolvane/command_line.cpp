@@ -25,6 +25,10 @@ enum option_id {
     OPTION_ALIGN,
     OPTION_NAME,
     OPTION_IN_PLACE,
+    OPTION_LOOP,
+    OPTION_NO_LOOP,
+    OPTION_KEEP_INPUT_FORMAT,
+    OPTION_CODEC,
     OPTION_RAW,
     OPTION_NO_CLOBBER,
     OPTION_QUIET,
@@ -42,14 +46,14 @@ struct option_rule {
 };
 
 const option_rule OPTIONS[] = {
-    {OPTION_OUT, "--output", "-o", true, "render extract pack replace demo"},
+    {OPTION_OUT, "--output", "-o", true, "render extract pack replace encode demo"},
     {OPTION_FORMAT, "--format", nullptr, true, "render"},
     {OPTION_ENTRY, "--entry", nullptr, true, "render extract replace"},
     {OPTION_MODULE, "--module", nullptr, true, "play render info demo"},
     {OPTION_DEVICE, "--device", nullptr, true, "play demo"},
     {OPTION_XSB, "--xsb", nullptr, true, "play render info extract"},
-    {OPTION_RATE, "--rate", nullptr, true, "render info extract"},
-    {OPTION_CHANNELS, "--channels", nullptr, true, "render info extract"},
+    {OPTION_RATE, "--rate", nullptr, true, "render info extract pack encode"},
+    {OPTION_CHANNELS, "--channels", nullptr, true, "render info extract pack encode"},
     {OPTION_JSON, "--json", nullptr, false, "info"},
     {OPTION_LOOPS, "--loops", nullptr, true, "render info"},
     {OPTION_FADE, "--fade", nullptr, true, "render info"},
@@ -57,6 +61,10 @@ const option_rule OPTIONS[] = {
     {OPTION_ALIGN, "--align", nullptr, true, "pack"},
     {OPTION_NAME, "--name", nullptr, true, "pack"},
     {OPTION_IN_PLACE, "--in-place", nullptr, false, "replace"},
+    {OPTION_LOOP, "--loop", nullptr, true, "replace"},
+    {OPTION_NO_LOOP, "--no-loop", nullptr, false, "replace"},
+    {OPTION_KEEP_INPUT_FORMAT, "--keep-input-format", nullptr, false, "replace"},
+    {OPTION_CODEC, "--codec", nullptr, true, "pack"},
     {OPTION_RAW, "--raw", nullptr, false, "render info extract"},
     {OPTION_NO_CLOBBER, "--no-clobber", "-n", false, "render extract pack replace encode"},
     {OPTION_QUIET, "--quiet", "-q", false, "render info extract pack replace"},
@@ -80,7 +88,7 @@ const char OVERVIEW[] =
     "  extract  write bank entries as they are stored, without decoding\n"
     "  pack     build a bank or stream pair from WAVE files\n"
     "  replace  replace one entry of a bank or stream pair\n"
-    "  encode   turn a 16-bit PCM WAVE into an Xbox ADPCM WAVE\n"
+    "  encode   turn a sound file into an Xbox ADPCM WAVE\n"
     "  demo     play (or render) a generated wave bank\n"
     "  help     the help of one command: tolvane help render\n"
     "\n"
@@ -207,41 +215,63 @@ const char EXTRACT_HELP[] =
     "  -q, -n, --strict, --raw, --rate, --channels, --xsb  as for render\n";
 
 const char PACK_HELP[] =
-    "usage: tolvane pack IN.wav... -o OUT [--align N] [--name BANK] [-q] [-n]\n"
+    "usage: tolvane pack IN... -o OUT [--codec xbox-adpcm|pcm] [--rate HZ]\n"
+    "       [--channels N] [--align N] [--name BANK] [-q] [-n]\n"
     "\n"
-    "Builds a container from WAVE files, one entry each, in the order given:\n"
-    "Xbox ADPCM WAVEs are taken as they are, 16-bit PCM ones are encoded. The\n"
-    "entries are named by the WAVEs' INAM (else their file names) and keep\n"
-    "their smpl loops, in whole block sets.\n"
+    "Builds a container from sound files, one entry each, in the order given:\n"
+    "Xbox ADPCM WAVEs are taken as they are, 8 and 16-bit PCM WAVEs stay PCM of\n"
+    "their depth, every other file is encoded to Xbox ADPCM: WAVE (24 or 32-bit\n"
+    "PCM, 32-bit float), FLAC, Ogg Vorbis, AIFF (tolvane.exe reads 16-bit PCM\n"
+    "WAVE only). The entries are named by the files' titles (INAM), else their\n"
+    "file names, and keep their loops (smpl, instrument, or LOOPSTART and\n"
+    "LOOPLENGTH comments), in whole block sets for Xbox ADPCM.\n"
     "\n"
     "  -o, --output OUT  OUT.xwb a version-3 wave bank, OUT.wba the same behind\n"
     "                    the 4096-byte container, OUT.zwb packed with zlib,\n"
     "                    OUT.xsh a stream pair (OUT.xsh and OUT.xsd)\n"
+    "  --codec C         store every entry that is not Xbox ADPCM already as\n"
+    "                    xbox-adpcm or pcm (8-bit input stays 8-bit, else 16)\n"
+    "  --rate HZ         resample to HZ (needed above 48000 Hz, which the Xbox\n"
+    "                    cannot play)\n"
+    "  --channels N      mix to N channels (an even downmix; mono to every one)\n"
     "  --align N         each entry starts on a multiple of N bytes (default 2048)\n"
     "  --name BANK       the bank's name (default: OUT's name)\n"
     "  -q, --quiet       say nothing but errors\n"
     "  -n, --no-clobber  keep OUT when it exists\n";
 
 const char REPLACE_HELP[] =
-    "usage: tolvane replace BANK NEW.wav --entry N (-o OUT | --in-place) [-q] [-n]\n"
+    "usage: tolvane replace BANK NEW --entry N (-o OUT | --in-place)\n"
+    "       [--loop START-END | --no-loop] [--keep-input-format] [-q] [-n]\n"
     "\n"
     "Writes BANK (.xwb, .wba, .zwb, or a stream pair) with record N's sound\n"
-    "replaced by NEW.wav's (Xbox ADPCM, or 16-bit PCM encoded) and everything\n"
-    "else kept. The record gets the new format, length and loop; the sound\n"
-    "after it moves to the next aligned offset.\n"
+    "replaced by NEW's and everything else kept. NEW is any file pack reads; an\n"
+    "Xbox ADPCM WAVE goes in as it is, any other is resampled to the record's\n"
+    "rate, mixed to its channels and stored in its codec (PCM of its depth, or\n"
+    "Xbox ADPCM). The loop is NEW's own, else the record's, scaled to the new\n"
+    "length. The sound after it moves to the next aligned offset. What was done\n"
+    "is said in one line.\n"
     "\n"
-    "  --entry N         the record to replace, numbered as info lists it\n"
-    "  -o, --output OUT  the bank to write (a pair: OUT.xsh and OUT.xsd)\n"
-    "  --in-place        rewrite BANK itself (whole or not at all)\n"
-    "  -q, --quiet       say nothing but errors\n"
-    "  -n, --no-clobber  keep OUT when it exists\n";
+    "  --entry N            the record to replace, numbered as info lists it,\n"
+    "                       or named\n"
+    "  -o, --output OUT     the bank to write (a pair: OUT.xsh and OUT.xsd)\n"
+    "  --in-place           rewrite BANK itself (whole or not at all)\n"
+    "  --loop START-END     loop these frames of the new sound\n"
+    "  --no-loop            the new sound plays once\n"
+    "  --keep-input-format  keep NEW's own rate and channels (a compact bank's\n"
+    "                       shared format never changes)\n"
+    "  -q, --quiet          say nothing but errors\n"
+    "  -n, --no-clobber     keep OUT when it exists\n";
 
 const char ENCODE_HELP[] =
-    "usage: tolvane encode IN.wav OUT.wav [-n]\n"
+    "usage: tolvane encode IN (OUT.wav | -o OUT.wav) [--rate HZ] [--channels N] [-n]\n"
     "\n"
-    "Turns a 16-bit PCM WAVE (1 to 8 channels) into an Xbox ADPCM WAVE with a\n"
-    "\"fact\" chunk stating its exact frame count.\n"
+    "Turns a sound file of 1 to 8 channels (any file pack reads but Xbox\n"
+    "ADPCM) into an Xbox ADPCM WAVE with a \"fact\" chunk stating its exact\n"
+    "frame count, keeping its loop and its name.\n"
     "\n"
+    "  -o, --output OUT  the WAVE to write\n"
+    "  --rate HZ         resample to HZ (needed above 48000 Hz)\n"
+    "  --channels N      mix to N channels\n"
     "  -n, --no-clobber  keep OUT.wav when it exists\n";
 
 const char DEMO_HELP[] =
@@ -340,8 +370,39 @@ bool store(const option_rule& option, const std::string& value, command_line* li
     case OPTION_IN_PLACE:
         line->in_place = true;
         return true;
+    case OPTION_LOOP: {
+        size_t dash = value.find('-');
+        uint32_t start = 0;
+        uint32_t end = 0;
+        if (dash == std::string::npos || !parse_number(value.substr(0, dash), 0, UINT32_MAX - 1, &start) ||
+            !parse_number(value.substr(dash + 1), 1, UINT32_MAX, &end) || end <= start) {
+            *error = "--loop takes START-END in frames, START before END, not \"" + value + "\"";
+            return false;
+        }
+        line->loop_start = start;
+        line->loop_end = end;
+        return true;
+    }
+    case OPTION_CODEC:
+        if (value != "xbox-adpcm" && value != "pcm") {
+            *error = "--codec takes xbox-adpcm or pcm, not \"" + value + "\"";
+            return false;
+        }
+        line->codec = value;
+        return true;
+    case OPTION_NO_LOOP:
+        line->no_loop = true;
+        return true;
+    case OPTION_KEEP_INPUT_FORMAT:
+        line->keep_input_format = true;
+        return true;
     case OPTION_ENTRY: {
         std::vector<std::pair<int32_t, int32_t>> ranges;
+        // replace takes one record, by its number or its name.
+        if (line->command == "replace" && !value.empty()) {
+            line->entries = value;
+            return true;
+        }
         if (!parse_entry_list(value, &ranges)) {
             *error = "--entry takes record numbers such as 3, 2-5,9, 3- or -5, not \"" + value + "\"";
             return false;
@@ -417,13 +478,12 @@ bool check_arguments(const command_line& line, std::string* error) {
             "-o has " + unknown + ", which tolvane does not know: {name}, {entry}, {label} and {rate} are filled in";
     if (c == "replace" && files != 2) *error = "replace needs BANK and NEW.wav";
     if (c == "replace" && files == 2 && line.entries.empty()) *error = "replace needs --entry N";
-    if (c == "replace" && files == 2 && !line.entries.empty() &&
-        line.entries.find_first_not_of("0123456789") != std::string::npos)
-        *error = "replace takes one record number with --entry, not \"" + line.entries + "\"";
     if (c == "replace" && files == 2 && line.has_out == line.in_place)
         *error = line.in_place ? "replace takes -o OUT or --in-place, not both" : "replace needs -o OUT or --in-place";
+    if (c == "replace" && line.no_loop && line.loop_start >= 0) *error = "replace takes --loop or --no-loop, not both";
     if (c == "info" && files == 0) *error = "info needs a FILE";
-    if (c == "encode" && files != 2) *error = "encode needs IN.wav and OUT.wav";
+    if (c == "encode" && files != (line.has_out ? 1u : 2u))
+        *error = line.has_out ? "encode takes one IN with -o OUT" : "encode needs IN and OUT (or -o OUT)";
     if (c == "demo" && files > 0) *error = "demo takes no FILE";
     if (c == "help" && files > 1) *error = "help takes one COMMAND";
     if (c == "help" && files == 1 && !is_command(line.files[0])) *error = "no command \"" + line.files[0] + "\"";

@@ -23,7 +23,7 @@ struct command_line {
     std::string device;
     std::string entries;     // --entry as given
     std::string sound_bank;  // --xsb: the sound bank that names a wave bank's entries
-    uint32_t rate = 0;       // --rate, 0 when not given
+    uint32_t rate = 0;       // --rate, 0 when not given (raw data's; pack's and encode's output rate)
     uint32_t channels = 0;
     bool json = false;
     uint32_t loops = 2;        // --loops: plays of a looped entry's loop
@@ -32,8 +32,13 @@ struct command_line {
     uint32_t align = 2048;     // --align: pack's entry alignment
     std::string bank_name;     // --name: the packed bank's name
     bool in_place = false;     // --in-place: replace rewrites the bank itself
-    bool raw = false;          // --raw: decode a file of no known kind as raw data
-    bool no_clobber = false;   // -n: keep outputs that exist
+    int64_t loop_start = -1;   // --loop START-END, frames; -1 when not given
+    int64_t loop_end = -1;
+    bool no_loop = false;            // --no-loop: the replaced entry plays once
+    std::string codec;               // --codec: "", "xbox-adpcm" or "pcm", what pack stores
+    bool keep_input_format = false;  // --keep-input-format: replace keeps the new sound's rate and channels
+    bool raw = false;                // --raw: decode a file of no known kind as raw data
+    bool no_clobber = false;         // -n: keep outputs that exist
     bool quiet = false;
     bool strict = false;
     bool help = false;

@@ -71,7 +71,7 @@ std::string refusal_text(const stream_description& description) {
         std::string text = "not Xbox ADPCM: format tag " + hex4(description.wave_format_tag);
         for (const auto& format : WAVE_FORMATS)
             if (format.tag == description.wave_format_tag) text += std::string(" (") + format.name + ")";
-        if (description.wave_format_tag == 0x0001) text += "; tolvane encode turns 16-bit PCM into Xbox ADPCM";
+        if (description.wave_format_tag == 0x0001) text += "; tolvane encode turns PCM into Xbox ADPCM";
         return text;
     }
     case REFUSED_NO_BANK:

@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
     // render, extract, info and play walk the folders they are given.
-    bool walks = line.command == "render" || line.command == "extract" || line.command == "info" ||
-                 line.command == "play";
+    bool walks =
+        line.command == "render" || line.command == "extract" || line.command == "info" || line.command == "play";
     if (walks && !walk_folders(&line)) return EXIT_FAILED;
     if (line.command == "play") return run_play(line);
     if (line.command == "render") return run_render(line);

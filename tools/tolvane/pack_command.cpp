@@ -1,5 +1,6 @@
 // tolvane pack: builds a wave bank (.xwb, .wba, .zwb) or a stream pair
-// (.xsh + .xsd) from WAVE files, one entry each, in the order given.
+// (.xsh + .xsd) from sound files, one entry each, in the order given, each
+// brought to --rate and --channels when given.
 
 #include <stdio.h>
 
@@ -9,6 +10,7 @@
 
 #include "tools/tolvane/bank_builder.h"
 #include "tools/tolvane/commands.h"
+#include "tools/tolvane/encoded_audio_input.h"
 #include "tools/tolvane/tool_common.h"
 
 namespace fs = std::filesystem;
@@ -28,7 +30,20 @@ int run_pack(const command_line& line) {
         built_entry entry;
         std::string reason;
         std::string warning;
-        if (!read_entry_wave(path, &entry, &reason, &warning)) return failure("cannot pack", path, reason);
+        entry_shape shape;
+        shape.rate = line.rate;
+        shape.channels = line.channels;
+        if (!line.codec.empty()) shape.codec = line.codec == "pcm" ? SHAPE_CODEC_PCM : SHAPE_CODEC_XBOX_ADPCM;
+        if (!read_entry_wave(path, &entry, &reason, &warning, shape)) return failure("cannot pack", path, reason);
+        std::string too_fast = input_rate_misfit(entry.input_rate, shape);
+        if (!too_fast.empty()) return failure("cannot pack", path, too_fast);
+        bool reshaped =
+            (shape.rate && shape.rate != entry.rate) || (shape.channels && shape.channels != entry.channels);
+        if (reshaped)
+            return failure("cannot pack", path,
+                           "an Xbox ADPCM WAVE of " + std::to_string(entry.rate) + " Hz " +
+                               channel_words(entry.channels) +
+                               " is taken as it is, never re-encoded to another format");
         std::string misfit = entry_misfit(entry, kind);
         if (!misfit.empty()) return failure("cannot pack", path, misfit);
         bool loop_kept =

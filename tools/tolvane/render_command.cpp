@@ -275,8 +275,7 @@ int render_one(render_run* run, const std::string& path) {
     std::vector<render_target> targets;
     std::string reason;
     if (!plan_targets(out_for_file(line, path), stem_of(path), run->format == RENDER_RAW, chosen, record_width(file.d),
-                      &targets,
-                      &reason))
+                      &targets, &reason))
         return failure("cannot render", path, reason);
     rename_for_format(run->format, &targets);
     if (!check_outputs(run, path, file, targets)) return EXIT_FAILED;

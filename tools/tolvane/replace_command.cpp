@@ -1,8 +1,10 @@
 // tolvane replace: a bank (.xwb, .wba, .zwb) or stream pair with one
 // record's sound replaced and everything else kept: every other record's
-// bytes, the names, loops, order, version and alignment. The record gets the
-// new sound's format, length and loop; the sound that follows it moves to
-// the next aligned offset, and the records pointing there move with it.
+// bytes, the names, loops, order, version and alignment. The new sound is
+// brought to the record's rate and channel count (unless asked to keep its
+// own), and takes the new sound's loop, else the record's, scaled to the new
+// length; the sound that follows it moves to the next aligned offset, and the
+// records pointing there move with it.
 
 #include <stdio.h>
 #include <string.h>
@@ -19,6 +21,7 @@
 #include "containers/wave_bank.h"
 #include "tools/tolvane/bank_builder.h"
 #include "tools/tolvane/commands.h"
+#include "tools/tolvane/encoded_audio_input.h"
 #include "tools/tolvane/linked_zlib.h"
 #include "tools/tolvane/output_file.h"
 #include "tools/tolvane/tool_common.h"
@@ -87,9 +90,8 @@ int64_t splice(editable* e, size_t record_index, const bytes& new_sound, uint64_
 
 uint32_t loop_field(const built_entry& sound, bool length) {
     if (sound.loop_start < 0) return 0;
-    int64_t set_bytes = block_set_bytes(sound.channels);
-    int64_t frames = length ? sound.loop_end - sound.loop_start : sound.loop_start;
-    return (uint32_t)(frames / SAMPLES_PER_BLOCK * set_bytes);
+    int64_t start = sound.bytes_at(sound.loop_start);
+    return (uint32_t)(length ? sound.bytes_at(sound.loop_end) - start : start);
 }
 
 bool fail(std::string* error, const std::string& reason) {
@@ -144,7 +146,7 @@ bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry
             return fail(error, "no record " + std::to_string(record));
         if (compact) {
             uint32_t shared = read_u32le(data + BANK_DATA_COMPACT_FORMAT_AT);
-            uint32_t wanted = bank_format_word(CODEC_XBOX_ADPCM, sound.channels, sound.rate);
+            uint32_t wanted = bank_format_word(sound.codec, sound.channels, sound.rate);
             if ((shared & ~0x80000000u) != wanted)
                 return fail(error, "a compact bank's entries share one format, and the new sound's is another");
             compact_words_at = records_at;
@@ -191,9 +193,9 @@ bool replace_in_bank(bytes* file, size_t base, int32_t record, const built_entry
             write_u32le(&f[at], compact_record_word(units, deviation));
         }
     } else if (version == 1) {
-        write_u32le(&f[fields.format_at], bank_v1_format_word(CODEC_XBOX_ADPCM, sound.channels, sound.rate));
+        write_u32le(&f[fields.format_at], bank_v1_format_word(sound.codec, sound.channels, sound.rate));
     } else {
-        write_u32le(&f[fields.format_at], bank_format_word(CODEC_XBOX_ADPCM, sound.channels, sound.rate));
+        write_u32le(&f[fields.format_at], bank_format_word(sound.codec, sound.channels, sound.rate));
     }
     if (!compact_words_at) {
         write_u32le(&f[fields.length_at], (uint32_t)new_sound.size());
@@ -250,7 +252,12 @@ bool replace_in_pair(bytes* header, bytes* data, int32_t record, const built_ent
     write_u32le(r + layout.length_at, (uint32_t)new_sound.size());
     write_u16le(r + layout.channels_at, sound.channels);
     write_u32le(r + layout.rate_at, sound.rate);
-    if (layout.format_at >= 0) write_u16le(r + layout.format_at, XBOX_ADPCM_TAG);
+    if (layout.format_at >= 0 && sound.codec == CODEC_XBOX_ADPCM) write_u16le(r + layout.format_at, XBOX_ADPCM_TAG);
+    if (layout.format_at >= 0 && sound.codec != CODEC_XBOX_ADPCM) {
+        // The "fmt " chunk's first 16 bytes, after "RIFF", size, "WAVE", "fmt " and its size.
+        bytes format = wave_head(pcm_shape(sound.rate, sound.channels, sound.codec == CODEC_PCM8 ? 8 : 16), 0, 0);
+        memcpy(r + layout.format_at, format.data() + 20, 16);
+    }
     if (layout.frames_at >= 0) write_u32le(r + layout.frames_at, (uint32_t)sound.frames());
     if (layout.flags_at >= 0) {
         uint32_t flags = read_u32le(r + layout.flags_at) & ~STREAM_ENTRY_LOOPS;
@@ -258,6 +265,78 @@ bool replace_in_pair(bytes* header, bytes* data, int32_t record, const built_ent
         write_u32le(r + layout.flags_at, flags);
     }
     return true;
+}
+
+// The record being replaced, as the reader describes it.
+struct old_record {
+    std::string label;  // its name, else its number
+    uint32_t rate = 0;
+    uint32_t channels = 0;
+    entry_codec codec = CODEC_XBOX_ADPCM;
+    int64_t frames = 0;
+    int64_t loop_start = -1;
+    int64_t loop_end = -1;
+};
+
+std::string loop_words(int64_t start, int64_t end) {
+    return std::to_string(start) + "-" + std::to_string(end);
+}
+
+// Gives the new sound its loop: --no-loop, --loop, the new sound's own, else
+// the record's scaled to the new length. Says what became of it.
+std::string choose_loop(const command_line& line, const old_record& old, bool pair, built_entry* sound,
+                        std::string* warning) {
+    int64_t frames = sound->frames();
+    if (line.no_loop) {
+        set_entry_loop(sound, -1, -1, warning);
+        return "no loop (--no-loop)";
+    }
+    if (line.loop_start >= 0) {
+        if (line.loop_end > frames) {
+            *warning = "--loop " + loop_words(line.loop_start, line.loop_end) + " ends after its " +
+                       std::to_string(frames) + " frames";
+            set_entry_loop(sound, -1, -1, warning);
+            return "no loop";
+        }
+        set_entry_loop(sound, line.loop_start, line.loop_end, warning);
+    } else if (!sound->input_looped) {
+        if (old.loop_start < 0) {
+            set_entry_loop(sound, -1, -1, warning);
+            return "no loop";
+        }
+        int64_t start = old.loop_start;
+        int64_t end = old.loop_end;
+        if (old.frames > 0 && old.frames != frames) {
+            start = (int64_t)((double)start * frames / old.frames + 0.5);
+            end = (int64_t)((double)end * frames / old.frames + 0.5);
+        }
+        if (!set_entry_loop(sound, start, end, warning)) {
+            *warning = "the record's loop " + loop_words(old.loop_start, old.loop_end) +
+                       " cannot be kept: " + "scaled to the new sound it holds no whole block set";
+            return "no loop";
+        }
+        warning->clear();
+    }
+    if (sound->loop_start < 0) return "no loop";
+    // A stream header only says "loops whole".
+    if (pair && !(sound->loop_start == 0 && sound->loop_end == frames)) {
+        *warning = "a stream header keeps only a loop over a whole entry: the loop " +
+                   loop_words(sound->loop_start, sound->loop_end) + " is dropped";
+        return "no loop";
+    }
+    std::string how = line.loop_start >= 0  ? "loop set at "
+                      : sound->input_looped ? "its own loop at "
+                                            : "loop kept at ";
+    return how + loop_words(sound->loop_start, sound->loop_end);
+}
+
+// "48000 Hz stereo resampled to 22050 Hz mono", "22050 Hz mono".
+std::string format_words(const built_entry& sound) {
+    std::string from = std::to_string(sound.input_rate) + " Hz " + channel_words(sound.input_channels);
+    std::string to = std::to_string(sound.rate) + " Hz " + channel_words(sound.channels);
+    if (from == to) return to;
+    const char* how = sound.input_rate == sound.rate ? " mixed to " : " resampled to ";
+    return from + how + to;
 }
 
 bool kept_existing(const command_line& line, const std::string& path) {
@@ -272,7 +351,9 @@ bool kept_existing(const command_line& line, const std::string& path) {
 int run_replace(const command_line& line) {
     const std::string& bank_path = line.files[0];
     const std::string& sound_path = line.files[1];
-    int32_t record = atoi(line.entries.c_str());
+    // --entry is a record number, or else a record's name.
+    bool by_number = line.entries.find_first_not_of("0123456789") == std::string::npos;
+    int32_t record = by_number ? atoi(line.entries.c_str()) : 0;
     stream_description d;
     description_init(&d);
     bool described = describe_stream(bank_path.c_str(), &LINKED_ZLIB, &d);
@@ -280,20 +361,70 @@ int run_replace(const command_line& line) {
     bool compressed = d.inflated;
     int32_t base = d.bank_base;
     bool has_record = false;
-    for (int32_t i = 0; i < d.record_count; ++i) has_record = has_record || d.records[i].record == record;
+    old_record old;
+    int32_t named = 0;
+    for (int32_t i = 0; i < d.record_count && !by_number; ++i) {
+        const char* name = record_name(&d, d.records[i]);
+        if (name && line.entries == name && named++ == 0) record = d.records[i].record;
+    }
+    for (int32_t i = 0; i < d.record_count; ++i) {
+        const entry_record& r = d.records[i];
+        if (r.record != record || record == 0) continue;
+        has_record = true;
+        const char* name = record_name(&d, r);
+        old.label = name && name[0] ? name : std::to_string(record);
+        old.rate = r.rate > 0 && r.rate <= UINT32_MAX ? (uint32_t)r.rate : 0;
+        old.channels = r.channels > 0 ? (uint32_t)r.channels : 0;
+        old.frames = frames_in_bytes(r.codec, r.channels, r.length);
+        old.codec = r.codec;
+        if (r.loop_start >= 0 && r.loop_end > r.loop_start) {
+            old.loop_start = r.loop_start;
+            old.loop_end = r.loop_end;
+        }
+    }
     description_release(&d);
     if (!described) return failure("cannot read", bank_path, unreadable_reason(bank_path));
     if (kind != STREAM_BANK && kind != STREAM_PAIR)
         return failure("cannot replace in", bank_path, "not a wave bank or a stream pair");
-    if (!has_record) return failure("cannot replace in", bank_path, "no record " + line.entries);
+    if (named > 1)
+        return failure("cannot replace in", bank_path,
+                       std::to_string(named) + " records are named " + line.entries + ": give its number");
+    if (!has_record)
+        return failure("cannot replace in", bank_path, (by_number ? "no record " : "no record named ") + line.entries);
 
     built_entry sound;
     std::string reason;
     std::string warning;
-    if (!read_entry_wave(sound_path, &sound, &reason, &warning)) return failure("cannot read", sound_path, reason);
+    // The record's format, unless the new sound keeps its own.
+    entry_shape shape;
+    if (!line.keep_input_format) {
+        shape.rate = old.rate;
+        shape.channels = old.channels;
+    }
+    // The codec is the record's: PCM at its depth, else Xbox ADPCM.
+    shape.codec = old.codec == CODEC_PCM8    ? SHAPE_CODEC_PCM8
+                  : old.codec == CODEC_PCM16 ? SHAPE_CODEC_PCM16
+                                             : SHAPE_CODEC_XBOX_ADPCM;
+    if (!read_entry_wave(sound_path, &sound, &reason, &warning, shape))
+        return failure("cannot read", sound_path, reason);
+    if (sound.rate > XBOX_HIGHEST_RATE)
+        return failure("cannot replace with", sound_path,
+                       std::to_string(sound.rate) + " Hz: the Xbox plays rates up to " +
+                           std::to_string(XBOX_HIGHEST_RATE) + " Hz" +
+                           (sound.source_path.empty() ? "; leave out --keep-input-format"
+                                                      : " (an Xbox ADPCM WAVE is taken as it is)"));
     std::string misfit = entry_misfit(sound, kind == STREAM_PAIR ? BUILT_PAIR : BUILT_BANK);
     if (!misfit.empty()) return failure("cannot replace with", sound_path, misfit);
     if (!warning.empty() && !line.quiet) warn(sound_path, warning);
+    warning.clear();
+    std::string loop_said = choose_loop(line, old, kind == STREAM_PAIR, &sound, &warning);
+    if (!warning.empty() && !line.quiet) warn(sound_path, warning);
+    std::string report =
+        "entry " + std::to_string(record) + " " + old.label + ": " + format_words(sound) + ", " + loop_said;
+    if (sound.codec != CODEC_XBOX_ADPCM)
+        report += ", as " + std::string(sound.codec == CODEC_PCM8 ? "8" : "16") + "-bit PCM";
+    if (sound.rate != old.rate || sound.channels != old.channels || sound.codec != old.codec)
+        report += " (the record's format changes)";
 
     std::string out = line.in_place ? bank_path : line.out;
     if (same_file(out, sound_path)) return failure("cannot replace in", bank_path, out + " is the new sound");
@@ -316,7 +447,7 @@ int run_replace(const command_line& line) {
             return failure("cannot write", out_data, error);
         if (!write_output_file(out_header, header.data(), header.size(), line.no_clobber && !line.in_place, &error))
             return failure("cannot write", out_header, error);
-        if (!line.quiet) printf("wrote %s and %s\n", out_header.c_str(), out_data.c_str());
+        if (!line.quiet) printf("%s\nwrote %s and %s\n", report.c_str(), out_header.c_str(), out_data.c_str());
         return EXIT_OK;
     }
 
@@ -340,6 +471,6 @@ int run_replace(const command_line& line) {
     if (kept_existing(line, out)) return EXIT_OK;
     if (!write_output_file(out, result.data(), result.size(), line.no_clobber && !line.in_place, &error))
         return failure("cannot write", out, error);
-    if (!line.quiet) printf("wrote %s\n", out.c_str());
+    if (!line.quiet) printf("%s\nwrote %s\n", report.c_str(), out.c_str());
     return EXIT_OK;
 }
