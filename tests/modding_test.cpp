@@ -47,7 +47,12 @@ struct mixed_entry {
 const mixed_entry MIXED[] = {
     {"intro", CODEC_XBOX_ADPCM, 2, 44100, 40, 8, 30},    {"voice", CODEC_XBOX_ADPCM, 1, 22050, 25, 0, 0},
     {"pcm_sfx", CODEC_PCM16, 2, 22050, 0, 0, 0},         {"wma_track", CODEC_WMA, 2, 44100, 0, 0, 0},
-    {"surround", CODEC_XBOX_ADPCM, 6, 48000, 12, 0, 12}, {"pcm8_sfx", CODEC_PCM8, 1, 11025, 0, 0, 0},
+    {"surround", CODEC_XBOX_ADPCM, 6, 48000, 12, 0, 12},
+#ifdef TOLVANE_TEST_SNDFILE
+    // The Windows build reads 16-bit PCM WAVE only, so its pack cannot take
+    // an 8-bit entry back.
+    {"pcm8_sfx", CODEC_PCM8, 1, 11025, 0, 0, 0},
+#endif
 };
 
 struct mixed_bank {
@@ -153,8 +158,16 @@ TEST_F(Modding, ExtractedEntriesPackBackIntoEveryContainerBitForBit) {
     std::filesystem::create_directories(path("ex"));
     run_result run = tool("extract @mixed.xwb -q -o @ex");
     ASSERT_EQ(0, run.status) << run.err;
-    EXPECT_EQ(files_under(path("ex")), (std::vector<std::string>{"mixed-01.wav", "mixed-02.wav", "mixed-03.wav",
-                                                                 "mixed-04.wma", "mixed-05.wav", "mixed-06.wav"}));
+    std::vector<std::string> extracted = {"mixed-01.wav", "mixed-02.wav", "mixed-03.wav", "mixed-04.wma",
+                                          "mixed-05.wav"};
+    std::vector<int> sound_records = {1, 2, 3, 5};
+    std::string pack_inputs = "@ex/mixed-01.wav @ex/mixed-02.wav @ex/mixed-03.wav @ex/mixed-05.wav";
+    if (sizeof MIXED / sizeof MIXED[0] == 6) {
+        extracted.push_back("mixed-06.wav");
+        sound_records.push_back(6);
+        pack_inputs += " @ex/mixed-06.wav";
+    }
+    EXPECT_EQ(files_under(path("ex")), extracted);
     // Stored sound comes out as stored: the WMA file, the PCM WAVE's data.
     EXPECT_TRUE(read_file(path("ex/mixed-04.wma")) == bank.sounds[3]);
     bytes pcm_file = read_file(path("ex/mixed-03.wav"));
@@ -177,12 +190,9 @@ TEST_F(Modding, ExtractedEntriesPackBackIntoEveryContainerBitForBit) {
     }
 
     // PCM WAVEs pack as PCM of their depth, Xbox ADPCM ones as they are.
-    const std::vector<int> sound_records = {1, 2, 3, 5, 6};
     for (const char* out : {"re.xwb", "re.wba", "re.zwb", "re.xsh"}) {
         SCOPED_TRACE(out);
-        run = tool(std::string("pack @ex/mixed-01.wav @ex/mixed-02.wav @ex/mixed-03.wav @ex/mixed-05.wav "
-                               "@ex/mixed-06.wav -o @") +
-                   out);
+        run = tool("pack " + pack_inputs + " -o @" + out);
         ASSERT_EQ(0, run.status) << run.err;
         bool pair = std::string(out) == "re.xsh";
         // A stream header keeps a loop over a whole entry only.
