@@ -9,6 +9,7 @@
 #include "containers/byte_source.h"
 #include "containers/riff_wave.h"
 #include "platform/platform.h"
+#include "tools/tolvane/wave_writer.h"
 
 namespace {
 
@@ -90,4 +91,22 @@ std::string channel_words(uint32_t channels) {
     if (channels == 1) return "mono";
     if (channels == 2) return "stereo";
     return std::to_string(channels) + " channels";
+}
+
+bool read_16bit_wave_input(const std::string& path, input_sound* sound, const char** why) {
+    pcm_wave_extras extras;
+    if (!read_pcm_wave(path.c_str(), &sound->rate, &sound->channels, &sound->pcm, why, &extras)) return false;
+    sound->kind = "a 16-bit PCM WAVE";
+    sound->loop_start = extras.loop_start;
+    sound->loop_end = extras.loop_end;
+    sound->name = extras.name;
+    return true;
+}
+
+std::string library_words(const char* message) {
+    std::string text = message ? message : "";
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\n')) text.pop_back();
+    if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z'))
+        text[0] = (char)(text[0] - 'A' + 'a');
+    return text;
 }

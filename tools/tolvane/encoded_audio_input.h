@@ -31,6 +31,14 @@ struct input_sound {
 // make out.
 bool read_input_sound(const std::string& path, input_sound* sound, std::string* reason);
 
+// Reads a 16-bit PCM WAVE with the tool's own reader, as both builds do first
+// (so such inputs give the same samples everywhere). False with why.
+bool read_16bit_wave_input(const std::string& path, input_sound* sound, const char** why);
+
+// A library's message in the form the tool's messages continue it:
+// "Format not recognised." becomes "format not recognised".
+std::string library_words(const char* message);
+
 // The formats this build reads, for help and messages.
 const char* input_sound_formats();
 

@@ -33,14 +33,6 @@ const uint32_t MOST_COMMENT_BYTES = 1 << 24;
 const size_t OGG_HEADER_BYTES = 27;
 const int MOST_OGG_PAGES = 64;
 
-std::string library_words(const char* message) {
-    std::string text = message ? message : "";
-    while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\n')) text.pop_back();
-    if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z'))
-        text[0] = (char)(text[0] - 'A' + 'a');
-    return text;
-}
-
 struct name_of {
     int format;
     const char* name;
@@ -228,14 +220,7 @@ const char* input_sound_formats() {
 bool read_input_sound(const std::string& path, input_sound* sound, std::string* reason) {
     *sound = input_sound();
     const char* why = "";
-    pcm_wave_extras extras;
-    if (read_pcm_wave(path.c_str(), &sound->rate, &sound->channels, &sound->pcm, &why, &extras)) {
-        sound->kind = "a 16-bit PCM WAVE";
-        sound->loop_start = extras.loop_start;
-        sound->loop_end = extras.loop_end;
-        sound->name = extras.name;
-        return true;
-    }
+    if (read_16bit_wave_input(path, sound, &why)) return true;
 
     SF_INFO info;
     memset(&info, 0, sizeof info);

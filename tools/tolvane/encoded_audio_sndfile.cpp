@@ -7,6 +7,7 @@
 // that gets the name. Both temporary files are output_files, so an
 // interrupt removes them.
 #include "tools/tolvane/encoded_audio.h"
+#include "tools/tolvane/encoded_audio_input.h"
 
 #include <errno.h>
 #include <string.h>
@@ -64,16 +65,6 @@ const size_t VORBIS_HEADER_TAG_BYTES = 7;
 
 void set_error(std::string* error, const std::string& text) {
     if (error) *error = text;
-}
-
-// libsndfile's message in the form the tool's messages continue:
-// "Format not recognised." becomes "format not recognised".
-std::string library_words(const char* message) {
-    std::string text = message ? message : "";
-    while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\n')) text.pop_back();
-    if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z'))
-        text[0] = (char)(text[0] - 'A' + 'a');
-    return text;
 }
 
 std::string library_reason(SNDFILE* sound) {
