@@ -15,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <new>
 
 // ---- Sound card ---------------------------------------------------------------
@@ -137,6 +138,9 @@ struct terminal_state {
     bool raw = false;
     struct termios saved;
     volatile sig_atomic_t interrupted = 0;
+    // Interrupts seen: the count decides which one is the first, even when
+    // two arrive at once on two threads.
+    std::atomic<int> interrupts{0};
     // Bytes read but not yet turned into keys (an escape sequence may arrive
     // in pieces).
     unsigned char pending[16];
@@ -154,19 +158,23 @@ void restore_terminal() {
 const int TEMP_SLOTS = 64;
 const size_t TEMP_PATH_BYTES = 4096;
 char temp_paths[TEMP_SLOTS][TEMP_PATH_BYTES];
-volatile sig_atomic_t temp_used[TEMP_SLOTS];
+// A slot's path is written before the slot is marked used (release), and a
+// handler on any thread reads the mark before the path (acquire).
+std::atomic<int> temp_used[TEMP_SLOTS];
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only touch lock-free atomics");
 
 // Runs in a signal handler: only async-signal-safe calls. The first
 // interrupt is reported to the program, which cleans up and ends; a second
 // one removes the temporary files itself and ends the program by the signal.
 void on_interrupt(int signal_number) {
     if (terminal.raw) tcsetattr(STDIN_FILENO, TCSANOW, &terminal.saved);
-    if (!terminal.interrupted) {
+    if (terminal.interrupts.fetch_add(1) == 0) {
         terminal.interrupted = 1;
         return;
     }
+    terminal.interrupted = 1;
     for (int i = 0; i < TEMP_SLOTS; ++i)
-        if (temp_used[i]) unlink(temp_paths[i]);
+        if (temp_used[i].load(std::memory_order_acquire)) unlink(temp_paths[i]);
     signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
@@ -264,16 +272,16 @@ int temp_file_register(const char* path) {
     size_t length = strlen(path);
     if (length >= TEMP_PATH_BYTES) return -1;
     for (int i = 0; i < TEMP_SLOTS; ++i) {
-        if (temp_used[i]) continue;
+        if (temp_used[i].load(std::memory_order_relaxed)) continue;
         memcpy(temp_paths[i], path, length + 1);
-        temp_used[i] = 1;
+        temp_used[i].store(1, std::memory_order_release);
         return i;
     }
     return -1;
 }
 
 void temp_file_forget(int slot) {
-    if (slot >= 0 && slot < TEMP_SLOTS) temp_used[slot] = 0;
+    if (slot >= 0 && slot < TEMP_SLOTS) temp_used[slot].store(0, std::memory_order_release);
 }
 
 bool interrupt_requested() {

@@ -899,7 +899,8 @@ TEST_F(TolvaneTool, RepeatedInterruptsLeaveNoTemporaryFile) {
             run_result run = group ? run_tool_under_timeout(arguments, "INT", "0.05", scratch)
                                    : run_tool_and_signal(arguments, "INT", out, scratch, true);
             EXPECT_NE(run.status, 0);
-            EXPECT_EQ(files_under(out), std::vector<std::string>{}) << (group ? "process group" : "twice");
+            EXPECT_EQ(files_under(out), std::vector<std::string>{})
+                << (group ? "process group" : "twice") << ", exit status " << run.status << ": " << run.err;
         }
     }
 }
