@@ -18,7 +18,7 @@
 #include "platform/platform.h"
 #include "plugin/module.h"
 #include "reference/bank_writer.h"
-#include "tools/tolvane/wave_writer.h"
+#include "containers/riff_wave_writer.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "codec/xbox_adpcm.h"
-#include "tools/tolvane/wave_writer.h"
+#include "containers/riff_wave_writer.h"
 #include "codec/xbox_adpcm_encoder.h"
 
 namespace {

@@ -19,8 +19,9 @@
 
 #include "bench/bench_support.h"
 #include "platform/platform.h"
-#include "tools/tolvane/bank_builder.h"
-#include "tools/tolvane/wave_writer.h"
+#include "containers/container_writer.h"
+#include "tools/tolvane/input/entry_input.h"
+#include "containers/riff_wave_writer.h"
 
 namespace {
 

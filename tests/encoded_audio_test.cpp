@@ -18,7 +18,7 @@
 
 #include "codec/little_endian.h"
 #include "tests/support/sample_files.h"
-#include "tools/tolvane/encoded_audio.h"
+#include "tools/tolvane/session/encoded_audio.h"
 
 #ifdef TOLVANE_TEST_SNDFILE
 #include <sndfile.h>

@@ -12,7 +12,7 @@
 #include "codec/little_endian.h"
 #include "codec/xbox_adpcm.h"
 #include "tests/support/sample_files.h"
-#include "tools/tolvane/wave_writer.h"
+#include "containers/riff_wave_writer.h"
 #include "codec/xbox_adpcm_encoder.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "platform/platform.h"
-#include "tools/tolvane/host_session.h"
+#include "tools/tolvane/session/host_session.h"
 
 namespace {
 

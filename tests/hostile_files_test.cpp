@@ -20,7 +20,7 @@
 #include "tests/support/json_reader.h"
 #include "tests/support/module_fixture.h"
 #include "tests/support/tool_runner.h"
-#include "tools/tolvane/sound_bank_names.h"
+#include "tools/tolvane/cli/sound_bank_names.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "tools/tolvane/live_output.h"
-#include "tools/tolvane/sound_device.h"
+#include "tools/tolvane/live/live_output.h"
+#include "tools/tolvane/live/sound_device.h"
 
 namespace {
 

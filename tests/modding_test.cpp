@@ -18,13 +18,13 @@
 #include "tests/support/json_reader.h"
 #include "tests/support/sample_files.h"
 #include "tests/support/tool_runner.h"
-#include "tools/tolvane/wave_writer.h"
+#include "containers/riff_wave_writer.h"
 
 #ifdef TOLVANE_TEST_SNDFILE
 #include <math.h>
 #include <sndfile.h>
 
-#include "tools/tolvane/encoded_audio.h"
+#include "tools/tolvane/session/encoded_audio.h"
 #endif
 
 namespace {

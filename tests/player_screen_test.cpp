@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tools/tolvane/player_screen.h"
+#include "tools/tolvane/live/player_screen.h"
 
 namespace {
 

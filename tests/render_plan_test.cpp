@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/tolvane/command_line.h"
-#include "tools/tolvane/render_plan.h"
+#include "tools/tolvane/cli/command_line.h"
+#include "tools/tolvane/cli/render_plan.h"
 
 namespace {
 

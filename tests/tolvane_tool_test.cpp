@@ -25,10 +25,10 @@
 #include "tests/support/sample_files.h"
 #include "tests/support/shipped_layouts.h"
 #include "tests/support/tool_runner.h"
-#include "tools/tolvane/command_line.h"
-#include "tools/tolvane/render_output.h"
-#include "tools/tolvane/render_plan.h"
-#include "tools/tolvane/wave_writer.h"
+#include "tools/tolvane/cli/command_line.h"
+#include "tools/tolvane/session/render_output.h"
+#include "tools/tolvane/cli/render_plan.h"
+#include "containers/riff_wave_writer.h"
 
 namespace {
 

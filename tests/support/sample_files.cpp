@@ -23,7 +23,7 @@
 #include "containers/stream_opener.h"
 #include "containers/stream_pair.h"
 #include "platform/platform.h"
-#include "tools/tolvane/wave_writer.h"
+#include "containers/riff_wave_writer.h"
 #include "codec/xbox_adpcm_encoder.h"
 
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 #include "containers/riff_wave.h"
 #include "platform/platform.h"
 #include "tests/support/sample_files.h"
-#include "tools/tolvane/wave_writer.h"
+#include "containers/riff_wave_writer.h"
 
 bool file_exists(const std::string& path) {
     FILE* file = fopen(path.c_str(), "rb");

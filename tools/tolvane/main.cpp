@@ -12,8 +12,8 @@
 #include <string>
 
 #include "platform/host_io.h"
-#include "tools/tolvane/command_line.h"
-#include "tools/tolvane/commands.h"
+#include "tools/tolvane/cli/command_line.h"
+#include "tools/tolvane/commands/commands.h"
 #include "tools/tolvane/tool_common.h"
 
 int main(int argc, char** argv) {

@@ -11,11 +11,11 @@
 #include "containers/file_names.h"
 #include "containers/stream_opener.h"
 #include "containers/wave_bank.h"
-#include "tools/tolvane/linked_zlib.h"
-#include "tools/tolvane/host_session.h"
-#include "tools/tolvane/output_file.h"
-#include "tools/tolvane/render_plan.h"
-#include "tools/tolvane/sound_bank_names.h"
+#include "tools/tolvane/session/linked_zlib.h"
+#include "tools/tolvane/session/host_session.h"
+#include "containers/output_file.h"
+#include "tools/tolvane/cli/render_plan.h"
+#include "tools/tolvane/cli/sound_bank_names.h"
 
 namespace fs = std::filesystem;
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "containers/stream_description.h"
-#include "tools/tolvane/command_line.h"
-#include "tools/tolvane/file_report.h"
+#include "tools/tolvane/cli/command_line.h"
+#include "tools/tolvane/cli/file_report.h"
 
 const int EXIT_OK = 0;
 const int EXIT_FAILED = 1;

@@ -1,0 +1,274 @@
+// RIFF WAVE files for the tools and tests: 16-bit PCM written as it arrives
+// or built in memory, Xbox ADPCM files built in memory, and a reader for the
+// 16-bit PCM files the encoder takes as input.
+#include "containers/riff_wave_writer.h"
+
+#include <string.h>
+
+#include "codec/little_endian.h"
+#include "codec/xbox_adpcm.h"
+#include "containers/byte_source.h"
+#include "containers/riff_wave.h"
+
+static const uint32_t PCM_HEADER_BYTES = 44;
+// The RIFF size field counts everything after itself: 36 header bytes, the
+// data and its pad byte must all fit 32 bits. Even, so whole 16-bit samples.
+static const uint32_t MAX_DATA_BYTES = 0xFFFFFFFFu - 37;
+// Xbox ADPCM's format carries two more bytes: cbSize, samples per block.
+static const uint32_t ADPCM_FORMAT_BYTES = 20;
+static const uint32_t FACT_CHUNK_BYTES = 12;
+static const uint32_t MIDI_MIDDLE_C = 60;
+
+// Header fields are 16 or 32 bits wide; a value too large for its field is
+// written as the largest it can hold rather than wrapping to a small one.
+static uint16_t clamp16(uint64_t value) {
+    return value > 0xFFFF ? 0xFFFF : (uint16_t)value;
+}
+
+static uint32_t clamp32(uint64_t value) {
+    return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)value;
+}
+
+static void put_tag(std::vector<uint8_t>& out, const char* tag) {
+    for (int i = 0; i < 4; ++i) out.push_back((uint8_t)tag[i]);
+}
+
+static void put32(std::vector<uint8_t>& out, uint32_t value) {
+    out.resize(out.size() + 4);
+    write_u32le(&out[out.size() - 4], value);
+}
+
+static void put16(std::vector<uint8_t>& out, uint16_t value) {
+    out.resize(out.size() + 2);
+    write_u16le(&out[out.size() - 2], value);
+}
+
+wave_shape pcm_shape(uint32_t sample_rate, uint32_t channels, uint16_t bits_per_sample) {
+    return {WAVE_FORMAT_PCM, clamp16(channels), sample_rate, bits_per_sample};
+}
+
+wave_shape adpcm_shape(uint32_t sample_rate, uint32_t channels) {
+    return {XBOX_ADPCM_TAG, clamp16(channels), sample_rate, 4};
+}
+
+std::vector<uint8_t> wave_tail(uint32_t data_bytes, const wave_extras& extras, uint32_t sample_rate) {
+    std::vector<uint8_t> out;
+    if (data_bytes & 1) out.push_back(0);
+    if (extras.frames >= 0) {
+        put_tag(out, "fact");
+        put32(out, 4);
+        put32(out, clamp32((uint64_t)extras.frames));
+    }
+    if (extras.loop_start >= 0 && extras.loop_end > extras.loop_start) {
+        put_tag(out, "smpl");
+        put32(out, (uint32_t)(SMPL_HEADER_BYTES + SMPL_LOOP_BYTES));
+        put32(out, 0);                                            // manufacturer
+        put32(out, 0);                                            // product
+        put32(out, sample_rate ? 1000000000u / sample_rate : 0);  // sample period, ns
+        put32(out, MIDI_MIDDLE_C);
+        for (int i = 0; i < 3; ++i) put32(out, 0);  // pitch fraction, SMPTE format and offset
+        put32(out, 1);                              // one loop
+        put32(out, 0);                              // no sampler data
+        put32(out, 0);                              // cue point
+        put32(out, 0);                              // forward
+        put32(out, clamp32((uint64_t)extras.loop_start));
+        put32(out, clamp32((uint64_t)extras.loop_end - 1));  // its last frame
+        put32(out, 0);                                       // fraction
+        put32(out, 0);                                       // plays for ever
+    }
+    if (!extras.name.empty()) {
+        uint32_t text_bytes = (uint32_t)extras.name.size() + 1;
+        uint32_t padded = text_bytes + (text_bytes & 1);
+        put_tag(out, "LIST");
+        put32(out, 4 + 8 + padded);
+        put_tag(out, "INFO");
+        put_tag(out, "INAM");
+        put32(out, text_bytes);
+        out.insert(out.end(), extras.name.begin(), extras.name.end());
+        out.resize(out.size() + (padded - text_bytes) + 1, 0);
+    }
+    return out;
+}
+
+std::vector<uint8_t> wave_head(const wave_shape& shape, uint32_t data_bytes, uint32_t tail_bytes) {
+    bool adpcm = shape.format_tag == XBOX_ADPCM_TAG;
+    uint32_t format_bytes = adpcm ? ADPCM_FORMAT_BYTES : WAVE_FORMAT_BYTES;
+    uint32_t block_align =
+        adpcm ? (uint32_t)ADPCM_BLOCK_BYTES * shape.channels : (uint32_t)shape.channels * (shape.bits_per_sample / 8u);
+    uint64_t bytes_per_second = adpcm ? (uint64_t)shape.sample_rate * block_align / SAMPLES_PER_BLOCK
+                                      : (uint64_t)shape.sample_rate * block_align;
+    std::vector<uint8_t> out;
+    put_tag(out, "RIFF");
+    put32(out, clamp32((uint64_t)4 + 8 + format_bytes + 8 + data_bytes + tail_bytes));
+    put_tag(out, "WAVE");
+    put_tag(out, "fmt ");
+    put32(out, format_bytes);
+    put16(out, shape.format_tag);
+    put16(out, shape.channels);
+    put32(out, shape.sample_rate);
+    put32(out, clamp32(bytes_per_second));
+    put16(out, clamp16(block_align));
+    put16(out, shape.bits_per_sample);
+    if (adpcm) {
+        put16(out, 2);
+        put16(out, SAMPLES_PER_BLOCK);
+    }
+    put_tag(out, "data");
+    put32(out, data_bytes);
+    return out;
+}
+
+// The 44-byte header of a 16-bit PCM WAVE whose data chunk holds data_bytes.
+static void fill_pcm_header(uint8_t* h, uint32_t sample_rate, uint32_t channels, uint32_t data_bytes) {
+    std::vector<uint8_t> head = wave_head(pcm_shape(sample_rate, channels), data_bytes, data_bytes & 1);
+    memcpy(h, head.data(), PCM_HEADER_BYTES);
+}
+
+bool pcm_wave_open(pcm_wave_writer* writer, const char* path, uint32_t sample_rate, uint32_t channels) {
+    writer->data_bytes = 0;
+    writer->sample_rate = sample_rate;
+    if (!output_create(&writer->out, path)) return false;
+    uint8_t header[PCM_HEADER_BYTES];
+    fill_pcm_header(header, sample_rate, channels, 0);
+    if (output_write(&writer->out, header, sizeof header)) return true;
+    std::string error = writer->out.error;
+    output_discard(&writer->out);
+    writer->out.error = error;
+    return false;
+}
+
+bool pcm_wave_write(pcm_wave_writer* writer, const void* pcm, uint32_t byte_count) {
+    if (!writer->out.stream) return false;
+    // A write that would take the file past what its size fields can describe
+    // is refused whole, so the file stays valid with everything before it.
+    if (byte_count > MAX_DATA_BYTES - writer->data_bytes) return false;
+    if (!output_write(&writer->out, pcm, byte_count)) return false;
+    writer->data_bytes += byte_count;
+    return true;
+}
+
+bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing, const wave_extras& extras) {
+    if (!writer->out.stream) return false;
+    std::vector<uint8_t> tail = wave_tail(writer->data_bytes, extras, writer->sample_rate);
+    uint8_t size[4];
+    bool ok = output_write(&writer->out, tail.data(), tail.size());
+    write_u32le(size, clamp32((uint64_t)PCM_HEADER_BYTES - 8 + writer->data_bytes + tail.size()));
+    ok = ok && output_patch(&writer->out, 4, size, 4);
+    write_u32le(size, writer->data_bytes);
+    ok = ok && output_patch(&writer->out, 40, size, 4);
+    if (ok) return output_finish(&writer->out, keep_existing);
+    pcm_wave_discard(writer);
+    return false;
+}
+
+void pcm_wave_discard(pcm_wave_writer* writer) {
+    std::string error = writer->out.error;
+    output_discard(&writer->out);
+    writer->out.error = error;
+}
+
+std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, uint64_t data_bytes) {
+    std::vector<uint8_t> header(PCM_HEADER_BYTES);
+    fill_pcm_header(header.data(), sample_rate, channels,
+                    (uint32_t)(data_bytes > MAX_DATA_BYTES ? MAX_DATA_BYTES : data_bytes));
+    return header;
+}
+
+std::vector<uint8_t> make_wave(const wave_shape& shape, const uint8_t* data, size_t data_bytes,
+                               const wave_extras& extras) {
+    // An in-memory file past 4 GiB cannot be described; keep what fits.
+    uint32_t kept = data_bytes > MAX_DATA_BYTES ? MAX_DATA_BYTES : (uint32_t)data_bytes;
+    std::vector<uint8_t> tail = wave_tail(kept, extras, shape.sample_rate);
+    std::vector<uint8_t> out = wave_head(shape, kept, (uint32_t)tail.size());
+    out.insert(out.end(), data, data + kept);
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate) {
+    uint64_t frame_bytes = (uint64_t)2 * channels;
+    uint64_t data_bytes = frame_bytes * frames;
+    if (frame_bytes > 0 && data_bytes > MAX_DATA_BYTES) data_bytes = MAX_DATA_BYTES / frame_bytes * frame_bytes;
+    std::vector<uint8_t> samples((size_t)data_bytes);
+    for (size_t i = 0; i < (size_t)data_bytes / 2; ++i) write_u16le(&samples[2 * i], (uint16_t)pcm[i]);
+    return make_wave(pcm_shape(sample_rate, channels), samples.data(), samples.size(), wave_extras());
+}
+
+std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate,
+                                     const wave_extras& extras) {
+    return make_wave(adpcm_shape(sample_rate, channels), adpcm.data(), adpcm.size(), extras);
+}
+
+static bool fail(const char** error, const char* reason) {
+    if (error) *error = reason;
+    return false;
+}
+
+// The extensible format's subformat GUID for integer PCM.
+static const uint8_t PCM_SUBFORMAT[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                          0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, std::vector<int16_t>* pcm,
+                   const char** error, pcm_wave_extras* extras) {
+    std::vector<uint8_t> file;
+    if (!read_whole_file(path, &file)) return fail(error, "cannot read the file");
+    byte_source source = source_of_memory(file.data(), (int64_t)file.size());
+    wave_chunks chunks;
+    if (file.size() < 12 || memcmp(file.data(), "RIFF", 4) != 0 || !read_wave_chunks(&source, &chunks))
+        return fail(error, "not a RIFF WAVE file");
+    if (!chunks.has_format) return fail(error, "no format chunk");
+    if (chunks.format_size < WAVE_FORMAT_BYTES) return fail(error, "format chunk too short");
+    const wave_format& format = chunks.format;
+    if (format.format_tag == WAVE_FORMAT_EXTENSIBLE) {
+        if (chunks.extension_bytes < 22) return fail(error, "format chunk too short");
+        if (memcmp(chunks.subformat, PCM_SUBFORMAT, 16) != 0) return fail(error, "not 16-bit PCM");
+    } else if (format.format_tag != WAVE_FORMAT_PCM) {
+        return fail(error, "not 16-bit PCM");
+    }
+    if (format.bits_per_sample != 16) return fail(error, "not 16-bit PCM");
+    if (format.channels == 0) return fail(error, "0 channels");
+    if (format.channels > MAX_CHANNELS) return fail(error, "more than 8 channels");
+    if (format.sample_rate == 0) return fail(error, "sample rate 0");
+    if (!chunks.has_data) return fail(error, "no data chunk");
+
+    // A data chunk that runs past the end of the file yields the samples it
+    // holds. The block align field is not trusted: frames are 2 bytes per
+    // channel.
+    uint64_t data_bytes = (uint64_t)chunks.data_bytes;
+    uint64_t present = file.size() - (uint64_t)chunks.data_start;
+    if (data_bytes > present) data_bytes = present;
+    size_t frames = (size_t)(data_bytes / (2u * format.channels));
+    pcm->resize(frames * format.channels);
+    const uint8_t* data = file.data() + chunks.data_start;
+    for (size_t i = 0; i < pcm->size(); ++i) (*pcm)[i] = read_s16le(data + 2 * i);
+    *sample_rate = format.sample_rate;
+    *channels = format.channels;
+    if (extras) {
+        extras->loop_start = chunks.loop_start;
+        extras->loop_end = chunks.loop_end;
+        extras->name = chunks.name;
+    }
+    return true;
+}
+
+bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes) {
+    FILE* f = fopen(path, "wb");
+    if (!f) return false;
+    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (fclose(f) != 0) ok = false;
+    return ok;
+}
+
+bool read_whole_file(const char* path, std::vector<uint8_t>* bytes) {
+    bytes->clear();
+    FILE* f = fopen(path, "rb");
+    if (!f) return false;
+    // Read in pieces to the end rather than trusting a size from ftell, which
+    // is a long and cannot describe large files on every platform.
+    uint8_t piece[65536];
+    size_t got;
+    while ((got = fread(piece, 1, sizeof piece, f)) > 0) bytes->insert(bytes->end(), piece, piece + got);
+    bool ok = !ferror(f);
+    fclose(f);
+    return ok;
+}

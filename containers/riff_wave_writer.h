@@ -1,0 +1,85 @@
+// RIFF WAVE writing for the tools and tests: 16-bit PCM files, streamed with
+// the sizes patched in at the end, and Xbox ADPCM files built in memory.
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "containers/output_file.h"
+
+// What a WAVE states besides its sound, in chunks after the sound (so the
+// sound of a WAVE tolvane writes starts at offset 44, or 48 for Xbox ADPCM):
+// its exact frame count, its loop and its name.
+struct wave_extras {
+    int64_t frames = -1;      // a "fact" chunk; -1 for none
+    int64_t loop_start = -1;  // a "smpl" chunk's loop, frames; -1 for none
+    int64_t loop_end = -1;    // the first frame after the loop
+    std::string name;         // a "LIST" "INFO" chunk's "INAM"; "" for none
+};
+
+// The format of a WAVE to write.
+struct wave_shape {
+    uint16_t format_tag;  // 0x0001 PCM or 0x0069 Xbox ADPCM
+    uint16_t channels;
+    uint32_t sample_rate;
+    uint16_t bits_per_sample;  // 8 or 16 for PCM, 4 for Xbox ADPCM
+};
+wave_shape pcm_shape(uint32_t sample_rate, uint32_t channels, uint16_t bits_per_sample = 16);
+wave_shape adpcm_shape(uint32_t sample_rate, uint32_t channels);
+
+// Everything in front of the sound: the RIFF header, "fmt " and the "data"
+// chunk's header, for data_bytes of sound followed by tail_bytes.
+std::vector<uint8_t> wave_head(const wave_shape& shape, uint32_t data_bytes, uint32_t tail_bytes);
+// Everything after the sound: its pad byte and the extras' chunks.
+std::vector<uint8_t> wave_tail(uint32_t data_bytes, const wave_extras& extras, uint32_t sample_rate);
+// A whole WAVE in memory.
+std::vector<uint8_t> make_wave(const wave_shape& shape, const uint8_t* data, size_t data_bytes,
+                               const wave_extras& extras);
+
+// A 16-bit PCM WAVE written as the samples arrive, appearing under its name
+// only once complete (output_file).
+struct pcm_wave_writer {
+    output_file out;
+    uint32_t data_bytes = 0;
+    uint32_t sample_rate = 0;
+};
+
+// Creates the file and writes a header for the format; false on failure,
+// with the reason in writer->out.error.
+bool pcm_wave_open(pcm_wave_writer* writer, const char* path, uint32_t sample_rate, uint32_t channels);
+bool pcm_wave_write(pcm_wave_writer* writer, const void* pcm, uint32_t byte_count);
+// Appends the extras, patches the sizes into the header and gives the file
+// its name (only when no file has it, with keep_existing); false on failure,
+// leaving nothing.
+bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing = false, const wave_extras& extras = wave_extras());
+// Removes what was written.
+void pcm_wave_discard(pcm_wave_writer* writer);
+
+// The 44-byte header of a 16-bit PCM WAVE whose data chunk holds data_bytes
+// (cut to what the size fields can hold), for a WAVE written in one go.
+std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, uint64_t data_bytes);
+// The bytes of a complete 16-bit PCM WAVE file.
+std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate);
+// The bytes of an Xbox ADPCM WAVE file (format tag 0x0069, 36-byte blocks per
+// channel) holding the given block sets.
+std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate,
+                                     const wave_extras& extras = wave_extras());
+
+// What a PCM WAVE states besides its sound.
+struct pcm_wave_extras {
+    int64_t loop_start = -1;  // frames; -1 for none
+    int64_t loop_end = -1;    // the first frame after the loop
+    std::string name;
+};
+
+// Reads a 16-bit PCM WAVE: fills the format and the interleaved samples (and
+// extras, when given). Returns false, with a reason in error, when the file
+// is not one.
+bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, std::vector<int16_t>* pcm,
+                   const char** error, pcm_wave_extras* extras = nullptr);
+
+bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes);
+bool read_whole_file(const char* path, std::vector<uint8_t>* bytes);

@@ -1,0 +1,577 @@
+// Parsing tolvane's arguments against a table of options, and the help texts.
+
+#include "tools/tolvane/cli/command_line.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "tools/tolvane/cli/render_plan.h"
+
+namespace {
+
+enum option_id {
+    OPTION_OUT,
+    OPTION_FORMAT,
+    OPTION_ENTRY,
+    OPTION_MODULE,
+    OPTION_DEVICE,
+    OPTION_XSB,
+    OPTION_RATE,
+    OPTION_CHANNELS,
+    OPTION_JSON,
+    OPTION_LOOPS,
+    OPTION_FADE,
+    OPTION_IGNORE_LOOP,
+    OPTION_ALIGN,
+    OPTION_NAME,
+    OPTION_IN_PLACE,
+    OPTION_LOOP,
+    OPTION_NO_LOOP,
+    OPTION_KEEP_INPUT_FORMAT,
+    OPTION_CODEC,
+    OPTION_RAW,
+    OPTION_NO_CLOBBER,
+    OPTION_QUIET,
+    OPTION_STRICT,
+    OPTION_HELP,
+    OPTION_VERSION,
+};
+
+struct option_rule {
+    option_id id;
+    const char* long_name;
+    const char* short_name;  // or null
+    bool takes_value;
+    const char* commands;  // the commands that take it, space-separated; "*" for all
+};
+
+const option_rule OPTIONS[] = {
+    {OPTION_OUT, "--output", "-o", true, "render extract pack replace encode demo"},
+    {OPTION_FORMAT, "--format", nullptr, true, "render"},
+    {OPTION_ENTRY, "--entry", nullptr, true, "render extract replace"},
+    {OPTION_MODULE, "--module", nullptr, true, "play render info demo"},
+    {OPTION_DEVICE, "--device", nullptr, true, "play demo"},
+    {OPTION_XSB, "--xsb", nullptr, true, "play render info extract"},
+    {OPTION_RATE, "--rate", nullptr, true, "render info extract pack encode"},
+    {OPTION_CHANNELS, "--channels", nullptr, true, "render info extract pack encode"},
+    {OPTION_JSON, "--json", nullptr, false, "info"},
+    {OPTION_LOOPS, "--loops", nullptr, true, "render info"},
+    {OPTION_FADE, "--fade", nullptr, true, "render info"},
+    {OPTION_IGNORE_LOOP, "--ignore-loop", nullptr, false, "render"},
+    {OPTION_ALIGN, "--align", nullptr, true, "pack"},
+    {OPTION_NAME, "--name", nullptr, true, "pack"},
+    {OPTION_IN_PLACE, "--in-place", nullptr, false, "replace"},
+    {OPTION_LOOP, "--loop", nullptr, true, "replace"},
+    {OPTION_NO_LOOP, "--no-loop", nullptr, false, "replace"},
+    {OPTION_KEEP_INPUT_FORMAT, "--keep-input-format", nullptr, false, "replace"},
+    {OPTION_CODEC, "--codec", nullptr, true, "pack"},
+    {OPTION_RAW, "--raw", nullptr, false, "render info extract"},
+    {OPTION_NO_CLOBBER, "--no-clobber", "-n", false, "render extract pack replace encode"},
+    {OPTION_QUIET, "--quiet", "-q", false, "render info extract pack replace"},
+    {OPTION_STRICT, "--strict", nullptr, false, "render info extract"},
+    {OPTION_HELP, "--help", "-h", false, "*"},
+    {OPTION_VERSION, "--version", "-V", false, "*"},
+};
+
+const char* const COMMANDS[] = {"play", "render", "info", "extract", "pack", "replace", "encode", "demo", "help"};
+
+const char OVERVIEW[] =
+    "usage: tolvane COMMAND [OPTION]... [FILE]...\n"
+    "\n"
+    "Plays, renders and lists Xbox ADPCM sound (.wav .xwb .wba .zwb .xsh/.xsd\n"
+    ".dat) through the in_tolvane player module, as the player does.\n"
+    "\n"
+    "commands:\n"
+    "  play     play files through the sound card, one after another\n"
+    "  render   decode files, or chosen bank entries, to WAVE, raw PCM, FLAC or Ogg\n"
+    "  info     what the player shows of a file, and every entry of a bank\n"
+    "  extract  write bank entries as they are stored, without decoding\n"
+    "  pack     build a bank or stream pair from WAVE files\n"
+    "  replace  replace one entry of a bank or stream pair\n"
+    "  encode   turn a sound file into an Xbox ADPCM WAVE\n"
+    "  demo     play (or render) a generated wave bank\n"
+    "  help     the help of one command: tolvane help render\n"
+    "\n"
+    "  -h, --help     this help; tolvane COMMAND --help for one command's\n"
+    "  -V, --version  the version\n"
+    "\n"
+    "Options take their value as --opt VALUE or --opt=VALUE; -- ends the\n"
+    "options, so a file may begin with a dash.\n"
+    "\n"
+    "exit status: 0 done; 1 a file could not be played, read or written (or,\n"
+    "with --strict, something was noticed); 2 wrong usage; 130 stopped by Ctrl-C\n";
+
+const char PLAY_HELP[] =
+    "usage: tolvane play FILE... [--device NAME] [--module PATH] [--xsb FILE]\n"
+    "\n"
+    "Plays the files one after another through the sound card, as a playlist.\n"
+    "On a terminal: space pauses, left and right seek 5 s, n skips, q quits.\n"
+    "\n"
+    "  --device NAME  the sound device: an ALSA name (hw:1), a waveOut number\n"
+    "                 or name on Windows; null plays in real time into nothing\n"
+    "                 example: tolvane play music.xwb --device null\n"
+    "  --module PATH  the player module to load (default: the one beside tolvane)\n"
+    "  --xsb FILE     the sound bank whose cue names name a bank's entries (see\n"
+    "                 tolvane help info)\n";
+
+const char RENDER_HELP[] =
+    "usage: tolvane render FILE... -o OUT [--entry LIST] [--format wav|raw|flac|ogg] [-q] [-n]\n"
+    "                      [--loops N] [--fade S] [--ignore-loop] [--strict] [--raw]\n"
+    "                      [--rate HZ] [--channels N] [--module PATH] [--xsb FILE]\n"
+    "\n"
+    "Plays each FILE through the player module as fast as it decodes and writes\n"
+    "its sound as 16-bit PCM: a WAVE file per stream or bank entry, or raw\n"
+    "samples. One line per file written. Each output appears only once it is\n"
+    "complete: Ctrl-C or a failed write leaves nothing under its name.\n"
+    "\n"
+    "  -o, --output OUT  where the sound goes:\n"
+    "                      song.wav      one file; a bank's entries become\n"
+    "                                    song-01.wav, song-02.wav... numbered\n"
+    "                                    by record, as info lists them\n"
+    "                      DIR/          DIR/NAME.wav, or DIR/NAME-NN.wav per entry\n"
+    "                      a pattern     {name} (the file's name without its\n"
+    "                                    extension), {entry}, {label} (the\n"
+    "                                    entry's name, else its number), {rate}:\n"
+    "                                    -o 'out/{name}-{label}.wav'\n"
+    "                      -             standard output, one stream:\n"
+    "                                    tolvane render x.xwb --entry 2 -o - | ffplay -\n"
+    "  --entry LIST      the entries of a bank or stream pair, by record number:\n"
+    "                    --entry 3, --entry 2-5,9, --entry 3- (to the last),\n"
+    "                    --entry -5 (from the first); numbers the file lacks\n"
+    "                    are left out with a warning\n"
+    "  --format FORMAT   wav, raw, flac or ogg; else OUT's extension decides\n"
+    "                    (.wav, .raw, .flac, .ogg; wav for a folder, for -, or a\n"
+    "                    name without extension). A raw file or standard output\n"
+    "                    holds one format: entries of several are refused there.\n"
+    "                    FLAC and Ogg Vorbis carry the entry's name as title and\n"
+    "                    its loop as LOOPSTART/LOOPLENGTH (not on Windows)\n"
+    "  --loops N         a looped entry plays to its loop's end, then its loop\n"
+    "                    until it has played N times (default 2), as the game\n"
+    "                    plays it\n"
+    "  --fade S          then S seconds of the loop faded out (default 10; 2.5)\n"
+    "  --ignore-loop     every entry once through, as the player plays it\n"
+    "  -q, --quiet       no list of the files written, no progress bar, no warnings\n"
+    "  -n, --no-clobber  keep outputs that exist (each one said); without it\n"
+    "                    they are replaced\n"
+    "  --strict          exit 1 when a warning about what was chosen was given\n"
+    "                    (-q or not)\n"
+    "  --raw             decode a file of no known kind as raw Xbox ADPCM (.dat\n"
+    "                    files are raw by name); other such files are refused\n"
+    "  --rate HZ         the sample rate of raw data (default 44100): --rate 22050\n"
+    "  --channels N      its channel count, 1 to 8 (default 2): --channels 1\n"
+    "  --module PATH     the player module to load (default: the one beside tolvane)\n"
+    "  --xsb FILE        the sound bank (.xsb) whose cue names name a wave bank's\n"
+    "                    entries; without it, the .xsb files beside the bank that\n"
+    "                    name it (or, for a bank without a name, the one of its own\n"
+    "                    stem) are used\n"
+    "\n"
+    "Warnings (on standard error): records lost or sound cut short by the end\n"
+    "of the file, bank records skipped, entries chosen that the file lacks. A\n"
+    "file that yields no sound is an error. No file given is ever overwritten.\n"
+    "Several files end with a summary line on a terminal.\n";
+
+const char INFO_HELP[] =
+    "usage: tolvane info FILE... [--json] [--strict] [-q] [--raw] [--loops N] [--fade S]\n"
+    "                    [--rate HZ] [--channels N] [--module PATH] [--xsb FILE]\n"
+    "\n"
+    "Prints what the player shows right after FILE starts: title, length_ms,\n"
+    "sample_rate, channels and entries. Then one row per bank record or stream\n"
+    "pair entry (for a single stream, one row): record number, offset, bytes,\n"
+    "rate, channels, the frames and milliseconds it plays (and how long render\n"
+    "makes a looped one), its loop, the frames the file states and its name;\n"
+    "a skipped record says why. Several files: each begins with a line \"file:\n"
+    "PATH\". Nothing is written: a compressed bank without its cache is looked\n"
+    "at in memory. A wave bank's entries without names of their own take the\n"
+    "names of the sound bank cues that play them; a line \"note:\" says which\n"
+    "sound bank named them, or why one named nothing.\n"
+    "\n"
+    "  --json          one JSON document per file, each on one line:\n"
+    "                  tolvane info music.xwb --json\n"
+    "                  a file that fails gets {\"file\": ..., \"error\": ...}\n"
+    "  --strict        exit 1 when a warning was given\n"
+    "  -q, --quiet     no warnings on standard error\n"
+    "  --loops N, --fade S  how looped_ms counts a looped entry (as render does)\n"
+    "  --raw           a file of no known kind is raw data: no warning\n"
+    "  --rate HZ       the sample rate of raw data (default 44100)\n"
+    "  --channels N    its channel count, 1 to 8 (default 2)\n"
+    "  --module PATH   the player module to load (default: the one beside tolvane)\n"
+    "  --xsb FILE      the sound bank (.xsb) that names a wave bank's entries;\n"
+    "                  without it, the .xsb files beside the bank that name it\n"
+    "                  (or, for a bank without a name, the one of its own stem)\n";
+
+const char EXTRACT_HELP[] =
+    "usage: tolvane extract FILE... -o OUT [--entry LIST] [-q] [-n] [--strict]\n"
+    "                       [--raw] [--rate HZ] [--channels N] [--xsb FILE]\n"
+    "\n"
+    "Writes each chosen entry's sound as the file stores it, without decoding:\n"
+    "an Xbox ADPCM entry as an Xbox ADPCM WAVE (its frames, loop and name in\n"
+    "fact, smpl and LIST chunks), a PCM entry as a PCM WAVE, a WMA entry as\n"
+    "the .wma file it holds, a single stream as its WAVE. Rendering an\n"
+    "extracted WAVE gives exactly the entry's samples.\n"
+    "\n"
+    "  -o, --output OUT  as for render: a file, DIR/ or a pattern with {name},\n"
+    "                    {entry}, {label}, {rate}: tolvane extract x.xwb -o rip/\n"
+    "  --entry LIST      the records, as for render: --entry 2-5,9\n"
+    "  -q, -n, --strict, --raw, --rate, --channels, --xsb  as for render\n";
+
+const char PACK_HELP[] =
+    "usage: tolvane pack IN... -o OUT [--codec xbox-adpcm|pcm] [--rate HZ]\n"
+    "       [--channels N] [--align N] [--name BANK] [-q] [-n]\n"
+    "\n"
+    "Builds a container from sound files, one entry each, in the order given:\n"
+    "Xbox ADPCM WAVEs are taken as they are, 8 and 16-bit PCM WAVEs stay PCM of\n"
+    "their depth, every other file is encoded to Xbox ADPCM: WAVE (24 or 32-bit\n"
+    "PCM, 32-bit float), FLAC, Ogg Vorbis, AIFF (tolvane.exe reads 16-bit PCM\n"
+    "WAVE only). The entries are named by the files' titles (INAM), else their\n"
+    "file names, and keep their loops (smpl, instrument, or LOOPSTART and\n"
+    "LOOPLENGTH comments), in whole block sets for Xbox ADPCM.\n"
+    "\n"
+    "  -o, --output OUT  OUT.xwb a version-3 wave bank, OUT.wba the same behind\n"
+    "                    the 4096-byte container, OUT.zwb packed with zlib,\n"
+    "                    OUT.xsh a stream pair (OUT.xsh and OUT.xsd)\n"
+    "  --codec C         store every entry that is not Xbox ADPCM already as\n"
+    "                    xbox-adpcm or pcm (8-bit input stays 8-bit, else 16)\n"
+    "  --rate HZ         resample to HZ (needed above 48000 Hz, which the Xbox\n"
+    "                    cannot play)\n"
+    "  --channels N      mix to N channels (an even downmix; mono to every one)\n"
+    "  --align N         each entry starts on a multiple of N bytes (default 2048)\n"
+    "  --name BANK       the bank's name (default: OUT's name)\n"
+    "  -q, --quiet       say nothing but errors\n"
+    "  -n, --no-clobber  keep OUT when it exists\n";
+
+const char REPLACE_HELP[] =
+    "usage: tolvane replace BANK NEW --entry N (-o OUT | --in-place)\n"
+    "       [--loop START-END | --no-loop] [--keep-input-format] [-q] [-n]\n"
+    "\n"
+    "Writes BANK (.xwb, .wba, .zwb, or a stream pair) with record N's sound\n"
+    "replaced by NEW's and everything else kept. NEW is any file pack reads; an\n"
+    "Xbox ADPCM WAVE goes in as it is, any other is resampled to the record's\n"
+    "rate, mixed to its channels and stored in its codec (PCM of its depth, or\n"
+    "Xbox ADPCM). The loop is NEW's own, else the record's, scaled to the new\n"
+    "length. The sound after it moves to the next aligned offset. What was done\n"
+    "is said in one line.\n"
+    "\n"
+    "  --entry N            the record to replace, numbered as info lists it,\n"
+    "                       or named\n"
+    "  -o, --output OUT     the bank to write (a pair: OUT.xsh and OUT.xsd)\n"
+    "  --in-place           rewrite BANK itself (whole or not at all)\n"
+    "  --loop START-END     loop these frames of the new sound\n"
+    "  --no-loop            the new sound plays once\n"
+    "  --keep-input-format  keep NEW's own rate and channels (a compact bank's\n"
+    "                       shared format never changes)\n"
+    "  -q, --quiet          say nothing but errors\n"
+    "  -n, --no-clobber     keep OUT when it exists\n";
+
+const char ENCODE_HELP[] =
+    "usage: tolvane encode IN (OUT.wav | -o OUT.wav) [--rate HZ] [--channels N] [-n]\n"
+    "\n"
+    "Turns a sound file of 1 to 8 channels (any file pack reads but Xbox\n"
+    "ADPCM) into an Xbox ADPCM WAVE with a \"fact\" chunk stating its exact\n"
+    "frame count, keeping its loop and its name.\n"
+    "\n"
+    "  -o, --output OUT  the WAVE to write\n"
+    "  --rate HZ         resample to HZ (needed above 48000 Hz)\n"
+    "  --channels N      mix to N channels\n"
+    "  -n, --no-clobber  keep OUT.wav when it exists\n";
+
+const char DEMO_HELP[] =
+    "usage: tolvane demo [-o DIR] [--device NAME] [--module PATH]\n"
+    "\n"
+    "Plays a wave bank of three generated tunes through the module; without a\n"
+    "sound card, renders them to DIR/tolvane-demo-01.wav... (DIR: the current\n"
+    "folder by default).\n"
+    "\n"
+    "  -o, --output DIR  where the demo's WAVE files go without a sound card\n"
+    "  --device NAME     the sound device (see tolvane help play)\n"
+    "  --module PATH     the player module to load\n";
+
+const char HELP_HELP[] =
+    "usage: tolvane help [COMMAND]\n"
+    "\n"
+    "The help of one command, or the overview.\n";
+
+bool takes(const option_rule& option, const std::string& command) {
+    if (strcmp(option.commands, "*") == 0) return true;
+    const char* at = strstr(option.commands, command.c_str());
+    if (!at || command.empty()) return false;
+    char after = at[command.size()];
+    return (at == option.commands || at[-1] == ' ') && (after == ' ' || after == '\0');
+}
+
+const option_rule* find_option(const std::string& name) {
+    for (const option_rule& option : OPTIONS)
+        if (name == option.long_name || (option.short_name && name == option.short_name)) return &option;
+    return nullptr;
+}
+
+// Seconds with at most three decimals, from 0 to 600, as milliseconds.
+bool parse_seconds(const std::string& text, uint32_t* milliseconds) {
+    size_t dot = text.find('.');
+    std::string whole = text.substr(0, dot);
+    std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    if (whole.empty() || whole.size() > 3 || fraction.size() > 3) return false;
+    if ((whole + fraction).find_first_not_of("0123456789") != std::string::npos) return false;
+    if (dot != std::string::npos && fraction.empty()) return false;
+    while (fraction.size() < 3) fraction += '0';
+    uint32_t ms = (uint32_t)atoi(whole.c_str()) * 1000 + (uint32_t)atoi(fraction.c_str());
+    if (ms > 600000) return false;
+    *milliseconds = ms;
+    return true;
+}
+
+// A whole decimal number from min to max.
+bool parse_number(const std::string& text, uint32_t min, uint32_t max, uint32_t* value) {
+    if (text.empty() || text.size() > 9) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    unsigned long number = strtoul(text.c_str(), nullptr, 10);
+    if (number < min || number > max) return false;
+    *value = (uint32_t)number;
+    return true;
+}
+
+bool store(const option_rule& option, const std::string& value, command_line* line, std::string* error) {
+    switch (option.id) {
+    case OPTION_OUT:
+        line->has_out = true;
+        line->out = value;
+        return true;
+    case OPTION_FORMAT:
+        if (value != "raw" && value != "wav" && value != "flac" && value != "ogg") {
+            *error = "--format takes wav, raw, flac or ogg, not \"" + value + "\"";
+            return false;
+        }
+        line->format = value;
+        return true;
+    case OPTION_LOOPS:
+        if (!parse_number(value, 1, 1000, &line->loops)) {
+            *error = "--loops takes a count of plays from 1 to 1000, not \"" + value + "\"";
+            return false;
+        }
+        return true;
+    case OPTION_FADE:
+        if (!parse_seconds(value, &line->fade_ms)) {
+            *error = "--fade takes seconds from 0 to 600, such as 10 or 2.5, not \"" + value + "\"";
+            return false;
+        }
+        return true;
+    case OPTION_IGNORE_LOOP:
+        line->ignore_loop = true;
+        return true;
+    case OPTION_ALIGN:
+        if (!parse_number(value, 1, 1u << 20, &line->align)) {
+            *error = "--align takes a byte count from 1 to 1048576, not \"" + value + "\"";
+            return false;
+        }
+        return true;
+    case OPTION_NAME:
+        line->bank_name = value;
+        return true;
+    case OPTION_IN_PLACE:
+        line->in_place = true;
+        return true;
+    case OPTION_LOOP: {
+        size_t dash = value.find('-');
+        uint32_t start = 0;
+        uint32_t end = 0;
+        if (dash == std::string::npos || !parse_number(value.substr(0, dash), 0, UINT32_MAX - 1, &start) ||
+            !parse_number(value.substr(dash + 1), 1, UINT32_MAX, &end) || end <= start) {
+            *error = "--loop takes START-END in frames, START before END, not \"" + value + "\"";
+            return false;
+        }
+        line->loop_start = start;
+        line->loop_end = end;
+        return true;
+    }
+    case OPTION_CODEC:
+        if (value != "xbox-adpcm" && value != "pcm") {
+            *error = "--codec takes xbox-adpcm or pcm, not \"" + value + "\"";
+            return false;
+        }
+        line->codec = value;
+        return true;
+    case OPTION_NO_LOOP:
+        line->no_loop = true;
+        return true;
+    case OPTION_KEEP_INPUT_FORMAT:
+        line->keep_input_format = true;
+        return true;
+    case OPTION_ENTRY: {
+        std::vector<std::pair<int32_t, int32_t>> ranges;
+        // replace takes one record, by its number or its name.
+        if (line->command == "replace" && !value.empty()) {
+            line->entries = value;
+            return true;
+        }
+        if (!parse_entry_list(value, &ranges)) {
+            *error = "--entry takes record numbers such as 3, 2-5,9, 3- or -5, not \"" + value + "\"";
+            return false;
+        }
+        line->entries = value;
+        return true;
+    }
+    case OPTION_MODULE:
+        line->module = value;
+        return true;
+    case OPTION_DEVICE:
+        line->device = value;
+        return true;
+    case OPTION_XSB:
+        line->sound_bank = value;
+        return true;
+    case OPTION_RATE:
+        if (!parse_number(value, MIN_SAMPLE_RATE, 1000000, &line->rate)) {
+            *error = "--rate takes a sample rate from " + std::to_string(MIN_SAMPLE_RATE) + " to 1000000 Hz, not \"" +
+                     value + "\"";
+            return false;
+        }
+        return true;
+    case OPTION_CHANNELS:
+        if (!parse_number(value, 1, MAX_CHANNELS, &line->channels)) {
+            *error = "--channels takes a channel count from 1 to " + std::to_string(MAX_CHANNELS) + ", not \"" + value +
+                     "\"";
+            return false;
+        }
+        return true;
+    case OPTION_JSON:
+        line->json = true;
+        return true;
+    case OPTION_RAW:
+        line->raw = true;
+        return true;
+    case OPTION_NO_CLOBBER:
+        line->no_clobber = true;
+        return true;
+    case OPTION_QUIET:
+        line->quiet = true;
+        return true;
+    case OPTION_STRICT:
+        line->strict = true;
+        return true;
+    case OPTION_HELP:
+        line->help = true;
+        return true;
+    case OPTION_VERSION:
+        line->version = true;
+        return true;
+    }
+    return false;
+}
+
+struct pending_option {
+    const option_rule* rule;
+    std::string value;
+};
+
+// What each command needs beyond its options.
+bool check_arguments(const command_line& line, std::string* error) {
+    const std::string& c = line.command;
+    size_t files = line.files.size();
+    if (c == "play" && files == 0) *error = "play needs a FILE";
+    bool writes_outputs = c == "render" || c == "extract" || c == "pack";
+    if (writes_outputs && files == 0) *error = c + " needs a FILE";
+    if (writes_outputs && files > 0 && !line.has_out) *error = c + " needs -o OUT";
+    if (line.has_out && line.out.empty()) *error = "-o needs a name";
+    std::string unknown = unknown_placeholder(line.out);
+    if ((c == "render" || c == "extract") && !unknown.empty())
+        *error =
+            "-o has " + unknown + ", which tolvane does not know: {name}, {entry}, {label} and {rate} are filled in";
+    if (c == "replace" && files != 2) *error = "replace needs BANK and NEW.wav";
+    if (c == "replace" && files == 2 && line.entries.empty()) *error = "replace needs --entry N";
+    if (c == "replace" && files == 2 && line.has_out == line.in_place)
+        *error = line.in_place ? "replace takes -o OUT or --in-place, not both" : "replace needs -o OUT or --in-place";
+    if (c == "replace" && line.no_loop && line.loop_start >= 0) *error = "replace takes --loop or --no-loop, not both";
+    if (c == "info" && files == 0) *error = "info needs a FILE";
+    if (c == "encode" && files != (line.has_out ? 1u : 2u))
+        *error = line.has_out ? "encode takes one IN with -o OUT" : "encode needs IN and OUT (or -o OUT)";
+    if (c == "demo" && files > 0) *error = "demo takes no FILE";
+    if (c == "help" && files > 1) *error = "help takes one COMMAND";
+    if (c == "help" && files == 1 && !is_command(line.files[0])) *error = "no command \"" + line.files[0] + "\"";
+    return error->empty();
+}
+
+}  // namespace
+
+bool is_command(const std::string& word) {
+    for (const char* command : COMMANDS)
+        if (word == command) return true;
+    return false;
+}
+
+std::string help_text(const std::string& command) {
+    if (command == "play") return PLAY_HELP;
+    if (command == "render") return RENDER_HELP;
+    if (command == "info") return INFO_HELP;
+    if (command == "extract") return EXTRACT_HELP;
+    if (command == "pack") return PACK_HELP;
+    if (command == "replace") return REPLACE_HELP;
+    if (command == "encode") return ENCODE_HELP;
+    if (command == "demo") return DEMO_HELP;
+    if (command == "help") return HELP_HELP;
+    return OVERVIEW;
+}
+
+bool parse_command_line(int argc, char** argv, command_line* line, std::string* error) {
+    std::vector<pending_option> options;
+    bool options_ended = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        if (options_ended || argument == "-" || argument.empty() || argument[0] != '-') {
+            if (line->command.empty() && !options_ended) {
+                if (!is_command(argument)) {
+                    *error = "no command \"" + argument + "\"";
+                    return false;
+                }
+                line->command = argument;
+            } else {
+                line->files.push_back(argument);
+            }
+            continue;
+        }
+        if (argument == "--") {
+            options_ended = true;
+            continue;
+        }
+        size_t equals = argument.compare(0, 2, "--") == 0 ? argument.find('=') : std::string::npos;
+        std::string name = argument.substr(0, equals);
+        const option_rule* rule = find_option(name);
+        if (!rule) {
+            *error = "unknown option " + name;
+            return false;
+        }
+        pending_option option{rule, ""};
+        if (equals != std::string::npos) {
+            if (!rule->takes_value) {
+                *error = name + " takes no value";
+                return false;
+            }
+            option.value = argument.substr(equals + 1);
+        } else if (rule->takes_value) {
+            if (i + 1 >= argc) {
+                *error = name + " needs a value";
+                return false;
+            }
+            option.value = argv[++i];
+        }
+        options.push_back(option);
+    }
+    // Options may come before the command; they are checked against it once
+    // it is known.
+    for (const pending_option& option : options) {
+        if (!line->command.empty() && !takes(*option.rule, line->command)) {
+            *error = line->command + " takes no " + option.rule->long_name;
+            return false;
+        }
+        if (line->command.empty() && option.rule->id != OPTION_HELP && option.rule->id != OPTION_VERSION) {
+            *error = "no command given";
+            return false;
+        }
+        if (!store(*option.rule, option.value, line, error)) return false;
+    }
+    if (line->help || line->version) return true;
+    if (line->command.empty()) {
+        *error = "no command given";
+        return false;
+    }
+    return check_arguments(*line, error);
+}
