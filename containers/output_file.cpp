@@ -101,39 +101,41 @@ bool output_patch(output_file* out, uint64_t offset, const void* data, size_t by
     return written;
 }
 
-bool output_finish(output_file* out, bool keep_existing) {
+// Flushes the file to the disk and closes it, keeping its temporary name.
+bool close_to_disk(output_file* out) {
     if (!out->stream) return false;
     FILE* stream = out->stream;
     out->stream = nullptr;
-    if (out->temp_path.empty()) {
-        bool written = fflush(stream) == 0;
-        int error_number = errno;
-        if (fclose(stream) != 0 && written) {
-            written = false;
-            error_number = errno;
-        }
-        return written || fail(out, error_number);
-    }
-    bool flushed = stream_flush_to_disk(stream);
+    bool written = out->temp_path.empty() ? fflush(stream) == 0 : stream_flush_to_disk(stream);
     int error_number = errno;
-    if (fclose(stream) != 0 && flushed) {
-        flushed = false;
+    if (fclose(stream) != 0 && written) {
+        written = false;
         error_number = errno;
     }
-    if (flushed) {
-        errno = 0;
-        int renamed = keep_existing ? file_rename_new(out->temp_path.c_str(), out->path.c_str())
-                                    : file_rename_replace(out->temp_path.c_str(), out->path.c_str());
-        if (renamed) {
-            forget(out->temp_path);
-            temp_file_forget(out->temp_slot);
-            out->temp_slot = -1;
-            out->temp_path.clear();
-            return true;
-        }
-        error_number = errno ? errno : EEXIST;
+    return written || fail(out, error_number);
+}
+
+void forget_temp(output_file* out) {
+    forget(out->temp_path);
+    temp_file_forget(out->temp_slot);
+    out->temp_slot = -1;
+    out->temp_path.clear();
+}
+
+bool output_finish(output_file* out, bool keep_existing) {
+    if (!close_to_disk(out)) {
+        output_discard(out);
+        return false;
     }
-    fail(out, error_number);
+    if (out->temp_path.empty()) return true;
+    errno = 0;
+    int renamed = keep_existing ? file_rename_new(out->temp_path.c_str(), out->path.c_str())
+                                : file_rename_replace(out->temp_path.c_str(), out->path.c_str());
+    if (renamed) {
+        forget_temp(out);
+        return true;
+    }
+    fail(out, errno ? errno : EEXIST);
     output_discard(out);
     return false;
 }
@@ -152,6 +154,116 @@ void output_discard(output_file* out) {
 void discard_unfinished_outputs() {
     for (const std::string& temp : unfinished()) file_remove(temp.c_str());
     unfinished().clear();
+}
+
+namespace {
+
+// A second name for what path holds, beside it, until the files that replace
+// it are all in place: a hard link where the file system has them, else a
+// copy. Empty when neither can be made (*error says why).
+std::string keep_aside(const std::string& path, std::string* error) {
+    static uint32_t counter = 0;
+    for (int attempt = 0; attempt < TEMP_NAME_TRIES; ++attempt) {
+        std::string aside =
+            path + ".tolvane-" + std::to_string(process_id()) + "-old" + std::to_string(++counter) + ".tmp";
+        std::error_code probe;
+        if (fs::exists(aside, probe) || probe) continue;
+        if (file_link_new(path.c_str(), aside.c_str())) return aside;
+        std::error_code copied;
+        if (fs::copy_file(path, aside, copied) && !copied) return aside;
+        *error = system_reason(copied.value());
+        return "";
+    }
+    *error = "no free temporary name beside it";
+    return "";
+}
+
+}  // namespace
+
+bool output_finish_together(const std::vector<output_file*>& outs, bool keep_existing, size_t* failed) {
+    size_t count = outs.size();
+    auto give_up = [&](size_t index, int error_number) {
+        *failed = index;
+        if (error_number) fail(outs[index], error_number);
+        for (output_file* out : outs) output_discard(out);
+        return false;
+    };
+    for (size_t i = 0; i < count; ++i)
+        if (!close_to_disk(outs[i])) return give_up(i, 0);
+    std::vector<std::string> asides(count);
+    std::vector<int> aside_slots(count, -1);
+    auto drop_asides = [&]() {
+        for (size_t i = 0; i < count; ++i) {
+            if (asides[i].empty()) continue;
+            file_remove(asides[i].c_str());
+            temp_file_forget(aside_slots[i]);
+        }
+    };
+    for (size_t i = 0; i < count; ++i) {
+        output_file* out = outs[i];
+        std::error_code probe;
+        if (out->temp_path.empty() || !fs::exists(out->path, probe)) continue;
+        if (keep_existing) {
+            drop_asides();
+            return give_up(i, EEXIST);
+        }
+        std::string reason;
+        asides[i] = keep_aside(out->path, &reason);
+        if (asides[i].empty()) {
+            out->error = reason;
+            drop_asides();
+            return give_up(i, 0);
+        }
+        aside_slots[i] = temp_file_register(asides[i].c_str());
+    }
+    std::vector<bool> placed(count, false);
+    for (size_t i = 0; i < count; ++i) {
+        output_file* out = outs[i];
+        if (out->temp_path.empty()) continue;
+        errno = 0;
+        int renamed = keep_existing ? file_rename_new(out->temp_path.c_str(), out->path.c_str())
+                                    : file_rename_replace(out->temp_path.c_str(), out->path.c_str());
+        if (renamed) {
+            forget_temp(out);
+            placed[i] = true;
+            continue;
+        }
+        int error_number = errno ? errno : EEXIST;
+        // Those already in place give way to what they replaced.
+        for (size_t j = 0; j < i; ++j) {
+            if (!placed[j]) continue;
+            if (asides[j].empty()) {
+                file_remove(outs[j]->path.c_str());
+            } else if (file_rename_replace(asides[j].c_str(), outs[j]->path.c_str())) {
+                temp_file_forget(aside_slots[j]);
+                asides[j].clear();
+            }
+        }
+        drop_asides();
+        return give_up(i, error_number);
+    }
+    drop_asides();
+    return true;
+}
+
+bool write_output_files(const std::vector<output_part>& parts, bool keep_existing, std::string* failed_path,
+                        std::string* error) {
+    std::vector<output_file> files(parts.size());
+    std::vector<output_file*> outs;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        outs.push_back(&files[i]);
+        if (!output_create(&files[i], parts[i].path) || !output_write(&files[i], parts[i].data, parts[i].byte_count)) {
+            *failed_path = parts[i].path;
+            *error = files[i].error;
+            for (output_file& file : files) output_discard(&file);
+            return false;
+        }
+    }
+    size_t failed = 0;
+    if (output_finish_together(outs, keep_existing, &failed)) return true;
+    *failed_path = parts[failed].path;
+    *error = files[failed].error;
+    return false;
 }
 
 bool write_output_file(const std::string& path, const void* data, size_t byte_count, bool keep_existing,

@@ -10,6 +10,7 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 struct output_file {
     std::string path;       // the name it gets once complete
@@ -30,6 +31,12 @@ bool output_patch(output_file* out, uint64_t offset, const void* data, size_t by
 // that name, or, with keep_existing, only when no file has it. False (and
 // nothing left behind) when any of it fails.
 bool output_finish(output_file* out, bool keep_existing);
+// Finishes several files as one: each is flushed to the disk, then each file
+// they replace is kept aside under a temporary name, then each is given its
+// name. When any step fails, those already in place give way to what they
+// replaced, so the files all change or none does. False with the failing
+// one's index in *failed and the reason in its error; nothing is left.
+bool output_finish_together(const std::vector<output_file*>& outs, bool keep_existing, size_t* failed);
 // Closes and removes the temporary file; harmless when there is none.
 void output_discard(output_file* out);
 // Removes every temporary file not yet finished or discarded: for an
@@ -39,6 +46,15 @@ void discard_unfinished_outputs();
 // A whole file in one go, by the rules above.
 bool write_output_file(const std::string& path, const void* data, size_t byte_count, bool keep_existing,
                        std::string* error);
+
+// Several files in one go, all or none, by output_finish_together.
+struct output_part {
+    std::string path;
+    const void* data;
+    size_t byte_count;
+};
+bool write_output_files(const std::vector<output_part>& parts, bool keep_existing, std::string* failed_path,
+                        std::string* error);
 
 // path with its extension replaced by extension (added when it has none):
 // how a stream pair's two files are named from one.

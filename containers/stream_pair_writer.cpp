@@ -67,9 +67,8 @@ bool write_stream_pair(const std::vector<built_entry>& entries, uint32_t alignme
                        bool keep_existing, std::string* error) {
     uint64_t length = 0;
     std::vector<uint64_t> offsets = sound_offsets(entries, alignment, &length);
-    std::string data_path = with_extension(path, "xsd");
     output_file data;
-    if (!output_create(&data, data_path) || !write_sound_region(entries, offsets, &data, error))
+    if (!output_create(&data, with_extension(path, "xsd")) || !write_sound_region(entries, offsets, &data, error))
         return discard_with_reason(&data, error);
     output_file header;
     bytes header_bytes = pair_header(entries, offsets);
@@ -78,16 +77,11 @@ bool write_stream_pair(const std::vector<built_entry>& entries, uint32_t alignme
         output_discard(&data);
         return discard_with_reason(&header, error);
     }
-    if (!output_finish(&data, keep_existing)) {
-        output_discard(&header);
-        return discard_with_reason(&data, error);
-    }
-    if (!output_finish(&header, keep_existing)) {
-        // The data file is this run's own: it goes with its header.
-        file_remove(data_path.c_str());
-        return discard_with_reason(&header, error);
-    }
-    return true;
+    // Both files change, or neither does.
+    size_t failed = 0;
+    if (output_finish_together({&data, &header}, keep_existing, &failed)) return true;
+    if (error->empty()) *error = (failed == 0 ? data : header).error;
+    return false;
 }
 
 bool patch_pair_entry(bytes* header, bytes* data, int32_t record, const built_entry& sound, std::string* error) {

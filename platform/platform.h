@@ -53,6 +53,9 @@ int file_remove(const char* path);
 int file_rename_replace(const char* from, const char* to);
 // Renames a file only when no file has the target name; returns 1 on success.
 int file_rename_new(const char* from, const char* to);
+// Gives the file at from a second name, to, which must be free: a hard
+// link. Returns 1 on success; 0 also where the file system has no links.
+int file_link_new(const char* from, const char* to);
 // True when path names a device rather than a file: /dev/null, a pipe or a
 // terminal on POSIX, NUL or CON on Windows. Such an output is written as it
 // is, never through a temporary file renamed over it.

@@ -202,6 +202,10 @@ int file_rename_new(const char* from, const char* to) {
     return 1;
 }
 
+int file_link_new(const char* from, const char* to) {
+    return link(from, to) == 0 ? 1 : 0;
+}
+
 bool path_is_device(const char* path) {
     struct stat status;
     if (stat(path, &status) != 0) return false;

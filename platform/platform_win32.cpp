@@ -87,6 +87,10 @@ int file_rename_new(const char* from, const char* to) {
     return MoveFileExA(from, to, 0) ? 1 : 0;
 }
 
+int file_link_new(const char* from, const char* to) {
+    return CreateHardLinkA(to, from, nullptr) ? 1 : 0;
+}
+
 // Windows keeps these names for devices in every folder, whatever the
 // extension after them; "\\.\" names a device outright.
 bool path_is_device(const char* path) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -299,6 +300,82 @@ TEST_F(Modding, ReplaceChangesOnlyTheEntryReplaced) {
     ASSERT_EQ(0, tool("replace @edit.xwb @new.wav --entry 2 --in-place -q").status);
     EXPECT_TRUE(read_file(path("edit.xwb")) == read_file(path("big.xwb")));
     EXPECT_EQ(info("edit.xwb")["records"].items[1]["channels"].number, 3);
+}
+
+// A folder of edited files, named as extract names them, replaces exactly
+// the entries they are named after, in every container, in one run; a file
+// that names no entry is listed. A pair's two files change together or not
+// at all.
+TEST_F(Modding, AFolderReplacesTheEntriesItsFilesAreNamedAfter) {
+    const int COUNT = 10;
+    const std::vector<int> EDITED = {3, 6, 8};
+    wave_bank_design design;
+    design.with_names = true;
+    design.bank_name = "ten";
+    design.alignment = ALIGN;
+    std::vector<stream_record_design> pair_records;
+    for (int i = 0; i < COUNT; ++i) {
+        bytes sound = tone_adpcm(1, 10 + (uint32_t)i, (uint32_t)i + 1);
+        design.entry_data.resize((design.entry_data.size() + ALIGN - 1) / ALIGN * ALIGN, 0);
+        std::string name = "line" + std::to_string(i + 1);
+        design.entries.push_back({bank_format_word(CODEC_XBOX_ADPCM, 1, 22050), (uint32_t)design.entry_data.size(),
+                                  (uint32_t)sound.size(), 0, 0, 0, name});
+        pair_records.push_back({{(int64_t)design.entry_data.size(), (int64_t)sound.size(), 22050, 1}, name, 1, 0, 0});
+        design.entry_data.insert(design.entry_data.end(), sound.begin(), sound.end());
+    }
+    bytes bank_file = build_wave_bank(design);
+    write_file_in(scratch, "ten.xwb", bank_file);
+    write_file_in(scratch, "ten.wba", in_bank_container(bank_file));
+    write_file_in(scratch, "ten.zwb", compressed_bank(bank_file, (uint32_t)bank_file.size()));
+    write_file_in(scratch, "ten.xsh", build_versioned_stream_header(0x100, pair_records));
+    write_file_in(scratch, "ten.xsd", design.entry_data);
+    std::filesystem::create_directories(path("edits"));
+    std::map<int, bytes> new_sounds;
+    for (int record : EDITED) {
+        new_sounds[record] = tone_adpcm(1, 30, 100 + (uint32_t)record);
+        write_file_in(scratch, "edits/line" + std::to_string(record) + ".wav",
+                      make_adpcm_wave(new_sounds[record], 1, 22050));
+    }
+    write_file_in(scratch, "edits/notes.wav", make_adpcm_wave(tone_adpcm(1, 5, 9), 1, 22050));
+
+    for (const char* bank : {"ten.xwb", "ten.wba", "ten.zwb", "ten.xsh"}) {
+        SCOPED_TRACE(bank);
+        std::string out = std::string("out") + strrchr(bank, '.');
+        run_result run = tool(std::string("replace @") + bank + " @edits -o @" + out);
+        ASSERT_EQ(0, run.status) << run.err;
+        EXPECT_NE(run.out.find("entry 6 line6: 22050 Hz mono"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("notes.wav matches no entry"), std::string::npos) << run.out;
+        json_value before = info(bank);
+        json_value after = info(out);
+        ASSERT_EQ(after["records"].items.size(), (size_t)COUNT);
+        for (int record = 1; record <= COUNT; ++record) {
+            SCOPED_TRACE(record);
+            bool edited = new_sounds.count(record) > 0;
+            EXPECT_EQ(after["records"].items[(size_t)record - 1]["name"].text, "line" + std::to_string(record));
+            EXPECT_TRUE(rendered(out, record, after) ==
+                        (edited ? reference_pcm(new_sounds[record], 1) : rendered(bank, record, before)));
+        }
+    }
+
+    // --entry and a folder do not go together; a folder matching nothing is refused.
+    EXPECT_NE(0, tool("replace @ten.xwb @edits --entry 2 -o @x.xwb").status);
+    std::filesystem::create_directories(path("empty"));
+    run_result run = tool("replace @ten.xwb @empty -o @x.xwb");
+    EXPECT_NE(0, run.status);
+    EXPECT_NE(run.err.find("named after an entry's label"), std::string::npos) << run.err;
+
+    // The header cannot be written (a folder has its name): the user's own
+    // data file of that name is left as it was, and no temporary file stays.
+    bytes users_own = random_bytes(1000, 3);
+    write_file_in(scratch, "mine.xsd", users_own);
+    std::filesystem::create_directories(path("mine.xsh"));
+    for (const std::string& command :
+         {std::string("replace @ten.xsh @edits -o @mine.xsh"), std::string("pack @edits/line3.wav -o @mine.xsh")}) {
+        SCOPED_TRACE(command);
+        EXPECT_NE(0, tool(command).status);
+        EXPECT_TRUE(read_file(path("mine.xsd")) == users_own);
+    }
+    for (const std::string& name : files_under(scratch)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 }
 
 // A looped entry renders as the game plays it: to the loop's end, the loop

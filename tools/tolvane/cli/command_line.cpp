@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <filesystem>
+
 #include "tools/tolvane/cli/render_plan.h"
 
 namespace {
@@ -241,6 +243,7 @@ const char PACK_HELP[] =
 
 const char REPLACE_HELP[] =
     "usage: tolvane replace BANK NEW --entry N (-o OUT | --in-place)\n"
+    "       tolvane replace BANK DIR/ (-o OUT | --in-place)\n"
     "       [--loop START-END | --no-loop] [--keep-input-format] [-q] [-n]\n"
     "\n"
     "Writes BANK (.xwb, .wba, .zwb, or a stream pair) with record N's sound\n"
@@ -250,6 +253,10 @@ const char REPLACE_HELP[] =
     "Xbox ADPCM). The loop is NEW's own, else the record's, scaled to the new\n"
     "length. The sound after it moves to the next aligned offset. What was done\n"
     "is said in one line.\n"
+    "\n"
+    "With a folder, every file in DIR named after an entry's label (its name,\n"
+    "else its record number, as extract -o DIR/{label}.wav names its files)\n"
+    "replaces that entry, all in one pass; files that match no entry are listed.\n"
     "\n"
     "  --entry N            the record to replace, numbered as info lists it,\n"
     "                       or named\n"
@@ -477,7 +484,10 @@ bool check_arguments(const command_line& line, std::string* error) {
         *error =
             "-o has " + unknown + ", which tolvane does not know: {name}, {entry}, {label} and {rate} are filled in";
     if (c == "replace" && files != 2) *error = "replace needs BANK and NEW.wav";
-    if (c == "replace" && files == 2 && line.entries.empty()) *error = "replace needs --entry N";
+    std::error_code probe;
+    bool replaces_from_folder = c == "replace" && files == 2 && std::filesystem::is_directory(line.files[1], probe);
+    if (c == "replace" && files == 2 && line.entries.empty() && !replaces_from_folder)
+        *error = "replace needs --entry N (or a folder of sounds named after the entries)";
     if (c == "replace" && files == 2 && line.has_out == line.in_place)
         *error = line.in_place ? "replace takes -o OUT or --in-place, not both" : "replace needs -o OUT or --in-place";
     if (c == "replace" && line.no_loop && line.loop_start >= 0) *error = "replace takes --loop or --no-loop, not both";

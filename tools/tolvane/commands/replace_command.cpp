@@ -24,6 +24,7 @@
 #include "tools/tolvane/input/entry_input.h"
 #include "containers/stream_pair_writer.h"
 #include "containers/wave_bank_writer.h"
+#include "tools/tolvane/cli/render_plan.h"
 #include "tools/tolvane/commands/commands.h"
 #include "tools/tolvane/input/encoded_audio_input.h"
 #include "tools/tolvane/session/linked_zlib.h"
@@ -37,15 +38,35 @@ namespace {
 
 typedef std::vector<uint8_t> bytes;
 
-// The record being replaced, as the reader describes it.
+// A record that may be replaced, as the reader describes it.
 struct old_record {
+    int32_t record = 0;
+    std::string name;   // its name, from the bank or its sound bank; "" for none
     std::string label;  // its name, else its number
+    std::string file_label;  // what extract -o DIR/{label}.wav names its file
     uint32_t rate = 0;
     uint32_t channels = 0;
     entry_codec codec = CODEC_XBOX_ADPCM;
     int64_t frames = 0;
     int64_t loop_start = -1;
     int64_t loop_end = -1;
+};
+
+// One replacement: the record, the file that replaces it, and its sound.
+struct replacement {
+    const old_record* old = nullptr;
+    std::string sound_path;
+    built_entry sound;
+    std::string report;
+};
+
+// The container being edited.
+struct edited_container {
+    std::string path;
+    stream_kind kind = STREAM_RAW;
+    bool compressed = false;
+    int32_t base = 0;
+    std::vector<old_record> records;
 };
 
 std::string loop_words(int64_t start, int64_t end) {
@@ -116,33 +137,28 @@ bool kept_existing(const command_line& line, const std::string& path) {
     return true;
 }
 
-}  // namespace
-
-int run_replace(const command_line& line) {
-    const std::string& bank_path = line.files[0];
-    const std::string& sound_path = line.files[1];
-    // --entry is a record number, or else a record's name.
-    bool by_number = line.entries.find_first_not_of("0123456789") == std::string::npos;
-    int32_t record = by_number ? atoi(line.entries.c_str()) : 0;
-    stream_description d;
-    description_init(&d);
-    bool described = describe_stream(bank_path.c_str(), &LINKED_ZLIB, &d);
-    stream_kind kind = d.kind;
-    bool compressed = d.inflated;
-    int32_t base = d.bank_base;
-    bool has_record = false;
-    old_record old;
-    int32_t named = 0;
-    for (int32_t i = 0; i < d.record_count && !by_number; ++i) {
-        const char* name = record_name(&d, d.records[i]);
-        if (name && line.entries == name && named++ == 0) record = d.records[i].record;
-    }
+// The records of the bank or pair, named as info and extract name them.
+// EXIT_OK, else the failure said.
+int read_records(const command_line& line, const std::string& bank_path, edited_container* c) {
+    described_file file;
+    file_failure failed;
+    if (!describe_for_tool(line, bank_path, false, &file, &failed))
+        return failure("cannot read", bank_path, unreadable_reason(bank_path));
+    const stream_description& d = file.d;
+    c->path = bank_path;
+    c->kind = d.kind;
+    c->compressed = d.inflated;
+    c->base = d.bank_base;
+    if (c->kind != STREAM_BANK && c->kind != STREAM_PAIR)
+        return failure("cannot replace in", bank_path, "not a wave bank or a stream pair");
+    std::vector<sound_unit> units;
     for (int32_t i = 0; i < d.record_count; ++i) {
         const entry_record& r = d.records[i];
-        if (r.record != record || record == 0) continue;
-        has_record = true;
+        old_record old;
+        old.record = r.record;
         const char* name = record_name(&d, r);
-        old.label = name && name[0] ? name : std::to_string(record);
+        old.name = name ? name : "";
+        old.label = old.name.empty() ? std::to_string(r.record) : old.name;
         old.rate = r.rate > 0 && r.rate <= UINT32_MAX ? (uint32_t)r.rate : 0;
         old.channels = r.channels > 0 ? (uint32_t)r.channels : 0;
         old.frames = frames_in_bytes(r.codec, r.channels, r.length);
@@ -151,18 +167,38 @@ int run_replace(const command_line& line) {
             old.loop_start = r.loop_start;
             old.loop_end = r.loop_end;
         }
+        c->records.push_back(old);
+        units.emplace_back(i, r.record, i, old.rate, (uint16_t)old.channels, old.frames, 0, 0, old.name);
     }
-    description_release(&d);
-    if (!described) return failure("cannot read", bank_path, unreadable_reason(bank_path));
-    if (kind != STREAM_BANK && kind != STREAM_PAIR)
-        return failure("cannot replace in", bank_path, "not a wave bank or a stream pair");
-    if (named > 1)
-        return failure("cannot replace in", bank_path,
-                       std::to_string(named) + " records are named " + line.entries + ": give its number");
-    if (!has_record)
-        return failure("cannot replace in", bank_path, (by_number ? "no record " : "no record named ") + line.entries);
+    mark_shared_names(d, &units);
+    int width = record_width(d);
+    for (size_t i = 0; i < units.size(); ++i) c->records[i].file_label = file_label(units[i], width);
+    return EXIT_OK;
+}
 
-    built_entry sound;
+// The record --entry names: a number, or a name only one record has.
+int find_entry(const command_line& line, const edited_container& c, const old_record** found) {
+    bool by_number = line.entries.find_first_not_of("0123456789") == std::string::npos;
+    int32_t wanted = by_number ? atoi(line.entries.c_str()) : 0;
+    int named = 0;
+    for (const old_record& old : c.records) {
+        if (by_number ? old.record != wanted || wanted == 0 : old.name != line.entries) continue;
+        if (named++ == 0) *found = &old;
+    }
+    if (named > 1)
+        return failure("cannot replace in", c.path,
+                       std::to_string(named) + " records are named " + line.entries + ": give its number");
+    if (named == 0)
+        return failure("cannot replace in", c.path, (by_number ? "no record " : "no record named ") + line.entries);
+    return EXIT_OK;
+}
+
+// Reads the new sound for the record, in the record's format, codec and loop
+// unless asked otherwise, and says what was done. EXIT_OK, else the failure
+// said.
+int prepare(const command_line& line, const edited_container& c, replacement* r) {
+    const old_record& old = *r->old;
+    built_entry& sound = r->sound;
     std::string reason;
     std::string warning;
     // The record's format, unless the new sound keeps its own.
@@ -175,6 +211,7 @@ int run_replace(const command_line& line) {
     shape.codec = old.codec == CODEC_PCM8    ? SHAPE_CODEC_PCM8
                   : old.codec == CODEC_PCM16 ? SHAPE_CODEC_PCM16
                                              : SHAPE_CODEC_XBOX_ADPCM;
+    const std::string& sound_path = r->sound_path;
     if (!read_entry_wave(sound_path, &sound, &reason, &warning, shape))
         return failure("cannot read", sound_path, reason);
     if (sound.rate > XBOX_HIGHEST_RATE)
@@ -183,64 +220,151 @@ int run_replace(const command_line& line) {
                            std::to_string(XBOX_HIGHEST_RATE) + " Hz" +
                            (sound.source_path.empty() ? "; leave out --keep-input-format"
                                                       : " (an Xbox ADPCM WAVE is taken as it is)"));
-    std::string misfit = entry_misfit(sound, kind == STREAM_PAIR ? BUILT_PAIR : BUILT_BANK);
+    std::string misfit = entry_misfit(sound, c.kind == STREAM_PAIR ? BUILT_PAIR : BUILT_BANK);
     if (!misfit.empty()) return failure("cannot replace with", sound_path, misfit);
     if (!warning.empty() && !line.quiet) warn(sound_path, warning);
     warning.clear();
-    std::string loop_said = choose_loop(line, old, kind == STREAM_PAIR, &sound, &warning);
+    std::string loop_said = choose_loop(line, old, c.kind == STREAM_PAIR, &sound, &warning);
     if (!warning.empty() && !line.quiet) warn(sound_path, warning);
-    std::string report =
-        "entry " + std::to_string(record) + " " + old.label + ": " + format_words(sound) + ", " + loop_said;
+    r->report = "entry " + std::to_string(old.record) + " " + old.label + ": " + format_words(sound) + ", " + loop_said;
     if (sound.codec != CODEC_XBOX_ADPCM)
-        report += ", as " + std::string(sound.codec == CODEC_PCM8 ? "8" : "16") + "-bit PCM";
+        r->report += ", as " + std::string(sound.codec == CODEC_PCM8 ? "8" : "16") + "-bit PCM";
     if (sound.rate != old.rate || sound.channels != old.channels || sound.codec != old.codec)
-        report += " (the record's format changes)";
+        r->report += " (the record's format changes)";
+    return EXIT_OK;
+}
 
-    std::string out = line.in_place ? bank_path : line.out;
-    if (same_file(out, sound_path)) return failure("cannot replace in", bank_path, out + " is the new sound");
+// The replacements a folder holds: each file whose name without its
+// extension is a record's label. Files that match nothing are listed in
+// *unmatched. EXIT_OK, else the failure said.
+int match_folder(const edited_container& c, const std::string& folder, std::vector<replacement>* chosen,
+                 std::vector<std::string>* unmatched) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(fs::path(folder), error), end; !error && it != end; it.increment(error)) {
+        std::error_code kind;
+        if (it->is_regular_file(kind)) names.push_back(it->path().filename().string());
+    }
+    if (error) return failure("cannot read", folder, system_reason(error.value()));
+    std::sort(names.begin(), names.end());
+    for (const old_record& old : c.records) {
+        std::string matched;
+        for (const std::string& name : names) {
+            if (name.substr(0, name.rfind('.')) != old.file_label || name[0] == '.') continue;
+            if (!matched.empty())
+                return failure("cannot replace in", c.path,
+                               matched + " and " + name + " in " + folder + " both name entry " + old.label);
+            matched = name;
+        }
+        if (matched.empty()) continue;
+        replacement r;
+        r.old = &old;
+        r.sound_path = (fs::path(folder) / matched).string();
+        chosen->push_back(r);
+        names.erase(std::find(names.begin(), names.end(), matched));
+    }
+    for (const std::string& name : names)
+        if (name[0] != '.') unmatched->push_back(name);
+    return EXIT_OK;
+}
+
+// Every replacement patched into the pair, then both files written.
+int write_pair(const command_line& line, const edited_container& c, const std::vector<replacement>& chosen,
+               const std::string& out, std::vector<std::string>* written) {
+    std::string header_path = with_extension(c.path, "xsh");
+    std::string data_path = with_extension(c.path, "xsd");
+    bytes header;
+    bytes data;
+    if (!read_whole_file(header_path.c_str(), &header) || !read_whole_file(data_path.c_str(), &data))
+        return failure("cannot read", c.path, "its pair cannot be read whole");
     std::string error;
-    if (kind == STREAM_PAIR) {
-        std::string header_path = with_extension(bank_path, "xsh");
-        std::string data_path = with_extension(bank_path, "xsd");
-        bytes header;
-        bytes data;
-        if (!read_whole_file(header_path.c_str(), &header) || !read_whole_file(data_path.c_str(), &data))
-            return failure("cannot read", bank_path, "its pair cannot be read whole");
-        if (!patch_pair_entry(&header, &data, record, sound, &error))
-            return failure("cannot replace in", bank_path, error);
-        std::string out_header = with_extension(out, "xsh");
-        std::string out_data = with_extension(out, "xsd");
-        if (!line.in_place && (same_file(out_header, header_path) || same_file(out_data, data_path)))
-            return failure("cannot replace in", bank_path, "-o names the pair itself; give --in-place to rewrite it");
-        if (kept_existing(line, out_header)) return EXIT_OK;
-        if (!write_output_file(out_data, data.data(), data.size(), line.no_clobber && !line.in_place, &error))
-            return failure("cannot write", out_data, error);
-        if (!write_output_file(out_header, header.data(), header.size(), line.no_clobber && !line.in_place, &error))
-            return failure("cannot write", out_header, error);
-        if (!line.quiet) printf("%s\nwrote %s and %s\n", report.c_str(), out_header.c_str(), out_data.c_str());
-        return EXIT_OK;
-    }
+    for (const replacement& r : chosen)
+        if (!patch_pair_entry(&header, &data, r.old->record, r.sound, &error))
+            return failure("cannot replace in", c.path, error);
+    std::string out_header = with_extension(out, "xsh");
+    std::string out_data = with_extension(out, "xsd");
+    if (!line.in_place && (same_file(out_header, header_path) || same_file(out_data, data_path)))
+        return failure("cannot replace in", c.path, "-o names the pair itself; give --in-place to rewrite it");
+    if (kept_existing(line, out_header)) return EXIT_OK;
+    std::vector<output_part> parts = {{out_data, data.data(), data.size()}, {out_header, header.data(), header.size()}};
+    std::string failed_path;
+    if (!write_output_files(parts, line.no_clobber && !line.in_place, &failed_path, &error))
+        return failure("cannot write", failed_path, error);
+    *written = {out_header, out_data};
+    return EXIT_OK;
+}
 
+// Every replacement patched into the bank (inflated and packed again for a
+// .zwb), then the bank written.
+int write_bank(const command_line& line, const edited_container& c, const std::vector<replacement>& chosen,
+               const std::string& out, std::vector<std::string>* written) {
     bytes file;
-    if (!read_whole_file(bank_path.c_str(), &file)) return failure("cannot read", bank_path, "it cannot be read whole");
+    if (!read_whole_file(c.path.c_str(), &file)) return failure("cannot read", c.path, "it cannot be read whole");
     bytes bank;
-    if (compressed && !inflate_bank(file, &bank))
-        return failure("cannot replace in", bank_path, "its zlib stream is damaged");
-    bytes& edited = compressed ? bank : file;
-    if (!patch_bank_entry(&edited, compressed ? 0 : (size_t)base, record, sound, &error))
-        return failure("cannot replace in", bank_path, error);
-    bytes written;
-    if (compressed) {
-        if (!compress_bank(bank, &written)) return failure("cannot replace in", bank_path, "zlib cannot pack it");
+    if (c.compressed && !inflate_bank(file, &bank))
+        return failure("cannot replace in", c.path, "its zlib stream is damaged");
+    bytes& edited = c.compressed ? bank : file;
+    std::string error;
+    for (const replacement& r : chosen)
+        if (!patch_bank_entry(&edited, c.compressed ? 0 : (size_t)c.base, r.old->record, r.sound, &error))
+            return failure("cannot replace in", c.path, error);
+    bytes packed;
+    if (c.compressed) {
+        if (!compress_bank(bank, &packed)) return failure("cannot replace in", c.path, "zlib cannot pack it");
         // The four bytes in front of the size are the original's.
-        memcpy(written.data(), file.data(), 4);
+        memcpy(packed.data(), file.data(), 4);
     }
-    const bytes& result = compressed ? written : file;
-    if (!line.in_place && same_file(out, bank_path))
-        return failure("cannot replace in", bank_path, "-o names the bank itself; give --in-place to rewrite it");
+    const bytes& result = c.compressed ? packed : file;
+    if (!line.in_place && same_file(out, c.path))
+        return failure("cannot replace in", c.path, "-o names the bank itself; give --in-place to rewrite it");
     if (kept_existing(line, out)) return EXIT_OK;
     if (!write_output_file(out, result.data(), result.size(), line.no_clobber && !line.in_place, &error))
         return failure("cannot write", out, error);
-    if (!line.quiet) printf("%s\nwrote %s\n", report.c_str(), out.c_str());
+    *written = {out};
+    return EXIT_OK;
+}
+
+}  // namespace
+
+// NEW is a sound file, replacing --entry; or a folder, whose files replace
+// the records they are named after, all in one pass.
+int run_replace(const command_line& line) {
+    const std::string& bank_path = line.files[0];
+    const std::string& new_path = line.files[1];
+    edited_container c;
+    int status = read_records(line, bank_path, &c);
+    if (status != EXIT_OK) return status;
+    std::error_code probe;
+    bool folder = fs::is_directory(new_path, probe);
+    std::vector<replacement> chosen;
+    std::vector<std::string> unmatched;
+    if (folder) {
+        if (!line.entries.empty())
+            return usage_error("--entry chooses one record; a folder's files choose theirs by name", "replace");
+        status = match_folder(c, new_path, &chosen, &unmatched);
+        if (status != EXIT_OK) return status;
+        if (chosen.empty())
+            return failure("cannot replace in", bank_path,
+                           "no file in " + new_path + " is named after an entry's label, as extract -o DIR/{label}.wav names them");
+    } else {
+        replacement r;
+        status = find_entry(line, c, &r.old);
+        if (status != EXIT_OK) return status;
+        r.sound_path = new_path;
+        chosen.push_back(r);
+    }
+    std::string out = line.in_place ? bank_path : line.out;
+    for (replacement& r : chosen) {
+        if (same_file(out, r.sound_path)) return failure("cannot replace in", bank_path, out + " is the new sound");
+        status = prepare(line, c, &r);
+        if (status != EXIT_OK) return status;
+    }
+    std::vector<std::string> written;
+    status = c.kind == STREAM_PAIR ? write_pair(line, c, chosen, out, &written) : write_bank(line, c, chosen, out, &written);
+    if (status != EXIT_OK || written.empty() || line.quiet) return status;
+    for (const replacement& r : chosen) printf("%s\n", r.report.c_str());
+    for (const std::string& name : unmatched) printf("%s matches no entry\n", name.c_str());
+    printf("wrote %s%s%s\n", written[0].c_str(), written.size() > 1 ? " and " : "",
+           written.size() > 1 ? written[1].c_str() : "");
     return EXIT_OK;
 }
