@@ -132,7 +132,7 @@ int main() {
     std::mt19937 random(7);
     for (uint8_t& byte : sound) byte = (uint8_t)random();
     for (uint32_t i = 0; i < ENTRIES; ++i) {
-        wave_extras extras;
+        sound_extras extras;
         extras.name = "entry_" + std::to_string(i);
         write_file(input_path(folder, i), make_adpcm_wave(sound, 2, 44100, extras));
     }

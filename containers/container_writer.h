@@ -65,7 +65,6 @@ std::string entry_misfit(const built_entry& entry, built_kind kind);
 bool write_built_container(const std::vector<built_entry>& entries, const std::string& bank_name, uint32_t alignment,
                            built_kind kind, const std::string& path, bool keep_existing, std::string* error);
 
-
 // ---- Parts the writers and patchers share ----------------------------------
 
 typedef std::vector<uint8_t> byte_vector;

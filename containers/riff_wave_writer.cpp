@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "codec/little_endian.h"
+#include "containers/container_writer.h"
 #include "codec/xbox_adpcm.h"
 #include "containers/byte_source.h"
 #include "containers/riff_wave.h"
@@ -33,16 +34,6 @@ static void put_tag(std::vector<uint8_t>& out, const char* tag) {
     for (int i = 0; i < 4; ++i) out.push_back((uint8_t)tag[i]);
 }
 
-static void put32(std::vector<uint8_t>& out, uint32_t value) {
-    out.resize(out.size() + 4);
-    write_u32le(&out[out.size() - 4], value);
-}
-
-static void put16(std::vector<uint8_t>& out, uint16_t value) {
-    out.resize(out.size() + 2);
-    write_u16le(&out[out.size() - 2], value);
-}
-
 wave_shape pcm_shape(uint32_t sample_rate, uint32_t channels, uint16_t bits_per_sample) {
     return {WAVE_FORMAT_PCM, clamp16(channels), sample_rate, bits_per_sample};
 }
@@ -51,39 +42,39 @@ wave_shape adpcm_shape(uint32_t sample_rate, uint32_t channels) {
     return {XBOX_ADPCM_TAG, clamp16(channels), sample_rate, 4};
 }
 
-std::vector<uint8_t> wave_tail(uint32_t data_bytes, const wave_extras& extras, uint32_t sample_rate) {
+std::vector<uint8_t> wave_tail(uint32_t data_bytes, const sound_extras& extras, uint32_t sample_rate) {
     std::vector<uint8_t> out;
     if (data_bytes & 1) out.push_back(0);
     if (extras.frames >= 0) {
         put_tag(out, "fact");
-        put32(out, 4);
-        put32(out, clamp32((uint64_t)extras.frames));
+        append_u32le(out, 4);
+        append_u32le(out, clamp32((uint64_t)extras.frames));
     }
     if (extras.loop_start >= 0 && extras.loop_end > extras.loop_start) {
         put_tag(out, "smpl");
-        put32(out, (uint32_t)(SMPL_HEADER_BYTES + SMPL_LOOP_BYTES));
-        put32(out, 0);                                            // manufacturer
-        put32(out, 0);                                            // product
-        put32(out, sample_rate ? 1000000000u / sample_rate : 0);  // sample period, ns
-        put32(out, MIDI_MIDDLE_C);
-        for (int i = 0; i < 3; ++i) put32(out, 0);  // pitch fraction, SMPTE format and offset
-        put32(out, 1);                              // one loop
-        put32(out, 0);                              // no sampler data
-        put32(out, 0);                              // cue point
-        put32(out, 0);                              // forward
-        put32(out, clamp32((uint64_t)extras.loop_start));
-        put32(out, clamp32((uint64_t)extras.loop_end - 1));  // its last frame
-        put32(out, 0);                                       // fraction
-        put32(out, 0);                                       // plays for ever
+        append_u32le(out, (uint32_t)(SMPL_HEADER_BYTES + SMPL_LOOP_BYTES));
+        append_u32le(out, 0);                                            // manufacturer
+        append_u32le(out, 0);                                            // product
+        append_u32le(out, sample_rate ? 1000000000u / sample_rate : 0);  // sample period, ns
+        append_u32le(out, MIDI_MIDDLE_C);
+        for (int i = 0; i < 3; ++i) append_u32le(out, 0);  // pitch fraction, SMPTE format and offset
+        append_u32le(out, 1);                              // one loop
+        append_u32le(out, 0);                              // no sampler data
+        append_u32le(out, 0);                              // cue point
+        append_u32le(out, 0);                              // forward
+        append_u32le(out, clamp32((uint64_t)extras.loop_start));
+        append_u32le(out, clamp32((uint64_t)extras.loop_end - 1));  // its last frame
+        append_u32le(out, 0);                                       // fraction
+        append_u32le(out, 0);                                       // plays for ever
     }
     if (!extras.name.empty()) {
         uint32_t text_bytes = (uint32_t)extras.name.size() + 1;
         uint32_t padded = text_bytes + (text_bytes & 1);
         put_tag(out, "LIST");
-        put32(out, 4 + 8 + padded);
+        append_u32le(out, 4 + 8 + padded);
         put_tag(out, "INFO");
         put_tag(out, "INAM");
-        put32(out, text_bytes);
+        append_u32le(out, text_bytes);
         out.insert(out.end(), extras.name.begin(), extras.name.end());
         out.resize(out.size() + (padded - text_bytes) + 1, 0);
     }
@@ -99,22 +90,22 @@ std::vector<uint8_t> wave_head(const wave_shape& shape, uint32_t data_bytes, uin
                                       : (uint64_t)shape.sample_rate * block_align;
     std::vector<uint8_t> out;
     put_tag(out, "RIFF");
-    put32(out, clamp32((uint64_t)4 + 8 + format_bytes + 8 + data_bytes + tail_bytes));
+    append_u32le(out, clamp32((uint64_t)4 + 8 + format_bytes + 8 + data_bytes + tail_bytes));
     put_tag(out, "WAVE");
     put_tag(out, "fmt ");
-    put32(out, format_bytes);
-    put16(out, shape.format_tag);
-    put16(out, shape.channels);
-    put32(out, shape.sample_rate);
-    put32(out, clamp32(bytes_per_second));
-    put16(out, clamp16(block_align));
-    put16(out, shape.bits_per_sample);
+    append_u32le(out, format_bytes);
+    append_u16le(out, shape.format_tag);
+    append_u16le(out, shape.channels);
+    append_u32le(out, shape.sample_rate);
+    append_u32le(out, clamp32(bytes_per_second));
+    append_u16le(out, clamp16(block_align));
+    append_u16le(out, shape.bits_per_sample);
     if (adpcm) {
-        put16(out, 2);
-        put16(out, SAMPLES_PER_BLOCK);
+        append_u16le(out, 2);
+        append_u16le(out, SAMPLES_PER_BLOCK);
     }
     put_tag(out, "data");
-    put32(out, data_bytes);
+    append_u32le(out, data_bytes);
     return out;
 }
 
@@ -147,7 +138,7 @@ bool pcm_wave_write(pcm_wave_writer* writer, const void* pcm, uint32_t byte_coun
     return true;
 }
 
-bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing, const wave_extras& extras) {
+bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing, const sound_extras& extras) {
     if (!writer->out.stream) return false;
     std::vector<uint8_t> tail = wave_tail(writer->data_bytes, extras, writer->sample_rate);
     uint8_t size[4];
@@ -175,7 +166,7 @@ std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, ui
 }
 
 std::vector<uint8_t> make_wave(const wave_shape& shape, const uint8_t* data, size_t data_bytes,
-                               const wave_extras& extras) {
+                               const sound_extras& extras) {
     // An in-memory file past 4 GiB cannot be described; keep what fits.
     uint32_t kept = data_bytes > MAX_DATA_BYTES ? MAX_DATA_BYTES : (uint32_t)data_bytes;
     std::vector<uint8_t> tail = wave_tail(kept, extras, shape.sample_rate);
@@ -191,11 +182,11 @@ std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t c
     if (frame_bytes > 0 && data_bytes > MAX_DATA_BYTES) data_bytes = MAX_DATA_BYTES / frame_bytes * frame_bytes;
     std::vector<uint8_t> samples((size_t)data_bytes);
     for (size_t i = 0; i < (size_t)data_bytes / 2; ++i) write_u16le(&samples[2 * i], (uint16_t)pcm[i]);
-    return make_wave(pcm_shape(sample_rate, channels), samples.data(), samples.size(), wave_extras());
+    return make_wave(pcm_shape(sample_rate, channels), samples.data(), samples.size(), sound_extras());
 }
 
 std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate,
-                                     const wave_extras& extras) {
+                                     const sound_extras& extras) {
     return make_wave(adpcm_shape(sample_rate, channels), adpcm.data(), adpcm.size(), extras);
 }
 
@@ -209,7 +200,7 @@ static const uint8_t PCM_SUBFORMAT[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x
                                           0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, std::vector<int16_t>* pcm,
-                   const char** error, pcm_wave_extras* extras) {
+                   const char** error, sound_extras* extras) {
     std::vector<uint8_t> file;
     if (!read_whole_file(path, &file)) return fail(error, "cannot read the file");
     byte_source source = source_of_memory(file.data(), (int64_t)file.size());

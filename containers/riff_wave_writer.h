@@ -10,10 +10,10 @@
 
 #include "containers/output_file.h"
 
-// What a WAVE states besides its sound, in chunks after the sound (so the
-// sound of a WAVE tolvane writes starts at offset 44, or 48 for Xbox ADPCM):
-// its exact frame count, its loop and its name.
-struct wave_extras {
+// What a sound file states besides its sound: its exact frame count, its
+// loop and its name. A WAVE tolvane writes keeps them in chunks after the
+// sound, so its sound starts at offset 44, or 48 for Xbox ADPCM.
+struct sound_extras {
     int64_t frames = -1;      // a "fact" chunk; -1 for none
     int64_t loop_start = -1;  // a "smpl" chunk's loop, frames; -1 for none
     int64_t loop_end = -1;    // the first frame after the loop
@@ -34,10 +34,10 @@ wave_shape adpcm_shape(uint32_t sample_rate, uint32_t channels);
 // chunk's header, for data_bytes of sound followed by tail_bytes.
 std::vector<uint8_t> wave_head(const wave_shape& shape, uint32_t data_bytes, uint32_t tail_bytes);
 // Everything after the sound: its pad byte and the extras' chunks.
-std::vector<uint8_t> wave_tail(uint32_t data_bytes, const wave_extras& extras, uint32_t sample_rate);
+std::vector<uint8_t> wave_tail(uint32_t data_bytes, const sound_extras& extras, uint32_t sample_rate);
 // A whole WAVE in memory.
 std::vector<uint8_t> make_wave(const wave_shape& shape, const uint8_t* data, size_t data_bytes,
-                               const wave_extras& extras);
+                               const sound_extras& extras);
 
 // A 16-bit PCM WAVE written as the samples arrive, appearing under its name
 // only once complete (output_file).
@@ -54,7 +54,7 @@ bool pcm_wave_write(pcm_wave_writer* writer, const void* pcm, uint32_t byte_coun
 // Appends the extras, patches the sizes into the header and gives the file
 // its name (only when no file has it, with keep_existing); false on failure,
 // leaving nothing.
-bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing = false, const wave_extras& extras = wave_extras());
+bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing = false, const sound_extras& extras = sound_extras());
 // Removes what was written.
 void pcm_wave_discard(pcm_wave_writer* writer);
 
@@ -66,20 +66,13 @@ std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t c
 // The bytes of an Xbox ADPCM WAVE file (format tag 0x0069, 36-byte blocks per
 // channel) holding the given block sets.
 std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate,
-                                     const wave_extras& extras = wave_extras());
-
-// What a PCM WAVE states besides its sound.
-struct pcm_wave_extras {
-    int64_t loop_start = -1;  // frames; -1 for none
-    int64_t loop_end = -1;    // the first frame after the loop
-    std::string name;
-};
+                                     const sound_extras& extras = sound_extras());
 
 // Reads a 16-bit PCM WAVE: fills the format and the interleaved samples (and
 // extras, when given). Returns false, with a reason in error, when the file
 // is not one.
 bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, std::vector<int16_t>* pcm,
-                   const char** error, pcm_wave_extras* extras = nullptr);
+                   const char** error, sound_extras* extras = nullptr);
 
 bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes);
 bool read_whole_file(const char* path, std::vector<uint8_t>* bytes);

@@ -46,8 +46,10 @@ struct mixed_entry {
 };
 
 const mixed_entry MIXED[] = {
-    {"intro", CODEC_XBOX_ADPCM, 2, 44100, 40, 8, 30},    {"voice", CODEC_XBOX_ADPCM, 1, 22050, 25, 0, 0},
-    {"pcm_sfx", CODEC_PCM16, 2, 22050, 0, 0, 0},         {"wma_track", CODEC_WMA, 2, 44100, 0, 0, 0},
+    {"intro", CODEC_XBOX_ADPCM, 2, 44100, 40, 8, 30},
+    {"voice", CODEC_XBOX_ADPCM, 1, 22050, 25, 0, 0},
+    {"pcm_sfx", CODEC_PCM16, 2, 22050, 0, 0, 0},
+    {"wma_track", CODEC_WMA, 2, 44100, 0, 0, 0},
     {"surround", CODEC_XBOX_ADPCM, 6, 48000, 12, 0, 12},
 #ifdef TOLVANE_TEST_SNDFILE
     // The Windows build reads 16-bit PCM WAVE only, so its pack cannot take
@@ -249,7 +251,7 @@ TEST_F(Modding, ReplaceChangesOnlyTheEntryReplaced) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.bank) + " -> " + c.out);
         bytes adpcm = tone_adpcm(3, c.block_sets, 77);
-        wave_extras extras;
+        sound_extras extras;
         extras.loop_start = 65;
         extras.loop_end = 130;
         write_file_in(scratch, "new.wav", make_adpcm_wave(adpcm, 3, 32000, extras));

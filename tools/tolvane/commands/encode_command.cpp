@@ -41,7 +41,7 @@ int run_encode(const command_line& line) {
     if (!resample_input_sound(&sound, line.rate, &reason)) return failure("cannot encode", in, reason);
     size_t frames = sound.pcm.size() / sound.channels;
     std::vector<uint8_t> adpcm = encode_xbox_adpcm(sound.pcm.data(), frames, sound.channels);
-    wave_extras extras;
+    sound_extras extras;
     extras.frames = (int64_t)frames;
     // A loop that ends past the sound is cut at its end; one left empty goes.
     int64_t loop_end = std::min<int64_t>(sound.loop_end, (int64_t)frames);

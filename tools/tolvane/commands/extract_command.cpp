@@ -38,7 +38,7 @@ struct extract_item {
     int64_t offset = 0;  // the bytes to copy from the file played
     int64_t bytes = 0;
     uint16_t bits = 4;  // of PCM
-    wave_extras extras;
+    sound_extras extras;
 };
 
 // The single stream: the block sets it plays, its WAVE's stated frames

@@ -41,8 +41,8 @@ typedef std::vector<uint8_t> bytes;
 // A record that may be replaced, as the reader describes it.
 struct old_record {
     int32_t record = 0;
-    std::string name;   // its name, from the bank or its sound bank; "" for none
-    std::string label;  // its name, else its number
+    std::string name;        // its name, from the bank or its sound bank; "" for none
+    std::string label;       // its name, else its number
     std::string file_label;  // what extract -o DIR/{label}.wav names its file
     uint32_t rate = 0;
     uint32_t channels = 0;
@@ -345,7 +345,8 @@ int run_replace(const command_line& line) {
         if (status != EXIT_OK) return status;
         if (chosen.empty())
             return failure("cannot replace in", bank_path,
-                           "no file in " + new_path + " is named after an entry's label, as extract -o DIR/{label}.wav names them");
+                           "no file in " + new_path +
+                               " is named after an entry's label, as extract -o DIR/{label}.wav names them");
     } else {
         replacement r;
         status = find_entry(line, c, &r.old);
@@ -360,7 +361,8 @@ int run_replace(const command_line& line) {
         if (status != EXIT_OK) return status;
     }
     std::vector<std::string> written;
-    status = c.kind == STREAM_PAIR ? write_pair(line, c, chosen, out, &written) : write_bank(line, c, chosen, out, &written);
+    status =
+        c.kind == STREAM_PAIR ? write_pair(line, c, chosen, out, &written) : write_bank(line, c, chosen, out, &written);
     if (status != EXIT_OK || written.empty() || line.quiet) return status;
     for (const replacement& r : chosen) printf("%s\n", r.report.c_str());
     for (const std::string& name : unmatched) printf("%s matches no entry\n", name.c_str());

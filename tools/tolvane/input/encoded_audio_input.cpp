@@ -94,7 +94,7 @@ std::string channel_words(uint32_t channels) {
 }
 
 bool read_16bit_wave_input(const std::string& path, input_sound* sound, const char** why) {
-    pcm_wave_extras extras;
+    sound_extras extras;
     if (!read_pcm_wave(path.c_str(), &sound->rate, &sound->channels, &sound->pcm, why, &extras)) return false;
     sound->kind = "a 16-bit PCM WAVE";
     sound->loop_start = extras.loop_start;

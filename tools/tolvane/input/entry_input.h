@@ -40,4 +40,3 @@ const uint32_t XBOX_HIGHEST_RATE = 48000;
 // Why an input of this rate and shape cannot be taken as it is ("96000 Hz:
 // the Xbox plays rates up to 48000 Hz; give --rate"), or "".
 std::string input_rate_misfit(uint32_t input_rate, const entry_shape& shape);
-

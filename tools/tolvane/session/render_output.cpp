@@ -20,7 +20,7 @@ struct render_sink {
     pcm_wave_writer wave;
     bool wave_file = false;
     encoded_writer* encoded = nullptr;
-    wave_extras extras;  // a WAVE's loop and name
+    sound_extras extras;  // a WAVE's loop and name
     uint64_t written = 0;
     int units = 0;        // the entries it holds
     int units_ended = 0;  // those the module has played through
