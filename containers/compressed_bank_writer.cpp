@@ -1,4 +1,5 @@
-// .zwb packing with the zlib the tools link.
+// .zwb packing with the zlib the tools link, and unpacking with the
+// readers' inflation.
 
 #include "containers/compressed_bank_writer.h"
 
@@ -7,14 +8,10 @@
 
 #include "codec/little_endian.h"
 #include "containers/compressed_bank.h"
-
-namespace {
+#include "containers/memory_inflation.h"
+#include "platform/platform.h"
 
 typedef std::vector<uint8_t> bytes;
-
-const size_t INFLATE_PIECE_BYTES = 1 << 16;
-
-}  // namespace
 
 bool compress_bank(const bytes& bank, bytes* packed) {
     uLongf packed_bytes = compressBound((uLong)bank.size());
@@ -28,23 +25,19 @@ bool compress_bank(const bytes& bank, bytes* packed) {
     return true;
 }
 
-bool inflate_bank(const bytes& packed, bytes* bank) {
-    if (packed.size() < (size_t)COMPRESSED_BANK_STREAM_AT) return false;
-    z_stream stream;
-    memset(&stream, 0, sizeof stream);
-    if (inflateInit(&stream) != Z_OK) return false;
-    stream.next_in = const_cast<Bytef*>(packed.data() + COMPRESSED_BANK_STREAM_AT);
-    stream.avail_in = (uInt)(packed.size() - COMPRESSED_BANK_STREAM_AT);
-    bank->clear();
-    uint8_t out[INFLATE_PIECE_BYTES];
-    int result = Z_OK;
-    while (result == Z_OK) {
-        stream.next_out = out;
-        stream.avail_out = sizeof out;
-        result = inflate(&stream, Z_NO_FLUSH);
-        bank->insert(bank->end(), out, out + (sizeof out - stream.avail_out));
-        if (result == Z_BUF_ERROR && stream.avail_in == 0) break;
+bool inflate_bank_file(const char* path, const inflater_source* inflater, std::vector<uint8_t>* bank) {
+    file_handle file = file_open_read(path);
+    if (file == INVALID_FILE) return false;
+    uint8_t head[COMPRESSED_BANK_STREAM_AT];
+    bool read = file_read(file, head, sizeof head) == (int32_t)sizeof head;
+    int64_t size = read ? read_u32le(head + COMPRESSED_BANK_SIZE_AT) : 0;
+    memory_inflation inflation;
+    bool whole = read && memory_inflation_begin(&inflation, file, inflater, size);
+    if (whole) {
+        whole = memory_inflation_reach(&inflation, size) && inflation.out_bytes == size;
+        if (whole) bank->assign(inflation.out, inflation.out + size);
+        memory_inflation_end(&inflation);
     }
-    inflateEnd(&stream);
-    return result == Z_STREAM_END;
+    file_close(file);
+    return whole;
 }

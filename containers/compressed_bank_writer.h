@@ -5,8 +5,11 @@
 
 #include <vector>
 
+#include "containers/inflater.h"
+
 // zlib-packs a bank: four bytes no reader looks at, the inflated size, then
 // the zlib stream. False when zlib fails.
 bool compress_bank(const std::vector<uint8_t>& bank, std::vector<uint8_t>* packed);
-// Inflates a .zwb's stream whole; false when it is damaged or not a .zwb.
-bool inflate_bank(const std::vector<uint8_t>& packed, std::vector<uint8_t>* bank);
+// Inflates the .zwb at path whole, as its header states its size, with the
+// readers' inflation; false when it is damaged, cut short or not a .zwb.
+bool inflate_bank_file(const char* path, const inflater_source* inflater, std::vector<uint8_t>* bank);

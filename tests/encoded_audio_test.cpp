@@ -64,7 +64,7 @@ std::vector<int16_t> test_sound(size_t frames, uint32_t channels, bool noise) {
 
 // Opens, writes the sound in uneven pieces, finishes.
 bool write_sound(const std::string& path, encoded_format format, uint32_t rate, uint32_t channels,
-                 const encoded_tags& tags, const std::vector<int16_t>& pcm, std::string* error,
+                 const sound_extras& tags, const std::vector<int16_t>& pcm, std::string* error,
                  bool keep_existing = false) {
     encoded_writer* writer = encoded_open(path, format, rate, channels, tags, error);
     if (!writer) return false;
@@ -293,13 +293,13 @@ std::vector<std::string> values_of(const std::vector<std::string>& entries, cons
     return values;
 }
 
-void expect_loop_comments(const std::vector<std::string>& comments, const encoded_tags& tags) {
-    bool loop = tags.loop_start >= 0 && tags.loop_length > 0;
+void expect_loop_comments(const std::vector<std::string>& comments, const sound_extras& tags) {
+    bool loop = tags.loop_start >= 0 && tags.loop_end > tags.loop_start;
     std::vector<std::string> none;
     EXPECT_EQ(values_of(comments, "LOOPSTART"),
               loop ? std::vector<std::string>{std::to_string(tags.loop_start)} : none);
     EXPECT_EQ(values_of(comments, "LOOPLENGTH"),
-              loop ? std::vector<std::string>{std::to_string(tags.loop_length)} : none);
+              loop ? std::vector<std::string>{std::to_string(tags.loop_end - tags.loop_start)} : none);
 }
 
 // ---- The cases ------------------------------------------------------------------------
@@ -318,11 +318,11 @@ void PrintTo(const sound_case& c, std::ostream* out) {
          << "\", loop " << c.loop_start << "+" << c.loop_length;
 }
 
-encoded_tags tags_of(const sound_case& c) {
-    encoded_tags tags;
-    tags.title = c.title;
+sound_extras tags_of(const sound_case& c) {
+    sound_extras tags;
+    tags.name = c.title;
     tags.loop_start = c.loop_start;
-    tags.loop_length = c.loop_length;
+    tags.loop_end = tags.loop_start + c.loop_length;
     return tags;
 }
 
@@ -334,7 +334,7 @@ protected:
     bytes plain_file(encoded_format format) {
         std::string path = scratch.path + (format == ENCODED_FLAC ? "plain.flac" : "plain.ogg");
         std::string error;
-        EXPECT_TRUE(write_sound(path, format, 22050, 2, encoded_tags(), test_sound(5000, 2, false), &error)) << error;
+        EXPECT_TRUE(write_sound(path, format, 22050, 2, sound_extras(), test_sound(5000, 2, false), &error)) << error;
         bytes content = read_file(path);
         remove(path.c_str());
         return content;
@@ -449,17 +449,17 @@ TEST_F(EncodedAudioTest, OggVorbisKeepsFormatLengthChannelsTitleAndLoop) {
 // 0: a title is chosen to make the comment header just that long.
 TEST_F(EncodedAudioTest, OggCommentHeaderOfWholeSegments) {
     std::string path = scratch.path + "out.ogg";
-    encoded_tags tags;
-    tags.title = std::string(100, 't');
+    sound_extras tags;
+    tags.name = std::string(100, 't');
     tags.loop_start = 12;
-    tags.loop_length = 345;
+    tags.loop_end = tags.loop_start + 345;
     std::vector<int16_t> pcm = test_sound(3000, 2, false);
     std::string error;
     ASSERT_TRUE(write_sound(path, ENCODED_OGG, 44100, 2, tags, pcm, &error)) << error;
     ogg_view first = view_ogg(read_file(path));
     ASSERT_GE(first.header_packets.size(), 2u);
     size_t extra = (255 - first.header_packets[1].size() % 255) % 255;
-    tags.title += std::string(extra == 0 ? 255 : extra, 'u');
+    tags.name += std::string(extra == 0 ? 255 : extra, 'u');
     remove(path.c_str());
 
     ASSERT_TRUE(write_sound(path, ENCODED_OGG, 44100, 2, tags, pcm, &error)) << error;
@@ -472,7 +472,7 @@ TEST_F(EncodedAudioTest, OggCommentHeaderOfWholeSegments) {
     expect_loop_comments(view.comments, tags);
     decoded sound = decode(path, 20000);
     ASSERT_TRUE(sound.opened);
-    EXPECT_EQ(sound.title, tags.title);
+    EXPECT_EQ(sound.title, tags.name);
     EXPECT_NEAR((double)sound.info.frames, 3000.0, 2048.0);
 }
 
@@ -491,7 +491,7 @@ TEST_F(EncodedAudioTest, RefusesFormatsItCannotWrite) {
     for (const bad_case& c : cases) {
         SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channels");
         std::string error;
-        EXPECT_EQ(encoded_open(scratch.path + "out", c.format, c.rate, c.channels, encoded_tags(), &error), nullptr);
+        EXPECT_EQ(encoded_open(scratch.path + "out", c.format, c.rate, c.channels, sound_extras(), &error), nullptr);
         EXPECT_NE(error.find(c.said), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos);
     }
@@ -504,13 +504,14 @@ TEST_F(EncodedAudioTest, FailuresAndDiscardsLeaveNothing) {
     const bytes kept = {'k', 'e', 'p', 't'};
     write_file_in(scratch.path, "blocker", kept);
     std::vector<int16_t> pcm = test_sound(5000, 2, true);
-    encoded_tags looped;
-    looped.title = "Title";
+    sound_extras looped;
+    looped.name = "Title";
     looped.loop_start = 0;
-    looped.loop_length = 100;
+    looped.loop_end = looped.loop_start + 100;
     for (encoded_format format : {ENCODED_FLAC, ENCODED_OGG}) {
-        for (const encoded_tags& tags : {encoded_tags(), looped}) {
-            SCOPED_TRACE(std::string(format == ENCODED_FLAC ? "FLAC" : "Ogg") + (tags.loop_length > 0 ? ", loop" : ""));
+        for (const sound_extras& tags : {sound_extras(), looped}) {
+            SCOPED_TRACE(std::string(format == ENCODED_FLAC ? "FLAC" : "Ogg") +
+                         (tags.loop_end > tags.loop_start ? ", loop" : ""));
             std::string error;
             // A folder that cannot be made, below a file.
             EXPECT_EQ(encoded_open(scratch.path + "blocker/sub/out", format, 22050, 2, tags, &error), nullptr);
@@ -625,7 +626,7 @@ TEST(EncodedAudioTest, SaysItCannotWriteThem) {
     scratch_folder scratch;
     for (encoded_format format : {ENCODED_FLAC, ENCODED_OGG}) {
         std::string error;
-        EXPECT_EQ(encoded_open(scratch.path + "sub/out", format, 44100, 2, encoded_tags(), &error), nullptr);
+        EXPECT_EQ(encoded_open(scratch.path + "sub/out", format, 44100, 2, sound_extras(), &error), nullptr);
         EXPECT_EQ(error, reason);
     }
     std::string error;

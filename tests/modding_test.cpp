@@ -502,10 +502,10 @@ void write_input(const std::string& path, const input_kind& kind, const std::vec
     if (kind.sf_format == 0) {
         std::vector<int16_t> pcm(tone.size());
         for (size_t i = 0; i < tone.size(); i++) pcm[i] = (int16_t)lrint(tone[i] * 32767);
-        encoded_tags tags;
-        tags.title = title_of(kind);
+        sound_extras tags;
+        tags.name = title_of(kind);
         tags.loop_start = INPUT_LOOP_START;
-        tags.loop_length = INPUT_LOOP_END - INPUT_LOOP_START;
+        tags.loop_end = tags.loop_start + INPUT_LOOP_END - INPUT_LOOP_START;
         std::string error;
         encoded_writer* writer = encoded_open(path, kind.encoded, kind.rate, kind.channels, tags, &error);
         ASSERT_NE(writer, nullptr) << error;

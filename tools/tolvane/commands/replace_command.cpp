@@ -301,7 +301,7 @@ int write_bank(const command_line& line, const edited_container& c, const std::v
     bytes file;
     if (!read_whole_file(c.path.c_str(), &file)) return failure("cannot read", c.path, "it cannot be read whole");
     bytes bank;
-    if (c.compressed && !inflate_bank(file, &bank))
+    if (c.compressed && !inflate_bank_file(c.path.c_str(), &LINKED_ZLIB, &bank))
         return failure("cannot replace in", c.path, "its zlib stream is damaged");
     bytes& edited = c.compressed ? bank : file;
     std::string error;

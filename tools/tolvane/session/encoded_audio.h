@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "containers/output_file.h"
+#include "containers/riff_wave_writer.h"
 
 enum encoded_format { ENCODED_FLAC, ENCODED_OGG };
 
@@ -25,19 +26,13 @@ bool encoded_audio_available();
 // Why it cannot, in one line ("tolvane.exe writes WAVE and raw only"), or "".
 const char* encoded_audio_unavailable_reason();
 
-struct encoded_tags {
-    std::string title;         // empty: no title
-    int64_t loop_start = -1;   // frames; the loop is written only when
-    int64_t loop_length = -1;  // loop_start >= 0 and loop_length > 0
-};
-
 struct encoded_writer;
 
 // Creates the file under a temporary name beside path (making path's folder
 // when it is missing) for 16-bit PCM at rate Hz in channels (1 to 8). FLAC
 // takes 1 to 655350 Hz and Ogg Vorbis 1 to 200000 Hz. Null with *error.
 encoded_writer* encoded_open(const std::string& path, encoded_format format, uint32_t rate, uint32_t channels,
-                             const encoded_tags& tags, std::string* error);
+                             const sound_extras& tags, std::string* error);
 // Encodes interleaved frames. After a failure every later call fails too,
 // and the writer is left only to encoded_finish or encoded_discard.
 bool encoded_write(encoded_writer* writer, const int16_t* pcm, size_t frames, std::string* error);

@@ -22,7 +22,7 @@ const char* encoded_audio_unavailable_reason() {
     return UNAVAILABLE;
 }
 
-encoded_writer* encoded_open(const std::string&, encoded_format, uint32_t, uint32_t, const encoded_tags&,
+encoded_writer* encoded_open(const std::string&, encoded_format, uint32_t, uint32_t, const sound_extras&,
                              std::string* error) {
     unavailable(error);
     return nullptr;

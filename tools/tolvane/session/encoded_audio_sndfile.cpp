@@ -146,7 +146,7 @@ const char* encoded_audio_unavailable_reason() {
 }
 
 encoded_writer* encoded_open(const std::string& path, encoded_format format, uint32_t rate, uint32_t channels,
-                             const encoded_tags& tags, std::string* error) {
+                             const sound_extras& tags, std::string* error) {
     if (format != ENCODED_FLAC && format != ENCODED_OGG) {
         set_error(error, "no such encoded format");
         return nullptr;
@@ -170,9 +170,9 @@ encoded_writer* encoded_open(const std::string& path, encoded_format format, uin
         writer->channel_order = VORBIS_FROM_WAVE[channels];
         writer->reordered.resize(REORDER_FRAMES * channels);
     }
-    if (tags.loop_start >= 0 && tags.loop_length > 0) {
+    if (tags.loop_start >= 0 && tags.loop_end > tags.loop_start) {
         writer->comments.push_back("LOOPSTART=" + std::to_string(tags.loop_start));
-        writer->comments.push_back("LOOPLENGTH=" + std::to_string(tags.loop_length));
+        writer->comments.push_back("LOOPLENGTH=" + std::to_string(tags.loop_end - tags.loop_start));
     }
     if (!output_create(&writer->stage, path)) {
         set_error(error, writer->stage.error);
@@ -202,7 +202,7 @@ encoded_writer* encoded_open(const std::string& path, encoded_format format, uin
     }
     // Both formats write their headers with the first frames, so the title
     // set here is in them.
-    if (!tags.title.empty() && sf_set_string(writer->sound, SF_STR_TITLE, tags.title.c_str()) != 0) {
+    if (!tags.name.empty() && sf_set_string(writer->sound, SF_STR_TITLE, tags.name.c_str()) != 0) {
         set_error(error, "cannot store the title: " + library_reason(writer->sound));
         encoded_discard(writer);
         return nullptr;

@@ -94,11 +94,11 @@ void open_sink(render_output* out, render_sink* sink, int sample_rate, int chann
         return;
     case RENDER_FLAC:
     case RENDER_OGG: {
-        encoded_tags tags;
-        tags.title = first.name;
+        sound_extras tags;
+        tags.name = first.name;
         if (target.units.size() == 1 && first.loop_start >= 0) {
             tags.loop_start = first.loop_start;
-            tags.loop_length = first.loop_end - first.loop_start;
+            tags.loop_end = first.loop_end;
         }
         sink->encoded = encoded_open(target.path, out->job.format == RENDER_FLAC ? ENCODED_FLAC : ENCODED_OGG,
                                      (uint32_t)sample_rate, (uint32_t)channels, tags, &error);
