@@ -73,6 +73,21 @@ size_t text_field_kept(const std::string& text, size_t field_bytes) {
     return kept;
 }
 
+std::vector<std::string> names_cut(const std::vector<built_entry>& entries, const std::string& bank_name,
+                                   built_kind kind) {
+    std::vector<std::string> said;
+    auto check = [&](const std::string& what, const std::string& name, size_t field_bytes) {
+        size_t kept = text_field_kept(name, field_bytes);
+        if (kept < name.size())
+            said.push_back(what + " \"" + name + "\" is kept as \"" + name.substr(0, kept) + "\" (its field holds " +
+                           std::to_string(field_bytes - 1) + " bytes)");
+    };
+    if (kind != BUILT_PAIR) check("the bank's name", bank_name, BANK_NAME_BYTES);
+    for (const built_entry& entry : entries)
+        check("the name", entry.name, kind == BUILT_PAIR ? STREAM_HEADER_NAME_BYTES : BANK_ENTRY_NAME_BYTES);
+    return said;
+}
+
 void append_text_field(byte_vector& out, const std::string& text, size_t field_bytes) {
     size_t start = out.size();
     out.resize(start + field_bytes, 0);

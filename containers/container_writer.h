@@ -79,6 +79,11 @@ void append_u32le(byte_vector& out, uint32_t value);
 void append_text_field(byte_vector& out, const std::string& text, size_t field_bytes);
 // How many bytes of text a field of field_bytes keeps.
 size_t text_field_kept(const std::string& text, size_t field_bytes);
+// What the container keeps of the names, when it cannot keep them whole:
+// "the bank's name \"...\" is kept as \"...\" (its field holds 15 bytes)",
+// one text per name cut, in order; the bank's name is counted for banks.
+std::vector<std::string> names_cut(const std::vector<built_entry>& entries, const std::string& bank_name,
+                                   built_kind kind);
 
 // Where each entry's sound starts in the sound region, and the region's
 // length (to the end of the last entry).

@@ -48,6 +48,20 @@ std::string system_reason(int error_number) {
     return text;
 }
 
+std::string unreadable_reason(const std::string& path) {
+    std::error_code error;
+    std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) return "no such file";
+    if (status.type() == std::filesystem::file_type::directory) return "is a folder";
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file) {
+        fclose(file);
+        return "";
+    }
+    if (errno == EACCES || errno == EPERM) return "permission denied";
+    return system_reason(errno);
+}
+
 bool output_create(output_file* out, const std::string& path) {
     out->path = path;
     out->error.clear();

@@ -60,6 +60,10 @@ bool write_output_files(const std::vector<output_part>& parts, bool keep_existin
 // how a stream pair's two files are named from one.
 std::string with_extension(const std::string& path, const char* extension);
 
+// Why the file at path cannot be read, in the words every command uses ("no
+// such file", "is a folder", "permission denied"), or "" when it can.
+std::string unreadable_reason(const std::string& path);
+
 // The system's words for an errno value, as a message continues them: "no
 // space left on device".
 std::string system_reason(int error_number);

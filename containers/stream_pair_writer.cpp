@@ -34,8 +34,7 @@ bytes pair_header(const std::vector<built_entry>& entries, const std::vector<uin
         size_t start = header.size();
         header.resize(start + (size_t)layout.record_bytes, 0);
         uint8_t* record = &header[start];
-        memcpy(record + layout.name_at, entry.name.data(),
-               std::min(entry.name.size(), (size_t)STREAM_HEADER_NAME_BYTES));
+        memcpy(record + layout.name_at, entry.name.data(), text_field_kept(entry.name, STREAM_HEADER_NAME_BYTES));
         bool loops_whole = entry.loop_start == 0 && entry.loop_end == entry.frames();
         write_u32le(record + layout.type_at, STREAM_ENTRY_HAS_SOUND);
         write_u32le(record + layout.offset_at, (uint32_t)offsets[i]);

@@ -380,6 +380,28 @@ TEST_F(Modding, AFolderReplacesTheEntriesItsFilesAreNamedAfter) {
     for (const std::string& name : files_under(scratch)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 }
 
+// Names longer than their field keep a NUL and whole UTF-8 characters, and
+// pack says what it kept.
+TEST_F(Modding, NamesTooLongForTheirFieldAreCutWholeAndSaid) {
+    std::string long_name = "a";
+    for (int i = 0; i < 40; ++i) long_name += "\xc3\xa9";  // é, two bytes each
+    sound_extras extras;
+    extras.name = long_name;
+    write_file_in(scratch, "long.wav", make_adpcm_wave(tone_adpcm(1, 4, 1), 1, 22050, extras));
+    run_result run = tool("pack @long.wav --name a_bank_name_of_twenty -o @long.xwb");
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_NE(run.err.find("the bank's name \"a_bank_name_of_twenty\" is kept as \"a_bank_name_of_\""),
+              std::string::npos)
+        << run.err;
+    json_value listed = info("long.xwb");
+    EXPECT_EQ(listed["bank_name"].text, "a_bank_name_of_");
+    EXPECT_EQ(listed["records"].items[0]["name"].text, long_name.substr(0, 63));
+    ASSERT_EQ(0, tool("pack @long.wav -q -o @long.xsh").status);
+    std::string pair_name = info("long.xsh")["records"].items[0]["name"].text;
+    EXPECT_EQ(long_name.compare(0, pair_name.size(), pair_name), 0);
+    EXPECT_EQ(pair_name.size() % 2, 1u) << "a character was cut in half";
+}
+
 // A looped entry renders as the game plays it: to the loop's end, the loop
 // once more, then ten seconds of the loop faded out; its WAVE holds the loop
 // in a smpl chunk.

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -176,6 +179,63 @@ TEST(CommandLine, OptionsTakeTheirValuesEitherWayAndDoubleDashEndsThem) {
         if (!c.accepted) continue;
         EXPECT_EQ(line.files, c.files);
         EXPECT_EQ(line.out, c.out);
+    }
+}
+
+// Each command's help lists exactly the options the parser lets it take,
+// and the options every command shares mean the same in each.
+TEST(CommandLine, EachHelpListsExactlyTheOptionsItsCommandTakes) {
+    const char* const commands[] = {"play", "render", "info", "extract", "pack", "replace", "encode", "demo"};
+    std::set<std::string> every;
+    for (const char* command : commands)
+        for (const std::string& name : options_taken(command)) every.insert(name);
+    for (const char* command : commands) {
+        std::string help = help_text(command);
+        for (const std::string& name : every) {
+            SCOPED_TRACE(std::string(command) + " " + name);
+            std::vector<char*> argv = {const_cast<char*>("tolvane"), const_cast<char*>(command),
+                                       const_cast<char*>(name.c_str()), const_cast<char*>("2")};
+            command_line line;
+            std::string error;
+            parse_command_line((int)argv.size(), argv.data(), &line, &error);
+            bool taken = error.find("takes no " + name) == std::string::npos;
+            std::regex listed("\\n  (-[a-zA-Z], )?" + name + "[ \\n]");
+            EXPECT_EQ(taken, std::regex_search("\n" + help, listed)) << error;
+        }
+    }
+    for (const char* shared : {"--quiet", "--help", "--version"})
+        for (const char* command : commands) {
+            std::vector<std::string> taken = options_taken(command);
+            EXPECT_NE(std::find(taken.begin(), taken.end(), shared), taken.end()) << command << " " << shared;
+        }
+}
+
+// A bare tolvane is the overview; a slip of the keyboard gets a suggestion.
+TEST(CommandLine, BareToolShowsTheOverviewAndSlipsGetASuggestion) {
+    std::vector<char*> bare = {const_cast<char*>("tolvane")};
+    command_line line;
+    std::string error;
+    EXPECT_TRUE(parse_command_line(1, bare.data(), &line, &error));
+    EXPECT_TRUE(line.help);
+    const struct {
+        const char* command;
+        const char* option;
+        const char* said;
+    } slips[] = {
+        {"info", "--jsn", "unknown option --jsn (did you mean --json?)"},
+        {"render", "--entyr", "(did you mean --entry?)"},
+        {"render", "--ignore", "(did you mean --ignore-loop?)"},
+        {"render", "--zzzzzzz", "unknown option --zzzzzzz"},
+    };
+    for (const auto& c : slips) {
+        std::vector<char*> argv = {const_cast<char*>("tolvane"), const_cast<char*>(c.command),
+                                   const_cast<char*>(c.option)};
+        command_line slipped;
+        EXPECT_FALSE(parse_command_line(3, argv.data(), &slipped, &error));
+        EXPECT_NE(error.find(c.said), std::string::npos) << error;
+        if (std::string(c.option) == "--zzzzzzz") {
+            EXPECT_EQ(error.find("did you mean"), std::string::npos) << error;
+        }
     }
 }
 

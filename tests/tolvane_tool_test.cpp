@@ -652,13 +652,14 @@ const said_case SAID_CASES[] = {
     {"help of a command", "help render", 0, "usage: tolvane render FILE..."},
     {"a command's --help", "info --help", 0, "usage: tolvane info FILE..."},
     {"-- ends the options", "info -- -dash.wav", 0, "title: -dash.wav"},
-    {"no command", "", 2, "no command given (see 'tolvane --help')"},
+    {"no command", "-q", 2, "no command given (see 'tolvane --help')"},
     {"unknown command", "perform @in.wav", 2, "no command \"perform\""},
     {"unknown format", "render @in.wav -o @out.raw --format mp3", 2,
      "--format takes wav, raw, flac or ogg, not \"mp3\""},
     {"output name with no format", "render @in.wav -o @out.mp3", 2,
      "name it .wav, .raw, .flac or .ogg, or give --format"},
-    {"unknown option", "render @in.wav -o @out.raw --fast", 2, "unknown option --fast (see 'tolvane render --help')"},
+    {"unknown option", "render @in.wav -o @out.raw --fast", 2,
+     "unknown option --fast (did you mean --fade?) (see 'tolvane render --help')"},
     {"option of another command", "render @in.wav -o @out.raw --device null", 2, "render takes no --device"},
     {"render without -o", "render @in.wav", 2, "render needs -o OUT"},
     {"render without a file", "render -o @out.raw", 2, "render needs a FILE"},
@@ -792,7 +793,18 @@ struct disk_case {
 const disk_case DISK_CASES[] = {
     {"Ctrl-C", SIGNAL_INT, "render @big.dat -o @out/big.wav", 130, "tolvane: interrupted", false, false},
     {"SIGTERM", SIGNAL_TERM, "render @big.dat -o @out/big.wav", 130, "tolvane: interrupted", false, false},
+    // Every writing command meets a file-size limit as an ordinary write error.
     {"a file-size limit", FILE_SIZE_LIMIT, "render @big.dat -o @out/big.wav", 1,
+     "cannot write {out}big.wav: file too large", false, false},
+    {"extract under the limit", FILE_SIZE_LIMIT, "extract @big.dat -o @out/big.wav", 1,
+     "cannot write {out}big.wav: file too large", false, false},
+    {"pack under the limit", FILE_SIZE_LIMIT, "pack @bigpcm.wav --codec pcm -o @out/big.xwb", 1,
+     "cannot write {out}big.xwb: file too large", false, false},
+    {"a pair under the limit", FILE_SIZE_LIMIT, "pack @bigpcm.wav --codec pcm -o @out/big.xsh", 1,
+     "cannot write {out}big.xsh: file too large", false, false},
+    {"replace under the limit", FILE_SIZE_LIMIT, "replace @one.xwb @bigpcm.wav --entry 1 -o @out/big.xwb", 1,
+     "cannot write {out}big.xwb: file too large", false, false},
+    {"encode under the limit", FILE_SIZE_LIMIT, "encode @bigpcm.wav @out/big.wav", 1,
      "cannot write {out}big.wav: file too large", false, false},
     {"--no-clobber keeps the file there", RUN, "render @small.dat -n -o @out/big.wav", 0,
      "kept {out}big.wav: it exists (--no-clobber)", true, true},
@@ -812,6 +824,13 @@ TEST_F(TolvaneTool, OutputsAppearWholeOrNotAtAll) {
     write_file_in(scratch, "small.dat", tone_adpcm(2, 20, 6));
     std::vector<int16_t> pcm(2000, 1000);
     write_file_in(scratch, "pcm16.wav", make_pcm_wave(pcm.data(), 1000, 2, 22050));
+    std::vector<int16_t> big_pcm(8u << 20, 1000);
+    write_file_in(scratch, "bigpcm.wav", make_pcm_wave(big_pcm.data(), big_pcm.size() / 2, 2, 22050));
+    wave_bank_design one;
+    bytes one_sound = tone_adpcm(2, 4, 1);
+    one.entries.push_back({format_word(1, 2, 22050), 0, (uint32_t)one_sound.size()});
+    one.entry_data = one_sound;
+    write_file_in(scratch, "one.xwb", build_wave_bank(one));
     const bytes users_file = random_bytes(999, 7);
     std::string out = scratch + "out" + PLATFORM_PATH_SEPARATOR;
     for (const disk_case& c : DISK_CASES) {

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tools/tolvane/cli/render_plan.h"
@@ -44,35 +45,139 @@ struct option_rule {
     const char* long_name;
     const char* short_name;  // or null
     bool takes_value;
-    const char* commands;  // the commands that take it, space-separated; "*" for all
 };
 
 const option_rule OPTIONS[] = {
-    {OPTION_OUT, "--output", "-o", true, "render extract pack replace encode demo"},
-    {OPTION_FORMAT, "--format", nullptr, true, "render"},
-    {OPTION_ENTRY, "--entry", nullptr, true, "render extract replace"},
-    {OPTION_MODULE, "--module", nullptr, true, "play render info demo"},
-    {OPTION_DEVICE, "--device", nullptr, true, "play demo"},
-    {OPTION_XSB, "--xsb", nullptr, true, "play render info extract"},
-    {OPTION_RATE, "--rate", nullptr, true, "render info extract pack encode"},
-    {OPTION_CHANNELS, "--channels", nullptr, true, "render info extract pack encode"},
-    {OPTION_JSON, "--json", nullptr, false, "info"},
-    {OPTION_LOOPS, "--loops", nullptr, true, "render info"},
-    {OPTION_FADE, "--fade", nullptr, true, "render info"},
-    {OPTION_IGNORE_LOOP, "--ignore-loop", nullptr, false, "render"},
-    {OPTION_ALIGN, "--align", nullptr, true, "pack"},
-    {OPTION_NAME, "--name", nullptr, true, "pack"},
-    {OPTION_IN_PLACE, "--in-place", nullptr, false, "replace"},
-    {OPTION_LOOP, "--loop", nullptr, true, "replace"},
-    {OPTION_NO_LOOP, "--no-loop", nullptr, false, "replace"},
-    {OPTION_KEEP_INPUT_FORMAT, "--keep-input-format", nullptr, false, "replace"},
-    {OPTION_CODEC, "--codec", nullptr, true, "pack"},
-    {OPTION_RAW, "--raw", nullptr, false, "render info extract"},
-    {OPTION_NO_CLOBBER, "--no-clobber", "-n", false, "render extract pack replace encode"},
-    {OPTION_QUIET, "--quiet", "-q", false, "render info extract pack replace"},
-    {OPTION_STRICT, "--strict", nullptr, false, "render info extract"},
-    {OPTION_HELP, "--help", "-h", false, "*"},
-    {OPTION_VERSION, "--version", "-V", false, "*"},
+    {OPTION_OUT, "--output", "-o", true},
+    {OPTION_FORMAT, "--format", nullptr, true},
+    {OPTION_ENTRY, "--entry", nullptr, true},
+    {OPTION_MODULE, "--module", nullptr, true},
+    {OPTION_DEVICE, "--device", nullptr, true},
+    {OPTION_XSB, "--xsb", nullptr, true},
+    {OPTION_RATE, "--rate", nullptr, true},
+    {OPTION_CHANNELS, "--channels", nullptr, true},
+    {OPTION_JSON, "--json", nullptr, false},
+    {OPTION_LOOPS, "--loops", nullptr, true},
+    {OPTION_FADE, "--fade", nullptr, true},
+    {OPTION_IGNORE_LOOP, "--ignore-loop", nullptr, false},
+    {OPTION_ALIGN, "--align", nullptr, true},
+    {OPTION_NAME, "--name", nullptr, true},
+    {OPTION_IN_PLACE, "--in-place", nullptr, false},
+    {OPTION_LOOP, "--loop", nullptr, true},
+    {OPTION_NO_LOOP, "--no-loop", nullptr, false},
+    {OPTION_KEEP_INPUT_FORMAT, "--keep-input-format", nullptr, false},
+    {OPTION_CODEC, "--codec", nullptr, true},
+    {OPTION_RAW, "--raw", nullptr, false},
+    {OPTION_NO_CLOBBER, "--no-clobber", "-n", false},
+    {OPTION_QUIET, "--quiet", "-q", false},
+    {OPTION_STRICT, "--strict", nullptr, false},
+    {OPTION_HELP, "--help", "-h", false},
+    {OPTION_VERSION, "--version", "-V", false},
+};
+
+// Each option's help line for the commands that take it. An option is taken
+// by exactly the commands its rows name: this one table gives the parsing
+// and the help of every command. A text's "\n" continues it on the next
+// line, under its first.
+struct option_help {
+    option_id id;
+    const char* commands;  // space-separated; "*" for every command
+    const char* value;     // the value's name in the help, or null
+    const char* text;
+};
+
+const option_help OPTION_HELP_ROWS[] = {
+    {OPTION_OUT, "render", "OUT",
+     "where the sound goes:\n"
+     "  song.wav      one file; a bank's entries become\n"
+     "                song-01.wav, song-02.wav... numbered\n"
+     "                by record, as info lists them\n"
+     "  DIR/          DIR/NAME.wav, or DIR/NAME-NN.wav per entry\n"
+     "  a pattern     {name} (the file's name without its\n"
+     "                extension), {entry}, {label} (the\n"
+     "                entry's name, else its number), {rate},\n"
+     "                {dir} (the folder below a folder given):\n"
+     "                -o 'out/{name}-{label}.wav'\n"
+     "  -             standard output, one stream:\n"
+     "                tolvane render x.xwb --entry 2 -o - | ffplay -"},
+    {OPTION_OUT, "extract", "OUT",
+     "as for render: a file, DIR/ or a pattern with {name},\n"
+     "{entry}, {label}, {rate}, {dir}: tolvane extract x.xwb -o rip/"},
+    {OPTION_OUT, "pack", "OUT",
+     "OUT.xwb a version-3 wave bank, OUT.wba the same behind\n"
+     "the 4096-byte container, OUT.zwb packed with zlib,\n"
+     "OUT.xsh a stream pair (OUT.xsh and OUT.xsd)"},
+    {OPTION_OUT, "replace", "OUT", "the bank to write (a pair: OUT.xsh and OUT.xsd)"},
+    {OPTION_OUT, "encode", "OUT", "the WAVE to write"},
+    {OPTION_OUT, "demo", "DIR", "where the demo's WAVE files go without a sound card"},
+    {OPTION_ENTRY, "render", "LIST",
+     "the entries of a bank or stream pair, by record number:\n"
+     "--entry 3, --entry 2-5,9, --entry 3- (to the last),\n"
+     "--entry -5 (from the first); numbers the file lacks\n"
+     "are left out with a warning"},
+    {OPTION_ENTRY, "extract", "LIST", "the records, as for render: --entry 2-5,9"},
+    {OPTION_ENTRY, "replace", "N", "the record to replace, numbered as info lists it,\nor named"},
+    {OPTION_FORMAT, "render", "FORMAT",
+     "wav, raw, flac or ogg; else OUT's extension decides\n"
+     "(.wav, .raw, .flac, .ogg; wav for a folder, for -, or a\n"
+     "name without extension). A raw file or standard output\n"
+     "holds one format: entries of several are refused there.\n"
+     "FLAC and Ogg Vorbis carry the entry's name as title and\n"
+     "its loop as LOOPSTART/LOOPLENGTH (not on Windows)"},
+    {OPTION_LOOPS, "render", "N",
+     "a looped entry plays to its loop's end, then its loop\n"
+     "until it has played N times (default 2), as the game\n"
+     "plays it"},
+    {OPTION_LOOPS, "info", "N", "how looped_ms counts a looped entry (as render does)"},
+    {OPTION_FADE, "render", "S", "then S seconds of the loop faded out (default 10; 2.5)"},
+    {OPTION_FADE, "info", "S", "the fade looped_ms counts (as render does)"},
+    {OPTION_IGNORE_LOOP, "render", nullptr, "every entry once through, as the player plays it"},
+    {OPTION_JSON, "info", nullptr,
+     "one JSON document per file, each on one line:\n"
+     "tolvane info music.xwb --json\n"
+     "a file that fails gets {\"file\": ..., \"error\": ...}"},
+    {OPTION_CODEC, "pack", "C",
+     "store every entry that is not Xbox ADPCM already as\n"
+     "xbox-adpcm or pcm (8-bit input stays 8-bit, else 16)"},
+    {OPTION_RATE, "render info extract", "HZ", "the sample rate of raw data (default 44100): --rate 22050"},
+    {OPTION_RATE, "pack", "HZ", "resample to HZ (needed above 48000 Hz, which the Xbox\ncannot play)"},
+    {OPTION_RATE, "encode", "HZ", "resample to HZ (needed above 48000 Hz)"},
+    {OPTION_CHANNELS, "render info extract", "N", "the channel count of raw data, 1 to 8 (default 2): --channels 1"},
+    {OPTION_CHANNELS, "pack encode", "N", "mix to N channels (an even downmix; mono to every one)"},
+    {OPTION_ALIGN, "pack", "N", "each entry starts on a multiple of N bytes (default 2048)"},
+    {OPTION_NAME, "pack", "BANK", "the bank's name, at most 16 bytes (default: OUT's name)"},
+    {OPTION_IN_PLACE, "replace", nullptr, "rewrite BANK itself (whole or not at all)"},
+    {OPTION_LOOP, "replace", "START-END", "loop these frames of the new sound"},
+    {OPTION_NO_LOOP, "replace", nullptr, "the new sound plays once"},
+    {OPTION_KEEP_INPUT_FORMAT, "replace", nullptr,
+     "keep NEW's own rate and channels (a compact bank's\nshared format never changes)"},
+    {OPTION_RAW, "render extract", nullptr,
+     "decode a file of no known kind as raw Xbox ADPCM (.dat\n"
+     "files are raw by name); other such files are refused"},
+    {OPTION_RAW, "info", nullptr, "a file of no known kind is raw data: no warning"},
+    {OPTION_QUIET, "render", nullptr, "no list of the files written, no progress bar, no warnings"},
+    {OPTION_QUIET, "info extract", nullptr, "no warnings on standard error"},
+    {OPTION_QUIET, "pack replace encode demo", nullptr, "say nothing but errors"},
+    {OPTION_QUIET, "play", nullptr, "no status line and no warnings"},
+    {OPTION_NO_CLOBBER, "render extract", nullptr,
+     "keep outputs that exist (each one said); without it\nthey are replaced"},
+    {OPTION_NO_CLOBBER, "pack replace encode demo", nullptr, "keep OUT when it exists"},
+    {OPTION_STRICT, "render extract", nullptr, "exit 1 when a warning about what was chosen was given\n(-q or not)"},
+    {OPTION_STRICT, "info", nullptr, "exit 1 when a warning was given"},
+    {OPTION_DEVICE, "play", "NAME",
+     "the sound device: an ALSA name (hw:1), a waveOut number\n"
+     "or name on Windows; null plays in real time into nothing\n"
+     "example: tolvane play music.xwb --device null"},
+    {OPTION_DEVICE, "demo", "NAME", "the sound device (see tolvane help play)"},
+    {OPTION_MODULE, "play render info demo", "PATH", "the player module to load (default: the one beside tolvane)"},
+    {OPTION_MODULE, "extract", "PATH", "taken as render takes it; extract reads files without the module"},
+    {OPTION_XSB, "play render info extract", "FILE",
+     "the sound bank (.xsb) whose cue names name a wave bank's\n"
+     "entries; without it, the .xsb files beside the bank that\n"
+     "name it (or, for a bank without a name, the one of its own\n"
+     "stem) are used"},
+    {OPTION_HELP, "*", nullptr, "this help"},
+    {OPTION_VERSION, "*", nullptr, "the version"},
 };
 
 const char* const COMMANDS[] = {"play", "render", "info", "extract", "pack", "replace", "encode", "demo", "help"};
@@ -104,17 +209,10 @@ const char OVERVIEW[] =
     "with --strict, something was noticed); 2 wrong usage; 130 stopped by Ctrl-C\n";
 
 const char PLAY_HELP[] =
-    "usage: tolvane play FILE... [--device NAME] [--module PATH] [--xsb FILE]\n"
+    "usage: tolvane play FILE... [--device NAME] [--module PATH] [--xsb FILE] [-q]\n"
     "\n"
     "Plays the files one after another through the sound card, as a playlist.\n"
-    "On a terminal: space pauses, left and right seek 5 s, n skips, q quits.\n"
-    "\n"
-    "  --device NAME  the sound device: an ALSA name (hw:1), a waveOut number\n"
-    "                 or name on Windows; null plays in real time into nothing\n"
-    "                 example: tolvane play music.xwb --device null\n"
-    "  --module PATH  the player module to load (default: the one beside tolvane)\n"
-    "  --xsb FILE     the sound bank whose cue names name a bank's entries (see\n"
-    "                 tolvane help info)\n";
+    "On a terminal: space pauses, left and right seek 5 s, n skips, q quits.\n";
 
 const char RENDER_HELP[] =
     "usage: tolvane render FILE... -o OUT [--entry LIST] [--format wav|raw|flac|ogg] [-q] [-n]\n"
@@ -124,49 +222,9 @@ const char RENDER_HELP[] =
     "Plays each FILE through the player module as fast as it decodes and writes\n"
     "its sound as 16-bit PCM: a WAVE file per stream or bank entry, or raw\n"
     "samples. One line per file written. Each output appears only once it is\n"
-    "complete: Ctrl-C or a failed write leaves nothing under its name.\n"
-    "\n"
-    "  -o, --output OUT  where the sound goes:\n"
-    "                      song.wav      one file; a bank's entries become\n"
-    "                                    song-01.wav, song-02.wav... numbered\n"
-    "                                    by record, as info lists them\n"
-    "                      DIR/          DIR/NAME.wav, or DIR/NAME-NN.wav per entry\n"
-    "                      a pattern     {name} (the file's name without its\n"
-    "                                    extension), {entry}, {label} (the\n"
-    "                                    entry's name, else its number), {rate}:\n"
-    "                                    -o 'out/{name}-{label}.wav'\n"
-    "                      -             standard output, one stream:\n"
-    "                                    tolvane render x.xwb --entry 2 -o - | ffplay -\n"
-    "  --entry LIST      the entries of a bank or stream pair, by record number:\n"
-    "                    --entry 3, --entry 2-5,9, --entry 3- (to the last),\n"
-    "                    --entry -5 (from the first); numbers the file lacks\n"
-    "                    are left out with a warning\n"
-    "  --format FORMAT   wav, raw, flac or ogg; else OUT's extension decides\n"
-    "                    (.wav, .raw, .flac, .ogg; wav for a folder, for -, or a\n"
-    "                    name without extension). A raw file or standard output\n"
-    "                    holds one format: entries of several are refused there.\n"
-    "                    FLAC and Ogg Vorbis carry the entry's name as title and\n"
-    "                    its loop as LOOPSTART/LOOPLENGTH (not on Windows)\n"
-    "  --loops N         a looped entry plays to its loop's end, then its loop\n"
-    "                    until it has played N times (default 2), as the game\n"
-    "                    plays it\n"
-    "  --fade S          then S seconds of the loop faded out (default 10; 2.5)\n"
-    "  --ignore-loop     every entry once through, as the player plays it\n"
-    "  -q, --quiet       no list of the files written, no progress bar, no warnings\n"
-    "  -n, --no-clobber  keep outputs that exist (each one said); without it\n"
-    "                    they are replaced\n"
-    "  --strict          exit 1 when a warning about what was chosen was given\n"
-    "                    (-q or not)\n"
-    "  --raw             decode a file of no known kind as raw Xbox ADPCM (.dat\n"
-    "                    files are raw by name); other such files are refused\n"
-    "  --rate HZ         the sample rate of raw data (default 44100): --rate 22050\n"
-    "  --channels N      its channel count, 1 to 8 (default 2): --channels 1\n"
-    "  --module PATH     the player module to load (default: the one beside tolvane)\n"
-    "  --xsb FILE        the sound bank (.xsb) whose cue names name a wave bank's\n"
-    "                    entries; without it, the .xsb files beside the bank that\n"
-    "                    name it (or, for a bank without a name, the one of its own\n"
-    "                    stem) are used\n"
-    "\n"
+    "complete: Ctrl-C or a failed write leaves nothing under its name.\n";
+
+const char RENDER_TAIL[] =
     "Warnings (on standard error): records lost or sound cut short by the end\n"
     "of the file, bank records skipped, entries chosen that the file lacks. A\n"
     "file that yields no sound is an error. No file given is ever overwritten.\n"
@@ -185,36 +243,17 @@ const char INFO_HELP[] =
     "PATH\". Nothing is written: a compressed bank without its cache is looked\n"
     "at in memory. A wave bank's entries without names of their own take the\n"
     "names of the sound bank cues that play them; a line \"note:\" says which\n"
-    "sound bank named them, or why one named nothing.\n"
-    "\n"
-    "  --json          one JSON document per file, each on one line:\n"
-    "                  tolvane info music.xwb --json\n"
-    "                  a file that fails gets {\"file\": ..., \"error\": ...}\n"
-    "  --strict        exit 1 when a warning was given\n"
-    "  -q, --quiet     no warnings on standard error\n"
-    "  --loops N, --fade S  how looped_ms counts a looped entry (as render does)\n"
-    "  --raw           a file of no known kind is raw data: no warning\n"
-    "  --rate HZ       the sample rate of raw data (default 44100)\n"
-    "  --channels N    its channel count, 1 to 8 (default 2)\n"
-    "  --module PATH   the player module to load (default: the one beside tolvane)\n"
-    "  --xsb FILE      the sound bank (.xsb) that names a wave bank's entries;\n"
-    "                  without it, the .xsb files beside the bank that name it\n"
-    "                  (or, for a bank without a name, the one of its own stem)\n";
+    "sound bank named them, or why one named nothing.\n";
 
 const char EXTRACT_HELP[] =
     "usage: tolvane extract FILE... -o OUT [--entry LIST] [-q] [-n] [--strict]\n"
-    "                       [--raw] [--rate HZ] [--channels N] [--xsb FILE]\n"
+    "                       [--raw] [--rate HZ] [--channels N] [--module PATH] [--xsb FILE]\n"
     "\n"
     "Writes each chosen entry's sound as the file stores it, without decoding:\n"
     "an Xbox ADPCM entry as an Xbox ADPCM WAVE (its frames, loop and name in\n"
     "fact, smpl and LIST chunks), a PCM entry as a PCM WAVE, a WMA entry as\n"
     "the .wma file it holds, a single stream as its WAVE. Rendering an\n"
-    "extracted WAVE gives exactly the entry's samples.\n"
-    "\n"
-    "  -o, --output OUT  as for render: a file, DIR/ or a pattern with {name},\n"
-    "                    {entry}, {label}, {rate}: tolvane extract x.xwb -o rip/\n"
-    "  --entry LIST      the records, as for render: --entry 2-5,9\n"
-    "  -q, -n, --strict, --raw, --rate, --channels, --xsb  as for render\n";
+    "extracted WAVE gives exactly the entry's samples.\n";
 
 const char PACK_HELP[] =
     "usage: tolvane pack IN... -o OUT [--codec xbox-adpcm|pcm] [--rate HZ]\n"
@@ -226,20 +265,7 @@ const char PACK_HELP[] =
     "PCM, 32-bit float), FLAC, Ogg Vorbis, AIFF (tolvane.exe reads 16-bit PCM\n"
     "WAVE only). The entries are named by the files' titles (INAM), else their\n"
     "file names, and keep their loops (smpl, instrument, or LOOPSTART and\n"
-    "LOOPLENGTH comments), in whole block sets for Xbox ADPCM.\n"
-    "\n"
-    "  -o, --output OUT  OUT.xwb a version-3 wave bank, OUT.wba the same behind\n"
-    "                    the 4096-byte container, OUT.zwb packed with zlib,\n"
-    "                    OUT.xsh a stream pair (OUT.xsh and OUT.xsd)\n"
-    "  --codec C         store every entry that is not Xbox ADPCM already as\n"
-    "                    xbox-adpcm or pcm (8-bit input stays 8-bit, else 16)\n"
-    "  --rate HZ         resample to HZ (needed above 48000 Hz, which the Xbox\n"
-    "                    cannot play)\n"
-    "  --channels N      mix to N channels (an even downmix; mono to every one)\n"
-    "  --align N         each entry starts on a multiple of N bytes (default 2048)\n"
-    "  --name BANK       the bank's name (default: OUT's name)\n"
-    "  -q, --quiet       say nothing but errors\n"
-    "  -n, --no-clobber  keep OUT when it exists\n";
+    "LOOPLENGTH comments), in whole block sets for Xbox ADPCM.\n";
 
 const char REPLACE_HELP[] =
     "usage: tolvane replace BANK NEW --entry N (-o OUT | --in-place)\n"
@@ -256,59 +282,115 @@ const char REPLACE_HELP[] =
     "\n"
     "With a folder, every file in DIR named after an entry's label (its name,\n"
     "else its record number, as extract -o DIR/{label}.wav names its files)\n"
-    "replaces that entry, all in one pass; files that match no entry are listed.\n"
-    "\n"
-    "  --entry N            the record to replace, numbered as info lists it,\n"
-    "                       or named\n"
-    "  -o, --output OUT     the bank to write (a pair: OUT.xsh and OUT.xsd)\n"
-    "  --in-place           rewrite BANK itself (whole or not at all)\n"
-    "  --loop START-END     loop these frames of the new sound\n"
-    "  --no-loop            the new sound plays once\n"
-    "  --keep-input-format  keep NEW's own rate and channels (a compact bank's\n"
-    "                       shared format never changes)\n"
-    "  -q, --quiet          say nothing but errors\n"
-    "  -n, --no-clobber     keep OUT when it exists\n";
+    "replaces that entry, all in one pass; files that match no entry are listed.\n";
 
 const char ENCODE_HELP[] =
-    "usage: tolvane encode IN (OUT.wav | -o OUT.wav) [--rate HZ] [--channels N] [-n]\n"
+    "usage: tolvane encode IN (OUT.wav | -o OUT.wav) [--rate HZ] [--channels N] [-q] [-n]\n"
     "\n"
     "Turns a sound file of 1 to 8 channels (any file pack reads but Xbox\n"
     "ADPCM) into an Xbox ADPCM WAVE with a \"fact\" chunk stating its exact\n"
-    "frame count, keeping its loop and its name.\n"
-    "\n"
-    "  -o, --output OUT  the WAVE to write\n"
-    "  --rate HZ         resample to HZ (needed above 48000 Hz)\n"
-    "  --channels N      mix to N channels\n"
-    "  -n, --no-clobber  keep OUT.wav when it exists\n";
+    "frame count, keeping its loop and its name.\n";
 
 const char DEMO_HELP[] =
-    "usage: tolvane demo [-o DIR] [--device NAME] [--module PATH]\n"
+    "usage: tolvane demo [-o DIR] [--device NAME] [--module PATH] [-q] [-n]\n"
     "\n"
     "Plays a wave bank of three generated tunes through the module; without a\n"
     "sound card, renders them to DIR/tolvane-demo-01.wav... (DIR: the current\n"
-    "folder by default).\n"
-    "\n"
-    "  -o, --output DIR  where the demo's WAVE files go without a sound card\n"
-    "  --device NAME     the sound device (see tolvane help play)\n"
-    "  --module PATH     the player module to load\n";
+    "folder by default).\n";
 
 const char HELP_HELP[] =
     "usage: tolvane help [COMMAND]\n"
     "\n"
     "The help of one command, or the overview.\n";
 
-bool takes(const option_rule& option, const std::string& command) {
-    if (strcmp(option.commands, "*") == 0) return true;
-    const char* at = strstr(option.commands, command.c_str());
+bool names_command(const char* commands, const std::string& command) {
+    if (strcmp(commands, "*") == 0) return true;
+    const char* at = strstr(commands, command.c_str());
     if (!at || command.empty()) return false;
     char after = at[command.size()];
-    return (at == option.commands || at[-1] == ' ') && (after == ' ' || after == '\0');
+    return (at == commands || at[-1] == ' ') && (after == ' ' || after == '\0');
+}
+
+// The help row of the option for the command, or null when it does not take it.
+const option_help* help_row(option_id id, const std::string& command) {
+    for (const option_help& row : OPTION_HELP_ROWS)
+        if (row.id == id && names_command(row.commands, command)) return &row;
+    return nullptr;
+}
+
+bool takes(const option_rule& option, const std::string& command) {
+    return help_row(option.id, command) != nullptr;
+}
+
+// "  -o, --output OUT": an option's name as its help line begins.
+std::string option_words(const option_rule& option, const option_help& row) {
+    std::string words = "  ";
+    if (option.short_name) words += std::string(option.short_name) + ", ";
+    words += option.long_name;
+    if (row.value) words += std::string(" ") + row.value;
+    return words;
+}
+
+// The command's options, one help line each (continued under the first),
+// in the table's order.
+std::string options_help(const std::string& command) {
+    size_t column = 0;
+    for (const option_rule& option : OPTIONS) {
+        const option_help* row = help_row(option.id, command);
+        if (row) column = std::max(column, option_words(option, *row).size() + 2);
+    }
+    std::string text;
+    for (const option_rule& option : OPTIONS) {
+        const option_help* row = help_row(option.id, command);
+        if (!row) continue;
+        std::string words = option_words(option, *row);
+        text += words + std::string(column - words.size(), ' ');
+        for (const char* at = row->text; *at; ++at) {
+            text += *at;
+            if (*at == '\n') text += std::string(column, ' ');
+        }
+        text += '\n';
+    }
+    return text;
 }
 
 const option_rule* find_option(const std::string& name) {
     for (const option_rule& option : OPTIONS)
         if (name == option.long_name || (option.short_name && name == option.short_name)) return &option;
     return nullptr;
+}
+
+// Edits (insertions, deletions, substitutions) between two words.
+size_t edit_distance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// " (did you mean --json?)" for a name a typing slip away from an option's,
+// or one that begins an option's name; "" when none is near.
+std::string nearest_option(const std::string& name) {
+    const char* best = nullptr;
+    size_t best_distance = 3;
+    for (const option_rule& option : OPTIONS) {
+        std::string long_name = option.long_name;
+        size_t distance = edit_distance(name, long_name);
+        if (name.size() > 3 && long_name.compare(0, name.size(), name) == 0) distance = 1;
+        if (distance < best_distance) {
+            best_distance = distance;
+            best = option.long_name;
+        }
+    }
+    return best ? std::string(" (did you mean ") + best + "?)" : "";
 }
 
 // Seconds with at most three decimals, from 0 to 600, as milliseconds.
@@ -509,19 +591,38 @@ bool is_command(const std::string& word) {
 }
 
 std::string help_text(const std::string& command) {
-    if (command == "play") return PLAY_HELP;
-    if (command == "render") return RENDER_HELP;
-    if (command == "info") return INFO_HELP;
-    if (command == "extract") return EXTRACT_HELP;
-    if (command == "pack") return PACK_HELP;
-    if (command == "replace") return REPLACE_HELP;
-    if (command == "encode") return ENCODE_HELP;
-    if (command == "demo") return DEMO_HELP;
-    if (command == "help") return HELP_HELP;
+    struct command_help {
+        const char* command;
+        const char* head;
+        const char* tail;
+    };
+    static const command_help HELPS[] = {
+        {"play", PLAY_HELP, nullptr},       {"render", RENDER_HELP, RENDER_TAIL}, {"info", INFO_HELP, nullptr},
+        {"extract", EXTRACT_HELP, nullptr}, {"pack", PACK_HELP, nullptr},         {"replace", REPLACE_HELP, nullptr},
+        {"encode", ENCODE_HELP, nullptr},   {"demo", DEMO_HELP, nullptr},         {"help", HELP_HELP, nullptr},
+    };
+    for (const command_help& help : HELPS) {
+        if (command != help.command) continue;
+        std::string text = std::string(help.head) + "\n" + options_help(command);
+        if (help.tail) text += std::string("\n") + help.tail;
+        return text;
+    }
     return OVERVIEW;
 }
 
+std::vector<std::string> options_taken(const std::string& command) {
+    std::vector<std::string> names;
+    for (const option_rule& option : OPTIONS)
+        if (takes(option, command)) names.push_back(option.long_name);
+    return names;
+}
+
 bool parse_command_line(int argc, char** argv, command_line* line, std::string* error) {
+    // Bare tolvane: the overview.
+    if (argc <= 1) {
+        line->help = true;
+        return true;
+    }
     std::vector<pending_option> options;
     bool options_ended = false;
     for (int i = 1; i < argc; ++i) {
@@ -546,7 +647,7 @@ bool parse_command_line(int argc, char** argv, command_line* line, std::string* 
         std::string name = argument.substr(0, equals);
         const option_rule* rule = find_option(name);
         if (!rule) {
-            *error = "unknown option " + name;
+            *error = "unknown option " + name + nearest_option(name);
             return false;
         }
         pending_option option{rule, ""};

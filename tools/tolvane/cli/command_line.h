@@ -52,3 +52,5 @@ bool parse_command_line(int argc, char** argv, command_line* line, std::string* 
 // The help of a command, or the overview of them all for "".
 std::string help_text(const std::string& command);
 bool is_command(const std::string& word);
+// The long names of the options the command takes, in the table's order.
+std::vector<std::string> options_taken(const std::string& command);

@@ -49,20 +49,6 @@ bool is_raw_data_name(const std::string& path) {
     return path_extension_is(path.c_str(), "dat");
 }
 
-std::string unreadable_reason(const std::string& path) {
-    std::error_code error;
-    std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (status.type() == std::filesystem::file_type::not_found) return "no such file";
-    if (status.type() == std::filesystem::file_type::directory) return "is a folder";
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file) {
-        fclose(file);
-        return "";
-    }
-    if (errno == EACCES || errno == EPERM) return "permission denied";
-    return system_reason(errno);
-}
-
 std::string refusal_text(const stream_description& description) {
     switch (description_refusal(&description)) {
     case NOT_REFUSED:

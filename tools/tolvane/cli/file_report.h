@@ -6,11 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "containers/output_file.h"
 #include "containers/stream_description.h"
-
-// Why path cannot be read as a file: "no such file", "is a folder",
-// "permission denied"...; empty when it can.
-std::string unreadable_reason(const std::string& path);
 
 // Why the player module would refuse the file described.
 std::string refusal_text(const stream_description& description);

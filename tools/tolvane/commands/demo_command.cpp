@@ -47,18 +47,22 @@ int render_demo(const std::string& bank, const command_line& line) {
     render_line.out = with_trailing_separator(line.out) + "tolvane-demo.wav";
     render_line.has_out = true;
     render_line.files = {bank};
+    render_line.quiet = line.quiet;
+    render_line.no_clobber = line.no_clobber;
     return run_render(render_line);
 }
 
 int play_or_render_demo(const std::string& bank, const command_line& line, size_t entries) {
     std::string error;
     if (device_works(device_name_of(line), &error)) {
-        printf("the demo: a wave bank of %u tunes made by tolvane's encoder, played through the module\n",
-               (unsigned)entries);
+        if (!line.quiet)
+            printf("the demo: a wave bank of %u tunes made by tolvane's encoder, played through the module\n",
+                   (unsigned)entries);
         return play_files({bank}, line);
     }
-    printf("no sound output (%s): rendering the demo's %u tunes to WAVE files instead\n", error.c_str(),
-           (unsigned)entries);
+    if (!line.quiet)
+        printf("no sound output (%s): rendering the demo's %u tunes to WAVE files instead\n", error.c_str(),
+               (unsigned)entries);
     fflush(stdout);
     return render_demo(bank, line);
 }

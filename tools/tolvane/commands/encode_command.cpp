@@ -54,7 +54,8 @@ int run_encode(const command_line& line) {
     std::string error;
     if (!write_output_file(out, wave.data(), wave.size(), line.no_clobber, &error))
         return failure("cannot write", out, error);
-    printf("wrote %s (Xbox ADPCM, %u channel%s at %u Hz, %.1f s)\n", out.c_str(), sound.channels,
-           sound.channels == 1 ? "" : "s", sound.rate, (double)frames / sound.rate);
+    if (!line.quiet)
+        printf("wrote %s (Xbox ADPCM, %u channel%s at %u Hz, %.1f s)\n", out.c_str(), sound.channels,
+               sound.channels == 1 ? "" : "s", sound.rate, (double)frames / sound.rate);
     return EXIT_OK;
 }

@@ -55,6 +55,8 @@ int run_pack(const command_line& line) {
     }
     std::string stem = fs::path(line.out).stem().string();
     std::string bank_name = line.bank_name.empty() ? stem : line.bank_name;
+    if (!line.quiet)
+        for (const std::string& text : names_cut(entries, bank_name, kind)) warn(line.out, text);
     std::string error;
     if (!write_built_container(entries, bank_name, line.align, kind, line.out, line.no_clobber, &error))
         return failure("cannot write", line.out, error);

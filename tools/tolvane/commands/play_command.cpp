@@ -41,8 +41,8 @@ bool device_works(const std::string& device_name, std::string* error) {
 int play_files(const std::vector<std::string>& files, const command_line& line) {
     std::string device_name = device_name_of(line);
     std::string module_path = module_path_of(line);
-    playlist_outcome outcome =
-        play_playlist(files, module_path, sound_device_named(device_name.c_str()), device_name, line.sound_bank);
+    playlist_outcome outcome = play_playlist(files, module_path, sound_device_named(device_name.c_str()), device_name,
+                                             line.sound_bank, line.quiet);
     return exit_status_of(outcome, module_path);
 }
 

@@ -10,6 +10,7 @@
 #include "codec/xbox_adpcm_encoder.h"
 #include "containers/byte_source.h"
 #include "containers/file_names.h"
+#include "containers/output_file.h"
 #include "containers/riff_wave.h"
 #include "platform/platform.h"
 #include "tools/tolvane/input/encoded_audio_input.h"
@@ -67,7 +68,8 @@ bool read_entry_wave(const std::string& path, built_entry* entry, std::string* r
     *entry = built_entry();
     file_handle file = file_open_read(path.c_str());
     if (file == INVALID_FILE) {
-        *reason = "cannot be opened";
+        *reason = unreadable_reason(path);
+        if (reason->empty()) *reason = "cannot be opened";
         return false;
     }
     byte_source source = source_of_file(file);

@@ -111,17 +111,18 @@ std::string refusal_line(const std::string& file) {
 
 playlist_outcome play_playlist(const std::vector<std::string>& files, const std::string& module_path,
                                const sound_device* device, const std::string& device_name,
-                               const std::string& sound_bank) {
+                               const std::string& sound_bank, bool quiet) {
     live_output_use_device(device, device_name);
     host_session session;
     if (!session_open(&session, module_path.c_str(), live_output_module())) return PLAYLIST_NO_MODULE;
     terminal_catch_interrupts();
     player_screen screen;
-    bool interactive = terminal_stdout_is_tty();
+    // Quiet: no status line, though the keys still work on a terminal.
+    bool interactive = terminal_stdout_is_tty() && !quiet;
     screen_begin(&screen, interactive, terminal_width());
     // Keys are read only with the screen on a terminal: a run whose output
     // goes to a file or a pipe leaves the terminal alone.
-    if (interactive && terminal_raw_on()) screen_show_keys(&screen);
+    if (terminal_stdout_is_tty() && terminal_raw_on() && interactive) screen_show_keys(&screen);
 
     int failures = 0;
     item_result result = ITEM_ENDED;
