@@ -378,6 +378,35 @@ TEST_F(Modding, AFolderReplacesTheEntriesItsFilesAreNamedAfter) {
         EXPECT_TRUE(read_file(path("mine.xsd")) == users_own);
     }
     for (const std::string& name : files_under(scratch)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+#ifdef TOLVANE_FAILING_RENAME
+    // The second rename (the header's, after the data file is in place)
+    // fails: the data file goes back to what it was, in place or not.
+    write_file_in(scratch, "copy.xsh", users_own);
+    write_file_in(scratch, "copy.xsd", users_own);
+    const bytes header = read_file(path("ten.xsh"));
+    const bytes data = read_file(path("ten.xsd"));
+    setenv("LD_PRELOAD", TOLVANE_FAILING_RENAME, 1);
+    setenv("TOLVANE_FAIL_RENAME_TO", ".xsh", 1);
+    const char* asan = getenv("ASAN_OPTIONS");
+    const std::string asan_options = asan ? asan : "";
+    setenv("ASAN_OPTIONS", ("verify_asan_link_order=0:" + asan_options).c_str(), 1);
+    for (const std::string& command :
+         {std::string("replace @ten.xsh @edits --in-place"), std::string("replace @ten.xsh @edits -o @copy.xsh"),
+          std::string("pack @edits/line3.wav -o @copy.xsh")}) {
+        SCOPED_TRACE(command);
+        run = tool(command);
+        EXPECT_EQ(1, run.status);
+        EXPECT_NE(run.err.find("input/output error"), std::string::npos) << run.err;
+        EXPECT_TRUE(read_file(path("ten.xsh")) == header);
+        EXPECT_TRUE(read_file(path("ten.xsd")) == data);
+        EXPECT_TRUE(read_file(path("copy.xsh")) == users_own);
+        EXPECT_TRUE(read_file(path("copy.xsd")) == users_own);
+    }
+    unsetenv("LD_PRELOAD");
+    unsetenv("TOLVANE_FAIL_RENAME_TO");
+    setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
+    for (const std::string& name : files_under(scratch)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+#endif
 }
 
 // Names longer than their field keep a NUL and whole UTF-8 characters, and
