@@ -999,9 +999,12 @@ TEST_F(TolvaneTool, AFileThatCannotBeReadSaysSo) {
 
 // What `tolvane help` says and what the README documents agree: every option
 // of every command's help is in the README.
-TEST(TolvaneHelp, EveryOptionIsInTheReadme) {
-    std::string readme = read_text(std::string(TOLVANE_SOURCE_DIR) + "/README.md");
+TEST(TolvaneHelp, EveryOptionIsInTheToolsGuide) {
+    std::string readme = read_text(std::string(TOLVANE_SOURCE_DIR) + "/docs/tolvane.md");
     ASSERT_FALSE(readme.empty());
+    // The README stays a short guide for users; the rest lives in docs/.
+    std::string front = read_text(std::string(TOLVANE_SOURCE_DIR) + "/README.md");
+    EXPECT_LE(std::count(front.begin(), front.end(), '\n'), 250);
     for (const char* command : {"", "play", "render", "info", "extract", "pack", "replace", "encode", "demo", "help"}) {
         std::string help = help_text(command);
         std::regex option("(^|[ ,\\[])(--?[a-zA-Z][a-z-]*)");
