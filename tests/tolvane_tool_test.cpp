@@ -931,7 +931,7 @@ TEST_F(TolvaneTool, RepeatedInterruptsLeaveNoTemporaryFile) {
 TEST_F(TolvaneTool, RendersCommitEachEntryAsItIsWhole) {
     if (shell_is_cmd()) return;  // ulimit is POSIX shells'
     wave_bank_design design;
-    const uint32_t ENTRIES = 300;
+    const uint32_t ENTRIES = 5000;
     for (uint32_t i = 0; i < ENTRIES; ++i) {
         // Entry 20 is far longer than the others.
         bytes sound = tone_adpcm(1, i == 19 ? 2000 : 4, i);
@@ -950,10 +950,10 @@ TEST_F(TolvaneTool, RendersCommitEachEntryAsItIsWhole) {
     std::filesystem::create_directories(out);
     run = run_tool_under_limit("render -q " + in_quotes(input) + " -o " + in_quotes(out), "-f 200", scratch);
     EXPECT_EQ(1, run.status);
-    EXPECT_NE(std::string::npos, run.err.find("voices-020.wav: file too large")) << run.err;
-    EXPECT_NE(std::string::npos, run.err.find("19 of its 300 outputs were written")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("voices-0020.wav: file too large")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("19 of its 5000 outputs were written")) << run.err;
     std::vector<std::string> expected;
-    for (int i = 1; i <= 19; ++i) expected.push_back("voices-" + padded_record(i, 3) + ".wav");
+    for (int i = 1; i <= 19; ++i) expected.push_back("voices-" + padded_record(i, 4) + ".wav");
     EXPECT_EQ(files_under(out), expected);
 }
 
