@@ -109,4 +109,26 @@ TEST_F(TolvanePlay, AFolderPlaysAsAPlaylist) {
     EXPECT_EQ((std::vector<std::string>{"two.wav", "one.wav"}), played_titles(run.out)) << run.out;
 }
 
+// --entry plays only the chosen entries of a bank: the others pass unheard.
+// Entry 2 lasts a third of a second between two three-second entries, so
+// the run ends long before the bank's six seconds would have played.
+TEST_F(TolvanePlay, EntryPlaysOnlyTheChosenEntries) {
+    wave_bank_design design;
+    for (uint32_t sets : {THREE_SECONDS_OF_BLOCK_SETS, THREE_SECONDS_OF_BLOCK_SETS / 9, THREE_SECONDS_OF_BLOCK_SETS}) {
+        bytes sound = tone_adpcm(2, sets, sets);
+        design.entries.push_back(
+            {format_word(1, 2, 44100), (uint32_t)design.entry_data.size(), (uint32_t)sound.size()});
+        design.entry_data.insert(design.entry_data.end(), sound.begin(), sound.end());
+    }
+    std::string bank = write_file_in(scratch, "three.xwb", build_wave_bank(design));
+    uint64_t started_ms = clock_ms();
+    run_result run = run_tool("play --device null --entry 2 " + in_quotes(bank), scratch);
+    uint64_t elapsed_ms = clock_ms() - started_ms;
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_GE(elapsed_ms, 300u) << run.err << run.out;
+    EXPECT_LT(elapsed_ms, 5500u) << "an entry not chosen was heard";
+    run = run_tool("play --device null --entry 7 " + in_quotes(bank), scratch);
+    EXPECT_NE(run.err.find("it holds none of the entries chosen"), std::string::npos) << run.err;
+}
+
 }  // namespace

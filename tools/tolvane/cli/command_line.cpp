@@ -116,6 +116,8 @@ const option_help OPTION_HELP_ROWS[] = {
      "--entry -5 (from the first); numbers the file lacks\n"
      "are left out with a warning"},
     {OPTION_ENTRY, "extract", "LIST", "the records, as for render: --entry 2-5,9"},
+    {OPTION_ENTRY, "play", "LIST",
+     "only these entries of a bank or stream pair are heard,\nby record number as for render"},
     {OPTION_ENTRY, "replace", "N", "the record to replace, numbered as info lists it,\nor named"},
     {OPTION_FORMAT, "render", "FORMAT",
      "wav, raw, flac or ogg; else OUT's extension decides\n"
@@ -209,7 +211,7 @@ const char OVERVIEW[] =
     "with --strict, something was noticed); 2 wrong usage; 130 stopped by Ctrl-C\n";
 
 const char PLAY_HELP[] =
-    "usage: tolvane play FILE... [--device NAME] [--module PATH] [--xsb FILE] [-q]\n"
+    "usage: tolvane play FILE... [--entry LIST] [--device NAME] [--module PATH] [--xsb FILE] [-q]\n"
     "\n"
     "Plays the files one after another through the sound card, as a playlist.\n"
     "On a terminal: space pauses, left and right seek 5 s, n skips, q quits.\n";

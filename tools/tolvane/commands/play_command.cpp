@@ -42,7 +42,7 @@ int play_files(const std::vector<std::string>& files, const command_line& line) 
     std::string device_name = device_name_of(line);
     std::string module_path = module_path_of(line);
     playlist_outcome outcome = play_playlist(files, module_path, sound_device_named(device_name.c_str()), device_name,
-                                             line.sound_bank, line.quiet);
+                                             line.sound_bank, line.entries, line.quiet);
     return exit_status_of(outcome, module_path);
 }
 

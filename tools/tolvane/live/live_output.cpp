@@ -28,6 +28,10 @@ struct live_state {
     platform_thread* feeder = nullptr;
     uint32_t chunk_frames = 0;
     uint32_t channels = 0;
+    // Asked at each Open whether what follows is heard; what is not is
+    // taken as fast as it comes and thrown away, with no device open.
+    bool (*heard)(void* context) = nullptr;
+    void* heard_context = nullptr;
 
     std::mutex lock;
     // Everything below is guarded by lock.
@@ -48,6 +52,7 @@ struct live_state {
     // Counts Flushes, so that a write begun before one is not counted after it.
     uint64_t generation = 0;
     bool paused = false;
+    bool unheard = false;
     bool drop_requested = false;
     bool stopping = false;
 };
@@ -206,10 +211,19 @@ int HOST_CALL output_open(int sample_rate, int channels, int bits_per_sample, in
     {
         std::lock_guard<std::mutex> guard(state.lock);
         state.paused = false;
+        state.unheard = false;
     }
     if (!state.device || bits_per_sample != 16 || sample_rate <= 0 || channels <= 0) {
         set_last_error("the output plays 16-bit sound only");
         return -1;
+    }
+    if (state.heard && !state.heard(state.heard_context)) {
+        std::lock_guard<std::mutex> guard(state.lock);
+        state.unheard = true;
+        state.sample_rate = (uint32_t)sample_rate;
+        state.frame_bytes = 2 * (uint32_t)channels;
+        restart_clocks(0);
+        return (int)LIVE_BUFFER_MS;
     }
     char error[ERROR_CAPACITY] = "";
     void* handle =
@@ -242,6 +256,7 @@ void HOST_CALL output_close() {
     close_device();
     std::lock_guard<std::mutex> guard(state.lock);
     state.paused = false;
+    state.unheard = false;
     state.last_error.clear();
 }
 
@@ -249,6 +264,11 @@ void HOST_CALL output_close() {
 // room would be a module fault and is dropped rather than overwrite the ring.
 int HOST_CALL output_write(char* buffer, int byte_count) {
     std::lock_guard<std::mutex> guard(state.lock);
+    if (byte_count > 0 && state.unheard) {
+        state.written_bytes += (uint64_t)byte_count;
+        state.handed_frames += (uint64_t)byte_count / state.frame_bytes;
+        return 0;
+    }
     if (byte_count <= 0 || state.ring.empty()) return 0;
     state.written_bytes += copy_into_ring(buffer, (size_t)byte_count);
     return 0;
@@ -256,6 +276,7 @@ int HOST_CALL output_write(char* buffer, int byte_count) {
 
 int HOST_CALL output_can_write() {
     std::lock_guard<std::mutex> guard(state.lock);
+    if (state.unheard) return (int)(state.sample_rate * state.frame_bytes);
     return (int)ring_room();
 }
 
@@ -321,6 +342,11 @@ Out_Module live_module = {
 };
 
 }  // namespace
+
+void live_output_hear_only(bool (*heard)(void* context), void* context) {
+    state.heard = heard;
+    state.heard_context = context;
+}
 
 Out_Module* live_output_module() {
     return &live_module;

@@ -22,5 +22,9 @@ const uint32_t LIVE_CHUNK_MS = 20;
 Out_Module* live_output_module();
 // The device that later Opens play through; name is handed to its open.
 void live_output_use_device(const sound_device* device, const std::string& name);
+// From now on each Open asks heard(context) whether what follows is heard;
+// what is not is taken as fast as the module writes it and thrown away
+// (play --entry skips entries so). Null hears everything.
+void live_output_hear_only(bool (*heard)(void* context), void* context);
 // Why the last Open failed; cleared by an Open that succeeds and by Close.
 std::string live_output_last_error();

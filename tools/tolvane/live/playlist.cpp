@@ -4,6 +4,8 @@
 
 #include "tools/tolvane/live/playlist.h"
 
+#include <algorithm>
+
 #include "platform/host_io.h"
 #include "containers/stream_opener.h"
 #include "platform/platform.h"
@@ -13,6 +15,7 @@
 #include "tools/tolvane/live/live_output.h"
 #include "tools/tolvane/live/player_screen.h"
 #include "tools/tolvane/session/render_output.h"
+#include "tools/tolvane/cli/render_plan.h"
 #include "tools/tolvane/cli/sound_bank_names.h"
 
 namespace {
@@ -37,6 +40,44 @@ std::vector<std::string> entry_names_of(const std::string& file, const std::stri
     }
     description_release(&description);
     return names;
+}
+
+// Which of a file's entries are heard, by the module's count: those whose
+// records --entry chose; empty (all heard) without --entry or for a single
+// stream.
+struct heard_entries {
+    host_session* session = nullptr;
+    std::vector<bool> heard;
+};
+
+std::vector<bool> chosen_entries(const std::string& file, const std::string& entries) {
+    std::vector<bool> heard;
+    std::vector<std::pair<int32_t, int32_t>> ranges;
+    if (entries.empty() || !parse_entry_list(entries, &ranges)) return heard;
+    stream_description description;
+    description_init(&description);
+    if (describe_stream(file.c_str(), &LINKED_ZLIB, &description) &&
+        (description.kind == STREAM_BANK || description.kind == STREAM_PAIR)) {
+        for (const sound_unit& unit : sound_units(description)) {
+            if ((size_t)unit.index >= heard.size()) heard.resize((size_t)unit.index + 1, false);
+            for (const auto& range : ranges)
+                if (unit.record >= range.first && unit.record <= range.second) heard[(size_t)unit.index] = true;
+        }
+    }
+    description_release(&description);
+    return heard;
+}
+
+// Asked by the output at each entry's Open: is the entry now starting heard?
+bool entry_heard(void* context) {
+    heard_entries* chosen = (heard_entries*)context;
+    if (chosen->heard.empty()) return true;
+    int length_ms = 0;
+    int entry = 0;
+    int count = 0;
+    std::string title = session_title(chosen->session, &length_ms);
+    if (!parse_entry_counter(title.c_str(), &entry, &count)) entry = 1;
+    return entry >= 1 && (size_t)entry <= chosen->heard.size() && chosen->heard[(size_t)entry - 1];
 }
 
 // The player's title, with the name of the entry playing beside it.
@@ -111,7 +152,7 @@ std::string refusal_line(const std::string& file) {
 
 playlist_outcome play_playlist(const std::vector<std::string>& files, const std::string& module_path,
                                const sound_device* device, const std::string& device_name,
-                               const std::string& sound_bank, bool quiet) {
+                               const std::string& sound_bank, const std::string& entries, bool quiet) {
     live_output_use_device(device, device_name);
     host_session session;
     if (!session_open(&session, module_path.c_str(), live_output_module())) return PLAYLIST_NO_MODULE;
@@ -124,12 +165,20 @@ playlist_outcome play_playlist(const std::vector<std::string>& files, const std:
     // goes to a file or a pipe leaves the terminal alone.
     if (terminal_stdout_is_tty() && terminal_raw_on() && interactive) screen_show_keys(&screen);
 
+    heard_entries chosen;
+    chosen.session = &session;
+    live_output_hear_only(entry_heard, &chosen);
     int failures = 0;
     item_result result = ITEM_ENDED;
     for (const std::string& file : files) {
         // The same file twice in a row still gets its title line.
         screen.title.clear();
         std::vector<std::string> names = entry_names_of(file, sound_bank);
+        chosen.heard = chosen_entries(file, entries);
+        if (!chosen.heard.empty() && std::find(chosen.heard.begin(), chosen.heard.end(), true) == chosen.heard.end()) {
+            screen_error(&screen, "tolvane: warning: " + file + ": it holds none of the entries chosen");
+            continue;
+        }
         bool played = session_play(&session, file.c_str());
         if (!played) {
             screen_error(&screen, refusal_line(file));
@@ -142,6 +191,7 @@ playlist_outcome play_playlist(const std::vector<std::string>& files, const std:
     }
     screen_end(&screen);
     terminal_raw_off();
+    live_output_hear_only(nullptr, nullptr);
     session_close(&session);
     if (result == ITEM_INTERRUPTED) return PLAYLIST_INTERRUPTED;
     return failures > 0 ? PLAYLIST_SOME_FAILED : PLAYLIST_PLAYED;

@@ -23,4 +23,4 @@ const int SEEK_STEP_MS = 5000;
 // sound_bank is --xsb as given, "" for none.
 playlist_outcome play_playlist(const std::vector<std::string>& files, const std::string& module_path,
                                const sound_device* device, const std::string& device_name,
-                               const std::string& sound_bank, bool quiet);
+                               const std::string& sound_bank, const std::string& entries, bool quiet);
