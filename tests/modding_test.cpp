@@ -304,13 +304,14 @@ TEST_F(Modding, ReplaceChangesOnlyTheEntryReplaced) {
     EXPECT_EQ(info("edit.xwb")["records"].items[1]["channels"].number, 3);
 }
 
-// A folder of edited files, named as extract names them, replaces exactly
+// A folder of edited files, named as extract names them (by label, or by
+// the bank's stem and record number), replaces exactly
 // the entries they are named after, in every container, in one run; a file
 // that names no entry is listed. A pair's two files change together or not
 // at all.
 TEST_F(Modding, AFolderReplacesTheEntriesItsFilesAreNamedAfter) {
     const int COUNT = 10;
-    const std::vector<int> EDITED = {3, 6, 8};
+    const std::vector<int> EDITED = {3, 4, 6, 8};
     wave_bank_design design;
     design.with_names = true;
     design.bank_name = "ten";
@@ -335,8 +336,9 @@ TEST_F(Modding, AFolderReplacesTheEntriesItsFilesAreNamedAfter) {
     std::map<int, bytes> new_sounds;
     for (int record : EDITED) {
         new_sounds[record] = tone_adpcm(1, 30, 100 + (uint32_t)record);
-        write_file_in(scratch, "edits/line" + std::to_string(record) + ".wav",
-                      make_adpcm_wave(new_sounds[record], 1, 22050));
+        // Named by label, or as extract -o DIR/ numbers them.
+        std::string name = record == 4 ? "ten-04" : "line" + std::to_string(record);
+        write_file_in(scratch, "edits/" + name + ".wav", make_adpcm_wave(new_sounds[record], 1, 22050));
     }
     write_file_in(scratch, "edits/notes.wav", make_adpcm_wave(tone_adpcm(1, 5, 9), 1, 22050));
 

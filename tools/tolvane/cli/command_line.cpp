@@ -283,8 +283,9 @@ const char REPLACE_HELP[] =
     "is said in one line.\n"
     "\n"
     "With a folder, every file in DIR named after an entry's label (its name,\n"
-    "else its record number, as extract -o DIR/{label}.wav names its files)\n"
-    "replaces that entry, all in one pass; files that match no entry are listed.\n";
+    "else its record number, as extract -o DIR/{label}.wav names its files) or\n"
+    "numbered as extract -o DIR/ names them (BANK-NN) replaces that entry, all\n"
+    "in one pass; files that match no entry are listed.\n";
 
 const char ENCODE_HELP[] =
     "usage: tolvane encode IN (OUT.wav | -o OUT.wav) [--rate HZ] [--channels N] [-q] [-n]\n"

@@ -43,7 +43,8 @@ struct old_record {
     int32_t record = 0;
     std::string name;        // its name, from the bank or its sound bank; "" for none
     std::string label;       // its name, else its number
-    std::string file_label;  // what extract -o DIR/{label}.wav names its file
+    std::string file_label;    // what extract -o DIR/{label}.wav names its file
+    std::string numbered_name;  // what extract -o DIR/ names it: the bank's stem and its number
     uint32_t rate = 0;
     uint32_t channels = 0;
     entry_codec codec = CODEC_XBOX_ADPCM;
@@ -172,7 +173,10 @@ int read_records(const command_line& line, const std::string& bank_path, edited_
     }
     mark_shared_names(d, &units);
     int width = record_width(d);
-    for (size_t i = 0; i < units.size(); ++i) c->records[i].file_label = file_label(units[i], width);
+    for (size_t i = 0; i < units.size(); ++i) {
+        c->records[i].file_label = file_label(units[i], width);
+        c->records[i].numbered_name = stem_of(bank_path) + "-" + padded_record(c->records[i].record, width);
+    }
     return EXIT_OK;
 }
 
@@ -250,7 +254,8 @@ int match_folder(const edited_container& c, const std::string& folder, std::vect
     for (const old_record& old : c.records) {
         std::string matched;
         for (const std::string& name : names) {
-            if (name.substr(0, name.rfind('.')) != old.file_label || name[0] == '.') continue;
+            std::string stem = name.substr(0, name.rfind('.'));
+            if ((stem != old.file_label && stem != old.numbered_name) || name[0] == '.') continue;
             if (!matched.empty())
                 return failure("cannot replace in", c.path,
                                matched + " and " + name + " in " + folder + " both name entry " + old.label);
