@@ -137,7 +137,9 @@ namespace {
 struct terminal_state {
     bool raw = false;
     struct termios saved;
-    volatile sig_atomic_t interrupted = 0;
+    // Set by the handler on whichever thread the signal lands on, read by
+    // the main thread: a lock-free atomic, safe in both places.
+    std::atomic<int> interrupted{0};
     // Interrupts seen: the count decides which one is the first, even when
     // two arrive at once on two threads.
     std::atomic<int> interrupts{0};

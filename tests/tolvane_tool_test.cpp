@@ -955,6 +955,25 @@ TEST_F(TolvaneTool, RendersCommitEachEntryAsItIsWhole) {
     std::vector<std::string> expected;
     for (int i = 1; i <= 19; ++i) expected.push_back("voices-" + padded_record(i, 4) + ".wav");
     EXPECT_EQ(files_under(out), expected);
+
+    // Ctrl-C half-way, in a long twentieth entry, keeps the nineteen
+    // entries already finished and no temporary file.
+    wave_bank_design long_one;
+    for (uint32_t i = 0; i < 20; ++i) {
+        bytes sound = i == 19 ? random_bytes(32u << 20, 9) : tone_adpcm(1, 4, i);
+        long_one.entries.push_back(
+            {format_word(1, 1, 22050), (uint32_t)long_one.entry_data.size(), (uint32_t)sound.size()});
+        long_one.entry_data.insert(long_one.entry_data.end(), sound.begin(), sound.end());
+    }
+    std::string long_input = write_file_in(scratch, "long.xwb", build_wave_bank(long_one));
+    remove_scratch_dir(out);
+    std::filesystem::create_directories(out);
+    run = run_tool_and_signal("render " + in_quotes(long_input) + " -o " + in_quotes(out), "INT", out, scratch, false,
+                              "long-19[.]wav$");
+    EXPECT_EQ(130, run.status) << run.err;
+    expected.clear();
+    for (int i = 1; i <= 19; ++i) expected.push_back("long-" + padded_record(i, 2) + ".wav");
+    EXPECT_EQ(files_under(out), expected);
 }
 
 // Names are any bytes: the JSON escapes those that are not UTF-8 and stays

@@ -95,11 +95,11 @@ std::string redirected(const std::string& arguments, const std::string& scratch)
 }  // namespace
 
 run_result run_tool_and_signal(const std::string& arguments, const std::string& signal, const std::string& folder,
-                               const std::string& scratch, bool twice) {
+                               const std::string& scratch, bool twice, const std::string& shows) {
     std::string status_file = scratch + "status.txt";
     std::string script = redirected(arguments, scratch) + " & pid=$!; i=0; while [ $i -lt 1000 ] && ! ls " +
-                         in_quotes(folder) + " | grep -q '[.]tmp$'; do sleep 0.01; i=$((i+1)); done; kill -" + signal +
-                         " $pid;" + (twice ? " sleep 0.001; kill -" + signal + " $pid;" : "") +
+                         in_quotes(folder) + " | grep -q '" + shows + "'; do sleep 0.01; i=$((i+1)); done; kill -" +
+                         signal + " $pid;" + (twice ? " sleep 0.001; kill -" + signal + " $pid;" : "") +
                          " wait $pid; echo $? > " + in_quotes(status_file);
     std::system(script.c_str());
     run_result result = result_of(0, scratch);

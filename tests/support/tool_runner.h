@@ -34,11 +34,12 @@ struct run_result {
 run_result run_tool(const std::string& arguments, const std::string& scratch);
 
 // POSIX shells only. Runs tolvane in the background and sends it signal
-// ("INT", "TERM") as soon as a temporary output (*.tmp) shows in folder,
-// then waits for it to end.
+// ("INT", "TERM") as soon as a file whose name matches the grep pattern
+// shows in folder (by default a temporary output, *.tmp), then waits for it
+// to end.
 // With twice, the signal goes again 1 ms later (an impatient double Ctrl-C).
 run_result run_tool_and_signal(const std::string& arguments, const std::string& signal, const std::string& folder,
-                               const std::string& scratch, bool twice = false);
+                               const std::string& scratch, bool twice = false, const std::string& shows = "[.]tmp$");
 // POSIX shells only. Runs tolvane under timeout(1), which signals the whole
 // process group with signal after seconds.
 run_result run_tool_under_timeout(const std::string& arguments, const std::string& signal, const std::string& seconds,
