@@ -146,6 +146,7 @@ int64_t splice_sound(sound_region_edit* e, size_t record_index, const byte_vecto
     uint64_t next = e->sound_length;
     for (uint32_t offset : e->offsets)
         if (offset > start && offset < next) next = offset;
+    e->moved_from = next;
     bool has_next = next < e->sound_length;
     uint64_t new_next = has_next ? aligned_offset(start + new_sound.size(), e->alignment) : start + new_sound.size();
     byte_vector& file = *e->sound_file;

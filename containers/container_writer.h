@@ -106,10 +106,11 @@ struct sound_region_edit {
     uint64_t sound_length;
     uint32_t alignment;
     std::vector<uint32_t> offsets;  // every record's offset, from the region's start
+    uint64_t moved_from;            // set by splice_sound: where the sound after the record's began
 };
 // Puts new_sound in place of the record's sound. Returns the shift of the
-// sound after it (every record starting there moves by it), writing the new
-// region length into *region_length.
+// sound after it (every record starting at or after moved_from moves by it),
+// writing the new region length into *region_length.
 int64_t splice_sound(sound_region_edit* e, size_t record_index, const byte_vector& new_sound, uint64_t* region_length);
 // The record's loop start (or, with length, loop length) in bytes; 0 without.
 uint32_t loop_field(const built_entry& sound, bool length);

@@ -107,14 +107,10 @@ bool patch_pair_entry(bytes* header, bytes* data, int32_t record, const built_en
     bytes new_sound;
     if (!append_entry_sound(sound, &new_sound, error)) return false;
     size_t index = (size_t)record - 1;
-    uint32_t start = e.offsets[index];
-    uint64_t next_before = e.sound_length;
-    for (uint32_t offset : e.offsets)
-        if (offset > start && offset < next_before) next_before = offset;
     uint64_t region_length = 0;
     int64_t shift = splice_sound(&e, index, new_sound, &region_length);
     for (size_t i = 0; i < offset_fields.size(); ++i)
-        if (e.offsets[i] >= next_before && i != index)
+        if (e.offsets[i] >= e.moved_from && i != index)
             write_u32le(&h[offset_fields[i]], (uint32_t)(e.offsets[i] + shift));
 
     uint8_t* r = &h[(size_t)STREAM_HEADER_RECORDS_AT + stride * index];

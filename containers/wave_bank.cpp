@@ -18,31 +18,14 @@ namespace {
 
 const int NONE = -1;
 
-// Where a record's fields lie and how its format word is packed.
-struct record_layout {
-    uint32_t record_bytes;
-    int flags_at;  // NONE when records have no flags
-    int format_at;
-    int offset_at;
-    int length_at;
-    int loop_start_at;
-    int loop_length_at;
-    uint32_t tag_mask;
-    uint32_t channels_shift;
-    uint32_t rate_shift;
-    uint32_t rate_mask;
-    entry_codec codec_of_tag[4];  // PCM's width comes from bit 31
-};
-
 // clang-format off
-const record_layout VERSION_1_RECORD = {
-    BANK_V1_RECORD_BYTES, NONE, BANK_V1_RECORD_FORMAT_AT, BANK_V1_RECORD_OFFSET_AT, BANK_V1_RECORD_LENGTH_AT,
-    BANK_V1_RECORD_LOOP_AT, BANK_V1_RECORD_LOOP_AT + 4, 0x1, 1, 4, 0x7ffffff,
-    {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_UNKNOWN, CODEC_UNKNOWN}};
-const record_layout VERSION_2_RECORD = {
-    BANK_RECORD_BYTES, BANK_RECORD_FLAGS_AT, BANK_RECORD_FORMAT_AT, BANK_RECORD_OFFSET_AT, BANK_RECORD_LENGTH_AT,
-    BANK_RECORD_LOOP_AT, BANK_RECORD_LOOP_AT + 4, 0x3, 2, 5, BANK_FORMAT_LARGEST_RATE,
-    {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_WMA, CODEC_UNKNOWN}};
+// Version 1: format word, offset, length, loop start and loop length, in bytes.
+// Versions 0, 2 and 3: flags first, then the same.
+//                                     size  flags format offset length loop  loop length
+const record_layout VERSION_1_RECORD = {20,  NONE,  0,     4,     8,     12,   16,
+                                        0x1, 1, 4, 0x7ffffff, {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_UNKNOWN, CODEC_UNKNOWN}};
+const record_layout VERSION_2_RECORD = {24,  0,     4,     8,     12,    16,   20,
+                                        0x3, 2, 5, BANK_FORMAT_LARGEST_RATE, {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_WMA, CODEC_UNKNOWN}};
 // clang-format on
 const uint32_t CHANNELS_MASK = BANK_FORMAT_LARGEST_CHANNELS;
 const uint32_t PCM16_BIT = 0x80000000u;
@@ -53,23 +36,6 @@ const uint32_t LONGEST_NAME_READ = 256;
 struct region {
     uint32_t offset;
     uint32_t length;
-};
-
-// Everything the record loop needs to know about one bank.
-struct bank_reading {
-    const record_layout* layout;
-    int64_t first_record;   // file offset of record 0
-    uint32_t stride;        // bytes from one record to the next
-    uint32_t record_count;  // records the file can hold, at most the declared count
-    int64_t sound_origin;   // file offset play offsets count from
-    uint32_t sound_length;  // the sound region's stated length
-    bool lengths_default_to_region;
-    bool compact;
-    uint32_t compact_format;
-    uint32_t alignment;
-    int64_t names_at;  // file offset of name 0; NONE without names
-    uint32_t name_bytes;
-    uint32_t names_length;
 };
 
 // Reads up to byte_count bytes at the source's position into buffer, which is
@@ -110,7 +76,7 @@ void take_format(const record_layout& layout, uint32_t word, entry_record* recor
 }
 
 // Reads record i's name, when the bank has names and one for it.
-int32_t read_entry_name(byte_source* source, const bank_reading& bank, uint32_t i, char* name) {
+int32_t read_entry_name(byte_source* source, const wave_bank_plan& bank, uint32_t i, char* name) {
     if (bank.names_at == NONE || bank.name_bytes == 0) return 0;
     if ((uint64_t)(i + 1) * bank.name_bytes > bank.names_length) return 0;
     if (!seek_to(source, bank.names_at + (int64_t)i * bank.name_bytes)) return 0;
@@ -121,7 +87,7 @@ int32_t read_entry_name(byte_source* source, const bank_reading& bank, uint32_t 
 
 // One full record: its format, place, length and loop. False when it cannot
 // be read.
-bool read_full_record(byte_source* source, const bank_reading& bank, uint32_t i, entry_record* record) {
+bool read_full_record(byte_source* source, const wave_bank_plan& bank, uint32_t i, entry_record* record) {
     const record_layout& layout = *bank.layout;
     if (!seek_to(source, bank.first_record + (int64_t)i * bank.stride)) return false;
     // Short records reach only part of a full one; what they lack is zero.
@@ -142,7 +108,7 @@ bool read_full_record(byte_source* source, const bank_reading& bank, uint32_t i,
     return true;
 }
 
-uint32_t read_compact_word(byte_source* source, const bank_reading& bank, uint32_t i, bool* read) {
+uint32_t read_compact_word(byte_source* source, const wave_bank_plan& bank, uint32_t i, bool* read) {
     uint8_t bytes[BANK_COMPACT_RECORD_BYTES];
     *read = seek_to(source, bank.first_record + (int64_t)i * bank.stride) &&
             read_zero_filled(source, bytes, (int32_t)BANK_COMPACT_RECORD_BYTES);
@@ -151,7 +117,7 @@ uint32_t read_compact_word(byte_source* source, const bank_reading& bank, uint32
 
 // A compact record is one word; its length runs to the next record's offset
 // (the last one's to the end of the sound region), less its deviation.
-bool read_compact_record(byte_source* source, const bank_reading& bank, uint32_t i, entry_record* record) {
+bool read_compact_record(byte_source* source, const wave_bank_plan& bank, uint32_t i, entry_record* record) {
     bool read = false;
     uint32_t word = read_compact_word(source, bank, i, &read);
     if (!read) return false;
@@ -170,7 +136,7 @@ bool read_compact_record(byte_source* source, const bank_reading& bank, uint32_t
 
 // Reads the records into the description; stops at the first record that
 // cannot be read, keeping those before it.
-void read_records(byte_source* source, const bank_reading& bank, stream_description* description) {
+void read_records(byte_source* source, const wave_bank_plan& bank, stream_description* description) {
     if (!description_reserve_records(description, (int32_t)bank.record_count)) return;
     for (uint32_t i = 0; i < bank.record_count; ++i) {
         entry_record record = new_record((int32_t)i + 1);
@@ -192,7 +158,7 @@ void note_header_end(const byte_source* source, int64_t end, stream_description*
 
 // Version 1: count and name in the header, 20-byte records from 0x50, the
 // sound right after the last record.
-bool plan_version_1(byte_source* source, int32_t base, stream_description* description, bank_reading* bank) {
+bool plan_version_1(byte_source* source, int32_t base, stream_description* description, wave_bank_plan* bank) {
     uint8_t header[BANK_V1_RECORDS_AT];
     if (!seek_to(source, base) || !read_zero_filled(source, header, (int32_t)sizeof header)) return false;
     note_header_end(source, (int64_t)base + BANK_V1_RECORDS_AT, description);
@@ -220,7 +186,7 @@ bool read_regions(byte_source* source, region regions[BANK_REGION_COUNT]) {
 
 // Versions 0, 2 and 3: the regions, then the bank data with the count, the
 // name, the record size and, for names and compact records, their sizes.
-bool plan_version_2(byte_source* source, int32_t base, stream_description* description, bank_reading* bank) {
+bool plan_version_2(byte_source* source, int32_t base, stream_description* description, wave_bank_plan* bank) {
     region regions[BANK_REGION_COUNT];
     note_header_end(source, (int64_t)base + BANK_HEADER_BYTES, description);
     if (!read_regions(source, regions)) return false;
@@ -245,6 +211,9 @@ bool plan_version_2(byte_source* source, int32_t base, stream_description* descr
     bank->sound_origin = (int64_t)base + regions[REGION_ENTRY_DATA].offset;
     bank->sound_length = regions[REGION_ENTRY_DATA].length;
     bank->lengths_default_to_region = true;
+    bank->regions_at = (int64_t)base + BANK_REGIONS_AT;
+    bank->region_count = BANK_REGION_COUNT;
+    bank->sound_region = REGION_ENTRY_DATA;
     if (regions[REGION_ENTRY_NAMES].length != 0) {
         uint32_t name_bytes = read_u32le(data + BANK_DATA_NAME_SIZE_AT);
         bank->names_at = (int64_t)base + regions[REGION_ENTRY_NAMES].offset;
@@ -256,8 +225,6 @@ bool plan_version_2(byte_source* source, int32_t base, stream_description* descr
 
 }  // namespace
 
-namespace {
-
 uint32_t pack_format(const record_layout& layout, entry_codec codec, uint32_t channels, uint32_t rate) {
     uint32_t tag = 0;
     for (uint32_t t = 0; t <= layout.tag_mask; ++t)
@@ -266,8 +233,6 @@ uint32_t pack_format(const record_layout& layout, entry_codec codec, uint32_t ch
         tag | (channels & CHANNELS_MASK) << layout.channels_shift | (rate & layout.rate_mask) << layout.rate_shift;
     return codec == CODEC_PCM16 ? word | PCM16_BIT : word;
 }
-
-}  // namespace
 
 uint32_t bank_format_word(entry_codec codec, uint32_t channels, uint32_t rate) {
     return pack_format(VERSION_2_RECORD, codec, channels, rate);
@@ -290,15 +255,15 @@ bool refuse(stream_description* description, refusal_reason reason) {
 
 }  // namespace
 
-bool read_wave_bank(byte_source* source, stream_description* description) {
+bool plan_wave_bank(byte_source* source, stream_description* description, wave_bank_plan* bank) {
     int32_t base = description->bank_base;
-    description->kind = STREAM_BANK;
-    description->data_length = 0;
-    description->file_bytes = source_size(source);
+    memset(bank, 0, sizeof *bank);
+    bank->names_at = NONE;
+    bank->regions_at = NONE;
     uint8_t header[8];
     if (!seek_to(source, base) || !read_zero_filled(source, header, 4) || !read_zero_filled(source, header + 4, 4)) {
         description->notices |= NOTICE_HEADER_CUT_SHORT;
-        return true;
+        return false;
     }
     if (memcmp(header, WAVE_BANK_MAGIC_BIG_ENDIAN, 4) == 0) {
         description->big_endian = true;
@@ -309,13 +274,16 @@ bool read_wave_bank(byte_source* source, stream_description* description) {
     uint32_t version = read_u32le(header + 4);
     description->layout_version = version;
     if (version >= FIRST_NON_XBOX_BANK_VERSION) return refuse(description, REFUSED_BANK_VERSION);
+    return version == 1 ? plan_version_1(source, base, description, bank)
+                        : plan_version_2(source, base, description, bank);
+}
 
-    bank_reading bank;
-    memset(&bank, 0, sizeof bank);
-    bank.names_at = NONE;
-    bool planned = version == 1 ? plan_version_1(source, base, description, &bank)
-                                : plan_version_2(source, base, description, &bank);
-    if (!planned) return true;
+bool read_wave_bank(byte_source* source, stream_description* description) {
+    description->kind = STREAM_BANK;
+    description->data_length = 0;
+    description->file_bytes = source_size(source);
+    wave_bank_plan bank;
+    if (!plan_wave_bank(source, description, &bank)) return description->refusal == NOT_REFUSED;
     // The declared count is not trusted: the table is sized by the records
     // the file can hold, so a huge count neither allocates nor loops.
     read_records(source, bank, description);

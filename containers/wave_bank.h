@@ -33,11 +33,6 @@ const uint32_t BANK_V1_COUNT_AT = 0x0C;
 const uint32_t BANK_V1_NAME_AT = 0x10;
 const uint32_t BANK_V1_RECORDS_AT = 0x50;
 const uint32_t BANK_V1_RECORD_BYTES = 20;
-// A version 1 record: format word, offset, length, loop start, loop length.
-const uint32_t BANK_V1_RECORD_FORMAT_AT = 0;
-const uint32_t BANK_V1_RECORD_OFFSET_AT = 4;
-const uint32_t BANK_V1_RECORD_LENGTH_AT = 8;
-const uint32_t BANK_V1_RECORD_LOOP_AT = 12;  // loop start, then loop length
 // Versions 0, 2 and 3: "WBND", the version and four regions of offset and
 // length, then the regions' content.
 const uint32_t BANK_HEADER_BYTES = 40;
@@ -59,13 +54,6 @@ const uint32_t BANK_FLAG_STREAMING = 0x1;
 const uint32_t BANK_FLAG_ENTRY_NAMES = 0x10000;
 const uint32_t BANK_FLAG_COMPACT = 0x20000;
 const uint32_t BANK_RECORD_BYTES = 24;
-// A version 0, 2 or 3 record: flags, format word, offset, length, loop start,
-// loop length.
-const uint32_t BANK_RECORD_FLAGS_AT = 0;
-const uint32_t BANK_RECORD_FORMAT_AT = 4;
-const uint32_t BANK_RECORD_OFFSET_AT = 8;
-const uint32_t BANK_RECORD_LENGTH_AT = 12;
-const uint32_t BANK_RECORD_LOOP_AT = 16;  // loop start, then loop length
 // A compact record is one word: the offset in units of the bank's alignment
 // in its low bits, above them the bytes its sound falls short of the next.
 const uint32_t BANK_COMPACT_RECORD_BYTES = 4;
@@ -88,6 +76,52 @@ uint32_t bank_v1_format_word(entry_codec codec, uint32_t channels, uint32_t rate
 // A compact record: its offset in units of the alignment, and the bytes its
 // sound falls short of the next record's offset.
 uint32_t compact_record_word(uint32_t offset_units, uint32_t deviation_bytes);
+
+// Where a record's fields lie and how its format word is packed, in one
+// layout per family of versions.
+struct record_layout {
+    uint32_t record_bytes;
+    int flags_at;  // -1 when records have no flags
+    int format_at;
+    int offset_at;
+    int length_at;
+    int loop_start_at;
+    int loop_length_at;
+    uint32_t tag_mask;
+    uint32_t channels_shift;
+    uint32_t rate_shift;
+    uint32_t rate_mask;
+    entry_codec codec_of_tag[4];  // PCM's width comes from bit 31
+};
+
+// Where the parts of one bank lie: what the reader reads its records by,
+// and what the patcher edits them by.
+struct wave_bank_plan {
+    const record_layout* layout;
+    int64_t first_record;   // file offset of record 0
+    uint32_t stride;        // bytes from one record to the next
+    uint32_t record_count;  // records the file can hold, at most the declared count
+    int64_t sound_origin;   // file offset play offsets count from
+    uint32_t sound_length;  // the sound region's stated length; 0 in version 1
+    bool lengths_default_to_region;
+    bool compact;
+    uint32_t compact_format;
+    uint32_t alignment;
+    int64_t names_at;  // file offset of name 0; -1 without names
+    uint32_t name_bytes;
+    uint32_t names_length;
+    int64_t regions_at;  // file offset of the region table; -1 in version 1
+    int region_count;
+    int sound_region;  // the region holding the sound
+};
+
+// A record's format word as the layout packs it.
+uint32_t pack_format(const record_layout& layout, entry_codec codec, uint32_t channels, uint32_t rate);
+
+// Checks the bank at description->bank_base and plans its reading, noting
+// its version, name and declared count in the description. False, with any
+// refusal in the description, when there is nothing to read.
+bool plan_wave_bank(byte_source* source, stream_description* description, wave_bank_plan* plan);
 
 // Reads the bank at description->bank_base (0, or 4096 in a container) into
 // description's records, noting the version, the bank's name and the records

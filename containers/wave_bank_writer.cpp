@@ -94,125 +94,96 @@ bool write_wave_bank(const std::vector<built_entry>& entries, const std::string&
     return true;
 }
 
-// Where the fields of the record being replaced lie, in file bytes.
-struct record_fields {
-    size_t format_at;  // a full record's format word
-    size_t offset_at;
-    size_t length_at;
-    size_t loop_at;  // loop start, then loop length; 0 without
-};
+namespace {
 
-// Versions 0, 2 and 3, full or compact records; and version 1.
+// Every record's sound offset, from the sound region's start.
+std::vector<uint32_t> record_offsets(const bytes& f, const wave_bank_plan& plan) {
+    std::vector<uint32_t> offsets;
+    for (uint32_t i = 0; i < plan.record_count; ++i) {
+        size_t at = (size_t)plan.first_record + (size_t)plan.stride * i;
+        if (plan.compact)
+            offsets.push_back((read_u32le(&f[at]) & COMPACT_OFFSET_MASK) * plan.alignment);
+        else
+            offsets.push_back(read_u32le(&f[at + plan.layout->offset_at]));
+    }
+    return offsets;
+}
+
+}  // namespace
+
+// Every layout the reader plans: version 1 and versions 0, 2 and 3, full or
+// compact records. The sound is spliced in; the records and regions after it
+// move with it.
 bool patch_bank_entry(bytes* file, size_t base, int32_t record, const built_entry& sound, std::string* error) {
     bytes& f = *file;
-    if (f.size() < base + BANK_REGIONS_AT) return refuse(error, "not a wave bank");
-    uint32_t version = read_u32le(&f[base + 4]);
+    stream_description description;
+    description_init(&description);
+    description.bank_base = (int32_t)base;
+    byte_source source = source_of_memory(f.data(), (int64_t)f.size());
+    wave_bank_plan plan;
+    bool planned = plan_wave_bank(&source, &description, &plan);
+    uint32_t declared = description.declared_records;
+    bool cut_short = (description.notices & NOTICE_HEADER_CUT_SHORT) != 0;
+    description_release(&description);
+    if (cut_short) return refuse(error, "its header is cut short");
+    if (!planned) return refuse(error, "not a wave bank it can edit");
+    const record_layout& layout = *plan.layout;
     uint32_t index = (uint32_t)record - 1;
+    if (!plan.compact && plan.stride < layout.record_bytes)
+        return refuse(error, "records of " + std::to_string(plan.stride) + " bytes hold no loop to replace");
+    if (index >= plan.record_count || plan.record_count < declared ||
+        plan.first_record + (int64_t)plan.stride * declared > (int64_t)f.size() ||
+        plan.sound_origin > (int64_t)f.size())
+        return refuse(error, "no record " + std::to_string(record));
+    uint32_t format = pack_format(layout, sound.codec, sound.channels, sound.rate);
+    if (plan.compact && (plan.compact_format & ~0x80000000u) != (format & ~0x80000000u))
+        return refuse(error, "a compact bank's entries share one format, and the new sound's is another");
+
     sound_region_edit e;
     e.sound_file = file;
-    std::vector<size_t> offset_fields;  // where each record's offset is stored
-    size_t compact_words_at = 0;
-    uint32_t compact_stride = 0;
-    record_fields fields = {0, 0, 0, 0};
-    size_t regions_at = base + BANK_REGIONS_AT;
-    if (version == 1) {
-        if (f.size() < base + BANK_V1_RECORDS_AT) return refuse(error, "its header is cut short");
-        uint32_t count = read_u32le(&f[base + BANK_V1_COUNT_AT]);
-        size_t records_at = base + BANK_V1_RECORDS_AT;
-        e.sound_at = records_at + (size_t)BANK_V1_RECORD_BYTES * count;
-        if (e.sound_at > f.size() || index >= count) return refuse(error, "no record " + std::to_string(record));
-        e.sound_length = f.size() - e.sound_at;
-        e.alignment = 1;
-        for (uint32_t i = 0; i < count; ++i)
-            offset_fields.push_back(records_at + (size_t)BANK_V1_RECORD_BYTES * i + BANK_V1_RECORD_OFFSET_AT);
-        size_t at = records_at + (size_t)BANK_V1_RECORD_BYTES * index;
-        fields = {at + BANK_V1_RECORD_FORMAT_AT, at + BANK_V1_RECORD_OFFSET_AT, at + BANK_V1_RECORD_LENGTH_AT,
-                  at + BANK_V1_RECORD_LOOP_AT};
-    } else {
-        if (f.size() < base + BANK_HEADER_BYTES) return refuse(error, "its header is cut short");
-        uint32_t data_at = read_u32le(&f[regions_at + BANK_REGION_BYTES * REGION_BANK_DATA]);
-        uint32_t records_offset = read_u32le(&f[regions_at + BANK_REGION_BYTES * REGION_ENTRY_METADATA]);
-        if (f.size() < base + (size_t)data_at + BANK_DATA_BYTES) return refuse(error, "its bank data is cut short");
-        const uint8_t* data = &f[base + data_at];
-        uint32_t flags = read_u32le(data + BANK_DATA_FLAGS_AT);
-        uint32_t count = read_u32le(data + BANK_DATA_COUNT_AT);
-        uint32_t stride = read_u32le(data + BANK_DATA_RECORD_SIZE_AT);
-        e.alignment = std::max<uint32_t>(read_u32le(data + BANK_DATA_ALIGNMENT_AT), 1);
-        e.sound_at = base + read_u32le(&f[regions_at + BANK_REGION_BYTES * REGION_ENTRY_DATA]);
-        e.sound_length = read_u32le(&f[regions_at + BANK_REGION_BYTES * REGION_ENTRY_DATA + 4]);
-        size_t records_at = base + records_offset;
-        bool compact = (flags & BANK_FLAG_COMPACT) != 0;
-        if (compact) stride = std::max(stride, BANK_COMPACT_RECORD_BYTES);
-        if (!compact && stride < BANK_RECORD_BYTES)
-            return refuse(error, "records of " + std::to_string(stride) + " bytes hold no loop to replace");
-        if (index >= count || records_at + (uint64_t)stride * count > f.size() || e.sound_at > f.size())
-            return refuse(error, "no record " + std::to_string(record));
-        if (compact) {
-            uint32_t shared = read_u32le(data + BANK_DATA_COMPACT_FORMAT_AT);
-            uint32_t wanted = bank_format_word(sound.codec, sound.channels, sound.rate);
-            if ((shared & ~0x80000000u) != wanted)
-                return refuse(error, "a compact bank's entries share one format, and the new sound's is another");
-            compact_words_at = records_at;
-            compact_stride = stride;
-            for (uint32_t i = 0; i < count; ++i)
-                e.offsets.push_back((read_u32le(&f[records_at + (size_t)stride * i]) & COMPACT_OFFSET_MASK) *
-                                    e.alignment);
-        } else {
-            for (uint32_t i = 0; i < count; ++i)
-                offset_fields.push_back(records_at + (size_t)stride * i + BANK_RECORD_OFFSET_AT);
-            size_t at = records_at + (size_t)stride * index;
-            fields = {at + BANK_RECORD_FORMAT_AT, at + BANK_RECORD_OFFSET_AT, at + BANK_RECORD_LENGTH_AT,
-                      at + BANK_RECORD_LOOP_AT};
-        }
-    }
-    for (size_t at : offset_fields) e.offsets.push_back(read_u32le(&f[at]));
-
+    e.sound_at = (size_t)plan.sound_origin;
+    e.sound_length = plan.regions_at < 0 ? f.size() - e.sound_at : plan.sound_length;
+    e.alignment = std::max<uint32_t>(plan.alignment, 1);
+    e.offsets = record_offsets(f, plan);
     bytes new_sound;
     if (!append_entry_sound(sound, &new_sound, error)) return false;
     uint32_t start = e.offsets[index];
     uint64_t region_length = 0;
-    uint64_t next_before = e.sound_length;
-    for (uint32_t offset : e.offsets)
-        if (offset > start && offset < next_before) next_before = offset;
-    size_t sound_at_before = e.sound_at;
     int64_t shift = splice_sound(&e, index, new_sound, &region_length);
     if (region_length > 0xffffffffu) return refuse(error, "the bank would outgrow 4 GiB");
 
-    // Records, and regions, that lay at or after the sound that moved.
-    for (size_t i = 0; i < offset_fields.size(); ++i)
-        if (e.offsets[i] >= next_before && i != index)
-            write_u32le(&f[offset_fields[i]], (uint32_t)(e.offsets[i] + shift));
-    if (compact_words_at) {
-        for (size_t i = 0; i < e.offsets.size(); ++i) {
-            size_t at = compact_words_at + compact_stride * i;
+    // Records that lay at or after the sound that moved move with it.
+    for (uint32_t i = 0; i < plan.record_count; ++i) {
+        size_t at = (size_t)plan.first_record + (size_t)plan.stride * i;
+        bool moved = e.offsets[i] >= e.moved_from && i != index;
+        if (plan.compact) {
             uint32_t word = read_u32le(&f[at]);
-            uint32_t units = word & COMPACT_OFFSET_MASK;
-            if (e.offsets[i] >= next_before && i != index) units += (uint32_t)(shift / (int64_t)e.alignment);
+            uint32_t units = (word & COMPACT_OFFSET_MASK) + (moved ? (uint32_t)(shift / (int64_t)e.alignment) : 0);
             uint32_t deviation = word >> COMPACT_DEVIATION_SHIFT;
-            if (i == index) {
-                bool last = next_before >= e.sound_length;
-                deviation = last ? 0 : (uint32_t)(aligned_offset(new_sound.size(), e.alignment) - new_sound.size());
-            }
+            if (i == index)
+                deviation = e.moved_from >= e.sound_length
+                                ? 0
+                                : (uint32_t)(aligned_offset(new_sound.size(), e.alignment) - new_sound.size());
             write_u32le(&f[at], compact_record_word(units, deviation));
+        } else if (moved) {
+            write_u32le(&f[at + layout.offset_at], (uint32_t)(e.offsets[i] + shift));
         }
-    } else if (version == 1) {
-        write_u32le(&f[fields.format_at], bank_v1_format_word(sound.codec, sound.channels, sound.rate));
-    } else {
-        write_u32le(&f[fields.format_at], bank_format_word(sound.codec, sound.channels, sound.rate));
     }
-    if (!compact_words_at) {
-        write_u32le(&f[fields.length_at], (uint32_t)new_sound.size());
-        write_u32le(&f[fields.loop_at], loop_field(sound, false));
-        write_u32le(&f[fields.loop_at + 4], loop_field(sound, true));
+    if (!plan.compact) {
+        size_t at = (size_t)plan.first_record + (size_t)plan.stride * index;
+        write_u32le(&f[at + layout.format_at], format);
+        write_u32le(&f[at + layout.length_at], (uint32_t)new_sound.size());
+        write_u32le(&f[at + layout.loop_start_at], loop_field(sound, false));
+        write_u32le(&f[at + layout.loop_length_at], loop_field(sound, true));
     }
-    if (version != 1) {
-        write_u32le(&f[regions_at + BANK_REGION_BYTES * REGION_ENTRY_DATA + 4], (uint32_t)region_length);
-        for (int region = 0; region < BANK_REGION_COUNT; ++region) {
-            size_t at = regions_at + BANK_REGION_BYTES * (size_t)region;
-            uint32_t offset = read_u32le(&f[at]);
-            if (region != REGION_ENTRY_DATA && base + offset > sound_at_before + start)
-                write_u32le(&f[at], (uint32_t)((int64_t)offset + shift));
-        }
+    // Regions after the sound that moved, and the sound region's length.
+    for (int r = 0; r < plan.region_count; ++r) {
+        size_t at = (size_t)plan.regions_at + BANK_REGION_BYTES * (size_t)r;
+        uint32_t offset = read_u32le(&f[at]);
+        if (r == plan.sound_region)
+            write_u32le(&f[at + 4], (uint32_t)region_length);
+        else if (base + offset > e.sound_at + start)
+            write_u32le(&f[at], (uint32_t)((int64_t)offset + shift));
     }
     return true;
 }

@@ -18,6 +18,7 @@
 #include "containers/wave_bank.h"
 #include "tests/support/json_reader.h"
 #include "tests/support/sample_files.h"
+#include "tests/support/shipped_layouts.h"
 #include "tests/support/tool_runner.h"
 #include "containers/riff_wave_writer.h"
 
@@ -302,6 +303,35 @@ TEST_F(Modding, ReplaceChangesOnlyTheEntryReplaced) {
     ASSERT_EQ(0, tool("replace @edit.xwb @new.wav --entry 2 --in-place -q").status);
     EXPECT_TRUE(read_file(path("edit.xwb")) == read_file(path("big.xwb")));
     EXPECT_EQ(info("edit.xwb")["records"].items[1]["channels"].number, 3);
+}
+
+// Every bank layout games shipped (version 1, names and loops, compact
+// records of Xbox ADPCM and of PCM) takes a new sound for its first playing
+// record; the others sound as before.
+TEST_F(Modding, EveryShippedBankLayoutIsPatchedInPlace) {
+    for (const shipped_file& file : shipped_files()) {
+        if (file.name.size() < 4 || file.name.substr(file.name.size() - 4) != ".xwb") continue;
+        SCOPED_TRACE(file.name);
+        for (const auto& part : file.files) write_file_in(scratch, part.first, part.second);
+        auto played = std::find_if(file.records.begin(), file.records.end(),
+                                   [](const shipped_record& r) { return r.plays; });
+        ASSERT_NE(played, file.records.end());
+        std::vector<int16_t> tone(played->channels * 3000);
+        for (size_t i = 0; i < tone.size(); ++i) tone[i] = (int16_t)((i * 37) % 20000 - 10000);
+        write_file_in(scratch, "tone.wav", make_pcm_wave(tone.data(), 3000, played->channels, played->rate));
+        run_result run = tool("replace @" + file.name + " @tone.wav --entry " + std::to_string(played->record) +
+                              " -q -o @patched.xwb");
+        ASSERT_EQ(0, run.status) << run.err;
+        json_value before = info(file.name);
+        json_value after = info("patched.xwb");
+        ASSERT_EQ(after["records"].items.size(), before["records"].items.size());
+        EXPECT_EQ(after["records"].items[(size_t)played->record - 1]["codec"].text, played->codec);
+        for (const shipped_record& r : file.records) {
+            if (!r.plays || r.record == played->record) continue;
+            SCOPED_TRACE(r.record);
+            EXPECT_TRUE(rendered("patched.xwb", r.record, after) == rendered(file.name, r.record, before));
+        }
+    }
 }
 
 // A folder of edited files, named as extract names them (by label, or by
