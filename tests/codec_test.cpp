@@ -1,12 +1,14 @@
 // The decoders: Xbox ADPCM's hand-computed golden blocks, header clamping,
 // the interleaved layout for several channels and the counting of block sets;
-// PCM's widening and whole frames; the codec table's rows.
+// Microsoft ADPCM's golden blocks, channel layout, bad predictors and block
+// counting; PCM's widening and whole frames; the codec table's rows.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
 #include "codec/codec_table.h"
+#include "codec/ms_adpcm.h"
 #include "codec/pcm.h"
 #include "codec/xbox_adpcm.h"
 #include "reference/scalar_decoder.h"
@@ -202,6 +204,158 @@ TEST(DecodeBlocks, MatchesTheScalarDecoderOnRandomInput) {
             ASSERT_EQ(result, expected_result) << channels << " channels, seed " << seed;
             ASSERT_EQ(out, expected) << channels << " channels, " << block_sets << " block sets, seed " << seed;
         }
+    }
+}
+
+// One Microsoft ADPCM block: the per-channel header fields, then the code
+// bytes exactly as stored.
+struct ms_header {
+    uint8_t predictor;
+    int16_t delta, sample1, sample2;
+};
+
+bytes ms_block(const std::vector<ms_header>& headers, const bytes& code_bytes) {
+    bytes block;
+    for (const ms_header& h : headers) block.push_back(h.predictor);
+    for (const ms_header& h : headers) put_u16le(block, (uint16_t)h.delta);
+    for (const ms_header& h : headers) put_u16le(block, (uint16_t)h.sample1);
+    for (const ms_header& h : headers) put_u16le(block, (uint16_t)h.sample2);
+    block.insert(block.end(), code_bytes.begin(), code_bytes.end());
+    return block;
+}
+
+// Blocks of one size decoded into a buffer one sample longer than needed,
+// whose last slot must stay untouched.
+std::vector<int16_t> decode_ms(const bytes& input, uint32_t channels, int32_t block_bytes_per_channel) {
+    size_t samples = (size_t)ms_adpcm_frames_in_block(block_bytes_per_channel) * channels;
+    std::vector<int16_t> out(samples + 1, SENTINEL);
+    int32_t result =
+        decode_ms_adpcm(input.data(), (int32_t)input.size(), out.data(), channels, block_bytes_per_channel);
+    EXPECT_EQ(result, (int32_t)samples * 2);
+    EXPECT_EQ(out.back(), SENTINEL);
+    out.pop_back();
+    return out;
+}
+
+// Worked by hand from the format's rules. A predictor index above 6 names
+// no standard pair and decodes as index 0, holding the last sample.
+TEST(MsAdpcm, GoldenMonoBlocks) {
+    const struct {
+        const char* name;
+        ms_header header;
+        bytes codes;
+        std::vector<int16_t> samples;
+    } cases[] = {
+        // Codes 1, 2 from delta 16 add 16, then 32: the delta floor holds it at
+        // 16 (without it 14), and low nibble first would give 132 first. Then
+        // 7 adds 112 and takes the delta to 38; 8 subtracts 8 x 38.
+        {"sample2, sample1, then high nibbles first", {0, 16, 100, 50}, {0x12, 0x78}, {50, 100, 116, 148, 260, -44}},
+        // Predictor 2 predicts 0, so each sample is its code times the delta,
+        // which walks through the adaptations 307, 409, 512, 614, 512, 409,
+        // 307, 230.
+        {"adaptation of every code size",
+         {2, 256, 7, -7},
+         {0x45, 0x69, 0xAB, 0xC3},
+         {-7, 7, 1024, 1535, 2940, -6860, -14100, -23500, -30032, 27009}},
+        // (460 x -3 - 208 x 1) / 256 = -6.2 gives -6, a shift -7; then
+        // (460 x -6 - 208 x -3) / 256 = -8.3 gives -8, a shift -9.
+        {"negative predictions truncate toward zero", {5, 16, -3, 1}, {0x00}, {1, -3, -6, -8}},
+        // 2 x 32767 - 32000 clamps to 32767; that clamped sample is what the
+        // next prediction uses: 32767 - 8 x 920 (unclamped it would be 26941).
+        {"top rail feeds the next prediction", {1, 1024, 32767, 32000}, {0x08}, {32000, 32767, 32767, 25407}},
+        {"bottom rail feeds the next prediction", {1, 1024, -32768, -32000}, {0x07}, {-32000, -32768, -32768, -26328}},
+        // The header delta is signed; the floor takes over after one code.
+        {"negative header delta is used once", {0, -20, 0, 0}, {0x11}, {0, 0, -20, -4}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bytes block = ms_block({c.header}, c.codes);
+        EXPECT_EQ(decode_ms(block, 1, (int32_t)block.size()), c.samples);
+    }
+}
+
+// From sample1 1000 and sample2 400, code 0 gives the prediction itself.
+TEST(MsAdpcm, EachPredictorIndexGivesItsPrediction) {
+    const struct {
+        uint8_t predictor;
+        int16_t prediction;
+    } cases[] = {{0, 1000}, {1, 1600}, {2, 0},    {3, 850},     {4, 937},
+                 {5, 1471}, {6, 1168}, {7, 1000}, {0x80, 1000}, {0xFF, 1000}};
+    for (const auto& c : cases) {
+        bytes block = ms_block({{c.predictor, 16, 1000, 400}}, {0x00});
+        EXPECT_EQ(decode_ms(block, 1, 8)[2], c.prediction) << "predictor " << (int)c.predictor;
+    }
+}
+
+// Headers go field by field across channels, and the code stream cycles
+// through the channels frame by frame: in stereo each byte is one frame,
+// high nibble the first channel; with three, frames straddle bytes.
+TEST(MsAdpcm, CodesCycleThroughTheChannels) {
+    const struct {
+        const char* name;
+        std::vector<ms_header> headers;
+        bytes codes;
+        std::vector<int16_t> samples;
+    } cases[] = {
+        {"stereo",
+         {{0, 16, 10, 20}, {2, 100, -10, -20}},
+         {0x1F, 0x23, 0x70, 0x00},
+         {20, -20, 10, -10, 26, -100, 58, 267, 170, 0, 170, 0}},
+        {"three channels",
+         {{2, 16, 1, -1}, {2, 16, 2, -2}, {2, 16, 3, -3}},
+         {0x12, 0x34, 0x56},
+         {-1, -2, -3, 1, 2, 3, 16, 32, 48, 64, 80, 96}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint32_t channels = (uint32_t)c.headers.size();
+        bytes block = ms_block(c.headers, c.codes);
+        EXPECT_EQ(decode_ms(block, channels, (int32_t)(block.size() / channels)), c.samples);
+    }
+}
+
+TEST(MsAdpcm, BlockFieldGivesBytesAndFrames) {
+    const struct {
+        uint32_t field, channels;
+        int32_t bytes, frames;
+    } cases[] = {
+        {0, 1, 22, 32},      {0x24, 2, 116, 104}, {234, 2, 512, 500}, {255, 1, 277, 542},
+        {255, 6, 1662, 542}, {256, 1, 0, 0},      {36, 0, 0, 104},    {255, UINT32_MAX, 0, 542},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ms_adpcm_block_bytes(c.field, c.channels), c.bytes) << c.field << ", " << c.channels << " ch";
+        EXPECT_EQ(ms_adpcm_block_frames(c.field), c.frames) << c.field;
+        if (c.field <= 255) {
+            EXPECT_EQ(ms_adpcm_frames_in_block((int32_t)c.field + 22), c.frames) << c.field;
+        }
+    }
+    EXPECT_EQ(ms_adpcm_frames_in_block(6), 0);
+    EXPECT_EQ(ms_adpcm_frames_in_block(7), 2);
+    EXPECT_EQ(ms_adpcm_frames_in_block(INT32_MAX), 0);
+}
+
+// Only whole blocks count; nothing is written past them. Random input puts
+// every predictor index byte, bad ones included, in the headers.
+TEST(MsAdpcm, CountsWholeBlocksOnly) {
+    const struct {
+        int32_t input_bytes;
+        uint32_t channels;
+        int32_t block_bytes_per_channel;
+        int32_t result;
+    } cases[] = {
+        {8, 1, 9, 0},  {9, 1, 9, 12},     {17, 1, 9, 12},         {18, 1, 9, 24},        {17, 2, 9, 0},  {36, 2, 9, 48},
+        {14, 1, 7, 8}, {231, 2, 58, 416}, {60, 1, 6, 0},          {60, 1, 0, 0},         {60, 1, -9, 0}, {0, 1, 9, 0},
+        {-9, 1, 9, 0}, {60, 0, 9, 0},     {60, UINT32_MAX, 9, 0}, {60, 3, INT32_MAX, 0},
+    };
+    uint32_t seed = test_seed(31);
+    bytes input = random_bytes(240, seed);
+    for (const auto& c : cases) {
+        std::vector<int16_t> out(240, SENTINEL);
+        int32_t result =
+            decode_ms_adpcm(input.data(), c.input_bytes, out.data(), c.channels, c.block_bytes_per_channel);
+        EXPECT_EQ(result, c.result) << c.input_bytes << " bytes, " << c.channels << " ch, blocks of "
+                                    << c.block_bytes_per_channel << ", seed " << seed;
+        for (size_t i = (size_t)result / 2; i < out.size(); ++i) ASSERT_EQ(out[i], SENTINEL) << "wrote sample " << i;
     }
 }
 

@@ -1,15 +1,18 @@
-// The tools' encoder and WAVE files: encode-decode round trips within a
-// margin, the block layout the encoder promises, the ADPCM WAVE header, and
+// The tools' encoders and WAVE files: encode-decode round trips within a
+// margin, the block layout the encoders promise, the ADPCM WAVE header, and
 // the 16-bit PCM writer and reader.
 #include <gtest/gtest.h>
 #include <math.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "codec/little_endian.h"
+#include "codec/ms_adpcm.h"
+#include "codec/ms_adpcm_encoder.h"
 #include "codec/xbox_adpcm.h"
 #include "tests/support/sample_files.h"
 #include "containers/riff_wave_writer.h"
@@ -148,6 +151,106 @@ TEST(Encoder, HeaderIndexCarriesOverAndReservedIsZero) {
         }
     }
     EXPECT_GT(end_index[0], 0);
+}
+
+// Microsoft ADPCM at a block field: every whole block decoded.
+std::vector<int16_t> decode_ms_all(const bytes& adpcm, uint32_t channels, uint32_t field) {
+    const int32_t block_bytes = ms_adpcm_block_bytes(field, channels);
+    std::vector<int16_t> out(adpcm.size() / (size_t)block_bytes * (size_t)ms_adpcm_block_frames(field) * channels);
+    int32_t produced = decode_ms_adpcm(adpcm.data(), (int32_t)adpcm.size(), out.data(), channels, (int32_t)field + 22);
+    EXPECT_EQ((size_t)produced, out.size() * 2);
+    return out;
+}
+
+// Sines, or a chord of three with white noise, channel j shifted in phase
+// (and for the sine in pitch) so the channels differ.
+std::vector<int16_t> music(size_t frames, uint32_t channels, double hertz, double amplitude, double noise,
+                           uint32_t seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> hiss(0, noise);
+    std::vector<int16_t> pcm(frames * channels);
+    for (size_t f = 0; f < frames; ++f) {
+        for (uint32_t j = 0; j < channels; ++j) {
+            double t = (double)f / 44100.0, v = amplitude * sin(TWO_PI * hertz * (j + 1) * t + j);
+            if (noise > 0) v = v * 0.5 + amplitude * 0.3 * sin(TWO_PI * hertz * 3 * t) + hiss(random);
+            pcm[f * channels + j] = (int16_t)lround(std::max(-32768.0, std::min(32767.0, v)));
+        }
+    }
+    return pcm;
+}
+
+// Field 0x24 makes 104-frame blocks, 234 the 512-byte stereo block (256
+// bytes mono). The bounds sit 5 to 7 dB under what the encoder reaches; a
+// wrong nibble order, sign or header field would bring them near 0 dB.
+TEST(MsAdpcmRoundTrip, MusicStaysWithinItsMargin) {
+    const struct {
+        double hertz, amplitude, noise;
+        uint32_t channels, field;
+        double min_snr_db;
+    } cases[] = {
+        {440, 8000, 0, 1, 0x24, 55},   {440, 8000, 0, 2, 234, 50},    {100, 30000, 0, 1, 255, 65},
+        {2000, 12000, 0, 2, 0x24, 35}, {3000, 12000, 0, 1, 0x24, 30}, {220, 12000, 300, 1, 0x24, 31},
+        {220, 12000, 300, 2, 234, 30},
+    };
+    uint32_t seed = test_seed(1234);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.hertz << " Hz, noise " << c.noise << ", " << c.channels << " ch, field "
+                                        << c.field << ", seed " << seed);
+        const size_t frames = 44100 / 4;
+        std::vector<int16_t> pcm = music(frames, c.channels, c.hertz, c.amplitude, c.noise, seed);
+        std::vector<int16_t> decoded =
+            decode_ms_all(encode_ms_adpcm(pcm.data(), frames, c.channels, c.field), c.channels, c.field);
+        ASSERT_GE(decoded.size(), pcm.size());
+        for (uint32_t j = 0; j < c.channels; ++j) EXPECT_GT(snr_db(pcm, decoded, c.channels, j), c.min_snr_db) << j;
+        // The header's two samples are each block's first two frames exactly.
+        const size_t block_samples = (size_t)ms_adpcm_block_frames(c.field) * c.channels;
+        for (size_t i = 0; i < pcm.size(); i += block_samples)
+            for (size_t k = i; k < std::min(i + 2 * c.channels, pcm.size()); ++k) ASSERT_EQ(decoded[k], pcm[k]) << k;
+    }
+}
+
+// A flat level is exact with code 0 from any delta; a ramp only with the
+// predictor 2 x sample1 - sample2, so it comes back exact only if each block
+// keeps its least-error predictor.
+TEST(MsAdpcmRoundTrip, FlatAndRampSignalsAreExact) {
+    const size_t frames = 3 * 104;
+    for (int16_t slope : {0, 100, -90}) {
+        for (int16_t level : {(int16_t)0, (int16_t)-32768, (int16_t)32767, (int16_t)1234}) {
+            if (slope != 0 && level != 1234) continue;
+            std::vector<int16_t> pcm(frames * 2);
+            for (size_t f = 0; f < frames; ++f) {
+                pcm[2 * f] = (int16_t)(level + slope * (int)f);
+                pcm[2 * f + 1] = (int16_t)(level - slope * (int)f);
+            }
+            EXPECT_EQ(decode_ms_all(encode_ms_adpcm(pcm.data(), frames, 2, 0x24), 2, 0x24), pcm)
+                << "level " << level << ", slope " << slope;
+        }
+    }
+}
+
+TEST(MsAdpcmEncoder, BlockCountAndPadding) {
+    const struct {
+        size_t frames;
+        uint32_t channels, field;
+        size_t blocks;
+    } cases[] = {
+        {0, 2, 0x24, 0},   {5, 0, 0x24, 0},  {5, 1, 256, 0},   {1, 1, 0x24, 1},  {104, 1, 0x24, 1},
+        {105, 1, 0x24, 2}, {500, 2, 234, 1}, {501, 2, 234, 2}, {1001, 3, 0, 32},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.frames << " frames, " << c.channels << " ch, field " << c.field);
+        std::vector<int16_t> pcm = sine(c.frames, c.channels, 700, 9000);
+        bytes adpcm = encode_ms_adpcm(pcm.data(), c.frames, c.channels, c.field);
+        EXPECT_EQ(adpcm.size(), c.blocks * (c.field + 22) * c.channels);
+        if (c.blocks == 0) continue;
+
+        // Padding repeats the last frame: the same as encoding it explicitly.
+        const size_t padded_frames = c.blocks * (size_t)ms_adpcm_block_frames(c.field);
+        std::vector<int16_t> padded = pcm;
+        for (size_t f = c.frames; f < padded_frames; ++f)
+            padded.insert(padded.end(), pcm.end() - c.channels, pcm.end());
+        EXPECT_EQ(adpcm, encode_ms_adpcm(padded.data(), padded_frames, c.channels, c.field));
+    }
 }
 
 TEST(AdpcmWave, HeaderFields) {
