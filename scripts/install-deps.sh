@@ -3,13 +3,14 @@
 # already present: the native toolchain, GoogleTest, Google Benchmark, zlib,
 # the ALSA headers for tolvane's sound output, libsndfile for its FLAC and Ogg
 # Vorbis output and the sound files it reads in, libsoxr for resampling them,
-# clang with its libFuzzer runtime for the fuzz targets, MinGW-w64 for the
-# 32-bit Windows DLL, and 32-bit Wine to run the Windows tests. Runs apt-get
-# as root, or through sudo.
+# FAudio (the XACT3 runtime of Linux game ports) as the tests' second reader
+# of the banks the writers build, clang with its libFuzzer runtime for the
+# fuzz targets, MinGW-w64 for the 32-bit Windows DLL, and 32-bit Wine to run
+# the Windows tests. Runs apt-get as root, or through sudo.
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev libasound2-dev libsndfile1-dev libsoxr-dev
+    cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev libasound2-dev libsndfile1-dev libsoxr-dev libfaudio-dev
     clang libclang-rt-14-dev
     g++-mingw-w64-i686 mingw-w64 libz-mingw-w64-dev
     wine wine32:i386

@@ -1,0 +1,140 @@
+// FAudio on a Windows wave bank (content version 46, header version 44) laid
+// out byte by byte here, without the project's writers: what it reports of
+// named PCM and MS ADPCM entries, one with a loop; and the banks it refuses,
+// or that would make its parser fault and so never reach it.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "codec/little_endian.h"
+#include "tests/support/faudio_reader.h"
+
+namespace {
+
+typedef std::vector<uint8_t> bytes;
+
+void put32(bytes* b, uint32_t value) {
+    for (int i = 0; i < 4; i++) b->push_back((uint8_t)(value >> (8 * i)));
+}
+
+void put_name(bytes* b, const std::string& name) {
+    b->insert(b->end(), name.begin(), name.end());
+    b->resize(b->size() + 64 - name.size());
+}
+
+uint32_t format(uint32_t codec, uint32_t channels, uint32_t rate, uint32_t align, uint32_t bits) {
+    return codec | channels << 2 | rate << 5 | align << 23 | bits << 31;
+}
+
+struct entry {
+    const char* name;
+    uint32_t format;
+    uint32_t duration;  // frames, as the record states it
+    uint32_t length;    // bytes
+    uint32_t loop_start;
+    uint32_t loop_length;
+};
+
+const std::vector<entry> ENTRIES = {
+    {"mono16", format(0, 1, 22050, 2, 1), 100, 200, 0, 0},
+    {"stereo8 loop", format(0, 2, 44100, 2, 0), 50, 100, 10, 30},
+    // Two blocks of (48 + 22) bytes and (48 + 16) * 2 frames; the second
+    // block is not played to its end.
+    {"adpcm", format(2, 1, 22050, 48, 0), 250, 140, 0, 0},
+};
+
+const uint32_t BANK_DATA = 52, RECORDS = BANK_DATA + 96, NAMES = RECORDS + 24 * 3, WAVE_DATA = NAMES + 64 * 3;
+
+// Header, bank data, records, names and wave data, in that order; no seek tables.
+bytes smoke_bank() {
+    bytes b = {'W', 'B', 'N', 'D'};
+    put32(&b, 46);
+    put32(&b, 44);
+    uint32_t wave_bytes = 0;
+    for (const entry& e : ENTRIES) wave_bytes += e.length;
+    for (uint32_t field : {BANK_DATA, 96u, RECORDS, 24u * 3, NAMES, 0u, NAMES, 64u * 3, WAVE_DATA, wave_bytes})
+        put32(&b, field);
+    put32(&b, 0x10000);  // entry names
+    put32(&b, 3);
+    put_name(&b, "smoke");
+    for (uint32_t field : {24u, 64u, 4u, 0u, 0u, 0u}) put32(&b, field);
+    uint32_t offset = 0;
+    for (const entry& e : ENTRIES) {
+        for (uint32_t field : {e.duration << 4, e.format, offset, e.length, e.loop_start, e.loop_length})
+            put32(&b, field);
+        offset += e.length;
+    }
+    for (const entry& e : ENTRIES) put_name(&b, e.name);
+    b.resize(b.size() + wave_bytes, 0x80);
+    return b;
+}
+
+typedef std::tuple<std::string, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                   uint32_t, uint32_t>
+    wave_fields;
+
+std::vector<wave_fields> fields(const std::vector<faudio_wave>& waves) {
+    std::vector<wave_fields> rows;
+    for (const faudio_wave& w : waves)
+        rows.emplace_back(w.name, w.format_tag, w.channels, w.sample_rate, w.block_align, w.bits_per_sample, w.duration,
+                          w.loop_start, w.loop_length, w.play_offset, w.play_length);
+    return rows;
+}
+
+TEST(FaudioReaderTest, ReportsNamedPcmAndAdpcmEntriesWithTheirLoop) {
+    std::vector<faudio_wave> waves;
+    std::string error;
+    ASSERT_TRUE(faudio_wave_properties(smoke_bank(), &waves, &error)) << error;
+    // name, tag, channels, rate, align, bits, duration, loop start and length, play offset and length
+    std::vector<wave_fields> expected = {
+        {"mono16", 0, 1, 22050, 2, 1, 100, 0, 0, WAVE_DATA, 200},
+        {"stereo8 loop", 0, 2, 44100, 2, 0, 50, 10, 30, WAVE_DATA + 200, 100},
+        // FAudio counts whole blocks, not the record's 250 frames.
+        {"adpcm", 2, 1, 22050, 48, 0, 256, 0, 0, WAVE_DATA + 300, 140},
+    };
+    EXPECT_EQ(fields(waves), expected);
+}
+
+void set32(bytes* b, size_t at, uint32_t value) {
+    write_u32le(&(*b)[at], value);
+}
+
+struct refused_bank {
+    const char* what;
+    std::function<void(bytes*)> damage;
+    const char* error;
+};
+
+TEST(FaudioReaderTest, RefusesBadBanksWithAReasonAndNoWaves) {
+    const refused_bank cases[] = {
+        // FAudio's own refusals: it reads content versions 43 to 46 and
+        // header versions 42 to 44.
+        {"signature", [](bytes* b) { (*b)[0] = 'X'; }, "not a wave bank"},
+        {"content version 47", [](bytes* b) { set32(b, 4, 47); }, "content version"},
+        {"content version 42", [](bytes* b) { set32(b, 4, 42); }, "content version"},
+        {"header version 45", [](bytes* b) { set32(b, 8, 45); }, "header version"},
+        {"header version 41", [](bytes* b) { set32(b, 8, 41); }, "header version"},
+        // Banks that would make FAudio's parser fault.
+        {"empty", [](bytes* b) { b->clear(); }, "shorter than its 52-byte header"},
+        {"records over 24 bytes", [](bytes* b) { set32(b, BANK_DATA + 0x48, 28); }, "larger than 24 bytes"},
+        {"compact", [](bytes* b) { set32(b, BANK_DATA, 0x30000); }, "compact entries"},
+        {"count past the records", [](bytes* b) { set32(b, BANK_DATA + 4, 40000); }, "records run past"},
+        {"PCM without channels", [](bytes* b) { set32(b, RECORDS + 4, format(0, 0, 22050, 2, 1)); }, "no channels"},
+    };
+    for (const refused_bank& c : cases) {
+        SCOPED_TRACE(c.what);
+        bytes bank = smoke_bank();
+        c.damage(&bank);
+        std::vector<faudio_wave> waves(1);
+        std::string error;
+        EXPECT_FALSE(faudio_wave_properties(bank, &waves, &error));
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        EXPECT_TRUE(waves.empty());
+    }
+}
+
+}  // namespace
