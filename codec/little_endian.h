@@ -39,3 +39,13 @@ inline void write_u32le(uint8_t* p, uint32_t value) {
     write_u16le(p, (uint16_t)value);
     write_u16le(p + 2, (uint16_t)(value >> 16));
 }
+
+inline void write_u16be(uint8_t* p, uint16_t value) {
+    p[0] = (uint8_t)(value >> 8);
+    p[1] = (uint8_t)value;
+}
+
+inline void write_u32be(uint8_t* p, uint32_t value) {
+    write_u16be(p, (uint16_t)(value >> 16));
+    write_u16be(p + 2, (uint16_t)value);
+}

@@ -39,8 +39,8 @@ extern const int16_t MS_ADPCM_ADAPTATION[16];
 // bytes are 0 for no channels or a size past int32.
 inline int32_t ms_adpcm_block_bytes(uint32_t block_field, uint32_t channels) {
     if (block_field > MS_ADPCM_BLOCK_FIELD_MAX) return 0;
-    uint64_t bytes = ((uint64_t)block_field + 22) * channels;
-    return bytes > (uint64_t)INT32_MAX ? 0 : (int32_t)bytes;
+    uint64_t byte_count = ((uint64_t)block_field + 22) * channels;
+    return byte_count > (uint64_t)INT32_MAX ? 0 : (int32_t)byte_count;
 }
 inline int32_t ms_adpcm_block_frames(uint32_t block_field) {
     return block_field > MS_ADPCM_BLOCK_FIELD_MAX ? 0 : (int32_t)(block_field + 16) * 2;

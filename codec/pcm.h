@@ -9,3 +9,5 @@
 // decoded, the bytes written returned.
 int32_t decode_pcm8(const uint8_t* input, int32_t input_bytes, int16_t* output, uint32_t channels);
 int32_t decode_pcm16(const uint8_t* input, int32_t input_bytes, int16_t* output, uint32_t channels);
+// An Xbox 360 bank's 16-bit samples are big-endian.
+int32_t decode_pcm16be(const uint8_t* input, int32_t input_bytes, int16_t* output, uint32_t channels);

@@ -172,12 +172,12 @@ int64_t built_entry::sound_bytes() const {
 }
 
 int64_t built_entry::frames() const {
-    int64_t frames = frames_in_bytes(codec, channels, sound_bytes());
+    int64_t frames = frames_in_bytes(codec, channels, sound_bytes(), block_field);
     return frames > 0 ? frames : 0;
 }
 
 int64_t built_entry::bytes_at(int64_t frame) const {
-    const codec_row* row = codec_row_of(codec);
+    const codec_row* row = codec_row_of(codec, block_field);
     return row ? frame / row->frames_per_unit * unit_bytes(*row, channels) : 0;
 }
 
@@ -186,7 +186,7 @@ bool set_entry_loop(built_entry* entry, int64_t loop_start, int64_t loop_end, st
     entry->loop_end = -1;
     if (loop_start < 0) return true;
     // Banks keep loops in whole units of the codec: block sets of Xbox ADPCM.
-    const codec_row* row = codec_row_of(entry->codec);
+    const codec_row* row = codec_row_of(entry->codec, entry->block_field);
     int64_t unit = row ? row->frames_per_unit : SAMPLES_PER_BLOCK;
     int64_t start = loop_start / unit * unit;
     int64_t end = std::min(loop_end / unit * unit, entry->frames());

@@ -20,6 +20,7 @@
 struct built_entry {
     std::string name;
     entry_codec codec = CODEC_XBOX_ADPCM;
+    uint32_t block_field = 0;  // of Microsoft ADPCM: blocks of (field + 22) x channels bytes
     uint32_t rate = 0;
     uint16_t channels = 0;
     int64_t loop_start = -1;  // frames, whole units of the codec; -1 for no loop

@@ -18,6 +18,7 @@ void description_init(stream_description* description) {
     description->stream_loop_end = NO_FRAMES;
     description->stream_name_at = NO_NAME;
     description->layout_version = -1;
+    description->header_version = -1;
 }
 
 void description_release(stream_description* description) {
@@ -58,7 +59,7 @@ namespace {
 skip_reason judge_record(const entry_record& record) {
     if (record.codec == CODEC_EMPTY) return SKIPPED_EMPTY;
     if (record.codec == CODEC_EXTERNAL) return SKIPPED_EXTERNAL;
-    if (!codec_row_of(record.codec)) return SKIPPED_CODEC;
+    if (!codec_row_of(record.codec, record.block_field)) return SKIPPED_CODEC;
     if (!stream_format_is_playable(record.rate, record.channels)) return SKIPPED_UNPLAYABLE_FORMAT;
     if (record.offset > INT32_MAX) return SKIPPED_OUT_OF_REACH;
     return NOT_SKIPPED;
@@ -140,8 +141,8 @@ int64_t single_stream_bytes(const stream_description* description) {
     return in_file < bytes ? in_file : bytes;
 }
 
-int64_t frames_in_bytes(entry_codec codec, int64_t channels, int64_t byte_count) {
-    const codec_row* row = codec_row_of(codec);
+int64_t frames_in_bytes(entry_codec codec, int64_t channels, int64_t byte_count, uint32_t block_field) {
+    const codec_row* row = codec_row_of(codec, block_field);
     if (!row || channels <= 0 || byte_count < 0) return NO_FRAMES;
     return whole_units(*row, byte_count, channels) * row->frames_per_unit;
 }
@@ -150,8 +151,8 @@ void set_loop_from_bytes(entry_record* record, int64_t start_bytes, int64_t leng
     record->loop_start = NO_FRAMES;
     record->loop_end = NO_FRAMES;
     if (length_bytes <= 0 || start_bytes < 0 || start_bytes + length_bytes > record->length) return;
-    int64_t start = frames_in_bytes(record->codec, record->channels, start_bytes);
-    int64_t end = frames_in_bytes(record->codec, record->channels, start_bytes + length_bytes);
+    int64_t start = frames_in_bytes(record->codec, record->channels, start_bytes, record->block_field);
+    int64_t end = frames_in_bytes(record->codec, record->channels, start_bytes + length_bytes, record->block_field);
     if (start == NO_FRAMES || end <= start) return;
     record->loop_start = start;
     record->loop_end = end;

@@ -39,6 +39,7 @@ struct entry_record {
     entry_codec codec;
     skip_reason skipped;
     uint32_t format_tag;    // the format tag as the file states it
+    uint32_t block_field;   // the block size field of a codec whose entries state one (Microsoft ADPCM)
     int64_t loop_start;     // frames from the entry's start; NO_FRAMES without a loop
     int64_t loop_end;       // frames, the first one after the loop
     int64_t stated_frames;  // the frame count the file states; NO_FRAMES when none
@@ -75,7 +76,10 @@ enum refusal_reason {
 
 enum stream_kind { STREAM_RAW, STREAM_WAVE, STREAM_BANK, STREAM_PAIR };
 
+// A bank's name field: 16 bytes in an Xbox bank, 64 in a Windows or Xbox 360
+// one.
 const int32_t BANK_NAME_BYTES = 16;
+const int32_t LONGEST_BANK_NAME_BYTES = 64;
 
 struct stream_description {
     stream_kind kind;
@@ -95,8 +99,9 @@ struct stream_description {
     // The layout version the file states (a bank's or a stream header's),
     // -1 for files without one; a bank's name, NUL-terminated, empty if none.
     int64_t layout_version;
-    char bank_name[BANK_NAME_BYTES + 1];
-    bool big_endian;  // a bank written for the Xbox 360
+    char bank_name[LONGEST_BANK_NAME_BYTES + 1];
+    int64_t header_version;  // a Windows or Xbox 360 bank's, -1 for none
+    bool big_endian;         // a bank written for the Xbox 360
 
     // Every record in file order; entry_count of them play.
     entry_record* records;
@@ -155,7 +160,7 @@ int64_t single_stream_bytes(const stream_description* description);
 // Whole frames of a codec's sound in byte_count bytes: the frames of its
 // whole units (block sets of 65 frames for Xbox ADPCM, single frames for
 // PCM); NO_FRAMES for a codec the engine does not decode.
-int64_t frames_in_bytes(entry_codec codec, int64_t channels, int64_t byte_count);
+int64_t frames_in_bytes(entry_codec codec, int64_t channels, int64_t byte_count, uint32_t block_field = 0);
 // Sets the record's loop from byte positions counted from its start, in whole
 // frames of its codec; a loop that is empty or does not lie within the record
 // is no loop.

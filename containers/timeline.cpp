@@ -46,7 +46,7 @@ int64_t walk_entries(const stream_description* description, entry_span* spans) {
         const entry_record& record = description->records[i];
         if (record.skipped != NOT_SKIPPED) continue;
         // Only records of a codec with a row play.
-        const codec_row* codec = codec_row_of(record.codec);
+        const codec_row* codec = codec_row_of(record.codec, record.block_field);
         int64_t end = record.offset + record.length;
         int64_t start = entry == 0 ? data_start : record.offset;
         int64_t units = 0;

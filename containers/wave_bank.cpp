@@ -1,8 +1,9 @@
 // Wave bank reader: the header, the version's layout, and one record per
-// entry, each into the description with its format, name and loop. Version 1
-// and versions 0, 2 and 3 differ in where the count, the records and the
-// sound lie and in how a record and its format word are packed; both are
-// read by one loop over a table of the record's fields.
+// entry, each into the description with its format, name and loop. Version 1,
+// versions 0, 2 and 3, and the Windows and Xbox 360 versions 41 to 46 differ
+// in where the count, the records and the sound lie and in how a record and
+// its format word are packed; all are read by one loop over a table of the
+// record's fields.
 
 #include "containers/wave_bank.h"
 
@@ -20,13 +21,27 @@ const int NONE = -1;
 
 // clang-format off
 // Version 1: format word, offset, length, loop start and loop length, in bytes.
-// Versions 0, 2 and 3: flags first, then the same.
-//                                     size  flags format offset length loop  loop length
-const record_layout VERSION_1_RECORD = {20,  NONE,  0,     4,     8,     12,   16,
-                                        0x1, 1, 4, 0x7ffffff, {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_UNKNOWN, CODEC_UNKNOWN}};
-const record_layout VERSION_2_RECORD = {24,  0,     4,     8,     12,    16,   20,
-                                        0x3, 2, 5, BANK_FORMAT_LARGEST_RATE, {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_WMA, CODEC_UNKNOWN}};
+// Versions 0, 2 and 3: flags first, then the same. Versions 41 to 46: flags
+// and duration, format, offset, length, then the loop in frames.
+//                                     size flags format offset length loop loop length, in frames, duration
+const record_layout VERSION_1_RECORD = {20, NONE, 0,     4,     8,     12,  16,          false, false,
+    0x1, 1, 4, 0x7ffffff, 0,
+    {CODEC_PCM8, CODEC_XBOX_ADPCM, CODEC_UNKNOWN, CODEC_UNKNOWN},
+    {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_UNKNOWN, CODEC_UNKNOWN}};
+}  // namespace
+
+const record_layout VERSION_2_RECORD = {24, 0,    4,     8,     12,    16,  20,          false, false,
+    0x3, 2, 5, BANK_FORMAT_LARGEST_RATE, 0,
+    {CODEC_PCM8, CODEC_XBOX_ADPCM, CODEC_WMA, CODEC_UNKNOWN},
+    {CODEC_PCM16, CODEC_XBOX_ADPCM, CODEC_WMA, CODEC_UNKNOWN}};
+const record_layout WINDOWS_RECORD = {24,   0,    4,     8,     12,    16,  20,          true,  true,
+    0x3, 2, 5, 0x3ffff, 23,
+    {CODEC_PCM8, CODEC_XMA, CODEC_MS_ADPCM, CODEC_XWMA},
+    {CODEC_PCM16, CODEC_XMA, CODEC_MS_ADPCM, CODEC_WMA_PRO}};
 // clang-format on
+
+namespace {
+
 const uint32_t CHANNELS_MASK = BANK_FORMAT_LARGEST_CHANNELS;
 const uint32_t PCM16_BIT = 0x80000000u;
 
@@ -46,6 +61,11 @@ bool read_zero_filled(byte_source* source, uint8_t* buffer, int32_t byte_count) 
     return source_read(source, buffer, byte_count) > 0;
 }
 
+// A field of the bank, in its byte order.
+uint32_t field_of(const wave_bank_plan& bank, const uint8_t* p) {
+    return bank.big_endian ? read_u32be(p) : read_u32le(p);
+}
+
 // Positions past 2^31 cannot be sought; they count as failed seeks.
 bool seek_to(byte_source* source, int64_t position) {
     return source_seek(source, position) == position;
@@ -61,18 +81,30 @@ uint32_t records_in_file(const byte_source* source, int64_t first_record, uint32
     return count < MAX_BANK_ENTRIES ? (uint32_t)count : MAX_BANK_ENTRIES;
 }
 
-void take_bank_name(stream_description* description, const uint8_t* name) {
-    memcpy(description->bank_name, name, BANK_NAME_BYTES);
-    description->bank_name[BANK_NAME_BYTES] = '\0';
+void take_bank_name(stream_description* description, const uint8_t* name, int32_t name_bytes) {
+    memcpy(description->bank_name, name, (size_t)name_bytes);
+    description->bank_name[name_bytes] = '\0';
 }
 
 // The record's format word, as the layout packs it.
-void take_format(const record_layout& layout, uint32_t word, entry_record* record) {
+void take_format(const wave_bank_plan& bank, const record_layout& layout, uint32_t word, entry_record* record) {
     record->format_tag = word & layout.tag_mask;
-    record->codec = layout.codec_of_tag[record->format_tag];
-    if (record->codec == CODEC_PCM16 && !(word & PCM16_BIT)) record->codec = CODEC_PCM8;
+    record->codec = (word & PCM16_BIT ? layout.codec_of_tag_31 : layout.codec_of_tag)[record->format_tag];
+    if (record->codec == CODEC_PCM16 && bank.big_endian) record->codec = CODEC_PCM16_BE;
     record->channels = (int32_t)((word >> layout.channels_shift) & CHANNELS_MASK);
     record->rate = (word >> layout.rate_shift) & layout.rate_mask;
+    if (layout.block_field_shift) record->block_field = (word >> layout.block_field_shift) & LARGEST_BLOCK_FIELD;
+}
+
+// A loop stated in frames is kept in the whole units of the entry's codec,
+// as a loop stated in bytes is.
+void take_loop_in_frames(entry_record* record, uint32_t start_frames, uint32_t length_frames) {
+    const codec_row* row = codec_row_of(record->codec, record->block_field);
+    if (!row || record->channels <= 0) return;
+    int64_t unit = unit_bytes(*row, record->channels);
+    set_loop_from_bytes(record, (int64_t)start_frames / row->frames_per_unit * unit,
+                        ((int64_t)start_frames + length_frames) / row->frames_per_unit * unit -
+                            (int64_t)start_frames / row->frames_per_unit * unit);
 }
 
 // Reads record i's name, when the bank has names and one for it.
@@ -95,16 +127,22 @@ bool read_full_record(byte_source* source, const wave_bank_plan& bank, uint32_t 
     uint32_t read_bytes = bank.stride < layout.record_bytes ? bank.stride : layout.record_bytes;
     if (!read_zero_filled(source, bytes, (int32_t)read_bytes)) return false;
 
-    take_format(layout, read_u32le(bytes + layout.format_at), record);
-    record->offset = bank.sound_origin + read_u32le(bytes + layout.offset_at);
-    record->length = read_u32le(bytes + layout.length_at);
+    take_format(bank, layout, field_of(bank, bytes + layout.format_at), record);
+    record->offset = bank.sound_origin + field_of(bank, bytes + layout.offset_at);
+    record->length = field_of(bank, bytes + layout.length_at);
     // A short record without a length plays to the end of the entry data.
     if (bank.lengths_default_to_region && bank.stride < layout.record_bytes && record->length == 0)
         record->length = bank.sound_length;
-    bool ignore_loop = layout.flags_at != NONE && (read_u32le(bytes + layout.flags_at) & BANK_ENTRY_IGNORE_LOOP);
-    if (!ignore_loop)
-        set_loop_from_bytes(record, read_u32le(bytes + layout.loop_start_at),
-                            read_u32le(bytes + layout.loop_length_at));
+    uint32_t flags = layout.flags_at != NONE ? field_of(bank, bytes + layout.flags_at) : 0;
+    if (layout.duration_in_flags && flags >> WINDOWS_RECORD_DURATION_SHIFT)
+        record->stated_frames = flags >> WINDOWS_RECORD_DURATION_SHIFT;
+    if (flags & BANK_ENTRY_IGNORE_LOOP) return true;
+    uint32_t loop_start = field_of(bank, bytes + layout.loop_start_at);
+    uint32_t loop_length = field_of(bank, bytes + layout.loop_length_at);
+    if (layout.loops_in_frames)
+        take_loop_in_frames(record, loop_start, loop_length);
+    else
+        set_loop_from_bytes(record, loop_start, loop_length);
     return true;
 }
 
@@ -112,7 +150,7 @@ uint32_t read_compact_word(byte_source* source, const wave_bank_plan& bank, uint
     uint8_t bytes[BANK_COMPACT_RECORD_BYTES];
     *read = seek_to(source, bank.first_record + (int64_t)i * bank.stride) &&
             read_zero_filled(source, bytes, (int32_t)BANK_COMPACT_RECORD_BYTES);
-    return *read ? read_u32le(bytes) : 0;
+    return *read ? field_of(bank, bytes) : 0;
 }
 
 // A compact record is one word; its length runs to the next record's offset
@@ -128,7 +166,7 @@ bool read_compact_record(byte_source* source, const wave_bank_plan& bank, uint32
         if (read) end = (int64_t)(next & COMPACT_OFFSET_MASK) * bank.alignment;
     }
     int64_t length = end - offset - (word >> COMPACT_DEVIATION_SHIFT);
-    take_format(VERSION_2_RECORD, bank.compact_format, record);
+    take_format(bank, *bank.layout, bank.compact_format, record);
     record->offset = bank.sound_origin + offset;
     record->length = length > 0 ? length : 0;
     return true;
@@ -164,7 +202,7 @@ bool plan_version_1(byte_source* source, int32_t base, stream_description* descr
     note_header_end(source, (int64_t)base + BANK_V1_RECORDS_AT, description);
     uint32_t declared = read_u32le(header + BANK_V1_COUNT_AT);
     description->declared_records = declared;
-    take_bank_name(description, header + BANK_V1_NAME_AT);
+    take_bank_name(description, header + BANK_V1_NAME_AT, BANK_NAME_BYTES);
     bank->layout = &VERSION_1_RECORD;
     bank->first_record = (int64_t)base + BANK_V1_RECORDS_AT;
     bank->stride = BANK_V1_RECORD_BYTES;
@@ -173,65 +211,103 @@ bool plan_version_1(byte_source* source, int32_t base, stream_description* descr
     return true;
 }
 
-bool read_regions(byte_source* source, region regions[BANK_REGION_COUNT]) {
-    for (int i = 0; i < BANK_REGION_COUNT; ++i) {
-        uint8_t field[4];
-        if (!read_zero_filled(source, field, 4)) return false;
-        regions[i].offset = read_u32le(field);
-        if (!read_zero_filled(source, field, 4)) return false;
-        regions[i].length = read_u32le(field);
+// Where the bank data and the regions of a family of versions lie.
+struct region_layout {
+    uint32_t regions_at;
+    int region_count;
+    int names_region;
+    int sound_region;
+    uint32_t data_bytes;
+    uint32_t name_bytes;
+    uint32_t record_size_at;
+    uint32_t name_size_at;
+    uint32_t alignment_at;
+    uint32_t compact_format_at;
+    const record_layout* record;
+};
+
+// clang-format off
+//                                         regions at       count  names sound data, name bytes, record size, name size, alignment, compact format
+const region_layout XBOX_REGIONS =        {BANK_REGIONS_AT, BANK_REGION_COUNT, REGION_ENTRY_NAMES, REGION_ENTRY_DATA,
+    BANK_DATA_BYTES, BANK_NAME_BYTES, BANK_DATA_RECORD_SIZE_AT, BANK_DATA_NAME_SIZE_AT, BANK_DATA_ALIGNMENT_AT,
+    BANK_DATA_COMPACT_FORMAT_AT, &VERSION_2_RECORD};
+const region_layout WINDOWS_REGIONS_41 =  {8, WINDOWS_BANK_REGION_COUNT, WINDOWS_REGION_NAMES, WINDOWS_REGION_SOUND,
+    WINDOWS_BANK_DATA_BYTES, LONGEST_BANK_NAME_BYTES, WINDOWS_BANK_DATA_RECORD_SIZE_AT, WINDOWS_BANK_DATA_NAME_SIZE_AT,
+    WINDOWS_BANK_DATA_ALIGNMENT_AT, WINDOWS_BANK_DATA_COMPACT_FORMAT_AT, &WINDOWS_RECORD};
+const region_layout WINDOWS_REGIONS =     {12, WINDOWS_BANK_REGION_COUNT, WINDOWS_REGION_NAMES, WINDOWS_REGION_SOUND,
+    WINDOWS_BANK_DATA_BYTES, LONGEST_BANK_NAME_BYTES, WINDOWS_BANK_DATA_RECORD_SIZE_AT, WINDOWS_BANK_DATA_NAME_SIZE_AT,
+    WINDOWS_BANK_DATA_ALIGNMENT_AT, WINDOWS_BANK_DATA_COMPACT_FORMAT_AT, &WINDOWS_RECORD};
+// clang-format on
+const int MOST_REGIONS = WINDOWS_BANK_REGION_COUNT;
+
+bool read_regions(byte_source* source, const wave_bank_plan& bank, int count, region regions[MOST_REGIONS]) {
+    for (int i = 0; i < count; ++i) {
+        uint8_t field[8];
+        if (!read_zero_filled(source, field, 4) || !read_zero_filled(source, field + 4, 4)) return false;
+        regions[i].offset = field_of(bank, field);
+        regions[i].length = field_of(bank, field + 4);
     }
     return true;
 }
 
-// Versions 0, 2 and 3: the regions, then the bank data with the count, the
-// name, the record size and, for names and compact records, their sizes.
-bool plan_version_2(byte_source* source, int32_t base, stream_description* description, wave_bank_plan* bank) {
-    region regions[BANK_REGION_COUNT];
-    note_header_end(source, (int64_t)base + BANK_HEADER_BYTES, description);
-    if (!read_regions(source, regions)) return false;
-    note_header_end(source, (int64_t)base + regions[REGION_BANK_DATA].offset + BANK_DATA_BYTES, description);
-    uint8_t data[BANK_DATA_BYTES];
-    if (!seek_to(source, (int64_t)base + regions[REGION_BANK_DATA].offset) ||
-        !read_zero_filled(source, data, (int32_t)BANK_DATA_BYTES))
+// Versions 0, 2, 3 and 41 to 46: the regions, then the bank data with the
+// count, the name, the record size and, for names and compact records, their
+// sizes.
+bool plan_regions(byte_source* source, int32_t base, const region_layout& layout, stream_description* description,
+                  wave_bank_plan* bank) {
+    region regions[MOST_REGIONS];
+    uint32_t regions_end = layout.regions_at + BANK_REGION_BYTES * (uint32_t)layout.region_count;
+    note_header_end(source, (int64_t)base + regions_end, description);
+    if (!seek_to(source, (int64_t)base + layout.regions_at) ||
+        !read_regions(source, *bank, layout.region_count, regions))
         return false;
-    uint32_t flags = read_u32le(data + BANK_DATA_FLAGS_AT);
-    uint32_t declared = read_u32le(data + BANK_DATA_COUNT_AT);
+    note_header_end(source, (int64_t)base + regions[REGION_BANK_DATA].offset + layout.data_bytes, description);
+    uint8_t data[WINDOWS_BANK_DATA_BYTES];
+    if (!seek_to(source, (int64_t)base + regions[REGION_BANK_DATA].offset) ||
+        !read_zero_filled(source, data, (int32_t)layout.data_bytes))
+        return false;
+    uint32_t flags = field_of(*bank, data + BANK_DATA_FLAGS_AT);
+    uint32_t declared = field_of(*bank, data + BANK_DATA_COUNT_AT);
     description->declared_records = declared;
-    take_bank_name(description, data + BANK_DATA_NAME_AT);
+    take_bank_name(description, data + BANK_DATA_NAME_AT, (int32_t)layout.name_bytes);
 
-    bank->layout = &VERSION_2_RECORD;
+    bank->layout = layout.record;
     bank->compact = (flags & BANK_FLAG_COMPACT) != 0;
-    bank->stride = read_u32le(data + BANK_DATA_RECORD_SIZE_AT);
+    bank->stride = field_of(*bank, data + layout.record_size_at);
     if (bank->compact && bank->stride < BANK_COMPACT_RECORD_BYTES) bank->stride = BANK_COMPACT_RECORD_BYTES;
-    bank->compact_format = read_u32le(data + BANK_DATA_COMPACT_FORMAT_AT);
-    bank->alignment = read_u32le(data + BANK_DATA_ALIGNMENT_AT);
+    bank->compact_format = field_of(*bank, data + layout.compact_format_at);
+    bank->alignment = field_of(*bank, data + layout.alignment_at);
     bank->first_record = (int64_t)base + regions[REGION_ENTRY_METADATA].offset;
     bank->record_count = records_in_file(source, bank->first_record, bank->stride, declared);
-    bank->sound_origin = (int64_t)base + regions[REGION_ENTRY_DATA].offset;
-    bank->sound_length = regions[REGION_ENTRY_DATA].length;
+    bank->sound_origin = (int64_t)base + regions[layout.sound_region].offset;
+    bank->sound_length = regions[layout.sound_region].length;
     bank->lengths_default_to_region = true;
-    bank->regions_at = (int64_t)base + BANK_REGIONS_AT;
-    bank->region_count = BANK_REGION_COUNT;
-    bank->sound_region = REGION_ENTRY_DATA;
-    if (regions[REGION_ENTRY_NAMES].length != 0) {
-        uint32_t name_bytes = read_u32le(data + BANK_DATA_NAME_SIZE_AT);
-        bank->names_at = (int64_t)base + regions[REGION_ENTRY_NAMES].offset;
+    bank->regions_at = (int64_t)base + layout.regions_at;
+    bank->region_count = layout.region_count;
+    bank->sound_region = layout.sound_region;
+    if (regions[layout.names_region].length != 0) {
+        uint32_t name_bytes = field_of(*bank, data + layout.name_size_at);
+        bank->names_at = (int64_t)base + regions[layout.names_region].offset;
         bank->name_bytes = name_bytes ? name_bytes : BANK_ENTRY_NAME_BYTES;
-        bank->names_length = regions[REGION_ENTRY_NAMES].length;
+        bank->names_length = regions[layout.names_region].length;
     }
     return true;
 }
 
 }  // namespace
 
-uint32_t pack_format(const record_layout& layout, entry_codec codec, uint32_t channels, uint32_t rate) {
+uint32_t pack_format(const record_layout& layout, entry_codec codec, uint32_t channels, uint32_t rate,
+                     uint32_t block_field) {
     uint32_t tag = 0;
-    for (uint32_t t = 0; t <= layout.tag_mask; ++t)
-        if (layout.codec_of_tag[t] == (codec == CODEC_PCM8 ? CODEC_PCM16 : codec)) tag = t;
+    bool bit_31 = false;
+    for (uint32_t t = 0; t <= layout.tag_mask; ++t) {
+        if (layout.codec_of_tag_31[t] == codec) tag = t, bit_31 = layout.codec_of_tag[t] != codec;
+        if (layout.codec_of_tag[t] == codec) tag = t;
+    }
     uint32_t word =
         tag | (channels & CHANNELS_MASK) << layout.channels_shift | (rate & layout.rate_mask) << layout.rate_shift;
-    return codec == CODEC_PCM16 ? word | PCM16_BIT : word;
+    if (layout.block_field_shift) word |= (block_field & LARGEST_BLOCK_FIELD) << layout.block_field_shift;
+    return bit_31 ? word | PCM16_BIT : word;
 }
 
 uint32_t bank_format_word(entry_codec codec, uint32_t channels, uint32_t rate) {
@@ -265,17 +341,24 @@ bool plan_wave_bank(byte_source* source, stream_description* description, wave_b
         description->notices |= NOTICE_HEADER_CUT_SHORT;
         return false;
     }
-    if (memcmp(header, WAVE_BANK_MAGIC_BIG_ENDIAN, 4) == 0) {
-        description->big_endian = true;
-        description->layout_version = read_u32be(header + 4);
-        return refuse(description, REFUSED_BANK_VERSION);
-    }
-    if (memcmp(header, WAVE_BANK_MAGIC, 4) != 0) return refuse(description, REFUSED_NO_BANK);
-    uint32_t version = read_u32le(header + 4);
+    bank->big_endian = memcmp(header, WAVE_BANK_MAGIC_BIG_ENDIAN, 4) == 0;
+    description->big_endian = bank->big_endian;
+    if (!bank->big_endian && memcmp(header, WAVE_BANK_MAGIC, 4) != 0) return refuse(description, REFUSED_NO_BANK);
+    uint32_t version = field_of(*bank, header + 4);
     description->layout_version = version;
-    if (version >= FIRST_NON_XBOX_BANK_VERSION) return refuse(description, REFUSED_BANK_VERSION);
+    if (version >= FIRST_WINDOWS_BANK_VERSION && version <= LAST_WINDOWS_BANK_VERSION) {
+        if (version >= FIRST_HEADER_VERSION_BANK) {
+            uint8_t word[4];
+            if (!read_zero_filled(source, word, 4)) return false;
+            description->header_version = field_of(*bank, word);
+        }
+        return plan_regions(source, base, version >= FIRST_HEADER_VERSION_BANK ? WINDOWS_REGIONS : WINDOWS_REGIONS_41,
+                            description, bank);
+    }
+    // An Xbox 360 bank of an Xbox version is not known to exist.
+    if (version >= FIRST_NON_XBOX_BANK_VERSION || bank->big_endian) return refuse(description, REFUSED_BANK_VERSION);
     return version == 1 ? plan_version_1(source, base, description, bank)
-                        : plan_version_2(source, base, description, bank);
+                        : plan_regions(source, base, XBOX_REGIONS, description, bank);
 }
 
 bool read_wave_bank(byte_source* source, stream_description* description) {

@@ -3,9 +3,11 @@
 // ("HVSIWBA" and a zero byte). Xbox games shipped two layouts: version 1,
 // whose 20-byte records follow an 80-byte header, and versions 0, 2 and 3,
 // whose header points at four regions (bank data, records, names, sound) and
-// whose records are 24 bytes, or one 4-byte word in a compact bank. Versions
-// 4 and above are Xbox 360 and Windows banks, laid out otherwise: refused, as
-// is every big-endian (Xbox 360) bank.
+// whose records are 24 bytes, or one 4-byte word in a compact bank. Windows
+// and Xbox 360 games (content versions 41 to 46) point at five regions (bank
+// data, records, seek tables, names, sound), state loops in frames and pack
+// their formats otherwise; an Xbox 360 bank is big-endian ("DNBW"). Versions
+// 4 to 40 have no known layout and are refused.
 #pragma once
 
 #include <stdint.h>
@@ -28,6 +30,23 @@ const uint32_t XBOX_ADPCM_ENTRY_TAG = 1;
 
 // The layout facts the bank writers share with the reader.
 const uint32_t FIRST_NON_XBOX_BANK_VERSION = 4;
+const uint32_t FIRST_WINDOWS_BANK_VERSION = 41;
+const uint32_t LAST_WINDOWS_BANK_VERSION = 46;
+// From this content version on, a header version follows it.
+const uint32_t FIRST_HEADER_VERSION_BANK = 42;
+// Content versions 41 to 46: five regions from +8 (+12 with a header version)
+// and 96 bytes of bank data.
+const int WINDOWS_BANK_REGION_COUNT = 5;
+enum windows_bank_region { WINDOWS_REGION_SEEK_TABLES = 2, WINDOWS_REGION_NAMES = 3, WINDOWS_REGION_SOUND = 4 };
+const uint32_t WINDOWS_BANK_DATA_BYTES = 96;
+const uint32_t WINDOWS_BANK_DATA_RECORD_SIZE_AT = 0x48;
+const uint32_t WINDOWS_BANK_DATA_NAME_SIZE_AT = 0x4C;
+const uint32_t WINDOWS_BANK_DATA_ALIGNMENT_AT = 0x50;
+const uint32_t WINDOWS_BANK_DATA_COMPACT_FORMAT_AT = 0x54;
+const uint32_t WINDOWS_BANK_DATA_BUILD_TIME_AT = 0x58;
+const uint32_t BANK_FLAG_SEEK_TABLES = 0x80000;
+// A record's first word: flags in bits 0-3, the duration in frames above.
+const uint32_t WINDOWS_RECORD_DURATION_SHIFT = 4;
 // Version 1: the header holds the count and the name; records follow it.
 const uint32_t BANK_V1_COUNT_AT = 0x0C;
 const uint32_t BANK_V1_NAME_AT = 0x10;
@@ -87,12 +106,18 @@ struct record_layout {
     int length_at;
     int loop_start_at;
     int loop_length_at;
+    bool loops_in_frames;    // else in bytes
+    bool duration_in_flags;  // the flags word holds the duration above its flags
     uint32_t tag_mask;
     uint32_t channels_shift;
     uint32_t rate_shift;
     uint32_t rate_mask;
-    entry_codec codec_of_tag[4];  // PCM's width comes from bit 31
+    uint32_t block_field_shift;      // 0 when the word holds no block field
+    entry_codec codec_of_tag[4];     // with bit 31 clear
+    entry_codec codec_of_tag_31[4];  // with bit 31 set (16-bit PCM, WMA Pro)
 };
+extern const record_layout VERSION_2_RECORD;
+extern const record_layout WINDOWS_RECORD;
 
 // Where the parts of one bank lie: what the reader reads its records by,
 // and what the patcher edits them by.
@@ -113,10 +138,12 @@ struct wave_bank_plan {
     int64_t regions_at;  // file offset of the region table; -1 in version 1
     int region_count;
     int sound_region;  // the region holding the sound
+    bool big_endian;   // every field, and 16-bit samples, of an Xbox 360 bank
 };
 
 // A record's format word as the layout packs it.
-uint32_t pack_format(const record_layout& layout, entry_codec codec, uint32_t channels, uint32_t rate);
+uint32_t pack_format(const record_layout& layout, entry_codec codec, uint32_t channels, uint32_t rate,
+                     uint32_t block_field = 0);
 
 // Checks the bank at description->bank_base and plans its reading, noting
 // its version, name and declared count in the description. False, with any

@@ -16,44 +16,98 @@ namespace {
 typedef std::vector<uint8_t> bytes;
 
 const uint32_t BANK_VERSION = 3;
+const uint32_t WINDOWS_BANK_VERSION = 46;
+const uint32_t WINDOWS_HEADER_VERSION = 44;
 
-// Everything of a version-3 bank in front of its sound region, which starts
-// at *sound_at (aligned), and the sound's offsets.
+// What differs between the banks written for each platform.
+struct bank_shape {
+    bool big_endian;
+    int region_count;
+    uint32_t header_bytes;
+    uint32_t data_bytes;
+    uint32_t name_bytes;
+    const record_layout* record;
+};
+const bank_shape XBOX_SHAPE = {false,           BANK_REGION_COUNT, BANK_HEADER_BYTES,
+                               BANK_DATA_BYTES, BANK_NAME_BYTES,   &VERSION_2_RECORD};
+const bank_shape WINDOWS_SHAPE = {false,
+                                  WINDOWS_BANK_REGION_COUNT,
+                                  12 + BANK_REGION_BYTES* WINDOWS_BANK_REGION_COUNT,
+                                  WINDOWS_BANK_DATA_BYTES,
+                                  LONGEST_BANK_NAME_BYTES,
+                                  &WINDOWS_RECORD};
+const bank_shape XBOX360_SHAPE = {true,
+                                  WINDOWS_BANK_REGION_COUNT,
+                                  12 + BANK_REGION_BYTES* WINDOWS_BANK_REGION_COUNT,
+                                  WINDOWS_BANK_DATA_BYTES,
+                                  LONGEST_BANK_NAME_BYTES,
+                                  &WINDOWS_RECORD};
+
+const bank_shape& shape_of(bank_platform platform) {
+    return platform == BANK_FOR_WINDOWS ? WINDOWS_SHAPE : platform == BANK_FOR_XBOX360 ? XBOX360_SHAPE : XBOX_SHAPE;
+}
+
+void append_field(bytes& out, uint32_t value, bool big_endian) {
+    if (!big_endian) return append_u32le(out, value);
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back((uint8_t)(value >> shift));
+}
+
+// Everything of a bank in front of its sound region, which starts at
+// *sound_at (aligned), and the sound's offsets.
 bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank_name, uint32_t alignment,
-                std::vector<uint64_t>* offsets, uint64_t* sound_at, uint64_t* sound_length) {
+                bank_platform platform, std::vector<uint64_t>* offsets, uint64_t* sound_at, uint64_t* sound_length) {
+    const bank_shape& shape = shape_of(platform);
+    bool be = shape.big_endian;
+    bool windows = shape.record == &WINDOWS_RECORD;
     uint32_t count = (uint32_t)entries.size();
-    uint32_t records_at = BANK_HEADER_BYTES + BANK_DATA_BYTES;
+    uint32_t records_at = shape.header_bytes + shape.data_bytes;
     uint32_t names_at = records_at + BANK_RECORD_BYTES * count;
     uint32_t names_bytes = BANK_ENTRY_NAME_BYTES * count;
     *sound_at = aligned_offset(names_at + names_bytes, alignment);
     *offsets = sound_offsets(entries, alignment, sound_length);
 
-    bytes head = {'W', 'B', 'N', 'D'};
-    append_u32le(head, BANK_VERSION);
-    const uint32_t region[BANK_REGION_COUNT][2] = {{BANK_HEADER_BYTES, BANK_DATA_BYTES},
-                                                   {records_at, BANK_RECORD_BYTES * count},
-                                                   {names_at, names_bytes},
-                                                   {(uint32_t)*sound_at, (uint32_t)*sound_length}};
-    for (const auto& r : region) {
-        append_u32le(head, r[0]);
-        append_u32le(head, r[1]);
+    bytes head(be ? WAVE_BANK_MAGIC_BIG_ENDIAN : WAVE_BANK_MAGIC,
+               (be ? WAVE_BANK_MAGIC_BIG_ENDIAN : WAVE_BANK_MAGIC) + 4);
+    append_field(head, windows ? WINDOWS_BANK_VERSION : BANK_VERSION, be);
+    if (windows) append_field(head, WINDOWS_HEADER_VERSION, be);
+    const uint32_t xbox_regions[][2] = {{shape.header_bytes, shape.data_bytes},
+                                        {records_at, BANK_RECORD_BYTES * count},
+                                        {names_at, names_bytes},
+                                        {(uint32_t)*sound_at, (uint32_t)*sound_length}};
+    const uint32_t windows_regions[][2] = {{shape.header_bytes, shape.data_bytes},
+                                           {records_at, BANK_RECORD_BYTES * count},
+                                           {names_at, 0},  // no seek tables
+                                           {names_at, names_bytes},
+                                           {(uint32_t)*sound_at, (uint32_t)*sound_length}};
+    for (int r = 0; r < shape.region_count; ++r) {
+        append_field(head, windows ? windows_regions[r][0] : xbox_regions[r][0], be);
+        append_field(head, windows ? windows_regions[r][1] : xbox_regions[r][1], be);
     }
-    append_u32le(head, BANK_FLAG_ENTRY_NAMES);
-    append_u32le(head, count);
-    append_text_field(head, bank_name, BANK_NAME_BYTES);
-    append_u32le(head, BANK_RECORD_BYTES);
-    append_u32le(head, BANK_ENTRY_NAME_BYTES);
-    append_u32le(head, alignment);
-    append_u32le(head, 0);  // the compact format word, for compact banks only
+    append_field(head, BANK_FLAG_ENTRY_NAMES, be);
+    append_field(head, count, be);
+    append_text_field(head, bank_name, shape.name_bytes);
+    append_field(head, BANK_RECORD_BYTES, be);
+    append_field(head, BANK_ENTRY_NAME_BYTES, be);
+    append_field(head, alignment, be);
+    append_field(head, 0, be);   // the compact format word, for compact banks only
+    head.resize(records_at, 0);  // a Windows bank's build time: none
     for (size_t i = 0; i < entries.size(); ++i) {
         const built_entry& entry = entries[i];
         bool looped = entry.loop_start >= 0 && entry.loop_end > entry.loop_start;
-        append_u32le(head, 0);  // flags
-        append_u32le(head, bank_format_word(entry.codec, entry.channels, entry.rate));
-        append_u32le(head, (uint32_t)(*offsets)[i]);
-        append_u32le(head, (uint32_t)entry.sound_bytes());
-        append_u32le(head, looped ? (uint32_t)entry.bytes_at(entry.loop_start) : 0);
-        append_u32le(head, looped ? (uint32_t)(entry.bytes_at(entry.loop_end) - entry.bytes_at(entry.loop_start)) : 0);
+        entry_codec codec = entry.codec == CODEC_PCM16_BE ? CODEC_PCM16 : entry.codec;
+        uint32_t duration = windows ? (uint32_t)entry.frames() << WINDOWS_RECORD_DURATION_SHIFT : 0;
+        append_field(head, duration, be);  // and no flags
+        append_field(head, pack_format(*shape.record, codec, entry.channels, entry.rate, entry.block_field), be);
+        append_field(head, (uint32_t)(*offsets)[i], be);
+        append_field(head, (uint32_t)entry.sound_bytes(), be);
+        if (windows) {
+            append_field(head, looped ? (uint32_t)entry.loop_start : 0, be);
+            append_field(head, looped ? (uint32_t)(entry.loop_end - entry.loop_start) : 0, be);
+        } else {
+            append_field(head, looped ? (uint32_t)entry.bytes_at(entry.loop_start) : 0, be);
+            append_field(
+                head, looped ? (uint32_t)(entry.bytes_at(entry.loop_end) - entry.bytes_at(entry.loop_start)) : 0, be);
+        }
     }
     for (const built_entry& entry : entries) append_text_field(head, entry.name, BANK_ENTRY_NAME_BYTES);
     head.resize((size_t)*sound_at, 0);
@@ -63,11 +117,11 @@ bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank
 }  // namespace
 
 bytes built_bank_bytes(const std::vector<built_entry>& entries, const std::string& bank_name, uint32_t alignment,
-                       std::string* error) {
+                       std::string* error, bank_platform platform) {
     std::vector<uint64_t> offsets;
     uint64_t sound_at = 0;
     uint64_t sound_length = 0;
-    bytes bank = bank_head(entries, bank_name, alignment, &offsets, &sound_at, &sound_length);
+    bytes bank = bank_head(entries, bank_name, alignment, platform, &offsets, &sound_at, &sound_length);
     for (size_t i = 0; i < entries.size(); ++i) {
         bank.resize((size_t)(sound_at + offsets[i]), 0);
         if (!append_entry_sound(entries[i], &bank, error)) return {};
@@ -76,11 +130,12 @@ bytes built_bank_bytes(const std::vector<built_entry>& entries, const std::strin
 }
 
 bool write_wave_bank(const std::vector<built_entry>& entries, const std::string& bank_name, uint32_t alignment,
-                     bool in_container, const std::string& path, bool keep_existing, std::string* error) {
+                     bool in_container, const std::string& path, bool keep_existing, std::string* error,
+                     bank_platform platform) {
     std::vector<uint64_t> offsets;
     uint64_t sound_at = 0;
     uint64_t sound_length = 0;
-    bytes head = bank_head(entries, bank_name, alignment, &offsets, &sound_at, &sound_length);
+    bytes head = bank_head(entries, bank_name, alignment, platform, &offsets, &sound_at, &sound_length);
     output_file out;
     if (!output_create(&out, path)) return discard_with_reason(&out, error);
     if (in_container) {
@@ -127,6 +182,7 @@ bool patch_bank_entry(bytes* file, size_t base, int32_t record, const built_entr
     description_release(&description);
     if (cut_short) return refuse(error, "its header is cut short");
     if (!planned) return refuse(error, "not a wave bank it can edit");
+    if (plan.big_endian) return refuse(error, "an Xbox 360 bank is read, not edited");
     const record_layout& layout = *plan.layout;
     uint32_t index = (uint32_t)record - 1;
     if (!plan.compact && plan.stride < layout.record_bytes)
@@ -135,7 +191,7 @@ bool patch_bank_entry(bytes* file, size_t base, int32_t record, const built_entr
         plan.first_record + (int64_t)plan.stride * declared > (int64_t)f.size() ||
         plan.sound_origin > (int64_t)f.size())
         return refuse(error, "no record " + std::to_string(record));
-    uint32_t format = pack_format(layout, sound.codec, sound.channels, sound.rate);
+    uint32_t format = pack_format(layout, sound.codec, sound.channels, sound.rate, sound.block_field);
     if (plan.compact && (plan.compact_format & ~0x80000000u) != (format & ~0x80000000u))
         return refuse(error, "a compact bank's entries share one format, and the new sound's is another");
 
@@ -173,8 +229,16 @@ bool patch_bank_entry(bytes* file, size_t base, int32_t record, const built_entr
         size_t at = (size_t)plan.first_record + (size_t)plan.stride * index;
         write_u32le(&f[at + layout.format_at], format);
         write_u32le(&f[at + layout.length_at], (uint32_t)new_sound.size());
-        write_u32le(&f[at + layout.loop_start_at], loop_field(sound, false));
-        write_u32le(&f[at + layout.loop_length_at], loop_field(sound, true));
+        bool looped = sound.loop_start >= 0;
+        write_u32le(&f[at + layout.loop_start_at],
+                    layout.loops_in_frames ? (looped ? (uint32_t)sound.loop_start : 0) : loop_field(sound, false));
+        write_u32le(&f[at + layout.loop_length_at], layout.loops_in_frames
+                                                        ? (looped ? (uint32_t)(sound.loop_end - sound.loop_start) : 0)
+                                                        : loop_field(sound, true));
+        if (layout.duration_in_flags) {
+            uint32_t flags = read_u32le(&f[at + layout.flags_at]) & ((1u << WINDOWS_RECORD_DURATION_SHIFT) - 1);
+            write_u32le(&f[at + layout.flags_at], (uint32_t)sound.frames() << WINDOWS_RECORD_DURATION_SHIFT | flags);
+        }
     }
     // Regions after the sound that moved, and the sound region's length.
     for (int r = 0; r < plan.region_count; ++r) {

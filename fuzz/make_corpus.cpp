@@ -66,6 +66,29 @@ bytes small_sound_bank(uint16_t version) {
     return build_sound_bank(design);
 }
 
+// Content versions 43 to 46: a simple and a complex sound (its RPC and DSP
+// blocks, waves played directly and from a track's variations), simple and
+// complex cues, and variation tables of sounds and of waves.
+bytes small_xact3_sound_bank(uint16_t version, bool big_endian) {
+    sound_bank_design design;
+    design.version = version;
+    design.big_endian = big_endian;
+    design.name = "game";
+    design.wave_banks = {"music", "sfx"};
+    sound_design complex = complex_sound(
+        {{play_event({}, XACT3_EVENT_MARKER), play_event({wave_reference(0, 2)}, XACT3_EVENT_PLAY_WAVE)},
+         {play_event({wave_reference(0, 3), wave_reference(1, 1)}, XACT3_EVENT_PLAY_TRACK_VARIATION_EFFECTS)}});
+    complex.rpc_codes = 1;
+    complex.dsp_presets = 1;
+    design.sounds = {trivial_sound(wave_reference(0, 0)), simple_sound({wave_reference(0, 1), wave_reference(1, 0)}),
+                     complex};
+    design.cues = {{"intro", {0}},
+                   {"boss", {2}},
+                   {"menu", {0, 1}},
+                   {"steps", {}, true, XACT3_VARIATION_COMPACT_WAVES, {wave_reference(1, 2)}}};
+    return build_sound_bank(design);
+}
+
 bytes pair_input(const bytes& header, const bytes& data, bool choose_header) {
     bytes out;
     out.reserve(2 + header.size() + data.size());
@@ -112,6 +135,10 @@ int main(int argc, char** argv) {
 
     seed("sound_bank", "game.xsb", small_sound_bank(SOUND_BANK_VERSION));
     seed("sound_bank", "version-7.xsb", small_sound_bank(7));
+    seed("sound_bank", "version-43.xsb", small_xact3_sound_bank(FIRST_XACT3_VERSION, false));
+    seed("sound_bank", "version-44-xbox-360.xsb", small_xact3_sound_bank(44, true));
+    seed("sound_bank", "version-46.xsb", small_xact3_sound_bank(LAST_XACT3_VERSION, false));
+    seed("sound_bank", "version-46-xbox-360.xsb", small_xact3_sound_bank(LAST_XACT3_VERSION, true));
 
     seed("compressed_bank", "bank.zwb", zwb(bank));
     seed("compressed_bank", "container.zwb", zwb(in_bank_container(bank)));

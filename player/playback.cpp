@@ -214,8 +214,8 @@ void hand_on_pass(int16_t* pcm, int32_t pcm_bytes, decode_cursor* cursor, visual
 
 // Room for one pass of the current format, twice that for a DSP that may
 // hand back twice the samples it was given.
-bool output_has_room() {
-    uint32_t needed = (uint32_t)load_relaxed(player_state.channels) * PASS_FRAMES * 2;
+bool output_has_room(const codec_row& codec) {
+    uint32_t needed = (uint32_t)load_relaxed(player_state.channels) * (uint32_t)frames_per_pass(codec) * 2;
     if (host().dsp_is_active(context())) needed *= 2;
     return (uint32_t)host().output_can_write(context()) >= needed;
 }
@@ -269,7 +269,7 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
     // any codec, the output doubled for a DSP that hands back twice the
     // samples it was given.
     uint8_t input[MAX_CHANNELS * PASS_INPUT_BYTES_PER_CHANNEL];
-    int16_t pcm[2 * MAX_CHANNELS * PASS_FRAMES];
+    int16_t pcm[2 * MAX_CHANNELS * LARGEST_PASS_FRAMES];
 
     while (load_relaxed(*kill_flag) == 0) {
         int32_t request = load_relaxed(player_state.seek_request_ms);
@@ -294,7 +294,7 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
             continue;
         }
 
-        if (!output_has_room()) {
+        if (!output_has_room(*cursor.codec)) {
             sleep_ms(NO_ROOM_SLEEP_MS);
             continue;
         }
@@ -304,7 +304,7 @@ unsigned long PLATFORM_THREAD_CALL decode_thread(void* kill_flag_address) {
         // one plays its whole units.
         uint32_t channels = load_relaxed(player_state.channels);
         int32_t read_bytes = read_pass(*cursor.codec, cursor.units_left, input);
-        int32_t pcm_bytes = cursor.codec->decode(input, read_bytes, pcm, channels);
+        int32_t pcm_bytes = cursor.codec->decode(input, read_bytes, pcm, channels, cursor.codec->unit_bytes_per_channel);
         if (pcm_bytes == 0) {
             cursor.data_done = true;
             continue;

@@ -376,13 +376,15 @@ TEST(PcmDecoder, WholeFramesAreWidenedTo16Bits) {
         {"16-bit stereo, a byte and a sample left", CODEC_PCM16, {1, 0, 2, 0, 3, 0, 4}, 2, {1, 2}},
         {"16-bit, less than a frame", CODEC_PCM16, {1, 0, 2}, 2, {}},
         {"no channels", CODEC_PCM8, {1, 2, 3}, 0, {}},
+        {"16-bit big-endian", CODEC_PCM16_BE, {0x12, 0x34, 0x80, 0x00, 0x7f}, 1, {0x1234, -32768}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const codec_row* row = codec_row_of(c.codec);
         ASSERT_NE(row, nullptr);
         std::vector<int16_t> out(c.samples.size() + 1, SENTINEL);
-        int32_t written = row->decode(c.input.data(), (int32_t)c.input.size(), out.data(), c.channels);
+        int32_t written =
+            row->decode(c.input.data(), (int32_t)c.input.size(), out.data(), c.channels, row->unit_bytes_per_channel);
         EXPECT_EQ(written, (int32_t)c.samples.size() * 2);
         EXPECT_EQ(std::vector<int16_t>(out.begin(), out.end() - 1), c.samples);
         EXPECT_EQ(out.back(), SENTINEL);
@@ -394,18 +396,26 @@ TEST(PcmDecoder, WholeFramesAreWidenedTo16Bits) {
 TEST(CodecTable, RowsGiveUnitsAndFrames) {
     const struct {
         entry_codec codec;
+        uint32_t block_field;
         int32_t unit_bytes_per_channel;
         int32_t frames_per_unit;
-    } rows[] = {{CODEC_XBOX_ADPCM, 36, 65}, {CODEC_PCM8, 1, 1}, {CODEC_PCM16, 2, 1}};
+        int32_t frames_per_pass;
+    } rows[] = {{CODEC_XBOX_ADPCM, 0, 36, 65, 65},    {CODEC_PCM8, 0, 1, 1, 65},
+                {CODEC_PCM16, 7, 2, 1, 65},           {CODEC_PCM16_BE, 0, 2, 1, 65},
+                {CODEC_MS_ADPCM, 0, 22, 32, 64},      {CODEC_MS_ADPCM, 1, 23, 34, 34},
+                {CODEC_MS_ADPCM, 234, 256, 500, 500}, {CODEC_MS_ADPCM, 255, 277, 542, 542}};
     for (const auto& r : rows) {
-        const codec_row* row = codec_row_of(r.codec);
+        const codec_row* row = codec_row_of(r.codec, r.block_field);
         ASSERT_NE(row, nullptr);
         EXPECT_EQ(row->unit_bytes_per_channel, r.unit_bytes_per_channel);
         EXPECT_EQ(row->frames_per_unit, r.frames_per_unit);
-        EXPECT_LE(units_per_pass(*row) * row->frames_per_unit, PASS_FRAMES);
+        EXPECT_EQ(frames_per_pass(*row), r.frames_per_pass);
+        EXPECT_LE(frames_per_pass(*row), LARGEST_PASS_FRAMES);
         EXPECT_EQ(whole_units(*row, unit_bytes(*row, 3) * 5 + 1, 3), 5);
     }
-    for (entry_codec other : {CODEC_WMA, CODEC_UNKNOWN, CODEC_EMPTY, CODEC_EXTERNAL})
+    EXPECT_EQ(codec_row_of(CODEC_MS_ADPCM, 256), nullptr);
+    for (entry_codec other :
+         {CODEC_WMA, CODEC_XWMA, CODEC_WMA_PRO, CODEC_XMA, CODEC_UNKNOWN, CODEC_EMPTY, CODEC_EXTERNAL})
         EXPECT_EQ(codec_row_of(other), nullptr);
 }
 

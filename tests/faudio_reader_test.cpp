@@ -11,7 +11,10 @@
 #include <vector>
 
 #include "codec/little_endian.h"
+#include "containers/riff_wave_writer.h"
 #include "tests/support/faudio_reader.h"
+#include "tests/support/shipped_layouts.h"
+#include "tests/support/tool_runner.h"
 
 namespace {
 
@@ -138,3 +141,57 @@ TEST(FaudioReaderTest, RefusesBadBanksWithAReasonAndNoWaves) {
 }
 
 }  // namespace
+
+// The Windows bank the shared writer builds, and the same bank with one
+// record replaced by the tool, read by FAudio: every wave's format, frames,
+// loop and name as the module lists them; the untouched waves' bytes as
+// they were.
+TEST(FaudioReaderTest, ReadsTheWritersBanksAndAReplacedOneAsTheModuleDoes) {
+    shipped_file windows;
+    for (const shipped_file& file : shipped_files())
+        if (file.name == "Wave Bank.xwb") windows = file;
+    ASSERT_FALSE(windows.files.empty());
+    const bytes& bank = windows.files[0].second;
+    scratch_folder scratch;
+    write_file_in(scratch.path, "Wave Bank.xwb", bank);
+    std::vector<int16_t> tone(3000);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = (int16_t)((i * 113) % 16000 - 8000);
+    write_file_in(scratch.path, "new.wav", make_pcm_wave(tone.data(), tone.size(), 1, 22050));
+    run_result run =
+        run_tool("replace " + in_quotes(scratch.path + "Wave Bank.xwb") + " " + in_quotes(scratch.path + "new.wav") +
+                     " --entry Dig_0 -q -o " + in_quotes(scratch.path + "edited.xwb"),
+                 scratch.path);
+    ASSERT_EQ(run.status, 0) << run.err;
+    bytes edited = read_file(scratch.path + "edited.xwb");
+
+    const uint32_t TAGS[] = {2, 3, 0, 2, 0, 3, 1};  // as the records' codecs store them
+    std::vector<faudio_wave> before, after;
+    std::string error;
+    ASSERT_TRUE(faudio_wave_properties(bank, &before, &error)) << error;
+    ASSERT_TRUE(faudio_wave_properties(edited, &after, &error)) << error;
+    ASSERT_EQ(before.size(), windows.records.size());
+    ASSERT_EQ(after.size(), windows.records.size());
+    for (size_t i = 0; i < windows.records.size(); ++i) {
+        const shipped_record& r = windows.records[i];
+        SCOPED_TRACE(r.name);
+        for (const faudio_wave* w : {&before[i], &after[i]}) {
+            EXPECT_EQ(w->name, r.name);
+            EXPECT_EQ(w->format_tag, TAGS[i]);
+            EXPECT_EQ(w->channels, r.channels);
+            EXPECT_EQ(w->sample_rate, r.rate);
+        }
+        if (!r.plays) continue;
+        EXPECT_EQ(before[i].duration, (uint32_t)r.stated_frames);
+        EXPECT_EQ(before[i].loop_start, r.loop_start == NO_FRAMES ? 0u : (uint32_t)r.loop_start);
+        if (r.name == "Dig_0") {
+            EXPECT_EQ(after[i].duration, 3016u);  // 29 blocks of 104 frames
+            continue;
+        }
+        EXPECT_EQ(after[i].loop_length, before[i].loop_length);
+        ASSERT_EQ(after[i].play_length, before[i].play_length);
+        EXPECT_TRUE(
+            bytes(edited.begin() + after[i].play_offset,
+                  edited.begin() + after[i].play_offset + after[i].play_length) ==
+            bytes(bank.begin() + before[i].play_offset, bank.begin() + before[i].play_offset + before[i].play_length));
+    }
+}

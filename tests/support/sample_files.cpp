@@ -4,6 +4,8 @@
 
 #include "tests/support/sample_files.h"
 
+#include "codec/ms_adpcm.h"
+
 #include <gtest/gtest.h>
 #include <math.h>
 #include <stdio.h>
@@ -218,11 +220,25 @@ bytes reference_pcm(const bytes& adpcm, uint32_t channels) {
     return out;
 }
 
-bytes reference_pcm_of(entry_codec codec, const bytes& sound, uint32_t channels) {
+bytes reference_pcm_of(entry_codec codec, const bytes& sound, uint32_t channels, uint32_t block_field) {
     if (codec == CODEC_XBOX_ADPCM) return reference_pcm(sound, channels);
+    if (codec == CODEC_MS_ADPCM) {
+        // The codec's own decoder, which its golden blocks pin down.
+        int32_t block = ms_adpcm_block_bytes(block_field, channels);
+        std::vector<int16_t> samples(sound.size() / (size_t)block * (size_t)ms_adpcm_block_frames(block_field) * channels);
+        int32_t written = decode_ms_adpcm(sound.data(), (int32_t)sound.size(), samples.data(), channels,
+                                          (int32_t)block_field + 22);
+        bytes pcm;
+        for (int32_t i = 0; i < written / 2; ++i) put_u16le(pcm, (uint16_t)samples[(size_t)i]);
+        return pcm;
+    }
     size_t frame_bytes = (codec == CODEC_PCM8 ? 1 : 2) * (size_t)channels;
     bytes whole(sound.begin(), sound.begin() + (ptrdiff_t)(sound.size() / frame_bytes * frame_bytes));
     if (codec == CODEC_PCM16) return whole;
+    if (codec == CODEC_PCM16_BE) {
+        for (size_t i = 0; i + 1 < whole.size(); i += 2) std::swap(whole[i], whole[i + 1]);
+        return whole;
+    }
     bytes pcm;
     for (uint8_t sample : whole) put_u16le(pcm, (uint16_t)(int16_t)((sample - 128) * 256));
     return pcm;

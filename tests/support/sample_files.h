@@ -166,7 +166,7 @@ bytes random_bytes(size_t count, uint32_t seed);
 bytes reference_pcm(const bytes& adpcm, uint32_t channels);
 // What the player must write for sound in codec: Xbox ADPCM as above, PCM as
 // its whole frames, 16-bit as stored, 8-bit widened as (s - 128) x 256.
-bytes reference_pcm_of(entry_codec codec, const bytes& sound, uint32_t channels);
+bytes reference_pcm_of(entry_codec codec, const bytes& sound, uint32_t channels, uint32_t block_field = 0);
 
 void put_u16le(bytes& out, uint16_t value);
 void put_u32le(bytes& out, uint32_t value);

@@ -2,7 +2,9 @@
 
 #include "tests/support/shipped_layouts.h"
 
+#include "codec/ms_adpcm_encoder.h"
 #include "codec/xbox_adpcm.h"
+#include "containers/wave_bank_writer.h"
 #include "containers/stream_pair.h"
 #include "containers/wave_bank.h"
 
@@ -157,6 +159,57 @@ shipped_file padded_wave() {
     return file;
 }
 
+// A bank of content version 46 as XNA games on Windows (little-endian) and
+// Xbox 360 games (big-endian) keep it: 8- and 16-bit PCM, Microsoft ADPCM in
+// mono and in stereo with a loop, and xWMA, WMA Pro and XMA records the
+// module does not decode, named in the bank.
+shipped_file windows_bank(const char* file_name, bank_platform platform) {
+    shipped_file file;
+    file.name = file_name;
+    file.version = 46;
+    file.bank_name = "Wave Bank with a name of more than sixteen bytes";
+    bool be = platform == BANK_FOR_XBOX360;
+    std::vector<int16_t> tone(2 * 1200);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = (int16_t)(((i * 7919) % 30000) - 15000);
+    bytes mono = encode_ms_adpcm(tone.data(), 1200, 1, 0x24);
+    bytes stereo = encode_ms_adpcm(tone.data(), 1100, 2, 234);
+    bytes pcm16 = pcm_bytes(1202, 51), pcm8 = pcm_bytes(901, 52), wma = pcm_bytes(700, 53);
+    auto entry = [](const char* name, entry_codec codec, uint32_t rate, uint16_t channels, const bytes& sound,
+                    uint32_t block_field) {
+        built_entry e;
+        e.name = name;
+        e.codec = codec;
+        e.rate = rate;
+        e.channels = channels;
+        e.adpcm = sound;
+        e.block_field = block_field;
+        return e;
+    };
+    std::vector<built_entry> entries = {
+        entry("Music_1", CODEC_MS_ADPCM, 44100, 2, stereo, 234),
+        entry("Music_2", CODEC_XWMA, 44100, 2, wma, 0x20),
+        entry("Item_1", be ? CODEC_PCM16_BE : CODEC_PCM16, 22050, 1, pcm16, 0),
+        entry("Dig_0", CODEC_MS_ADPCM, 22050, 1, mono, 0x24),
+        entry("Zombie_1", CODEC_PCM8, 11025, 2, pcm8, 0),
+        entry("Music_3", CODEC_WMA_PRO, 48000, 2, wma, 0x21),
+        entry("Music_4", CODEC_XMA, 48000, 2, wma, 0),
+    };
+    entries[0].loop_start = 500;  // whole blocks of 500 frames
+    entries[0].loop_end = 1000;
+    entries[2].loop_start = 100;
+    entries[2].loop_end = 400;
+    std::string error;
+    file.files = {{file.name, built_bank_bytes(entries, file.bank_name, 2048, &error, platform)}};
+    file.records = {{1, "Music_1", 500, 1000, 1500, "ms_adpcm", true, 44100, 2, stereo, CODEC_MS_ADPCM, 234},
+                    {2, "Music_2", NONE, NONE, NONE, "xwma", false, 44100, 2, {}},
+                    {3, "Item_1", 100, 400, 601, "pcm16", true, 22050, 1, pcm16, entries[2].codec},
+                    {4, "Dig_0", NONE, NONE, 1248, "ms_adpcm", true, 22050, 1, mono, CODEC_MS_ADPCM, 0x24},
+                    {5, "Zombie_1", NONE, NONE, 450, "pcm8", true, 11025, 2, pcm8, CODEC_PCM8},
+                    {6, "Music_3", NONE, NONE, NONE, "wma_pro", false, 48000, 2, {}},
+                    {7, "Music_4", NONE, NONE, NONE, "xma", false, 48000, 2, {}}};
+    return file;
+}
+
 }  // namespace
 
 std::vector<shipped_file> shipped_files() {
@@ -167,5 +220,7 @@ std::vector<shipped_file> shipped_files() {
             stream_pair("spiderman", STREAM_HEADER_VERSION_9D, false),
             stream_pair("streams", STREAM_HEADER_VERSION_100, false),
             stream_pair("nhl2k3", STREAM_HEADER_VERSION_101, true),
-            padded_wave()};
+            padded_wave(),
+            windows_bank("Wave Bank.xwb", BANK_FOR_WINDOWS),
+            windows_bank("x360_music.xwb", BANK_FOR_XBOX360)};
 }

@@ -28,6 +28,7 @@ struct shipped_record {
     uint32_t channels;
     bytes sound;  // the bytes it plays, in its codec
     entry_codec sound_codec = CODEC_XBOX_ADPCM;
+    uint32_t block_field = 0;  // of Microsoft ADPCM
 };
 
 struct shipped_file {

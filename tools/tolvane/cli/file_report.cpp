@@ -72,8 +72,7 @@ std::string refusal_text(const stream_description& description) {
         return "its inflated bank could be neither kept nor read";
     case REFUSED_BANK_VERSION:
         return "wave bank version " + std::to_string(description.layout_version) +
-               (description.big_endian ? ": a big-endian Xbox 360 bank, not an Xbox one"
-                                       : ": an Xbox 360 or Windows bank, not an Xbox one");
+               ": a version of no known layout (Xbox banks are 1 to 3, Windows and Xbox 360 ones 41 to 46)";
     }
     return "";
 }
@@ -98,9 +97,18 @@ const char* codec_name(entry_codec codec) {
     case CODEC_PCM8:
         return "8-bit PCM";
     case CODEC_PCM16:
+    case CODEC_PCM16_BE:
         return "16-bit PCM";
     case CODEC_WMA:
         return "WMA";
+    case CODEC_MS_ADPCM:
+        return "Microsoft ADPCM";
+    case CODEC_XWMA:
+        return "xWMA";
+    case CODEC_WMA_PRO:
+        return "WMA Pro";
+    case CODEC_XMA:
+        return "XMA";
     case CODEC_UNKNOWN:
         return "unknown";
     case CODEC_EMPTY:

@@ -2,6 +2,8 @@
 
 #include "tools/tolvane/cli/listing.h"
 
+#include "containers/wave_bank.h"
+
 #include <stdio.h>
 
 #include "containers/sound_bank.h"
@@ -81,9 +83,18 @@ const char* codec_key(entry_codec codec) {
     case CODEC_PCM8:
         return "pcm8";
     case CODEC_PCM16:
+    case CODEC_PCM16_BE:
         return "pcm16";
     case CODEC_WMA:
         return "wma";
+    case CODEC_MS_ADPCM:
+        return "ms_adpcm";
+    case CODEC_XWMA:
+        return "xwma";
+    case CODEC_WMA_PRO:
+        return "wma_pro";
+    case CODEC_XMA:
+        return "xma";
     case CODEC_UNKNOWN:
         return "unknown";
     case CODEC_EMPTY:
@@ -182,11 +193,23 @@ void append_json_key(std::string* out, const char* key) {
     *out += ':';
 }
 
+// Who a bank was written for: its content version and byte order say it.
+const char* bank_platform_name(const stream_description& description) {
+    if (description.kind != STREAM_BANK || description.layout_version < 0) return nullptr;
+    if (description.big_endian) return "xbox360";
+    return description.layout_version >= FIRST_WINDOWS_BANK_VERSION ? "windows" : "xbox";
+}
+
 void print_info_text(FILE* out, const player_view& view, const stream_description& description,
                      const std::vector<sound_unit>& units, const loop_rendering& looping,
                      const std::vector<std::string>& notes) {
     fprintf(out, "title: %s\nlength_ms: %d\nsample_rate: %d\nchannels: %d\nentries: %d\n", view.title.c_str(),
             view.length_ms, view.sample_rate, view.channels, view.entries);
+    if (const char* platform = bank_platform_name(description)) {
+        fprintf(out, "platform: %s\nversion: %lld", platform, (long long)description.layout_version);
+        if (description.header_version >= 0) fprintf(out, " (header %lld)", (long long)description.header_version);
+        fprintf(out, "\n");
+    }
     for (const std::string& note : notes) fprintf(out, "note: %s\n", printable(note.c_str()).c_str());
     fprintf(out, "%7s %10s %10s %7s %3s %11s %11s %11s %17s %11s  %s\n", "record", "offset", "bytes", "rate", "ch",
             "frames", "duration_ms", "looped_ms", "loop", "stated", "name");
@@ -220,6 +243,12 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
     append_json_key(&text, "compressed");
     text += description.inflated ? "true" : "false";
     append_frames(&text, "version", description.layout_version);
+    append_frames(&text, "header_version", description.header_version);
+    append_json_key(&text, "platform");
+    if (const char* platform = bank_platform_name(description))
+        append_json_string(&text, platform);
+    else
+        text += "null";
     append_text_or_null(&text, "bank_name", description.bank_name);
     append_frames(&text, "stated_frames", description.stated_frames);
     int64_t frames = 0;

@@ -41,13 +41,14 @@ typedef std::vector<uint8_t> bytes;
 // A record that may be replaced, as the reader describes it.
 struct old_record {
     int32_t record = 0;
-    std::string name;        // its name, from the bank or its sound bank; "" for none
-    std::string label;       // its name, else its number
-    std::string file_label;    // what extract -o DIR/{label}.wav names its file
+    std::string name;           // its name, from the bank or its sound bank; "" for none
+    std::string label;          // its name, else its number
+    std::string file_label;     // what extract -o DIR/{label}.wav names its file
     std::string numbered_name;  // what extract -o DIR/ names it: the bank's stem and its number
     uint32_t rate = 0;
     uint32_t channels = 0;
     entry_codec codec = CODEC_XBOX_ADPCM;
+    uint32_t block_field = 0;
     int64_t frames = 0;
     int64_t loop_start = -1;
     int64_t loop_end = -1;
@@ -65,6 +66,7 @@ struct replacement {
 struct edited_container {
     std::string path;
     stream_kind kind = STREAM_RAW;
+    bool windows = false;  // a bank of content version 41 to 46: no Xbox ADPCM
     bool compressed = false;
     int32_t base = 0;
     std::vector<old_record> records;
@@ -149,6 +151,7 @@ int read_records(const command_line& line, const std::string& bank_path, edited_
     c->path = bank_path;
     c->kind = d.kind;
     c->compressed = d.inflated;
+    c->windows = d.kind == STREAM_BANK && d.layout_version >= FIRST_WINDOWS_BANK_VERSION;
     c->base = d.bank_base;
     if (c->kind != STREAM_BANK && c->kind != STREAM_PAIR)
         return failure("cannot replace in", bank_path, "not a wave bank or a stream pair");
@@ -162,8 +165,9 @@ int read_records(const command_line& line, const std::string& bank_path, edited_
         old.label = old.name.empty() ? std::to_string(r.record) : old.name;
         old.rate = r.rate > 0 && r.rate <= UINT32_MAX ? (uint32_t)r.rate : 0;
         old.channels = r.channels > 0 ? (uint32_t)r.channels : 0;
-        old.frames = frames_in_bytes(r.codec, r.channels, r.length);
+        old.frames = frames_in_bytes(r.codec, r.channels, r.length, r.block_field);
         old.codec = r.codec;
+        old.block_field = r.block_field;
         if (r.loop_start >= 0 && r.loop_end > r.loop_start) {
             old.loop_start = r.loop_start;
             old.loop_end = r.loop_end;
@@ -211,10 +215,15 @@ int prepare(const command_line& line, const edited_container& c, replacement* r)
         shape.rate = old.rate;
         shape.channels = old.channels;
     }
-    // The codec is the record's: PCM at its depth, else Xbox ADPCM.
-    shape.codec = old.codec == CODEC_PCM8    ? SHAPE_CODEC_PCM8
-                  : old.codec == CODEC_PCM16 ? SHAPE_CODEC_PCM16
-                                             : SHAPE_CODEC_XBOX_ADPCM;
+    // The codec is the record's: PCM at its depth, else the bank's ADPCM. A
+    // Windows bank's xWMA or XMA record becomes Microsoft ADPCM in blocks of
+    // 512 bytes, its record's block field kept where it has one.
+    bool pcm16 = old.codec == CODEC_PCM16 || old.codec == CODEC_PCM16_BE;
+    shape.codec = old.codec == CODEC_PCM8 ? SHAPE_CODEC_PCM8
+                  : pcm16                 ? SHAPE_CODEC_PCM16
+                  : c.windows             ? SHAPE_CODEC_MS_ADPCM
+                                          : SHAPE_CODEC_XBOX_ADPCM;
+    shape.block_field = old.codec == CODEC_MS_ADPCM ? old.block_field : ms_adpcm_field_for(old.channels, 512);
     const std::string& sound_path = r->sound_path;
     if (!read_entry_wave(sound_path, &sound, &reason, &warning, shape))
         return failure("cannot read", sound_path, reason);
@@ -224,6 +233,9 @@ int prepare(const command_line& line, const edited_container& c, replacement* r)
                            std::to_string(XBOX_HIGHEST_RATE) + " Hz" +
                            (sound.source_path.empty() ? "; leave out --keep-input-format"
                                                       : " (an Xbox ADPCM WAVE is taken as it is)"));
+    if (c.windows && sound.codec == CODEC_XBOX_ADPCM)
+        return failure("cannot replace with", sound_path,
+                       "a Windows or Xbox 360 bank holds no Xbox ADPCM; give the sound as PCM or another sound file");
     std::string misfit = entry_misfit(sound, c.kind == STREAM_PAIR ? BUILT_PAIR : BUILT_BANK);
     if (!misfit.empty()) return failure("cannot replace with", sound_path, misfit);
     if (!warning.empty() && !line.quiet) warn(sound_path, warning);
@@ -231,7 +243,9 @@ int prepare(const command_line& line, const edited_container& c, replacement* r)
     std::string loop_said = choose_loop(line, old, c.kind == STREAM_PAIR, &sound, &warning);
     if (!warning.empty() && !line.quiet) warn(sound_path, warning);
     r->report = "entry " + std::to_string(old.record) + " " + old.label + ": " + format_words(sound) + ", " + loop_said;
-    if (sound.codec != CODEC_XBOX_ADPCM)
+    if (sound.codec == CODEC_MS_ADPCM)
+        r->report += ", as Microsoft ADPCM";
+    else if (sound.codec != CODEC_XBOX_ADPCM)
         r->report += ", as " + std::string(sound.codec == CODEC_PCM8 ? "8" : "16") + "-bit PCM";
     if (sound.rate != old.rate || sound.channels != old.channels || sound.codec != old.codec)
         r->report += " (the record's format changes)";

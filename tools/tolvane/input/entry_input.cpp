@@ -7,6 +7,7 @@
 
 #include "codec/little_endian.h"
 #include "codec/xbox_adpcm.h"
+#include "codec/ms_adpcm_encoder.h"
 #include "codec/xbox_adpcm_encoder.h"
 #include "containers/byte_source.h"
 #include "containers/file_names.h"
@@ -38,6 +39,8 @@ entry_codec chosen_codec(shape_codec wanted, int depth) {
         return CODEC_PCM8;
     case SHAPE_CODEC_PCM16:
         return CODEC_PCM16;
+    case SHAPE_CODEC_MS_ADPCM:
+        return CODEC_MS_ADPCM;
     case SHAPE_CODEC_XBOX_ADPCM:
         break;
     }
@@ -113,9 +116,13 @@ bool read_entry_wave(const std::string& path, built_entry* entry, std::string* r
         loop_start = sound.loop_start;
         loop_end = sound.loop_end;
         entry->codec = chosen_codec(shape.codec, wave ? pcm_wave_depth(chunks) : 0);
-        if (entry->codec == CODEC_XBOX_ADPCM)
-            entry->adpcm = encode_xbox_adpcm(sound.pcm.data(), sound.pcm.size() / sound.channels, sound.channels);
-        else
+        size_t frames = sound.pcm.size() / sound.channels;
+        if (entry->codec == CODEC_XBOX_ADPCM) {
+            entry->adpcm = encode_xbox_adpcm(sound.pcm.data(), frames, sound.channels);
+        } else if (entry->codec == CODEC_MS_ADPCM) {
+            entry->block_field = shape.block_field;
+            entry->adpcm = encode_ms_adpcm(sound.pcm.data(), frames, sound.channels, shape.block_field);
+        } else
             entry->adpcm = stored_pcm(sound.pcm, entry->codec);
     }
     if (entry->sound_bytes() == 0) {
@@ -125,6 +132,13 @@ bool read_entry_wave(const std::string& path, built_entry* entry, std::string* r
     entry->input_looped = loop_start >= 0;
     if (loop_start >= 0) set_entry_loop(entry, loop_start, loop_end, warning);
     return true;
+}
+
+uint32_t ms_adpcm_field_for(uint32_t channels, uint32_t block_bytes) {
+    if (channels == 0) return 0;
+    uint32_t per_channel = block_bytes / channels;
+    if (per_channel < 22) return 0;
+    return per_channel - 22 > LARGEST_BLOCK_FIELD ? LARGEST_BLOCK_FIELD : per_channel - 22;
 }
 
 std::string input_rate_misfit(uint32_t input_rate, const entry_shape& shape) {

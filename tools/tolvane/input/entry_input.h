@@ -15,6 +15,7 @@ enum shape_codec {
     SHAPE_CODEC_PCM,         // 8-bit PCM stays 8-bit, all else 16-bit PCM
     SHAPE_CODEC_PCM8,
     SHAPE_CODEC_PCM16,
+    SHAPE_CODEC_MS_ADPCM,  // encoded in blocks of entry_shape::block_field
 };
 // The rate and channel count an encoded entry is brought to (0 keeps the
 // input's own), and its codec.
@@ -22,7 +23,11 @@ struct entry_shape {
     uint32_t rate = 0;
     uint32_t channels = 0;
     shape_codec codec = SHAPE_CODEC_AS_INPUT;  // an Xbox ADPCM WAVE stays as it is whatever this says
+    uint32_t block_field = 0;                  // of Microsoft ADPCM
 };
+// The Microsoft ADPCM block field whose blocks of channels come nearest
+// block_bytes without passing it (at least the smallest block).
+uint32_t ms_adpcm_field_for(uint32_t channels, uint32_t block_bytes);
 
 // Reads a sound file for packing: an Xbox ADPCM WAVE's whole block sets (from
 // the file, not copied into memory, in its own format whatever the shape:
