@@ -2,6 +2,8 @@
 
 #include "containers/stream_description.h"
 
+#include "containers/wave_bank.h"
+
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -160,6 +162,11 @@ void set_loop_from_bytes(entry_record* record, int64_t start_bytes, int64_t leng
 
 refusal_reason description_refusal(const stream_description* description) {
     if (description->refusal != NOT_REFUSED) return description->refusal;
+    // Xbox banks of nothing playable have always played as nothing; a
+    // Windows bank of xWMA or XMA alone is refused with its reason.
+    if (description->kind == STREAM_BANK && description->layout_version >= FIRST_WINDOWS_BANK_VERSION &&
+        description->record_count > 0 && description->entry_count == 0)
+        return REFUSED_NOTHING_PLAYABLE;
     if (is_single_stream(description) && !stream_format_is_playable(description->sample_rate, description->channels))
         return REFUSED_UNPLAYABLE_FORMAT;
     return NOT_REFUSED;

@@ -71,7 +71,8 @@ enum refusal_reason {
     REFUSED_BANK_ENDS_BEFORE_START,
     REFUSED_UNPLAYABLE_FORMAT,  // no channels, more than 8, or a rate below 100 Hz
     REFUSED_UNREADABLE,         // an inflated bank that could be neither kept nor read
-    REFUSED_BANK_VERSION,       // an Xbox 360 or Windows bank (layout_version 4 and above, or big-endian)
+    REFUSED_BANK_VERSION,       // a bank version of no known layout (4 to 40, above 46), or a big-endian Xbox one
+    REFUSED_NOTHING_PLAYABLE,   // a Windows or Xbox 360 bank none of whose records is in a codec played here
 };
 
 enum stream_kind { STREAM_RAW, STREAM_WAVE, STREAM_BANK, STREAM_PAIR };

@@ -16,6 +16,7 @@
 #include "codec/little_endian.h"
 #include "codec/xbox_adpcm.h"
 #include "containers/wave_bank.h"
+#include "containers/wave_bank_writer.h"
 #include "plugin/module.h"
 #include "containers/byte_source.h"
 #include "player/player_state.h"
@@ -585,7 +586,8 @@ TEST_F(WaveBankPlaybackTest, BanksOfVersionsWithoutALayoutAreRefused) {
     const struct {
         uint32_t version;
         bool big_endian;
-    } cases[] = {{4, false}, {38, false}, {40, false}, {47, false}, {0xffffffffu, false}, {40, true}, {3, true}, {1, true}};
+    } cases[] = {{4, false},           {38, false}, {40, false}, {47, false},
+                 {0xffffffffu, false}, {40, true},  {3, true},   {1, true}};
     for (const auto& c : cases) {
         uint32_t version = c.version;
         SCOPED_TRACE(std::to_string(version) + (c.big_endian ? " big-endian" : ""));
@@ -605,6 +607,28 @@ TEST_F(WaveBankPlaybackTest, BanksOfVersionsWithoutALayoutAreRefused) {
         EXPECT_EQ(bank.d.big_endian, c.big_endian);
         EXPECT_EQ(bank.d.notices & NOTICE_PLAYED_AS_RAW, 0u);
     }
+}
+
+// A Windows bank of xWMA and XMA alone holds nothing the module plays.
+TEST_F(WaveBankPlaybackTest, AWindowsBankOfNothingPlayableIsRefused) {
+    built_entry wma;
+    wma.codec = CODEC_XWMA;
+    wma.rate = 44100;
+    wma.channels = 2;
+    wma.adpcm = random_bytes(900, 3);
+    built_entry xma = wma;
+    xma.codec = CODEC_XMA;
+    std::string error;
+    std::string path = write("wma.xwb", built_bank_bytes({wma, xma}, "music", 2048, &error, BANK_FOR_WINDOWS));
+    EXPECT_EQ(host.play(path), 1);
+    int length = 0;
+    char title[HOST_TITLE_BYTES] = "";
+    host.module->GetFileInfo(&path[0], title, &length);
+    EXPECT_EQ(length, -1000);
+    owned_description bank;
+    open_as_play(path, &bank.d);
+    EXPECT_EQ(description_refusal(&bank.d), REFUSED_NOTHING_PLAYABLE);
+    EXPECT_EQ(bank.d.record_count, 2);
 }
 
 TEST_F(WaveBankPlaybackTest, SeekIntoTheThirdEntryPlaysFromThere) {

@@ -73,6 +73,9 @@ std::string refusal_text(const stream_description& description) {
     case REFUSED_BANK_VERSION:
         return "wave bank version " + std::to_string(description.layout_version) +
                ": a version of no known layout (Xbox banks are 1 to 3, Windows and Xbox 360 ones 41 to 46)";
+    case REFUSED_NOTHING_PLAYABLE:
+        return "none of its " + std::to_string(description.record_count) +
+               " records is PCM or Microsoft ADPCM, the codecs played here (xWMA, WMA Pro and XMA are not)";
     }
     return "";
 }
