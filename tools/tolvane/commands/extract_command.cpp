@@ -81,6 +81,13 @@ bool record_item(const stream_description& d, const entry_record& record, const 
         item->unit = sound_unit(0, record.record, 0, rate, channels, item->extras.frames, 0, 0, name);
         return true;
     }
+    if (record.codec == CODEC_MS_ADPCM || record.codec == CODEC_PCM16_BE || record.codec == CODEC_XWMA ||
+        record.codec == CODEC_WMA_PRO || record.codec == CODEC_XMA) {
+        *why = "record " + std::to_string(record.record) + " is " + codec_name(record.codec) +
+               " of a Windows or Xbox 360 bank, which extract does not write as stored; render plays PCM and "
+               "Microsoft ADPCM records";
+        return false;
+    }
     bool stored_sound = record.codec == CODEC_PCM8 || record.codec == CODEC_PCM16 || record.codec == CODEC_WMA;
     int64_t end = std::min(record.offset + record.length, d.file_bytes);
     if (!stored_sound || record.offset < 0 || record.offset > INT32_MAX || end <= record.offset ||
