@@ -172,6 +172,7 @@ int64_t built_entry::sound_bytes() const {
 }
 
 int64_t built_entry::frames() const {
+    if (stated_frames >= 0) return stated_frames;
     int64_t frames = frames_in_bytes(codec, channels, sound_bytes(), block_field);
     return frames > 0 ? frames : 0;
 }

@@ -29,6 +29,11 @@ struct built_entry {
     std::string source_path;
     int64_t source_offset = 0;
     int64_t source_bytes = 0;
+    // Of a codec the engine does not decode (xWMA, XMA): the frames the
+    // record states, and its seek table, written in a Windows bank's seek
+    // table region.
+    int64_t stated_frames = -1;
+    std::vector<uint32_t> seek_table;
     // The input file's own format, before any mixing or resampling, and
     // whether it stated a loop.
     uint32_t input_rate = 0;

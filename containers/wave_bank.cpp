@@ -146,6 +146,11 @@ bool read_full_record(byte_source* source, const wave_bank_plan& bank, uint32_t 
     return true;
 }
 
+// A compact record states no duration: an xWMA entry's frames are its last
+// decoded byte count over the bytes of a frame, an XMA entry's its last
+// frame position.
+int64_t frames_of_seek_table(byte_source* source, const wave_bank_plan& bank, uint32_t i, const entry_record& record);
+
 uint32_t read_compact_word(byte_source* source, const wave_bank_plan& bank, uint32_t i, bool* read) {
     uint8_t bytes[BANK_COMPACT_RECORD_BYTES];
     *read = seek_to(source, bank.first_record + (int64_t)i * bank.stride) &&
@@ -169,6 +174,7 @@ bool read_compact_record(byte_source* source, const wave_bank_plan& bank, uint32
     take_format(bank, *bank.layout, bank.compact_format, record);
     record->offset = bank.sound_origin + offset;
     record->length = length > 0 ? length : 0;
+    record->stated_frames = frames_of_seek_table(source, bank, i, *record);
     return true;
 }
 
@@ -284,6 +290,11 @@ bool plan_regions(byte_source* source, int32_t base, const region_layout& layout
     bank->lengths_default_to_region = true;
     bank->regions_at = (int64_t)base + layout.regions_at;
     bank->region_count = layout.region_count;
+    if (layout.region_count > WINDOWS_REGION_SEEK_TABLES && (flags & BANK_FLAG_SEEK_TABLES) &&
+        regions[WINDOWS_REGION_SEEK_TABLES].length != 0) {
+        bank->seek_tables_at = (int64_t)base + regions[WINDOWS_REGION_SEEK_TABLES].offset;
+        bank->seek_tables_length = regions[WINDOWS_REGION_SEEK_TABLES].length;
+    }
     bank->sound_region = layout.sound_region;
     if (regions[layout.names_region].length != 0) {
         uint32_t name_bytes = field_of(*bank, data + layout.name_size_at);
@@ -318,6 +329,20 @@ uint32_t bank_v1_format_word(entry_codec codec, uint32_t channels, uint32_t rate
     return pack_format(VERSION_1_RECORD, codec, channels, rate);
 }
 
+bool xwma_packet_format(uint32_t block_field, uint32_t* packet_bytes, uint32_t* bytes_per_second) {
+    static const uint32_t PACKET_BYTES[] = {929,  1487, 1280, 2230, 8917, 8192, 4459, 5945, 2304,
+                                            1536, 1485, 1008, 2731, 4096, 6827, 5462, 1280};
+    static const uint32_t BYTES_PER_SECOND[] = {12000, 24000, 4000, 6000, 8000, 20000, 2500};
+    uint32_t packet = block_field & 0x1f;
+    uint32_t rate = (block_field >> 5) & 0x7;
+    if (packet >= sizeof PACKET_BYTES / sizeof PACKET_BYTES[0] ||
+        rate >= sizeof BYTES_PER_SECOND / sizeof BYTES_PER_SECOND[0])
+        return false;
+    *packet_bytes = PACKET_BYTES[packet];
+    *bytes_per_second = BYTES_PER_SECOND[rate];
+    return true;
+}
+
 uint32_t compact_record_word(uint32_t offset_units, uint32_t deviation_bytes) {
     return (offset_units & COMPACT_OFFSET_MASK) | deviation_bytes << COMPACT_DEVIATION_SHIFT;
 }
@@ -336,6 +361,7 @@ bool plan_wave_bank(byte_source* source, stream_description* description, wave_b
     memset(bank, 0, sizeof *bank);
     bank->names_at = NONE;
     bank->regions_at = NONE;
+    bank->seek_tables_at = NONE;
     uint8_t header[8];
     if (!seek_to(source, base) || !read_zero_filled(source, header, 4) || !read_zero_filled(source, header + 4, 4)) {
         description->notices |= NOTICE_HEADER_CUT_SHORT;
@@ -389,4 +415,55 @@ bool read_wave_bank(byte_source* source, stream_description* description) {
     description->data_length = (int32_t)((uint32_t)last->offset + (uint32_t)last->length - (uint32_t)first->offset);
     if (description->data_length < 0) return refuse(description, REFUSED_BANK_ENDS_BEFORE_START);
     return true;
+}
+
+namespace {
+
+// Where record i's seek table values lie and how many there are; false when
+// it has none or the table does not lie within its region.
+bool locate_seek_table(byte_source* source, const wave_bank_plan& bank, uint32_t i, int64_t* values_at,
+                       uint32_t* count) {
+    // One offset per record, counted from the end of their array.
+    uint64_t offsets_bytes = 4ull * bank.record_count;
+    if (bank.seek_tables_at == NONE || i >= bank.record_count || 4ull * i + 4 > bank.seek_tables_length) return false;
+    uint8_t field[4];
+    if (!seek_to(source, bank.seek_tables_at + 4ll * i) || source_read(source, field, 4) != 4) return false;
+    int32_t at = (int32_t)field_of(bank, field);
+    if (at < 0 || offsets_bytes + (uint64_t)at + 4 > bank.seek_tables_length) return false;
+    int64_t table = bank.seek_tables_at + (int64_t)offsets_bytes + at;
+    if (!seek_to(source, table) || source_read(source, field, 4) != 4) return false;
+    uint64_t values = field_of(bank, field);
+    uint64_t room = (bank.seek_tables_length - offsets_bytes - (uint64_t)at - 4) / 4;
+    if (values > room || values > LONGEST_SEEK_TABLE) return false;
+    *values_at = table + 4;
+    *count = (uint32_t)values;
+    return true;
+}
+
+int64_t frames_of_seek_table(byte_source* source, const wave_bank_plan& bank, uint32_t i, const entry_record& record) {
+    if (record.codec != CODEC_XWMA && record.codec != CODEC_WMA_PRO && record.codec != CODEC_XMA) return NO_FRAMES;
+    int64_t values_at = 0;
+    uint32_t count = 0;
+    uint8_t field[4];
+    if (record.channels <= 0 || !locate_seek_table(source, bank, i, &values_at, &count) || count == 0 ||
+        !seek_to(source, values_at + 4ll * (count - 1)) || source_read(source, field, 4) != 4)
+        return NO_FRAMES;
+    uint32_t last = field_of(bank, field);
+    int64_t frames = record.codec == CODEC_XMA ? last : last / (2 * (uint32_t)record.channels);
+    return frames > 0 ? frames : NO_FRAMES;
+}
+
+}  // namespace
+
+int64_t read_seek_table(byte_source* source, const wave_bank_plan& bank, uint32_t i, uint32_t* values,
+                        uint32_t capacity) {
+    int64_t values_at = 0;
+    uint32_t count = 0;
+    if (!locate_seek_table(source, bank, i, &values_at, &count) || !seek_to(source, values_at)) return -1;
+    uint8_t field[4];
+    for (uint32_t v = 0; v < count && v < capacity; ++v) {
+        if (source_read(source, field, 4) != 4) return -1;
+        values[v] = field_of(bank, field);
+    }
+    return count;
 }

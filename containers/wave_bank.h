@@ -139,6 +139,10 @@ struct wave_bank_plan {
     int region_count;
     int sound_region;  // the region holding the sound
     bool big_endian;   // every field, and 16-bit samples, of an Xbox 360 bank
+    // Versions 41 to 46 with seek tables: the region's file offset (-1
+    // without) and length.
+    int64_t seek_tables_at;
+    uint32_t seek_tables_length;
 };
 
 // A record's format word as the layout packs it.
@@ -149,6 +153,24 @@ uint32_t pack_format(const record_layout& layout, entry_codec codec, uint32_t ch
 // its version, name and declared count in the description. False, with any
 // refusal in the description, when there is nothing to read.
 bool plan_wave_bank(byte_source* source, stream_description* description, wave_bank_plan* plan);
+
+// An xWMA or WMA Pro record's block field: bits 0-4 index its packet size
+// and bits 5-7 its average bytes per second. False for an index past the
+// tables.
+bool xwma_packet_format(uint32_t block_field, uint32_t* packet_bytes, uint32_t* bytes_per_second);
+// XMA is kept in packets of this many bytes.
+const uint32_t XMA_PACKET_BYTES = 2048;
+
+// A seek table never holds more values than this; no entry of a real bank
+// comes near it (an XMA or xWMA packet lasts at least a few milliseconds).
+const uint32_t LONGEST_SEEK_TABLE = 1u << 20;
+
+// Record i's seek table (xWMA: the decoded bytes at the end of each packet;
+// XMA: frame positions): its values into values (room for capacity; more
+// are not read) and their count, or -1 when the record has none or it lies
+// outside its region.
+int64_t read_seek_table(byte_source* source, const wave_bank_plan& bank, uint32_t i, uint32_t* values,
+                        uint32_t capacity);
 
 // Reads the bank at description->bank_base (0, or 4096 in a container) into
 // description's records, noting the version, the bank's name and the records

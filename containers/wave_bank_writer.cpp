@@ -52,6 +52,24 @@ void append_field(bytes& out, uint32_t value, bool big_endian) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back((uint8_t)(value >> shift));
 }
 
+// The seek table region of a Windows bank: one offset per record (-1 for
+// none) counted from the end of that array, then each table as its count
+// and values. Empty when no entry has a table.
+bytes seek_tables(const std::vector<built_entry>& entries, bool big_endian) {
+    bool any = false;
+    for (const built_entry& entry : entries) any = any || !entry.seek_table.empty();
+    if (!any) return {};
+    bytes offsets, tables;
+    for (const built_entry& entry : entries) {
+        append_field(offsets, entry.seek_table.empty() ? 0xffffffffu : (uint32_t)tables.size(), big_endian);
+        if (entry.seek_table.empty()) continue;
+        append_field(tables, (uint32_t)entry.seek_table.size(), big_endian);
+        for (uint32_t value : entry.seek_table) append_field(tables, value, big_endian);
+    }
+    offsets.insert(offsets.end(), tables.begin(), tables.end());
+    return offsets;
+}
+
 // Everything of a bank in front of its sound region, which starts at
 // *sound_at (aligned), and the sound's offsets.
 bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank_name, uint32_t alignment,
@@ -61,7 +79,9 @@ bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank
     bool windows = shape.record == &WINDOWS_RECORD;
     uint32_t count = (uint32_t)entries.size();
     uint32_t records_at = shape.header_bytes + shape.data_bytes;
-    uint32_t names_at = records_at + BANK_RECORD_BYTES * count;
+    bytes seeks = windows ? seek_tables(entries, be) : bytes();
+    uint32_t seeks_at = records_at + BANK_RECORD_BYTES * count;
+    uint32_t names_at = seeks_at + (uint32_t)seeks.size();
     uint32_t names_bytes = BANK_ENTRY_NAME_BYTES * count;
     *sound_at = aligned_offset(names_at + names_bytes, alignment);
     *offsets = sound_offsets(entries, alignment, sound_length);
@@ -76,14 +96,14 @@ bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank
                                         {(uint32_t)*sound_at, (uint32_t)*sound_length}};
     const uint32_t windows_regions[][2] = {{shape.header_bytes, shape.data_bytes},
                                            {records_at, BANK_RECORD_BYTES * count},
-                                           {names_at, 0},  // no seek tables
+                                           {seeks_at, (uint32_t)seeks.size()},
                                            {names_at, names_bytes},
                                            {(uint32_t)*sound_at, (uint32_t)*sound_length}};
     for (int r = 0; r < shape.region_count; ++r) {
         append_field(head, windows ? windows_regions[r][0] : xbox_regions[r][0], be);
         append_field(head, windows ? windows_regions[r][1] : xbox_regions[r][1], be);
     }
-    append_field(head, BANK_FLAG_ENTRY_NAMES, be);
+    append_field(head, BANK_FLAG_ENTRY_NAMES | (seeks.empty() ? 0 : BANK_FLAG_SEEK_TABLES), be);
     append_field(head, count, be);
     append_text_field(head, bank_name, shape.name_bytes);
     append_field(head, BANK_RECORD_BYTES, be);
@@ -109,6 +129,7 @@ bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank
                 head, looped ? (uint32_t)(entry.bytes_at(entry.loop_end) - entry.bytes_at(entry.loop_start)) : 0, be);
         }
     }
+    head.insert(head.end(), seeks.begin(), seeks.end());
     for (const built_entry& entry : entries) append_text_field(head, entry.name, BANK_ENTRY_NAME_BYTES);
     head.resize((size_t)*sound_at, 0);
     return head;
@@ -240,6 +261,9 @@ bool patch_bank_entry(bytes* file, size_t base, int32_t record, const built_entr
             write_u32le(&f[at + layout.flags_at], (uint32_t)sound.frames() << WINDOWS_RECORD_DURATION_SHIFT | flags);
         }
     }
+    // The new sound is in a codec without seek tables: the record's says none.
+    if (plan.seek_tables_at >= 0 && 4ull * index + 4 <= plan.seek_tables_length)
+        write_u32le(&f[(size_t)plan.seek_tables_at + 4 * (size_t)index], 0xffffffffu);
     // Regions after the sound that moved, and the sound region's length.
     for (int r = 0; r < plan.region_count; ++r) {
         size_t at = (size_t)plan.regions_at + BANK_REGION_BYTES * (size_t)r;

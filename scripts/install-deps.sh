@@ -10,7 +10,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev libasound2-dev libsndfile1-dev libsoxr-dev libfaudio-dev
+    cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev zlib1g-dev libasound2-dev libsndfile1-dev libsoxr-dev libavcodec-dev libfaudio-dev
     clang libclang-rt-14-dev
     g++-mingw-w64-i686 mingw-w64 libz-mingw-w64-dev
     wine wine32:i386
@@ -34,5 +34,11 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
 echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
+# A mirror caught mid-sync fails an index for a while: try again, then
+# install from the indexes there are (the install says what is missing).
+for attempt in 1 2 3 4; do
+    $sudo apt-get update -qq && break
+    echo "install-deps: apt-get update failed (attempt $attempt); trying again"
+    sleep 30
+done
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
