@@ -100,6 +100,12 @@ void take_format(const wave_bank_plan& bank, const record_layout& layout, uint32
 // as a loop stated in bytes is.
 void take_loop_in_frames(entry_record* record, uint32_t start_frames, uint32_t length_frames) {
     const codec_row* row = codec_row_of(record->codec, record->block_field);
+    // A codec of packets (xWMA, XMA) keeps its loop as stated, within the
+    // frames the record states.
+    if (!row && length_frames > 0 && record->stated_frames >= (int64_t)start_frames + length_frames) {
+        record->loop_start = start_frames;
+        record->loop_end = (int64_t)start_frames + length_frames;
+    }
     if (!row || record->channels <= 0) return;
     int64_t unit = unit_bytes(*row, record->channels);
     set_loop_from_bytes(record, (int64_t)start_frames / row->frames_per_unit * unit,

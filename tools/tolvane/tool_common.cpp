@@ -2,6 +2,8 @@
 
 #include "tools/tolvane/tool_common.h"
 
+#include "tools/tolvane/session/packet_audio.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -64,6 +66,10 @@ bool describe_for_tool(const command_line& line, const std::string& path, bool d
         return false;
     }
     reason = refusal_text(file->d);
+    // A bank of only xWMA or XMA, which the module refuses, is rendered here.
+    if (description_refusal(&file->d) == REFUSED_NOTHING_PLAYABLE && line.command == "render" &&
+        packet_audio_available())
+        reason.clear();
     if (!reason.empty()) {
         *failed = {"cannot play", reason};
         return false;

@@ -110,6 +110,22 @@ std::vector<sound_unit> sound_units(const stream_description& description) {
     return units;
 }
 
+std::vector<sound_unit> tool_decoded_units(const stream_description& description,
+                                           bool (*decodes)(const entry_record& record), int32_t first_index) {
+    std::vector<sound_unit> units;
+    for (int32_t i = 0; i < description.record_count; ++i) {
+        const entry_record& record = description.records[i];
+        if (record.skipped == NOT_SKIPPED || !decodes(record) || record.stated_frames <= 0 || record.rate <= 0)
+            continue;
+        int64_t duration_ms = record.stated_frames * 1000 / record.rate;
+        units.push_back({first_index + (int32_t)units.size(), record.record, i, (uint32_t)record.rate,
+                         (uint16_t)record.channels, record.stated_frames, 0, duration_ms,
+                         record_name(&description, record)});
+        take_loop(&units.back(), record.loop_start, record.loop_end);
+    }
+    return units;
+}
+
 namespace {
 
 // A record number: digits only, from 1, fitting an int.
@@ -196,7 +212,9 @@ bool select_units(const std::vector<std::pair<int32_t, int32_t>>& ranges, const 
     }
     for (int32_t i = 0; i < description.record_count; ++i) {
         const entry_record& record = description.records[i];
-        if (record.skipped != NOT_SKIPPED && record_chosen(ranges, record.record))
+        bool has_unit =
+            std::any_of(units.begin(), units.end(), [&](const sound_unit& u) { return u.record_index == i; });
+        if (record.skipped != NOT_SKIPPED && !has_unit && record_chosen(ranges, record.record))
             left_out.push_back("record " + std::to_string(record.record) + " was skipped: " + skip_text(record));
     }
     int32_t last = last_record_of(description);

@@ -69,6 +69,11 @@ int64_t fade_frames(const sound_unit& unit, const loop_rendering& looping);
 // Every stream of the file as the module plays it: the entries (those that
 // play nothing included) or the single stream.
 std::vector<sound_unit> sound_units(const stream_description& description);
+// Units of the records the module skips but the tool decodes itself
+// (`decodes` says which), numbered after the module's entries from
+// first_index: each plays its record's stated frames.
+std::vector<sound_unit> tool_decoded_units(const stream_description& description,
+                                           bool (*decodes)(const entry_record& record), int32_t first_index);
 // Marks the units whose name another record of the file also has.
 void mark_shared_names(const stream_description& description, std::vector<sound_unit>* units);
 

@@ -4,6 +4,7 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -17,6 +18,7 @@
 #include "tools/tolvane/session/encoded_audio.h"
 #include "tools/tolvane/session/host_session.h"
 #include "tools/tolvane/session/null_output.h"
+#include "tools/tolvane/session/packet_audio.h"
 #include "tools/tolvane/live/player_screen.h"
 #include "tools/tolvane/session/render_output.h"
 #include "tools/tolvane/cli/render_plan.h"
@@ -172,6 +174,83 @@ int play_into_targets(render_run* run, const std::string& path, const std::strin
     return EXIT_OK;
 }
 
+// What decode_packets hands over goes to the render output as the entry's.
+struct decoded_entry {
+    render_output* output;
+    const sound_unit* unit;
+};
+
+bool take_decoded_frames(void* context, const int16_t* pcm, int64_t frames) {
+    decoded_entry* entry = (decoded_entry*)context;
+    render_output_take(entry->output, entry->unit->index, (int)entry->unit->rate, entry->unit->channels, pcm, frames);
+    return !entry->output->failed;
+}
+
+// Reads a record's bytes from the file; false with the reason.
+bool read_record_bytes(const std::string& path, const entry_record& record, std::vector<uint8_t>* bytes,
+                       std::string* reason) {
+    if (record.offset < 0 || record.offset + record.length > INT32_MAX) {
+        *reason = "its sound lies beyond 2 GiB";
+        return false;
+    }
+    file_handle file = file_open_read(path.c_str());
+    bytes->assign((size_t)record.length, 0);
+    bool read = file != INVALID_FILE && file_seek(file, (int32_t)record.offset) == (int32_t)record.offset &&
+                file_read(file, bytes->data(), (int32_t)record.length) == (int32_t)record.length;
+    if (file != INVALID_FILE) file_close(file);
+    if (!read) *reason = "its sound cannot be read (the file is cut short)";
+    return read;
+}
+
+// Decodes the entries the module does not (xWMA, WMA Pro, XMA) into their
+// targets with libavcodec, each to exactly its stated frames. Exit status.
+int decode_into_targets(render_run* run, const std::string& path, const stream_description& d,
+                        const std::vector<render_target>& targets) {
+    render_output output;
+    render_job job;
+    job.targets = &targets;
+    job.format = run->format;
+    job.keep_existing = run->line->no_clobber;
+    job.looping = looping_of(*run->line);
+    render_output_attach(&output, job);
+    std::string reason;
+    for (const render_target& target : targets) {
+        for (const sound_unit& unit : target.units) {
+            const entry_record& record = d.records[unit.record_index];
+            packet_format format;
+            std::vector<uint8_t> bytes;
+            int64_t bad_packets = 0;
+            int64_t padded = 0;
+            decoded_entry entry = {&output, &unit};
+            std::string number = "record " + std::to_string(unit.record);
+            if (!packet_format_of(record, &format, &reason) || !read_record_bytes(path, record, &bytes, &reason) ||
+                !decode_packets(format, bytes.data(), bytes.size(), unit.frames, take_decoded_frames, &entry,
+                                &bad_packets, &padded, &reason)) {
+                render_output_finish(&output, false);
+                if (output.failed) return failure("cannot write", output.failed_path, output.failed_reason);
+                return failure("cannot render", path, number + ": " + reason);
+            }
+            render_output_end(&output, unit.index);
+            if (bad_packets > 0 && !run->line->quiet) {
+                warn(path,
+                     number + ": " + std::to_string(bad_packets) + " packets could not be decoded and were skipped");
+                run->warned = true;
+            }
+            if (padded > 0 && !run->line->quiet) {
+                warn(path, number + ": its packets decode to " + std::to_string(unit.frames - padded) + " of the " +
+                               std::to_string(unit.frames) + " frames it states; the rest is silence");
+                run->warned = true;
+            }
+            if (interrupt_requested()) {
+                render_output_finish(&output, false);
+                return EXIT_INTERRUPTED;
+            }
+        }
+    }
+    if (!render_output_finish(&output, true)) return failure("cannot write", output.failed_path, output.failed_reason);
+    return EXIT_OK;
+}
+
 void list_written(const std::vector<render_target>& targets, FILE* stream) {
     for (const render_target& target : targets) {
         const sound_unit& first = target.units[0];
@@ -194,9 +273,21 @@ std::string why_no_sound(const stream_description& d) {
 
 // The units to render: those chosen with --entry, else every one that plays.
 // False with the reason printed; warnings about what was chosen are added.
+// The records whose sound this tool decodes itself, where the module does
+// not: xWMA, WMA Pro and XMA, on builds with libavcodec.
+bool tool_decodes(const entry_record& record) {
+    packet_format format;
+    std::string reason;
+    return packet_audio_available() && packet_format_of(record, &format, &reason);
+}
+
 bool chosen_units(const command_line& line, const std::string& path, const described_file& file,
                   std::vector<sound_unit>* chosen, std::vector<std::string>* warnings) {
     std::vector<sound_unit> units = sound_units(file.d);
+    std::vector<sound_unit> decoded = tool_decoded_units(file.d, tool_decodes, file.d.entry_count);
+    units.insert(units.end(), decoded.begin(), decoded.end());
+    std::sort(units.begin(), units.end(), [](const sound_unit& a, const sound_unit& b) { return a.record < b.record; });
+    mark_shared_names(file.d, &units);
     std::string reason;
     if (!line.entries.empty()) {
         if (file.d.record_count == 0 && file.d.kind != STREAM_BANK) {
@@ -250,6 +341,21 @@ void keep_existing_outputs(const command_line& line, std::vector<render_target>*
     *targets = left;
 }
 
+// The module's word that a record is skipped, or that nothing plays, does
+// not hold for the entries decoded here.
+bool said_of_decoded_entries(const file_warning& warning, const stream_description& d,
+                             const std::vector<sound_unit>& chosen) {
+    bool any_decoded = false;
+    for (const sound_unit& unit : chosen) {
+        if (unit.index < d.entry_count) continue;
+        any_decoded = true;
+        if (warning.first_record == unit.record && warning.last_record == unit.record &&
+            warning.text.find(" skipped: ") != std::string::npos)
+            return true;
+    }
+    return any_decoded && warning.no_sound;
+}
+
 int render_one(render_run* run, const std::string& path) {
     const command_line& line = *run->line;
     described_file file;
@@ -263,7 +369,9 @@ int render_one(render_run* run, const std::string& path) {
     std::vector<std::string> said;
     // A file with no sound fails with the reason; its warning would repeat it.
     for (const file_warning& warning : file.warnings)
-        if (warning_concerns(warning, ranges) && !(warning.no_sound && !has_sound)) said.push_back(warning.text);
+        if (warning_concerns(warning, ranges) && !(warning.no_sound && !has_sound) &&
+            !said_of_decoded_entries(warning, file.d, chosen))
+            said.push_back(warning.text);
     said.insert(said.end(), selection_warnings.begin(), selection_warnings.end());
     run->warned = run->warned || !said.empty();
     if (!line.quiet)
@@ -282,14 +390,30 @@ int render_one(render_run* run, const std::string& path) {
     keep_existing_outputs(line, &targets);
     if (targets.empty()) return EXIT_OK;
 
-    std::string play_path = path;
-    if (file.format_overridden) {
-        play_path = wrap_raw_data(path, file.d);
-        if (play_path.empty()) return failure("cannot render", path, "no temporary file for its raw data");
+    // The entries the module plays, and those decoded here, go to files of
+    // their own.
+    std::vector<render_target> played, decoded;
+    for (const render_target& target : targets) {
+        bool here = target.units[0].index >= file.d.entry_count;
+        for (const sound_unit& unit : target.units)
+            if ((unit.index >= file.d.entry_count) != here)
+                return failure("cannot render", path,
+                               target.path +
+                                   " would hold entries the module plays and xWMA or XMA entries "
+                                   "tolvane decodes; write them to separate files (-o DIR/)");
+        (here ? decoded : played).push_back(target);
     }
-    int status =
-        play_into_targets(run, path, play_path, targets, file.d.entry_count ? targets[0].units[0].start_ms : 0);
-    if (file.format_overridden) file_remove(play_path.c_str());
+    int status = EXIT_OK;
+    if (!played.empty()) {
+        std::string play_path = path;
+        if (file.format_overridden) {
+            play_path = wrap_raw_data(path, file.d);
+            if (play_path.empty()) return failure("cannot render", path, "no temporary file for its raw data");
+        }
+        status = play_into_targets(run, path, play_path, played, file.d.entry_count ? played[0].units[0].start_ms : 0);
+        if (file.format_overridden) file_remove(play_path.c_str());
+    }
+    if (status == EXIT_OK && !decoded.empty()) status = decode_into_targets(run, path, file.d, decoded);
     if (status != EXIT_OK) return status;
     for (const render_target& target : targets) run->entries_written += (int)target.units.size();
     if (!line.quiet) list_written(targets, line.out == "-" ? stderr : stdout);

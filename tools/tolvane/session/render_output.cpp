@@ -415,6 +415,27 @@ std::vector<uint64_t> render_output_written(const render_output* out) {
     return written;
 }
 
+namespace {
+
+render_unit* unit_of(render_output* out, int32_t entry) {
+    return entry >= 0 && entry < (int32_t)out->units.size() ? out->units[(size_t)entry] : nullptr;
+}
+
+}  // namespace
+
+void render_output_take(render_output* out, int32_t entry, int sample_rate, int channels, const int16_t* pcm,
+                        int64_t frames) {
+    render_unit* u = unit_of(out, entry);
+    if (!u || out->failed) return;
+    if (!u->sink->opened) open_sink(out, u->sink, sample_rate, channels);
+    if (!out->failed) take_frames(out, u, pcm, frames, channels);
+}
+
+void render_output_end(render_output* out, int32_t entry) {
+    render_unit* u = unit_of(out, entry);
+    if (u) end_unit(out, u);
+}
+
 uint32_t render_output_calls() {
     return attached ? attached->output_calls.load(std::memory_order_relaxed) : 0;
 }

@@ -81,6 +81,13 @@ int render_output_kept(const render_output* output);
 // Bytes written into each target, in the order given.
 std::vector<uint64_t> render_output_written(const render_output* output);
 
+// Entries decoded outside the module (xWMA and XMA, in the Linux tool) go
+// to their targets through the same files, loops and fades: the entry's
+// frames in order, then its end. entry is the unit's index in the targets.
+void render_output_take(render_output* output, int32_t entry, int sample_rate, int channels, const int16_t* pcm,
+                        int64_t frames);
+void render_output_end(render_output* output, int32_t entry);
+
 // About the output attached, for the host's waits (which take no context):
 // the module's calls so far, whether a seek was carried out, and whether
 // the render can stop (past the last target, or an output failed).

@@ -1,0 +1,33 @@
+// The packet formats of a bank's xWMA, WMA Pro and XMA records.
+
+#include "containers/wave_bank.h"
+#include "tools/tolvane/session/packet_audio.h"
+
+bool is_packet_codec(entry_codec codec) {
+    return codec == CODEC_XWMA || codec == CODEC_WMA_PRO || codec == CODEC_XMA;
+}
+
+bool packet_format_of(const entry_record& record, packet_format* format, std::string* reason) {
+    *format = packet_format();
+    format->codec = record.codec;
+    format->rate = (uint32_t)record.rate;
+    format->channels = (uint16_t)record.channels;
+    if (!is_packet_codec(record.codec)) {
+        *reason = "not an xWMA, WMA Pro or XMA record";
+        return false;
+    }
+    if (!stream_format_is_playable(record.rate, record.channels)) {
+        *reason =
+            std::to_string(record.channels) + " channels at " + std::to_string(record.rate) + " Hz cannot be played";
+        return false;
+    }
+    if (record.codec == CODEC_XMA) {
+        format->packet_bytes = XMA_PACKET_BYTES;
+        return true;
+    }
+    if (!xwma_packet_format(record.block_field, &format->packet_bytes, &format->bytes_per_second)) {
+        *reason = "its block field " + std::to_string(record.block_field) + " names no xWMA packet size";
+        return false;
+    }
+    return true;
+}
