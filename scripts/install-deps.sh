@@ -41,4 +41,9 @@ for attempt in 1 2 3 4; do
     echo "install-deps: apt-get update failed (attempt $attempt); trying again"
     sleep 30
 done
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"; then
+    # With the security index of one architecture missing, its updates no
+    # longer pair with the other's; the release's own versions still do.
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -t "$codename" "${missing[@]}"
+fi

@@ -341,6 +341,13 @@ void keep_existing_outputs(const command_line& line, std::vector<render_target>*
     *targets = left;
 }
 
+// True when a chosen record is xWMA, WMA Pro or XMA.
+bool holds_packet_records(const stream_description& d, const record_ranges& ranges) {
+    for (int32_t i = 0; i < d.record_count; ++i)
+        if (is_packet_codec(d.records[i].codec) && record_chosen(ranges, d.records[i].record)) return true;
+    return false;
+}
+
 // The module's word that a record is skipped, or that nothing plays, does
 // not hold for the entries decoded here.
 bool said_of_decoded_entries(const file_warning& warning, const stream_description& d,
@@ -373,6 +380,8 @@ int render_one(render_run* run, const std::string& path) {
             !said_of_decoded_entries(warning, file.d, chosen))
             said.push_back(warning.text);
     said.insert(said.end(), selection_warnings.begin(), selection_warnings.end());
+    if (!packet_audio_available() && holds_packet_records(file.d, ranges))
+        said.push_back(packet_audio_unavailable_reason());
     run->warned = run->warned || !said.empty();
     if (!line.quiet)
         for (const std::string& text : said) warn(path, text);
