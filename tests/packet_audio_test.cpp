@@ -173,6 +173,41 @@ TEST(PacketAudio, DamagedOrMissingPacketsOfEveryCodecKeepTheLength) {
     }
 }
 
+// A record's format says how its packets are cut, or why they cannot be.
+TEST(PacketAudio, ARecordsPacketFormatComesFromItsBlockField) {
+    struct row {
+        entry_codec codec;
+        uint32_t block_field;
+        int64_t stated_frames;
+        uint32_t packet_bytes;  // 0: refused
+        uint32_t bytes_per_second;
+    } rows[] = {
+        {CODEC_XWMA, 0x00, 1000, 929, 12000}, {CODEC_WMA_PRO, 0xa4, 1000, 8917, 20000},
+        {CODEC_XWMA, 0xd0, 1000, 1280, 2500}, {CODEC_XWMA, 0x11, 1000, 0, 0},       // no packet size 17
+        {CODEC_XWMA, 0xe0, 1000, 0, 0},                                             // no rate 7
+        {CODEC_XMA, 0xff, 1000, 2048, 0},     {CODEC_XMA, 0, 64 * 4097 + 1, 0, 0},  // more frames than bytes hold
+        {CODEC_MS_ADPCM, 0, 1000, 0, 0},
+    };
+    for (const row& r : rows) {
+        entry_record record = new_record(1);
+        record.codec = r.codec;
+        record.block_field = r.block_field;
+        record.rate = RATE;
+        record.channels = CHANNELS;
+        record.length = 4096;
+        record.stated_frames = r.stated_frames;
+        packet_format format;
+        std::string reason;
+        EXPECT_EQ(packet_format_of(record, &format, &reason), r.packet_bytes != 0) << r.codec << " " << r.block_field;
+        if (r.packet_bytes == 0) {
+            EXPECT_FALSE(reason.empty());
+            continue;
+        }
+        EXPECT_EQ(format.packet_bytes, r.packet_bytes);
+        EXPECT_EQ(format.bytes_per_second, r.bytes_per_second);
+    }
+}
+
 // Through the tool: an xWMA entry is rendered to its own file with the
 // frames its record states, beside the Microsoft ADPCM one the module plays;
 // standard output cannot carry both, and a bank of only xWMA is rendered, not refused.

@@ -21,6 +21,15 @@ bool packet_format_of(const entry_record& record, packet_format* format, std::st
             std::to_string(record.channels) + " channels at " + std::to_string(record.rate) + " Hz cannot be played";
         return false;
     }
+    // The lowest xWMA rate, 2500 bytes a second, carries 48 kHz mono at
+    // about 19 frames a byte: a record stating far more would render little
+    // but silence, up to gigabytes of it.
+    const int64_t MOST_FRAMES_PER_BYTE = 64;
+    if (record.stated_frames > (record.length + 1) * MOST_FRAMES_PER_BYTE) {
+        *reason = "it states " + std::to_string(record.stated_frames) + " frames, more than its " +
+                  std::to_string(record.length) + " bytes can hold";
+        return false;
+    }
     if (record.codec == CODEC_XMA) {
         format->packet_bytes = XMA_PACKET_BYTES;
         return true;
