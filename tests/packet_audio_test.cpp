@@ -182,10 +182,14 @@ TEST(PacketAudio, ARecordsPacketFormatComesFromItsBlockField) {
         uint32_t packet_bytes;  // 0: refused
         uint32_t bytes_per_second;
     } rows[] = {
-        {CODEC_XWMA, 0x00, 1000, 929, 12000}, {CODEC_WMA_PRO, 0xa4, 1000, 8917, 20000},
-        {CODEC_XWMA, 0xd0, 1000, 1280, 2500}, {CODEC_XWMA, 0x11, 1000, 0, 0},       // no packet size 17
-        {CODEC_XWMA, 0xe0, 1000, 0, 0},                                             // no rate 7
-        {CODEC_XMA, 0xff, 1000, 2048, 0},     {CODEC_XMA, 0, 64 * 4097 + 1, 0, 0},  // more frames than bytes hold
+        {CODEC_XWMA, 0x00, 1000, 929, 12000},
+        {CODEC_WMA_PRO, 0xa4, 1000, 8917, 20000},
+        {CODEC_XWMA, 0xd0, 1000, 1280, 2500},
+        {CODEC_XWMA, 0x11, 1000, 0, 0},  // no packet size 17
+        {CODEC_XWMA, 0xe0, 1000, 0, 0},  // no rate 7
+        {CODEC_XMA, 0xff, 1000, 2048, 0},
+        {CODEC_XMA, 0, 64 * 4097 + 1, 0, 0},  // more frames than bytes hold
+        {CODEC_XWMA, 0, 0, 0, 0},             // no frame count
         {CODEC_MS_ADPCM, 0, 1000, 0, 0},
     };
     for (const row& r : rows) {

@@ -348,6 +348,19 @@ bool holds_packet_records(const stream_description& d, const record_ranges& rang
     return false;
 }
 
+// Why a chosen xWMA, WMA Pro or XMA record is not decoded here either.
+void say_undecodable_packet_records(const stream_description& d, const record_ranges& ranges,
+                                    std::vector<std::string>* said) {
+    for (int32_t i = 0; i < d.record_count; ++i) {
+        const entry_record& record = d.records[i];
+        packet_format format;
+        std::string reason;
+        if (is_packet_codec(record.codec) && record_chosen(ranges, record.record) &&
+            !packet_format_of(record, &format, &reason))
+            said->push_back("record " + std::to_string(record.record) + " is not decoded: " + reason);
+    }
+}
+
 // The module's word that a record is skipped, or that nothing plays, does
 // not hold for the entries decoded here.
 bool said_of_decoded_entries(const file_warning& warning, const stream_description& d,
@@ -382,6 +395,8 @@ int render_one(render_run* run, const std::string& path) {
     said.insert(said.end(), selection_warnings.begin(), selection_warnings.end());
     if (!packet_audio_available() && holds_packet_records(file.d, ranges))
         said.push_back(packet_audio_unavailable_reason());
+    else
+        say_undecodable_packet_records(file.d, ranges, &said);
     run->warned = run->warned || !said.empty();
     if (!line.quiet)
         for (const std::string& text : said) warn(path, text);

@@ -25,6 +25,10 @@ bool packet_format_of(const entry_record& record, packet_format* format, std::st
     // about 19 frames a byte: a record stating far more would render little
     // but silence, up to gigabytes of it.
     const int64_t MOST_FRAMES_PER_BYTE = 64;
+    if (record.stated_frames <= 0) {
+        *reason = "its frame count is stated nowhere (no duration, no seek table)";
+        return false;
+    }
     if (record.stated_frames > (record.length + 1) * MOST_FRAMES_PER_BYTE) {
         *reason = "it states " + std::to_string(record.stated_frames) + " frames, more than its " +
                   std::to_string(record.length) + " bytes can hold";
