@@ -1,15 +1,18 @@
 // RIFF WAVE files for the tools and tests: 16-bit PCM written as it arrives
-// or built in memory, Xbox ADPCM files built in memory, and a reader for the
-// 16-bit PCM files the encoder takes as input.
+// or built in memory, Xbox and Microsoft ADPCM files built in memory, the
+// heads of XMA WAVEs and xWMA files, and a reader for the 16-bit PCM files
+// the encoder takes as input.
 #include "containers/riff_wave_writer.h"
 
 #include <string.h>
 
 #include "codec/little_endian.h"
 #include "containers/container_writer.h"
+#include "codec/ms_adpcm.h"
 #include "codec/xbox_adpcm.h"
 #include "containers/byte_source.h"
 #include "containers/riff_wave.h"
+#include "containers/wave_bank.h"
 
 static const uint32_t PCM_HEADER_BYTES = 44;
 // The RIFF size field counts everything after itself: 36 header bytes, the
@@ -40,6 +43,10 @@ wave_shape pcm_shape(uint32_t sample_rate, uint32_t channels, uint16_t bits_per_
 
 wave_shape adpcm_shape(uint32_t sample_rate, uint32_t channels) {
     return {XBOX_ADPCM_TAG, clamp16(channels), sample_rate, 4};
+}
+
+wave_shape ms_adpcm_shape(uint32_t sample_rate, uint32_t channels, uint32_t block_field) {
+    return {MS_ADPCM_TAG, clamp16(channels), sample_rate, 4, block_field};
 }
 
 std::vector<uint8_t> wave_tail(uint32_t data_bytes, const sound_extras& extras, uint32_t sample_rate) {
@@ -81,29 +88,98 @@ std::vector<uint8_t> wave_tail(uint32_t data_bytes, const sound_extras& extras, 
     return out;
 }
 
-std::vector<uint8_t> wave_head(const wave_shape& shape, uint32_t data_bytes, uint32_t tail_bytes) {
-    bool adpcm = shape.format_tag == XBOX_ADPCM_TAG;
-    uint32_t format_bytes = adpcm ? ADPCM_FORMAT_BYTES : WAVE_FORMAT_BYTES;
-    uint32_t block_align =
-        adpcm ? (uint32_t)ADPCM_BLOCK_BYTES * shape.channels : (uint32_t)shape.channels * (shape.bits_per_sample / 8u);
-    uint64_t bytes_per_second = adpcm ? (uint64_t)shape.sample_rate * block_align / SAMPLES_PER_BLOCK
-                                      : (uint64_t)shape.sample_rate * block_align;
-    std::vector<uint8_t> out;
+// The RIFF header and a "fmt " chunk's header, for a file of riff_content
+// bytes after the form type.
+static void put_riff_start(std::vector<uint8_t>& out, const char* form, uint64_t riff_content, uint32_t format_bytes) {
     put_tag(out, "RIFF");
-    append_u32le(out, clamp32((uint64_t)4 + 8 + format_bytes + 8 + data_bytes + tail_bytes));
-    put_tag(out, "WAVE");
+    append_u32le(out, clamp32(4 + riff_content));
+    put_tag(out, form);
     put_tag(out, "fmt ");
     append_u32le(out, format_bytes);
-    append_u16le(out, shape.format_tag);
-    append_u16le(out, shape.channels);
-    append_u32le(out, shape.sample_rate);
+}
+
+// WAVEFORMATEX up to cbSize.
+static void put_wave_format(std::vector<uint8_t>& out, uint16_t tag, uint16_t channels, uint32_t sample_rate,
+                            uint64_t bytes_per_second, uint64_t block_align, uint16_t bits_per_sample) {
+    append_u16le(out, tag);
+    append_u16le(out, channels);
+    append_u32le(out, sample_rate);
     append_u32le(out, clamp32(bytes_per_second));
     append_u16le(out, clamp16(block_align));
-    append_u16le(out, shape.bits_per_sample);
-    if (adpcm) {
+    append_u16le(out, bits_per_sample);
+}
+
+std::vector<uint8_t> wave_head(const wave_shape& shape, uint32_t data_bytes, uint32_t tail_bytes) {
+    bool xbox_adpcm = shape.format_tag == XBOX_ADPCM_TAG;
+    bool ms_adpcm = shape.format_tag == MS_ADPCM_TAG;
+    uint32_t format_bytes = xbox_adpcm ? ADPCM_FORMAT_BYTES : ms_adpcm ? MS_ADPCM_FORMAT_BYTES : WAVE_FORMAT_BYTES;
+    uint64_t block_align = xbox_adpcm ? (uint64_t)ADPCM_BLOCK_BYTES * shape.channels
+                           : ms_adpcm ? (uint64_t)ms_adpcm_block_bytes(shape.block_field, shape.channels)
+                                      : (uint64_t)shape.channels * (shape.bits_per_sample / 8u);
+    uint32_t frames_per_block = xbox_adpcm ? SAMPLES_PER_BLOCK
+                                : ms_adpcm ? (uint32_t)ms_adpcm_block_frames(shape.block_field)
+                                           : 1;
+    uint64_t bytes_per_second = frames_per_block ? (uint64_t)shape.sample_rate * block_align / frames_per_block : 0;
+    std::vector<uint8_t> out;
+    put_riff_start(out, "WAVE", (uint64_t)8 + format_bytes + 8 + data_bytes + tail_bytes, format_bytes);
+    put_wave_format(out, shape.format_tag, shape.channels, shape.sample_rate, bytes_per_second, block_align,
+                    shape.bits_per_sample);
+    if (xbox_adpcm) {
         append_u16le(out, 2);
         append_u16le(out, SAMPLES_PER_BLOCK);
     }
+    if (ms_adpcm) {
+        append_u16le(out, (uint16_t)(format_bytes - 18));
+        append_u16le(out, (uint16_t)frames_per_block);
+        append_u16le(out, MS_ADPCM_PREDICTORS);
+        for (int i = 0; i < MS_ADPCM_PREDICTORS; ++i) {
+            append_u16le(out, (uint16_t)MS_ADPCM_COEFFICIENTS[i][0]);
+            append_u16le(out, (uint16_t)MS_ADPCM_COEFFICIENTS[i][1]);
+        }
+    }
+    put_tag(out, "data");
+    append_u32le(out, data_bytes);
+    return out;
+}
+
+std::vector<uint8_t> xma_wave_head(const xma_stream& stream, uint32_t data_bytes) {
+    // XMA is decoded in blocks of whole packets; this file holds one block
+    // of all its data.
+    uint64_t block_bytes = aligned_offset(data_bytes, XMA_PACKET_BYTES);
+    uint64_t bytes_per_second = stream.frames ? (uint64_t)data_bytes * stream.sample_rate / stream.frames : 0;
+    uint32_t channel_mask = stream.channels == 1 ? 0x4 : stream.channels == 2 ? 0x3 : 0;
+    bool looped = stream.loop_length > 0;
+    std::vector<uint8_t> out;
+    put_riff_start(out, "WAVE", (uint64_t)8 + XMA_FORMAT_BYTES + 8 + data_bytes + (data_bytes & 1), XMA_FORMAT_BYTES);
+    put_wave_format(out, XMA_WAVE_TAG, stream.channels, stream.sample_rate, bytes_per_second,
+                    (uint64_t)stream.channels * 2, 16);
+    append_u16le(out, (uint16_t)(XMA_FORMAT_BYTES - 18));
+    append_u16le(out, (uint16_t)((stream.channels + 1) / 2));  // streams of one or two channels
+    append_u32le(out, channel_mask);
+    append_u32le(out, stream.frames);  // samples encoded
+    append_u32le(out, clamp32(block_bytes));
+    append_u32le(out, 0);  // play begin
+    append_u32le(out, stream.frames);
+    append_u32le(out, looped ? stream.loop_start : 0);
+    append_u32le(out, looped ? stream.loop_length : 0);
+    out.push_back(looped ? 255 : 0);  // loop count: for ever
+    out.push_back(4);                 // encoder version
+    append_u16le(out, 1);             // block count
+    put_tag(out, "data");
+    append_u32le(out, data_bytes);
+    return out;
+}
+
+std::vector<uint8_t> xwma_head(const xwma_shape& shape, const std::vector<uint32_t>& seek_table, uint32_t data_bytes) {
+    uint64_t seek_bytes = 4ull * seek_table.size();
+    std::vector<uint8_t> out;
+    put_riff_start(out, "XWMA", (uint64_t)8 + 18 + 8 + seek_bytes + 8 + data_bytes + (data_bytes & 1), 18);
+    put_wave_format(out, shape.format_tag, shape.channels, shape.sample_rate, shape.bytes_per_second,
+                    shape.packet_bytes, 16);
+    append_u16le(out, 0);
+    put_tag(out, "dpds");
+    append_u32le(out, clamp32(seek_bytes));
+    for (uint32_t value : seek_table) append_u32le(out, value);
     put_tag(out, "data");
     append_u32le(out, data_bytes);
     return out;

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "codec/little_endian.h"
+#include "codec/ms_adpcm_encoder.h"
 #include "containers/riff_wave_writer.h"
 #include "tests/support/faudio_reader.h"
+#include "tests/support/sample_files.h"
 #include "tests/support/shipped_layouts.h"
 #include "tests/support/tool_runner.h"
 
@@ -142,10 +144,10 @@ TEST(FaudioReaderTest, RefusesBadBanksWithAReasonAndNoWaves) {
 
 }  // namespace
 
-// The Windows bank the shared writer builds, and the same bank with one
-// record replaced by the tool, read by FAudio: every wave's format, frames,
-// loop and name as the module lists them; the untouched waves' bytes as
-// they were.
+// The Windows bank the shared writer builds, and the same bank with two
+// records replaced by the tool (an MS ADPCM one, and an xWMA one made 16-bit
+// PCM with --codec pcm), read by FAudio: every wave's format, frames, loop
+// and name as the module lists them; the untouched waves' bytes as they were.
 TEST(FaudioReaderTest, ReadsTheWritersBanksAndAReplacedOneAsTheModuleDoes) {
     shipped_file windows;
     for (const shipped_file& file : shipped_files())
@@ -154,14 +156,22 @@ TEST(FaudioReaderTest, ReadsTheWritersBanksAndAReplacedOneAsTheModuleDoes) {
     const bytes& bank = windows.files[0].second;
     scratch_folder scratch;
     write_file_in(scratch.path, "Wave Bank.xwb", bank);
-    std::vector<int16_t> tone(3000);
+    std::vector<int16_t> tone(6000);
     for (size_t i = 0; i < tone.size(); ++i) tone[i] = (int16_t)((i * 113) % 16000 - 8000);
-    write_file_in(scratch.path, "new.wav", make_pcm_wave(tone.data(), tone.size(), 1, 22050));
-    run_result run =
-        run_tool("replace " + in_quotes(scratch.path + "Wave Bank.xwb") + " " + in_quotes(scratch.path + "new.wav") +
-                     " --entry Dig_0 -q -o " + in_quotes(scratch.path + "edited.xwb"),
-                 scratch.path);
-    ASSERT_EQ(run.status, 0) << run.err;
+    write_file_in(scratch.path, "new.wav", make_pcm_wave(tone.data(), tone.size() / 2, 1, 22050));
+    write_file_in(scratch.path, "music.wav", make_pcm_wave(tone.data(), tone.size() / 2, 2, 44100));
+    auto replace = [&](const std::string& from, const std::string& sound, const std::string& options,
+                       const std::string& to) {
+        run_result run = run_tool("replace " + in_quotes(scratch.path + from) + " " + in_quotes(scratch.path + sound) +
+                                      " " + options + " -o " + in_quotes(scratch.path + to),
+                                  scratch.path);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return run.out;
+    };
+    replace("Wave Bank.xwb", "new.wav", "--entry Dig_0 -q", "dig.xwb");
+    std::string said = replace("dig.xwb", "music.wav", "--entry Music_2 --codec pcm", "edited.xwb");
+    EXPECT_NE(said.find("entry 2 Music_2: 44100 Hz stereo, no loop, as 16-bit PCM, xwma -> pcm16"), std::string::npos)
+        << said;
     bytes edited = read_file(scratch.path + "edited.xwb");
 
     const uint32_t TAGS[] = {2, 3, 0, 2, 0, 3, 1};  // as the records' codecs store them
@@ -176,15 +186,20 @@ TEST(FaudioReaderTest, ReadsTheWritersBanksAndAReplacedOneAsTheModuleDoes) {
         SCOPED_TRACE(r.name);
         for (const faudio_wave* w : {&before[i], &after[i]}) {
             EXPECT_EQ(w->name, r.name);
-            EXPECT_EQ(w->format_tag, TAGS[i]);
+            EXPECT_EQ(w->format_tag, w == &after[i] && r.name == "Music_2" ? 0 : TAGS[i]);
             EXPECT_EQ(w->channels, r.channels);
             EXPECT_EQ(w->sample_rate, r.rate);
         }
-        if (!r.plays) continue;
-        EXPECT_EQ(before[i].duration, (uint32_t)r.stated_frames);
+        if (r.plays) EXPECT_EQ(before[i].duration, (uint32_t)r.stated_frames);
         EXPECT_EQ(before[i].loop_start, r.loop_start == NO_FRAMES ? 0u : (uint32_t)r.loop_start);
         if (r.name == "Dig_0") {
             EXPECT_EQ(after[i].duration, 3016u);  // 29 blocks of 104 frames
+            continue;
+        }
+        if (r.name == "Music_2") {
+            EXPECT_EQ(after[i].bits_per_sample, 1u);
+            EXPECT_EQ(after[i].duration, 3000u);
+            EXPECT_EQ(after[i].loop_length, 0u);
             continue;
         }
         EXPECT_EQ(after[i].loop_length, before[i].loop_length);
@@ -194,4 +209,60 @@ TEST(FaudioReaderTest, ReadsTheWritersBanksAndAReplacedOneAsTheModuleDoes) {
                   edited.begin() + after[i].play_offset + after[i].play_length) ==
             bytes(bank.begin() + before[i].play_offset, bank.begin() + before[i].play_offset + before[i].play_length));
     }
+}
+
+// pack --platform windows: a PCM WAVE stays PCM, a Microsoft ADPCM WAVE goes
+// in as it is, an Xbox ADPCM one is encoded to Microsoft ADPCM; FAudio reads
+// each wave's format, frames, loop and name, and the kept one's bytes.
+TEST(FaudioReaderTest, ReadsABankPackedForWindows) {
+    scratch_folder scratch;
+    std::vector<int16_t> tone(3000);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = (int16_t)((i * 97) % 20000 - 10000);
+    bytes pcm;
+    for (int16_t sample : tone) put_u16le(pcm, (uint16_t)sample);
+    sound_extras looped;
+    looped.name = "voice";
+    looped.loop_start = 1000;
+    looped.loop_end = 2000;
+    write_file_in(scratch.path, "voice.wav", make_wave(pcm_shape(22050, 1), pcm.data(), pcm.size(), looped));
+    bytes blocks = encode_ms_adpcm(tone.data(), 1200, 1, 0x24);
+    sound_extras dig;
+    dig.name = "dig";
+    dig.loop_start = 208;  // blocks 2 to 8 of 104 frames
+    dig.loop_end = 832;
+    write_file_in(scratch.path, "dig.wav",
+                  make_wave(ms_adpcm_shape(22050, 1, 0x24), blocks.data(), blocks.size(), dig));
+    write_file_in(scratch.path, "xbox.wav", make_adpcm_wave(tone_adpcm(2, 20, 5), 2, 44100));
+    run_result run = run_tool("pack " + in_quotes(scratch.path + "voice.wav") + " " +
+                                  in_quotes(scratch.path + "dig.wav") + " " + in_quotes(scratch.path + "xbox.wav") +
+                                  " --platform windows -q -o " + in_quotes(scratch.path + "packed.xwb"),
+                              scratch.path);
+    ASSERT_EQ(run.status, 0) << run.err;
+    bytes packed = read_file(scratch.path + "packed.xwb");
+    EXPECT_EQ(read_u32le(&packed[4]), 46u);
+    EXPECT_EQ(read_u32le(&packed[8]), 44u);
+    std::vector<faudio_wave> waves;
+    std::string error;
+    ASSERT_TRUE(faudio_wave_properties(packed, &waves, &error)) << error;
+    ASSERT_EQ(waves.size(), 3u);
+    // name, tag, channels, rate, align (the block field), bits, duration, loop start and length
+    const std::vector<
+        std::tuple<std::string, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t>>
+        expected = {
+            {"voice", 0, 1, 22050, 0, 1, 3000, 1000, 1000},
+            {"dig", 2, 1, 22050, 0x24, 0, 1248, 208, 624},
+            // 20 block sets of 65 frames in 3 blocks of 500 (blocks of 512 bytes)
+            {"xbox", 2, 2, 44100, 234, 0, 1500, 0, 0},
+        };
+    for (size_t i = 0; i < waves.size(); ++i) {
+        const faudio_wave& w = waves[i];
+        EXPECT_EQ(
+            std::make_tuple(w.name, w.format_tag, w.channels, w.sample_rate, w.format_tag == 2 ? w.block_align : 0,
+                            w.bits_per_sample, w.duration, w.loop_start, w.loop_length),
+            expected[i]);
+    }
+    EXPECT_TRUE(bytes(packed.begin() + waves[1].play_offset,
+                      packed.begin() + waves[1].play_offset + waves[1].play_length) == blocks);
+    EXPECT_TRUE(bytes(packed.begin() + waves[0].play_offset,
+                      packed.begin() + waves[0].play_offset + waves[0].play_length) == pcm);
 }

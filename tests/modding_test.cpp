@@ -16,6 +16,7 @@
 #include "containers/byte_source.h"
 #include "containers/riff_wave.h"
 #include "containers/wave_bank.h"
+#include "containers/wave_bank_writer.h"
 #include "tests/support/json_reader.h"
 #include "tests/support/sample_files.h"
 #include "tests/support/shipped_layouts.h"
@@ -444,6 +445,190 @@ TEST_F(Modding, AFolderReplacesTheEntriesItsFilesAreNamedAfter) {
     setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
     for (const std::string& name : files_under(scratch)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 #endif
+}
+
+// The chunks of a RIFF file by tag, each's content (the first of its tag).
+std::map<std::string, bytes> riff_chunks(const bytes& file) {
+    std::map<std::string, bytes> chunks;
+    for (size_t at = 12; at + 8 <= file.size();) {
+        size_t size = read_u32le(&file[at + 4]);
+        size_t end = std::min(file.size(), at + 8 + size);
+        chunks.emplace(std::string(file.begin() + at, file.begin() + at + 4),
+                       bytes(file.begin() + at + 8, file.begin() + end));
+        at = end + (size & 1);
+    }
+    return chunks;
+}
+
+// WAVEFORMATEX up to cbSize, and cbSize.
+bytes wave_format(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t bytes_per_second, uint16_t align,
+                  uint16_t bits, uint16_t extension) {
+    bytes b;
+    for (uint32_t v : {(uint32_t)tag, (uint32_t)channels}) put_u16le(b, (uint16_t)v);
+    put_u32le(b, rate);
+    put_u32le(b, bytes_per_second);
+    for (uint32_t v : {(uint32_t)align, (uint32_t)bits, (uint32_t)extension}) put_u16le(b, (uint16_t)v);
+    return b;
+}
+
+bytes swapped_samples(bytes samples) {
+    for (size_t i = 0; i + 1 < samples.size(); i += 2) std::swap(samples[i], samples[i + 1]);
+    return samples;
+}
+
+// Every codec of a Windows and an Xbox 360 bank comes out as stored:
+// Microsoft ADPCM as an ADPCM WAVE libsndfile plays, big-endian PCM as a
+// WAVE of the samples swapped, xWMA and WMA Pro as .xwma files with their
+// seek tables, XMA as an XMA WAVE; the stored bytes unchanged.
+TEST_F(Modding, WindowsAndXbox360EntriesExtractAsStored) {
+    for (const shipped_file& file : shipped_files()) {
+        if (file.version != 46) continue;
+        SCOPED_TRACE(file.name);
+        for (const auto& part : file.files) write_file_in(scratch, part.first, part.second);
+        const bytes& bank = file.files[0].second;
+        std::string stem = file.name.substr(0, file.name.size() - 4);
+        bool be = file.name.rfind("x360", 0) == 0;
+        std::filesystem::remove_all(path("ex"));
+        std::filesystem::create_directories(path("ex"));
+        run_result run =
+            run_tool("extract " + in_quotes(path(file.name)) + " -q -o " + in_quotes(path("ex/")), scratch);
+        ASSERT_EQ(0, run.status) << run.err;
+        json_value listed = info(file.name);
+        std::vector<std::string> written;
+        for (const shipped_record& r : file.records) {
+            bool xwma = r.codec == std::string("xwma") || r.codec == std::string("wma_pro");
+            written.push_back(stem + "-0" + std::to_string(r.record) + (xwma ? ".xwma" : ".wav"));
+        }
+        EXPECT_EQ(files_under(path("ex")), written);
+        for (const shipped_record& r : file.records) {
+            SCOPED_TRACE(r.name);
+            bytes out = read_file(path("ex/" + written[(size_t)r.record - 1]));
+            std::map<std::string, bytes> chunks = riff_chunks(out);
+            const json_value& record = listed["records"].items[(size_t)r.record - 1];
+            size_t offset = (size_t)record["offset"].number;
+            bytes stored(bank.begin() + offset, bank.begin() + offset + (size_t)record["bytes"].number);
+            uint16_t ch = (uint16_t)r.channels;
+            if (r.codec == std::string("ms_adpcm")) {
+                uint16_t align = (uint16_t)((r.block_field + 22) * ch),
+                         per_block = (uint16_t)((r.block_field + 16) * 2);
+                bytes fmt = wave_format(2, ch, r.rate, r.rate * align / per_block, align, 4, 32);
+                for (uint32_t v : {(uint32_t)per_block, 7u, 256u, 0u, 512u, 0xff00u, 0u, 0u, 192u, 64u, 240u, 0u, 460u,
+                                   0x10000u - 208, 392u, 0x10000u - 232})
+                    put_u16le(fmt, (uint16_t)v);
+                EXPECT_TRUE(chunks["fmt "] == fmt);
+                EXPECT_TRUE(chunks["data"] == r.sound);
+                EXPECT_EQ(read_u32le(chunks["fact"].data()), (uint32_t)r.stated_frames);
+#ifdef TOLVANE_TEST_SNDFILE
+                SF_INFO format = {};
+                SNDFILE* opened = sf_open(path("ex/" + written[(size_t)r.record - 1]).c_str(), SFM_READ, &format);
+                ASSERT_NE(opened, nullptr) << sf_strerror(nullptr);
+                EXPECT_EQ(format.frames, r.stated_frames);
+                EXPECT_EQ(format.channels, (int)r.channels);
+                EXPECT_EQ(format.samplerate, (int)r.rate);
+                sf_close(opened);
+#endif
+            } else if (r.codec == std::string("pcm16")) {
+                bytes fmt = wave_format(1, ch, r.rate, r.rate * 2 * ch, (uint16_t)(2 * ch), 16, 0);
+                EXPECT_TRUE(chunks["fmt "] == bytes(fmt.begin(), fmt.begin() + 16));
+                EXPECT_TRUE(chunks["data"] == (be ? swapped_samples(r.sound) : r.sound));
+            } else if (r.codec == std::string("xwma") || r.codec == std::string("wma_pro")) {
+                uint32_t packet = 0, per_second = 0;
+                uint32_t field = r.codec == std::string("xwma") ? 0x20 : 0x21;
+                ASSERT_TRUE(xwma_packet_format(field, &packet, &per_second));
+                EXPECT_EQ(std::string(out.begin() + 8, out.begin() + 12), "XWMA");
+                EXPECT_EQ(read_u32le(&out[4]), out.size() - 8);
+                uint16_t tag = r.codec == std::string("xwma") ? 0x161 : 0x162;
+                EXPECT_TRUE(chunks["fmt "] == wave_format(tag, ch, r.rate, per_second, (uint16_t)packet, 16, 0));
+                bytes seek_table;
+                for (uint32_t v : r.codec == std::string("xwma") ? std::vector<uint32_t>{17640, 35280}
+                                                                 : std::vector<uint32_t>{19200, 38400})
+                    put_u32le(seek_table, v);
+                EXPECT_TRUE(chunks["dpds"] == seek_table);
+                EXPECT_TRUE(chunks["data"] == stored);
+            } else if (r.codec == std::string("xma")) {
+                bytes fmt = wave_format(0x166, ch, r.rate, (uint32_t)(stored.size() * r.rate / 6144),
+                                        (uint16_t)(2 * ch), 16, 34);
+                put_u16le(fmt, 1);  // one stereo stream
+                for (uint32_t v : {3u, 6144u, 2048u, 0u, 6144u, 1024u, 2048u}) put_u32le(fmt, v);
+                for (uint8_t v : {255, 4}) fmt.push_back(v);
+                put_u16le(fmt, 1);
+                EXPECT_TRUE(chunks["fmt "] == fmt);
+                EXPECT_TRUE(chunks["data"] == stored);
+            } else {
+                EXPECT_TRUE(chunks["data"] == bytes(r.sound.begin(), r.sound.end() - r.sound.size() % ch));
+            }
+        }
+    }
+
+    // The WAVEs extracted from the Windows bank pack back into one as they
+    // are: same codecs, names, loops and bytes; replace makes its XMA record
+    // Microsoft ADPCM and says so.
+    std::filesystem::remove_all(path("ex"));
+    std::filesystem::create_directories(path("ex"));
+    ASSERT_EQ(
+        0, run_tool("extract " + in_quotes(path("Wave Bank.xwb")) + " -q -o " + in_quotes(path("ex")), scratch).status);
+    std::string pack_line = "pack";
+    for (const char* name : {"01", "03", "04", "05"})
+        pack_line += " " + in_quotes(path("ex/Wave Bank-" + std::string(name) + ".wav"));
+    run_result run = run_tool(pack_line + " --platform windows -q -o " + in_quotes(path("again.xwb")), scratch);
+    ASSERT_EQ(0, run.status) << run.err;
+    json_value original = info("Wave Bank.xwb"), again = info("again.xwb");
+    const int RECORDS[] = {1, 3, 4, 5};
+    for (size_t i = 0; i < 4; ++i) {
+        const json_value& was = original["records"].items[(size_t)RECORDS[i] - 1];
+        const json_value& now = again["records"].items[i];
+        SCOPED_TRACE(was["name"].text);
+        for (const char* key : {"name", "codec"}) EXPECT_EQ(now[key].text, was[key].text);
+        for (const char* key : {"frames", "loop_start", "loop_end", "sample_rate", "channels"})
+            EXPECT_EQ(now[key].number, was[key].number) << key;
+    }
+    write_file_in(scratch, "dig.wav", read_file(path("ex/Wave Bank-04.wav")));
+    run = run_tool("replace " + in_quotes(path("Wave Bank.xwb")) + " " + in_quotes(path("dig.wav")) +
+                       " --entry Music_4 -o " + in_quotes(path("mod.xwb")),
+                   scratch);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_NE(run.out.find(", xma -> ms_adpcm"), std::string::npos) << run.out;
+    EXPECT_EQ(info("mod.xwb")["records"].items[6]["codec"].text, "ms_adpcm");
+
+    // What an .xwma or an XMA WAVE cannot be written without is said, and the
+    // record left out; an XMA record of no duration takes its seek table's.
+    auto entry = [](entry_codec codec, uint32_t block_field, std::vector<uint32_t> seek_table) {
+        built_entry e;
+        e.name = "m";
+        e.codec = codec;
+        e.rate = 44100;
+        e.channels = 2;
+        e.block_field = block_field;
+        e.adpcm = random_bytes(400, 7);
+        e.seek_table = seek_table;
+        return e;
+    };
+    std::string error;
+    write_file_in(
+        scratch, "odd.xwb",
+        built_bank_bytes({entry(CODEC_PCM16, 0, {}), entry(CODEC_XWMA, 0x20, {}), entry(CODEC_WMA_PRO, 0x1f, {4096}),
+                          entry(CODEC_XMA, 0, {}), entry(CODEC_XMA, 0, {512, 4000})},
+                         "odd", 2048, &error, BANK_FOR_WINDOWS));
+    const struct {
+        int record;
+        const char* said;
+    } refused[] = {
+        {2, "record 2 (xWMA) has no seek table, which an .xwma file needs"},
+        {3, "record 3 (WMA Pro) has block field 31, which names no packet size"},
+        {4, "record 4 (XMA) states no frame count and has no seek table to take one from"},
+    };
+    for (const auto& c : refused) {
+        run_result refusal = tool("extract @odd.xwb --entry " + std::to_string(c.record) + " -o @odd.wav");
+        EXPECT_EQ(1, refusal.status);
+        EXPECT_NE(refusal.err.find(c.said), std::string::npos) << refusal.err;
+    }
+    EXPECT_FALSE(file_exists(path("odd.wav")));
+    ASSERT_EQ(0, tool("extract @odd.xwb --entry 5 -q -o @odd.wav").status);
+    bytes xma = riff_chunks(read_file(path("odd.wav")))["fmt "];
+    ASSERT_EQ(xma.size(), 52u);
+    EXPECT_EQ(read_u32le(&xma[24]), 4000u);  // SamplesEncoded
+    EXPECT_EQ(read_u32le(&xma[40]), 0u);     // LoopLength
+    EXPECT_EQ(xma[44], 0);                   // LoopCount
 }
 
 // Names longer than their field keep a NUL and whole UTF-8 characters, and

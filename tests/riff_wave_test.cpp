@@ -10,6 +10,7 @@
 #include "codec/little_endian.h"
 #include "codec/xbox_adpcm.h"
 #include "containers/riff_wave.h"
+#include "containers/riff_wave_writer.h"
 #include "tests/support/sample_files.h"
 
 namespace {
@@ -217,6 +218,35 @@ TEST_F(RiffWaveTest, ReadRiffWaveFillsTheWholeFormat) {
         EXPECT_EQ(read.bits_per_sample, 4);
     }
     file_close(handle);
+}
+
+// The files extract writes around stored bytes of odd length: the RIFF size
+// counts the whole file, the data chunk holds those bytes where the chunk
+// search finds them, and a pad byte keeps the file even.
+TEST_F(RiffWaveTest, WrittenHeadsStateTheirDataAndPadIt) {
+    bytes data = random_bytes(301, 9);
+    sound_extras extras;
+    extras.frames = 500;
+    extras.name = "n";
+    bytes tail = wave_tail((uint32_t)data.size(), sound_extras(), 48000);
+    std::vector<bytes> files = {make_wave(ms_adpcm_shape(22050, 2, 10), data.data(), data.size(), extras),
+                                xma_wave_head({2, 48000, 1000, 0, 0}, (uint32_t)data.size()),
+                                xwma_head({XWMA_WAVE_TAG, 2, 44100, 12000, 929}, {100, 200}, (uint32_t)data.size())};
+    for (size_t i = 1; i < files.size(); ++i) {
+        files[i].insert(files[i].end(), data.begin(), data.end());
+        files[i].insert(files[i].end(), tail.begin(), tail.end());
+    }
+    for (const bytes& file : files) {
+        SCOPED_TRACE(std::string(file.begin() + 8, file.begin() + 12));
+        EXPECT_EQ(read_u32le(&file[4]), file.size() - 8);
+        EXPECT_EQ(file.size() % 2, 0u);
+        byte_source source = source_of_memory(file.data(), (int64_t)file.size());
+        ASSERT_EQ(find_riff_chunk(&source, "data"), 301);
+        int64_t at = source_tell(&source);
+        EXPECT_TRUE(bytes(file.begin() + at, file.begin() + at + 301) == data);
+    }
+    EXPECT_EQ(read_u32le(&files[0][4 + 4 + 4 + 4]), MS_ADPCM_FORMAT_BYTES);
+    EXPECT_EQ(read_u32le(&files[1][16]), XMA_FORMAT_BYTES);
 }
 
 }  // namespace

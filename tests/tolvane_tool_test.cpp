@@ -367,6 +367,12 @@ TEST_F(TolvaneTool, InfoOfABankListsEveryRecord) {
 // Every layout renders each playing record bit-exact, one WAVE per record
 // numbered as the file numbers it, and lists names, loops, stated frames and
 // codecs as the file states them.
+#ifdef _WIN32
+const bool TOOL_DECODES_PACKETS = false;
+#else
+const bool TOOL_DECODES_PACKETS = true;
+#endif
+
 TEST_F(TolvaneTool, ShippedLayoutsRenderBitExactAndListTheirRecords) {
     int folder = 0;
     for (const shipped_file& shipped : shipped_files()) {
@@ -380,13 +386,21 @@ TEST_F(TolvaneTool, ShippedLayoutsRenderBitExactAndListTheirRecords) {
         std::string stem = shipped.name.substr(0, shipped.name.find('.'));
         std::vector<std::string> written;
         for (const shipped_record& record : shipped.records) {
-            if (!record.plays) continue;
+            // The Linux tool alone decodes xWMA, WMA Pro and XMA, each to the
+            // frames its record states.
+            bool packets = record.codec == "xwma" || record.codec == "wma_pro" || record.codec == "xma";
+            bool decoded_by_tool = !record.plays && packets && TOOL_DECODES_PACKETS;
+            if (!record.plays && !decoded_by_tool) continue;
             std::string name = record.record ? stem + "-" + padded_record(record.record, 2) + ".wav" : stem + ".wav";
             written.push_back(name);
             SCOPED_TRACE(name);
-            EXPECT_TRUE(pcm_wave_samples(dir + "out" + PLATFORM_PATH_SEPARATOR + name, (uint16_t)record.channels,
-                                         record.rate) ==
-                        reference_pcm_of(record.sound_codec, record.sound, record.channels, record.block_field));
+            std::vector<uint8_t> samples =
+                pcm_wave_samples(dir + "out" + PLATFORM_PATH_SEPARATOR + name, (uint16_t)record.channels, record.rate);
+            if (decoded_by_tool)
+                EXPECT_EQ((int64_t)samples.size(), record.stated_frames * 2 * record.channels);
+            else
+                EXPECT_TRUE(samples ==
+                            reference_pcm_of(record.sound_codec, record.sound, record.channels, record.block_field));
         }
         std::sort(written.begin(), written.end());
         EXPECT_EQ(files_under(dir + "out"), written);
@@ -496,13 +510,13 @@ TEST_F(TolvaneTool, ABankOf150RecordsIsListedAndRenderedByRecordNumber) {
     json_value doc;
     ASSERT_TRUE(parse_json(run.out, &doc)) << run.out;
     const std::vector<std::pair<const char*, json_type>> top = {
-        {"file", JSON_STRING},        {"title", JSON_STRING},       {"length_ms", JSON_NUMBER},
-        {"sample_rate", JSON_NUMBER}, {"channels", JSON_NUMBER},    {"entries", JSON_NUMBER},
-        {"kind", JSON_STRING},        {"compressed", JSON_BOOLEAN}, {"version", JSON_NUMBER},
-        {"header_version", JSON_NULL},  {"platform", JSON_STRING},
-        {"bank_name", JSON_STRING},   {"stated_frames", JSON_NULL}, {"frames", JSON_NUMBER},
-        {"duration_ms", JSON_NUMBER}, {"looped_ms", JSON_NUMBER},   {"records", JSON_ARRAY},
-        {"warnings", JSON_ARRAY},     {"notes", JSON_ARRAY}};
+        {"file", JSON_STRING},         {"title", JSON_STRING},       {"length_ms", JSON_NUMBER},
+        {"sample_rate", JSON_NUMBER},  {"channels", JSON_NUMBER},    {"entries", JSON_NUMBER},
+        {"kind", JSON_STRING},         {"compressed", JSON_BOOLEAN}, {"version", JSON_NUMBER},
+        {"header_version", JSON_NULL}, {"platform", JSON_STRING},    {"bank_name", JSON_STRING},
+        {"stated_frames", JSON_NULL},  {"frames", JSON_NUMBER},      {"duration_ms", JSON_NUMBER},
+        {"looped_ms", JSON_NUMBER},    {"records", JSON_ARRAY},      {"warnings", JSON_ARRAY},
+        {"notes", JSON_ARRAY}};
     EXPECT_EQ(doc.keys(), keys_of(top));
     for (const auto& key : top) EXPECT_EQ(doc[key.first].type, key.second) << key.first;
     EXPECT_EQ(doc["entries"].number, 148);
@@ -678,6 +692,18 @@ const said_case SAID_CASES[] = {
     {"encode a Xbox ADPCM wave", "encode @in.wav @out.raw", 1, "an Xbox ADPCM WAVE: it is encoded already"},
     {"encode without its output", "encode @in.wav", 2, "encode needs IN and OUT (or -o OUT)"},
     {"encode with OUT and -o", "encode @in.wav @a.wav -o @b.wav", 2, "encode takes one IN with -o OUT"},
+    {"a Windows bank in a container", "pack @in.wav --platform windows -o @out.wba", 2,
+     "--platform windows writes a .xwb bank only"},
+    {"an Xbox 360 bank packed", "pack @in.wav --platform xbox360 -o @out.xwb", 2,
+     "tolvane reads Xbox 360 banks but does not write them"},
+    {"Xbox ADPCM for Windows", "pack @in.wav --platform windows --codec xbox-adpcm -o @out.xwb", 2,
+     "--codec xbox-adpcm does not go with --platform windows"},
+    {"Microsoft ADPCM for the Xbox", "pack @in.wav --codec ms-adpcm -o @out.xwb", 2,
+     "--codec ms-adpcm needs --platform windows"},
+    {"replace into Xbox ADPCM", "replace @bank.xwb @in.wav --entry 1 --codec xbox-adpcm -o @out.xwb", 2,
+     "replace takes --codec pcm or ms-adpcm"},
+    {"replace an Xbox ADPCM record as PCM", "replace @bank.xwb @in.wav --entry 1 --codec pcm -o @out.xwb", 1,
+     "record 1 is Xbox ADPCM and stays so"},
 };
 
 std::string expand_scratch_paths(const std::string& arguments, const std::string& scratch) {

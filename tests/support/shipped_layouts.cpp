@@ -162,7 +162,9 @@ shipped_file padded_wave() {
 // A bank of content version 46 as XNA games on Windows (little-endian) and
 // Xbox 360 games (big-endian) keep it: 8- and 16-bit PCM, Microsoft ADPCM in
 // mono and in stereo with a loop, and xWMA, WMA Pro and XMA records the
-// module does not decode, named in the bank.
+// module does not decode, with their durations and seek tables (xWMA: the
+// decoded bytes at the end of each packet; XMA: frame positions), the XMA
+// one looped, named in the bank.
 shipped_file windows_bank(const char* file_name, bank_platform platform) {
     shipped_file file;
     file.name = file_name;
@@ -198,15 +200,23 @@ shipped_file windows_bank(const char* file_name, bank_platform platform) {
     entries[0].loop_end = 1000;
     entries[2].loop_start = 100;
     entries[2].loop_end = 400;
+    entries[1].seek_table = {17640, 35280};  // 16-bit stereo: 4 bytes a frame
+    entries[1].stated_frames = 8820;
+    entries[5].seek_table = {19200, 38400};
+    entries[5].stated_frames = 9600;
+    entries[6].seek_table = {2048, 4096, 6144};
+    entries[6].stated_frames = 6144;
+    entries[6].loop_start = 1024;
+    entries[6].loop_end = 3072;
     std::string error;
     file.files = {{file.name, built_bank_bytes(entries, file.bank_name, 2048, &error, platform)}};
     file.records = {{1, "Music_1", 500, 1000, 1500, "ms_adpcm", true, 44100, 2, stereo, CODEC_MS_ADPCM, 234},
-                    {2, "Music_2", NONE, NONE, NONE, "xwma", false, 44100, 2, {}},
+                    {2, "Music_2", NONE, NONE, 8820, "xwma", false, 44100, 2, {}},
                     {3, "Item_1", 100, 400, 601, "pcm16", true, 22050, 1, pcm16, entries[2].codec},
                     {4, "Dig_0", NONE, NONE, 1248, "ms_adpcm", true, 22050, 1, mono, CODEC_MS_ADPCM, 0x24},
                     {5, "Zombie_1", NONE, NONE, 450, "pcm8", true, 11025, 2, pcm8, CODEC_PCM8},
-                    {6, "Music_3", NONE, NONE, NONE, "wma_pro", false, 48000, 2, {}},
-                    {7, "Music_4", NONE, NONE, NONE, "xma", false, 48000, 2, {}}};
+                    {6, "Music_3", NONE, NONE, 9600, "wma_pro", false, 48000, 2, {}},
+                    {7, "Music_4", 1024, 3072, 6144, "xma", false, 48000, 2, {}}};
     return file;
 }
 

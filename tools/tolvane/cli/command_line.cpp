@@ -32,6 +32,7 @@ enum option_id {
     OPTION_NO_LOOP,
     OPTION_KEEP_INPUT_FORMAT,
     OPTION_CODEC,
+    OPTION_PLATFORM,
     OPTION_RAW,
     OPTION_NO_CLOBBER,
     OPTION_QUIET,
@@ -67,6 +68,7 @@ const option_rule OPTIONS[] = {
     {OPTION_NO_LOOP, "--no-loop", nullptr, false},
     {OPTION_KEEP_INPUT_FORMAT, "--keep-input-format", nullptr, false},
     {OPTION_CODEC, "--codec", nullptr, true},
+    {OPTION_PLATFORM, "--platform", nullptr, true},
     {OPTION_RAW, "--raw", nullptr, false},
     {OPTION_NO_CLOBBER, "--no-clobber", "-n", false},
     {OPTION_QUIET, "--quiet", "-q", false},
@@ -104,9 +106,10 @@ const option_help OPTION_HELP_ROWS[] = {
      "as for render: a file, DIR/ or a pattern with {name},\n"
      "{entry}, {label}, {rate}, {dir}: tolvane extract x.xwb -o rip/"},
     {OPTION_OUT, "pack", "OUT",
-     "OUT.xwb a version-3 wave bank, OUT.wba the same behind\n"
-     "the 4096-byte container, OUT.zwb packed with zlib,\n"
-     "OUT.xsh a stream pair (OUT.xsh and OUT.xsd)"},
+     "OUT.xwb a version-3 wave bank (version 46 with\n"
+     "--platform windows), OUT.wba the same behind the\n"
+     "4096-byte container, OUT.zwb packed with zlib, OUT.xsh\n"
+     "a stream pair (OUT.xsh and OUT.xsd)"},
     {OPTION_OUT, "replace", "OUT", "the bank to write (a pair: OUT.xsh and OUT.xsd)"},
     {OPTION_OUT, "encode", "OUT", "the WAVE to write"},
     {OPTION_OUT, "demo", "DIR", "where the demo's WAVE files go without a sound card"},
@@ -139,15 +142,23 @@ const option_help OPTION_HELP_ROWS[] = {
      "tolvane info music.xwb --json\n"
      "a file that fails gets {\"file\": ..., \"error\": ...}"},
     {OPTION_CODEC, "pack", "C",
-     "store every entry that is not Xbox ADPCM already as\n"
-     "xbox-adpcm or pcm (8-bit input stays 8-bit, else 16)"},
+     "store every entry that is not in that codec already as\n"
+     "xbox-adpcm or pcm (8-bit input stays 8-bit, else 16), or\n"
+     "for --platform windows ms-adpcm or pcm"},
+    {OPTION_CODEC, "replace", "C",
+     "what an xWMA, WMA Pro or XMA record becomes: ms-adpcm\n"
+     "(the default) or pcm (16-bit); other records keep theirs"},
+    {OPTION_PLATFORM, "pack", "P",
+     "xbox (a version-3 bank, the default) or windows (a\n"
+     "version-46 bank of PCM and Microsoft ADPCM, .xwb only)"},
     {OPTION_RATE, "render info extract", "HZ", "the sample rate of raw data (default 44100): --rate 22050"},
     {OPTION_RATE, "pack", "HZ", "resample to HZ (needed above 48000 Hz, which the Xbox\ncannot play)"},
     {OPTION_RATE, "encode", "HZ", "resample to HZ (needed above 48000 Hz)"},
     {OPTION_CHANNELS, "render info extract", "N", "the channel count of raw data, 1 to 8 (default 2): --channels 1"},
     {OPTION_CHANNELS, "pack encode", "N", "mix to N channels (an even downmix; mono to every one)"},
     {OPTION_ALIGN, "pack", "N", "each entry starts on a multiple of N bytes (default 2048)"},
-    {OPTION_NAME, "pack", "BANK", "the bank's name, at most 16 bytes (default: OUT's name)"},
+    {OPTION_NAME, "pack", "BANK",
+     "the bank's name, at most 16 bytes, 64 for --platform\nwindows (default: OUT's name)"},
     {OPTION_IN_PLACE, "replace", nullptr, "rewrite BANK itself (whole or not at all)"},
     {OPTION_LOOP, "replace", "START-END", "loop these frames of the new sound"},
     {OPTION_NO_LOOP, "replace", nullptr, "the new sound plays once"},
@@ -253,13 +264,16 @@ const char EXTRACT_HELP[] =
     "\n"
     "Writes each chosen entry's sound as the file stores it, without decoding:\n"
     "an Xbox ADPCM entry as an Xbox ADPCM WAVE (its frames, loop and name in\n"
-    "fact, smpl and LIST chunks), a PCM entry as a PCM WAVE, a WMA entry as\n"
-    "the .wma file it holds, a single stream as its WAVE. Rendering an\n"
-    "extracted WAVE gives exactly the entry's samples.\n";
+    "fact, smpl and LIST chunks), a Microsoft ADPCM entry as a Microsoft ADPCM\n"
+    "WAVE with the same chunks, a PCM entry as a PCM WAVE (an Xbox 360 bank's\n"
+    "big-endian samples swapped), a WMA entry as the .wma file it holds, an\n"
+    "xWMA or WMA Pro entry as an .xwma file with its seek table, an XMA entry\n"
+    "as an XMA WAVE, a single stream as its WAVE. Rendering an extracted WAVE\n"
+    "gives exactly the entry's samples.\n";
 
 const char PACK_HELP[] =
-    "usage: tolvane pack IN... -o OUT [--codec xbox-adpcm|pcm] [--rate HZ]\n"
-    "       [--channels N] [--align N] [--name BANK] [-q] [-n]\n"
+    "usage: tolvane pack IN... -o OUT [--platform xbox|windows] [--codec xbox-adpcm|ms-adpcm|pcm]\n"
+    "       [--rate HZ] [--channels N] [--align N] [--name BANK] [-q] [-n]\n"
     "\n"
     "Builds a container from sound files, one entry each, in the order given:\n"
     "Xbox ADPCM WAVEs are taken as they are, 8 and 16-bit PCM WAVEs stay PCM of\n"
@@ -267,20 +281,26 @@ const char PACK_HELP[] =
     "PCM, 32-bit float), FLAC, Ogg Vorbis, AIFF (tolvane.exe reads 16-bit PCM\n"
     "WAVE only). The entries are named by the files' titles (INAM), else their\n"
     "file names, and keep their loops (smpl, instrument, or LOOPSTART and\n"
-    "LOOPLENGTH comments), in whole block sets for Xbox ADPCM.\n";
+    "LOOPLENGTH comments), in whole block sets for Xbox ADPCM.\n"
+    "\n"
+    "With --platform windows, OUT.xwb is a bank of content version 46 as Windows\n"
+    "games read it: PCM WAVEs stay PCM of their depth, Microsoft ADPCM WAVEs\n"
+    "of a block a bank can state are taken as they are, every other file is\n"
+    "encoded to Microsoft ADPCM.\n";
 
 const char REPLACE_HELP[] =
     "usage: tolvane replace BANK NEW --entry N (-o OUT | --in-place)\n"
     "       tolvane replace BANK DIR/ (-o OUT | --in-place)\n"
-    "       [--loop START-END | --no-loop] [--keep-input-format] [-q] [-n]\n"
+    "       [--loop START-END | --no-loop] [--keep-input-format] [--codec pcm|ms-adpcm] [-q] [-n]\n"
     "\n"
     "Writes BANK (.xwb, .wba, .zwb, or a stream pair) with record N's sound\n"
     "replaced by NEW's and everything else kept. NEW is any file pack reads; an\n"
     "Xbox ADPCM WAVE goes in as it is, any other is resampled to the record's\n"
     "rate, mixed to its channels and stored in its codec (PCM of its depth, or\n"
-    "Xbox ADPCM). The loop is NEW's own, else the record's, scaled to the new\n"
-    "length. The sound after it moves to the next aligned offset. What was done\n"
-    "is said in one line.\n"
+    "Xbox ADPCM, or Microsoft ADPCM in a Windows bank, which an xWMA, WMA Pro\n"
+    "or XMA record becomes unless --codec pcm makes it 16-bit PCM). The loop is\n"
+    "NEW's own, else the record's, scaled to the new length. The sound after it\n"
+    "moves to the next aligned offset. What was done is said in one line.\n"
     "\n"
     "With a folder, every file in DIR named after an entry's label (its name,\n"
     "else its record number, as extract -o DIR/{label}.wav names its files) or\n"
@@ -476,11 +496,22 @@ bool store(const option_rule& option, const std::string& value, command_line* li
         return true;
     }
     case OPTION_CODEC:
-        if (value != "xbox-adpcm" && value != "pcm") {
-            *error = "--codec takes xbox-adpcm or pcm, not \"" + value + "\"";
+        if (value != "xbox-adpcm" && value != "ms-adpcm" && value != "pcm") {
+            *error = "--codec takes xbox-adpcm, ms-adpcm or pcm, not \"" + value + "\"";
             return false;
         }
         line->codec = value;
+        return true;
+    case OPTION_PLATFORM:
+        if (value == "xbox360") {
+            *error = "--platform xbox360: tolvane reads Xbox 360 banks but does not write them";
+            return false;
+        }
+        if (value != "xbox" && value != "windows") {
+            *error = "--platform takes xbox or windows, not \"" + value + "\"";
+            return false;
+        }
+        line->platform = value;
         return true;
     case OPTION_NO_LOOP:
         line->no_loop = true;
@@ -576,6 +607,13 @@ bool check_arguments(const command_line& line, std::string* error) {
     if (c == "replace" && files == 2 && line.has_out == line.in_place)
         *error = line.in_place ? "replace takes -o OUT or --in-place, not both" : "replace needs -o OUT or --in-place";
     if (c == "replace" && line.no_loop && line.loop_start >= 0) *error = "replace takes --loop or --no-loop, not both";
+    bool windows = line.platform == "windows";
+    if (c == "pack" && windows && line.codec == "xbox-adpcm")
+        *error = "--codec xbox-adpcm does not go with --platform windows: a Windows bank holds PCM or Microsoft ADPCM";
+    if (c == "pack" && !windows && line.codec == "ms-adpcm")
+        *error = "--codec ms-adpcm needs --platform windows: an Xbox bank holds Xbox ADPCM or PCM";
+    if (c == "replace" && line.codec == "xbox-adpcm")
+        *error = "replace takes --codec pcm or ms-adpcm: an Xbox ADPCM record keeps its codec without it";
     if (c == "info" && files == 0) *error = "info needs a FILE";
     if (c == "encode" && files != (line.has_out ? 1u : 2u))
         *error = line.has_out ? "encode takes one IN with -o OUT" : "encode needs IN and OUT (or -o OUT)";

@@ -35,7 +35,8 @@ struct command_line {
     int64_t loop_start = -1;   // --loop START-END, frames; -1 when not given
     int64_t loop_end = -1;
     bool no_loop = false;            // --no-loop: the replaced entry plays once
-    std::string codec;               // --codec: "", "xbox-adpcm" or "pcm", what pack stores
+    std::string codec;               // --codec: "", "xbox-adpcm", "ms-adpcm" or "pcm", what pack and replace store
+    std::string platform = "xbox";   // --platform: "xbox" or "windows", whom pack builds its bank for
     bool keep_input_format = false;  // --keep-input-format: replace keeps the new sound's rate and channels
     bool raw = false;                // --raw: decode a file of no known kind as raw data
     bool no_clobber = false;         // -n: keep outputs that exist

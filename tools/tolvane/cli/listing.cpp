@@ -76,6 +76,8 @@ void for_each_row(const stream_description& description, const std::vector<sound
     }
 }
 
+}  // namespace
+
 const char* codec_key(entry_codec codec) {
     switch (codec) {
     case CODEC_XBOX_ADPCM:
@@ -104,6 +106,8 @@ const char* codec_key(entry_codec codec) {
     }
     return "";
 }
+
+namespace {
 
 std::string frames_or_dash(int64_t frames) {
     return frames == NO_FRAMES ? "-" : std::to_string(frames);

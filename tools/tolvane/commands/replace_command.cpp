@@ -24,6 +24,8 @@
 #include "tools/tolvane/input/entry_input.h"
 #include "containers/stream_pair_writer.h"
 #include "containers/wave_bank_writer.h"
+#include "tools/tolvane/cli/file_report.h"
+#include "tools/tolvane/cli/listing.h"
 #include "tools/tolvane/cli/render_plan.h"
 #include "tools/tolvane/commands/commands.h"
 #include "tools/tolvane/input/encoded_audio_input.h"
@@ -201,6 +203,45 @@ int find_entry(const command_line& line, const edited_container& c, const old_re
     return EXIT_OK;
 }
 
+// The codec the new sound is stored in. A record of a codec the tool writes
+// (PCM at its depth, Microsoft or Xbox ADPCM) keeps it, and --codec may only
+// name that one. Any other (xWMA, WMA Pro, XMA; an Xbox bank's WMA) becomes
+// what --codec asks among the bank's codecs: 16-bit PCM, or by default the
+// bank's ADPCM, Microsoft ADPCM in blocks of about 512 bytes for a Windows
+// bank. False with the refusal.
+bool choose_codec(const command_line& line, const edited_container& c, const old_record& old, entry_shape* shape,
+                  std::string* refused) {
+    bool pcm16 = old.codec == CODEC_PCM16 || old.codec == CODEC_PCM16_BE;
+    bool pcm = pcm16 || old.codec == CODEC_PCM8;
+    bool kept = pcm || old.codec == CODEC_MS_ADPCM || old.codec == CODEC_XBOX_ADPCM;
+    const char* bank_adpcm = c.windows ? "ms-adpcm" : "xbox-adpcm";
+    const char* own = pcm ? "pcm" : old.codec == CODEC_MS_ADPCM ? "ms-adpcm" : "xbox-adpcm";
+    std::string record = "record " + std::to_string(old.record) + " is " + codec_name(old.codec);
+    if (kept && !line.codec.empty() && line.codec != own) {
+        *refused =
+            record + " and stays so: --codec " + line.codec + " chooses what an xWMA, WMA Pro or XMA record becomes";
+        return false;
+    }
+    if (!kept && !line.codec.empty() && line.codec != "pcm" && line.codec != bank_adpcm) {
+        *refused = record +
+                   (c.windows ? "; a Windows or Xbox 360 bank holds PCM or Microsoft ADPCM, not "
+                              : "; an Xbox bank holds PCM or Xbox ADPCM, not ") +
+                   line.codec;
+        return false;
+    }
+    if (kept)
+        shape->codec = old.codec == CODEC_PCM8       ? SHAPE_CODEC_PCM8
+                       : pcm16                       ? SHAPE_CODEC_PCM16
+                       : old.codec == CODEC_MS_ADPCM ? SHAPE_CODEC_MS_ADPCM
+                                                     : SHAPE_CODEC_XBOX_ADPCM;
+    else
+        shape->codec = line.codec == "pcm" ? SHAPE_CODEC_PCM16
+                       : c.windows         ? SHAPE_CODEC_MS_ADPCM
+                                           : SHAPE_CODEC_XBOX_ADPCM;
+    shape->block_field = old.codec == CODEC_MS_ADPCM ? old.block_field : ms_adpcm_field_for(old.channels, 512);
+    return true;
+}
+
 // Reads the new sound for the record, in the record's format, codec and loop
 // unless asked otherwise, and says what was done. EXIT_OK, else the failure
 // said.
@@ -215,15 +256,8 @@ int prepare(const command_line& line, const edited_container& c, replacement* r)
         shape.rate = old.rate;
         shape.channels = old.channels;
     }
-    // The codec is the record's: PCM at its depth, else the bank's ADPCM. A
-    // Windows bank's xWMA or XMA record becomes Microsoft ADPCM in blocks of
-    // 512 bytes, its record's block field kept where it has one.
-    bool pcm16 = old.codec == CODEC_PCM16 || old.codec == CODEC_PCM16_BE;
-    shape.codec = old.codec == CODEC_PCM8 ? SHAPE_CODEC_PCM8
-                  : pcm16                 ? SHAPE_CODEC_PCM16
-                  : c.windows             ? SHAPE_CODEC_MS_ADPCM
-                                          : SHAPE_CODEC_XBOX_ADPCM;
-    shape.block_field = old.codec == CODEC_MS_ADPCM ? old.block_field : ms_adpcm_field_for(old.channels, 512);
+    std::string refused;
+    if (!choose_codec(line, c, old, &shape, &refused)) return failure("cannot replace in", c.path, refused);
     const std::string& sound_path = r->sound_path;
     if (!read_entry_wave(sound_path, &sound, &reason, &warning, shape))
         return failure("cannot read", sound_path, reason);
@@ -247,6 +281,8 @@ int prepare(const command_line& line, const edited_container& c, replacement* r)
         r->report += ", as Microsoft ADPCM";
     else if (sound.codec != CODEC_XBOX_ADPCM)
         r->report += ", as " + std::string(sound.codec == CODEC_PCM8 ? "8" : "16") + "-bit PCM";
+    if (codec_key(sound.codec) != std::string(codec_key(old.codec)))
+        r->report += std::string(", ") + codec_key(old.codec) + " -> " + codec_key(sound.codec);
     if (sound.rate != old.rate || sound.channels != old.channels || sound.codec != old.codec)
         r->report += " (the record's format changes)";
     return EXIT_OK;
