@@ -284,7 +284,7 @@ bool tool_decodes(const entry_record& record) {
 bool chosen_units(const command_line& line, const std::string& path, const described_file& file,
                   std::vector<sound_unit>* chosen, std::vector<std::string>* warnings) {
     std::vector<sound_unit> units = sound_units(file.d);
-    std::vector<sound_unit> decoded = tool_decoded_units(file.d, tool_decodes, file.d.entry_count);
+    std::vector<sound_unit> decoded = tool_decoded_units(file.d, tool_decodes, (int32_t)units.size());
     units.insert(units.end(), decoded.begin(), decoded.end());
     std::sort(units.begin(), units.end(), [](const sound_unit& a, const sound_unit& b) { return a.record < b.record; });
     mark_shared_names(file.d, &units);
@@ -341,6 +341,11 @@ void keep_existing_outputs(const command_line& line, std::vector<render_target>*
     *targets = left;
 }
 
+// A unit of a record the module skips is one this tool decodes.
+bool decoded_by_tool(const sound_unit& unit, const stream_description& d) {
+    return unit.record_index >= 0 && d.records[unit.record_index].skipped != NOT_SKIPPED;
+}
+
 // True when a chosen record is xWMA, WMA Pro or XMA.
 bool holds_packet_records(const stream_description& d, const record_ranges& ranges) {
     for (int32_t i = 0; i < d.record_count; ++i)
@@ -367,7 +372,7 @@ bool said_of_decoded_entries(const file_warning& warning, const stream_descripti
                              const std::vector<sound_unit>& chosen) {
     bool any_decoded = false;
     for (const sound_unit& unit : chosen) {
-        if (unit.index < d.entry_count) continue;
+        if (!decoded_by_tool(unit, d)) continue;
         any_decoded = true;
         if (warning.first_record == unit.record && warning.last_record == unit.record &&
             warning.text.find(" skipped: ") != std::string::npos)
@@ -418,9 +423,9 @@ int render_one(render_run* run, const std::string& path) {
     // their own.
     std::vector<render_target> played, decoded;
     for (const render_target& target : targets) {
-        bool here = target.units[0].index >= file.d.entry_count;
+        bool here = decoded_by_tool(target.units[0], file.d);
         for (const sound_unit& unit : target.units)
-            if ((unit.index >= file.d.entry_count) != here)
+            if (decoded_by_tool(unit, file.d) != here)
                 return failure("cannot render", path,
                                target.path +
                                    " would hold entries the module plays and xWMA or XMA entries "
