@@ -567,14 +567,18 @@ TEST_F(Modding, WindowsAndXbox360EntriesExtractAsStored) {
     std::filesystem::create_directories(path("ex"));
     ASSERT_EQ(
         0, run_tool("extract " + in_quotes(path("Wave Bank.xwb")) + " -q -o " + in_quotes(path("ex")), scratch).status);
+    // The Windows build reads 16-bit PCM WAVE only: the 8-bit entry stays out.
+#ifdef _WIN32
+    const std::vector<int> RECORDS = {1, 3, 4};
+#else
+    const std::vector<int> RECORDS = {1, 3, 4, 5};
+#endif
     std::string pack_line = "pack";
-    for (const char* name : {"01", "03", "04", "05"})
-        pack_line += " " + in_quotes(path("ex/Wave Bank-" + std::string(name) + ".wav"));
+    for (int record : RECORDS) pack_line += " " + in_quotes(path("ex/Wave Bank-0" + std::to_string(record) + ".wav"));
     run_result run = run_tool(pack_line + " --platform windows -q -o " + in_quotes(path("again.xwb")), scratch);
     ASSERT_EQ(0, run.status) << run.err;
     json_value original = info("Wave Bank.xwb"), again = info("again.xwb");
-    const int RECORDS[] = {1, 3, 4, 5};
-    for (size_t i = 0; i < 4; ++i) {
+    for (size_t i = 0; i < RECORDS.size(); ++i) {
         const json_value& was = original["records"].items[(size_t)RECORDS[i] - 1];
         const json_value& now = again["records"].items[i];
         SCOPED_TRACE(was["name"].text);
@@ -582,6 +586,8 @@ TEST_F(Modding, WindowsAndXbox360EntriesExtractAsStored) {
         for (const char* key : {"frames", "loop_start", "loop_end", "sample_rate", "channels"})
             EXPECT_EQ(now[key].number, was[key].number) << key;
     }
+    // The Windows build neither reads an ADPCM WAVE nor resamples.
+#ifndef _WIN32
     write_file_in(scratch, "dig.wav", read_file(path("ex/Wave Bank-04.wav")));
     run = run_tool("replace " + in_quotes(path("Wave Bank.xwb")) + " " + in_quotes(path("dig.wav")) +
                        " --entry Music_4 -o " + in_quotes(path("mod.xwb")),
@@ -589,6 +595,7 @@ TEST_F(Modding, WindowsAndXbox360EntriesExtractAsStored) {
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_NE(run.out.find(", xma -> ms_adpcm"), std::string::npos) << run.out;
     EXPECT_EQ(info("mod.xwb")["records"].items[6]["codec"].text, "ms_adpcm");
+#endif
 
     // What an .xwma or an XMA WAVE cannot be written without is said, and the
     // record left out; an XMA record of no duration takes its seek table's.
