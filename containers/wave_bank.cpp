@@ -441,6 +441,9 @@ bool locate_seek_table(byte_source* source, const wave_bank_plan& bank, uint32_t
     uint64_t values = field_of(bank, field);
     uint64_t room = (bank.seek_tables_length - offsets_bytes - (uint64_t)at - 4) / 4;
     if (values > room || values > LONGEST_SEEK_TABLE) return false;
+    // A region may run past the end of the file; its table's values must not,
+    // or the count would depend on how many of them the caller asks for.
+    if (table + 4 + 4 * (int64_t)values > source_size(source)) return false;
     *values_at = table + 4;
     *count = (uint32_t)values;
     return true;

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "containers/wave_bank_writer.h"
 #include "reference/sound_bank_writer.h"
 #include "tests/support/sample_files.h"
 #include "tests/support/shipped_layouts.h"
+#include "tests/support/windows_bank_variants.h"
 
 namespace fs = std::filesystem;
 
@@ -89,6 +91,30 @@ bytes small_xact3_sound_bank(uint16_t version, bool big_endian) {
     return build_sound_bank(design);
 }
 
+// Windows and Xbox 360 banks of one format each, full and compact: Microsoft
+// ADPCM, and xWMA and XMA entries with seek tables (whose last value gives a
+// compact record its frames).
+std::vector<std::pair<std::string, bytes>> windows_banks(bank_platform platform) {
+    std::vector<built_entry> adpcm = {windows_bank_entry("entry", CODEC_MS_ADPCM, 2, ms_adpcm_tone(2, 300, 0, 1), 0),
+                                      windows_bank_entry("entry", CODEC_MS_ADPCM, 2, ms_adpcm_tone(2, 500, 0, 2), 0)};
+    std::vector<built_entry> xwma = {
+        windows_bank_entry("entry", CODEC_XWMA, 2, random_bytes(929 * 2, 61), 0x20, {4096, 8192}),
+        windows_bank_entry("entry", CODEC_XWMA, 2, random_bytes(929, 62), 0x20, {4096}),
+        windows_bank_entry("entry", CODEC_XWMA, 2, random_bytes(300, 63), 0x20)};
+    std::vector<built_entry> mixed = {adpcm[0], xwma[0],
+                                      windows_bank_entry("entry", CODEC_XMA, 1, random_bytes(2048, 64), 0, {512, 1024}),
+                                      windows_bank_entry("entry", CODEC_PCM16, 1, random_bytes(200, 65), 0)};
+    if (platform == BANK_FOR_XBOX360) mixed[3].codec = CODEC_PCM16_BE;
+    std::string error;
+    bytes adpcm_bank = built_bank_bytes(adpcm, "adpcm", 2048, &error, platform);
+    bytes xwma_bank = built_bank_bytes(xwma, "xwma", 2048, &error, platform);
+    return {{"ms-adpcm", adpcm_bank},
+            {"ms-adpcm-compact", compact_windows_bank(adpcm_bank)},
+            {"xwma-seek-tables", xwma_bank},
+            {"xwma-seek-tables-compact", compact_windows_bank(xwma_bank)},
+            {"mixed-seek-tables", built_bank_bytes(mixed, "mixed", 2048, &error, platform)}};
+}
+
 bytes pair_input(const bytes& header, const bytes& data, bool choose_header) {
     bytes out;
     out.reserve(2 + header.size() + data.size());
@@ -135,10 +161,17 @@ int main(int argc, char** argv) {
 
     seed("sound_bank", "game.xsb", small_sound_bank(SOUND_BANK_VERSION));
     seed("sound_bank", "version-7.xsb", small_sound_bank(7));
-    seed("sound_bank", "version-43.xsb", small_xact3_sound_bank(FIRST_XACT3_VERSION, false));
-    seed("sound_bank", "version-44-xbox-360.xsb", small_xact3_sound_bank(44, true));
-    seed("sound_bank", "version-46.xsb", small_xact3_sound_bank(LAST_XACT3_VERSION, false));
-    seed("sound_bank", "version-46-xbox-360.xsb", small_xact3_sound_bank(LAST_XACT3_VERSION, true));
+    for (uint16_t version = FIRST_XACT3_VERSION; version <= LAST_XACT3_VERSION; ++version) {
+        seed("sound_bank", "version-" + std::to_string(version) + ".xsb", small_xact3_sound_bank(version, false));
+        seed("sound_bank", "version-" + std::to_string(version) + "-xbox-360.xsb",
+             small_xact3_sound_bank(version, true));
+    }
+
+    // Byte 0 is the version the target forces; 5 keeps version 46.
+    for (bank_platform platform : {BANK_FOR_WINDOWS, BANK_FOR_XBOX360})
+        for (const auto& built : windows_banks(platform))
+            seed("windows_bank", built.first + (platform == BANK_FOR_XBOX360 ? "-xbox-360" : ""),
+                 prefixed({5}, built.second));
 
     seed("compressed_bank", "bank.zwb", zwb(bank));
     seed("compressed_bank", "container.zwb", zwb(in_bank_container(bank)));
@@ -165,6 +198,10 @@ int main(int argc, char** argv) {
             seed("stream_pair", shipped.name, pair_input(first, shipped.files[1].second, true));
         } else if (shipped.name.find(".xwb") != std::string::npos) {
             seed("wave_bank", shipped.name, prefixed({0}, first));
+            if (shipped.version >= FIRST_WINDOWS_BANK_VERSION) {
+                seed("windows_bank", shipped.name, prefixed({5}, first));
+                seed("windows_bank", "version-41-" + shipped.name, prefixed({0}, first));
+            }
             seed("play", shipped.name, prefixed({1, 0, 2, 1, 6, 3, 0, 2, 1}, first));
         } else {
             seed("wave_or_raw", shipped.name, first);

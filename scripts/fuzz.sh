@@ -1,23 +1,38 @@
 #!/usr/bin/env bash
-# Runs every fuzz target (or those named) with libFuzzer, ASan and UBSan for
-# SECONDS each (default 60), growing a corpus per target in build/fuzz/corpus
-# from the generated seeds. Crashes land in build/fuzz/findings (with the
-# run's log in build/fuzz/logs); the executions of every run are added to
-# build/fuzz/executions.tsv.
-# TOLVANE_FUZZ_JOBS=N runs N processes per target side by side, sharing the
-# corpus (default 1; use the number of cores for long sessions). A fuzzing
-# process stopped with SIGINT reports and counts what it ran.
-#   scripts/fuzz.sh [SECONDS] [TARGET...]
+# Runs every fuzz target (or those named) with libFuzzer, ASan and UBSan,
+# growing a corpus per target in build/fuzz/corpus from the generated seeds.
+# Crashes land in build/fuzz/findings (with the run's log in build/fuzz/logs);
+# the executions of every run are added to build/fuzz/executions.tsv.
+#   scripts/fuzz.sh [SECONDS] [TARGET...]          SECONDS per target (default 60)
+#   scripts/fuzz.sh --total SECONDS [TARGET...]    SECONDS split evenly across the targets
+# A total budget keeps a run's length fixed as targets are added (the suite
+# gives fuzzing 420 s in all). TOLVANE_FUZZ_JOBS=N runs N processes per
+# target side by side, sharing the corpus (default 1; use the number of
+# cores for long sessions). A fuzzing process stopped with SIGINT reports and
+# counts what it ran. TOLVANE_FUZZ_BUILD names another build folder than
+# build/fuzz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds="${1:-60}"
-shift || true
+total=""
+seconds=60
+if [ "${1:-}" = "--total" ]; then
+    total="${2:?--total needs a number of seconds}"
+    shift 2
+elif [ $# -gt 0 ]; then
+    seconds="$1"
+    shift
+fi
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(wave_or_raw wave_bank stream_pair compressed_bank sound_bank decode_blocks play)
+[ ${#targets[@]} -gt 0 ] || targets=(wave_or_raw wave_bank windows_bank stream_pair compressed_bank sound_bank decode_blocks play)
+if [ -n "$total" ]; then
+    seconds=$((total / ${#targets[@]}))
+    [ "$seconds" -ge 1 ] || seconds=1
+    echo "== fuzzing ${#targets[@]} targets in ${total}s: ${seconds}s each"
+fi
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
-out=build/fuzz
+out="${TOLVANE_FUZZ_BUILD:-build/fuzz}"
+cmake --preset fuzz -B "$out" >/dev/null
+cmake --build "$out" --target fuzz_all
 "$out/fuzz/make_fuzz_corpus" "$out/seeds"
 mkdir -p "$out/findings" "$out/logs"
 # Every input is written to a file; a memory-backed folder keeps that fast.
@@ -37,13 +52,13 @@ for target in "${targets[@]}"; do
             >"$out/logs/$target.$$.$job.log" 2>&1 &
         pids+=($!)
     done
-    total=0
+    runs_total=0
     for job in $(seq 1 "$jobs"); do
         log="$out/logs/$target.$$.$job.log"
         failed=0
         wait "${pids[$((job - 1))]}" || failed=1
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-        total=$((total + ${runs:-0}))
+        runs_total=$((runs_total + ${runs:-0}))
         if [ $failed -eq 1 ] && grep -q "libFuzzer: run interrupted" "$log"; then
             echo "   job $job was interrupted; its executions count"
             rm -f "$log"
@@ -53,8 +68,8 @@ for target in "${targets[@]}"; do
             rm -f "$log"
         fi
     done
-    echo "$target	$total" >> "$out/executions.tsv"
-    echo "   $total executions"
+    echo "$target	$runs_total" >> "$out/executions.tsv"
+    echo "   $runs_total executions ($((runs_total / seconds / jobs)) per second per job)"
 done
 
 echo "== executions so far, per target"

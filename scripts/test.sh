@@ -3,8 +3,9 @@
 # warnings as errors, then builds and runs every test natively, under
 # AddressSanitizer/UBSan and ThreadSanitizer, and as 32-bit Windows code
 # under Wine; checks that the Windows tolvane renders exactly what the native
-# one does; last, runs every fuzz target for a bounded time
-# (TOLVANE_FUZZ_SECONDS each, default 60).
+# one does; last, fuzzes every target within one time budget
+# (TOLVANE_FUZZ_BUDGET seconds in all, default 420, split evenly; or
+# TOLVANE_FUZZ_SECONDS per target).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,4 +22,8 @@ done
 echo "== native and Windows renders agree =="
 scripts/compare-renders.sh
 echo "== fuzzing =="
-scripts/fuzz.sh "${TOLVANE_FUZZ_SECONDS:-60}"
+if [ -n "${TOLVANE_FUZZ_SECONDS:-}" ]; then
+    scripts/fuzz.sh "$TOLVANE_FUZZ_SECONDS"
+else
+    scripts/fuzz.sh --total "${TOLVANE_FUZZ_BUDGET:-420}"
+fi

@@ -14,12 +14,14 @@
 #include <string>
 
 #include "codec/little_endian.h"
+#include "containers/wave_bank_writer.h"
 #include "player/player_state.h"
 #include "plugin/module.h"
 #include "reference/sound_bank_writer.h"
 #include "tests/support/json_reader.h"
 #include "tests/support/module_fixture.h"
 #include "tests/support/tool_runner.h"
+#include "tests/support/windows_bank_variants.h"
 #include "tools/tolvane/cli/sound_bank_names.h"
 
 namespace {
@@ -79,6 +81,135 @@ bytes compact_bank_with(const std::function<void(wave_bank_design&)>& tweak) {
     design.entry_data.insert(design.entry_data.end(), sound.begin(), sound.end());
     tweak(design);
     return build_wave_bank(design);
+}
+
+// A field of `width` bytes (2 or 4) in either byte order.
+bytes with_field(bytes content, size_t at, uint32_t value, int width, bool big_endian) {
+    if (at + (size_t)width > content.size()) return content;
+    for (int i = 0; i < width; ++i)
+        content[at + (size_t)i] = (uint8_t)(value >> (8 * (big_endian ? width - 1 - i : i)));
+    return content;
+}
+
+const uint32_t MS_ADPCM_FIELD = 0x24;
+
+// A Windows or Xbox 360 bank of one stereo Microsoft ADPCM entry of 20
+// blocks, then `more`.
+bytes windows_bank_of(bank_platform platform, std::vector<built_entry> more = {}) {
+    std::vector<built_entry> entries = {
+        windows_bank_entry("tone", CODEC_MS_ADPCM, 2, ms_adpcm_tone(2, 20 * 104, MS_ADPCM_FIELD, 1), MS_ADPCM_FIELD)};
+    entries.insert(entries.end(), more.begin(), more.end());
+    std::string error;
+    return built_bank_bytes(entries, "bank", 2048, &error, platform);
+}
+
+bytes with_bank_field(bytes bank, size_t at, uint32_t value) {
+    set_bank_field(&bank, at, value);
+    return bank;
+}
+
+// Record 0's format word packed anew.
+bytes with_format(const bytes& bank, entry_codec codec, uint32_t channels, uint32_t rate, uint32_t block_field) {
+    return with_bank_field(bank, windows_record_field(bank, 0, (uint32_t)WINDOWS_RECORD.format_at),
+                           pack_format(WINDOWS_RECORD, codec, channels, rate, block_field));
+}
+
+// Two xWMA records with seek tables in a compact bank, as the seek tables
+// give compact records their frames.
+bytes compact_xwma_bank(bank_platform platform) {
+    std::vector<built_entry> entries = {
+        windows_bank_entry("a", CODEC_XWMA, 2, random_bytes(929 * 2, 5), 0x20, {4096, 8192}),
+        windows_bank_entry("b", CODEC_XWMA, 2, random_bytes(929, 6), 0x20, {4096})};
+    std::string error;
+    return compact_windows_bank(built_bank_bytes(entries, "bank", 2048, &error, platform));
+}
+
+// Where record 0's seek table offset lies, and its table's count.
+size_t seek_offsets_at(const bytes& bank) {
+    return windows_region_offset(bank, WINDOWS_REGION_SEEK_TABLES);
+}
+size_t first_seek_count_at(const bytes& bank) {
+    return seek_offsets_at(bank) + 4 * 2;  // after the offsets of both records
+}
+
+// Windows and Xbox 360 banks, both byte orders, damaged in every field the
+// reader trusts: regions, counts, record sizes, alignment, seek tables, and
+// formats the codecs refuse or clamp.
+std::vector<hostile_case> windows_catalogue() {
+    std::vector<hostile_case> cases;
+    for (bank_platform platform : {BANK_FOR_WINDOWS, BANK_FOR_XBOX360}) {
+        const std::string p = platform == BANK_FOR_WINDOWS ? "windows-" : "x360-";
+        const bool big_endian = platform == BANK_FOR_XBOX360;
+        bytes bank = windows_bank_of(platform);
+        auto data_field = [&](uint32_t at) { return windows_bank_data_field(bank, at); };
+        auto region_field = [&](int region) { return windows_region_field(region); };
+        size_t sound_at = windows_region_offset(bank, WINDOWS_REGION_SOUND);
+        bytes compact = compact_windows_bank(windows_bank_of(
+            platform, {windows_bank_entry("more", CODEC_MS_ADPCM, 2, ms_adpcm_tone(2, 10 * 104, MS_ADPCM_FIELD, 2),
+                                          MS_ADPCM_FIELD)}));
+        bytes xwma = compact_xwma_bank(platform);
+        size_t seek_region = region_field(WINDOWS_REGION_SEEK_TABLES);
+        std::vector<hostile_case> more = {
+            {p + "plays.xwb", bank, PLAYS_SOUND},
+            {p + "records-past-end.xwb", with_bank_field(bank, region_field(REGION_ENTRY_METADATA), 0x10000000),
+             PLAYS_NOTHING},
+            {p + "bank-data-past-end.xwb", with_bank_field(bank, region_field(REGION_BANK_DATA), 0x7FFFFFF0),
+             PLAYS_NOTHING},
+            {p + "sound-past-end.xwb", with_bank_field(bank, region_field(WINDOWS_REGION_SOUND), 0x7FFFFF00),
+             PLAYS_NOTHING},
+            {p + "names-past-end.xwb", with_bank_field(bank, region_field(WINDOWS_REGION_NAMES), 0x7FFFFFF0),
+             PLAYS_SOUND},
+            // The records after the real one are read from the names and the
+            // sound that follow: in the Xbox 360 byte order one of them ends
+            // before the first begins, and the bank is refused.
+            {p + "count-7fffffff.xwb", with_bank_field(bank, data_field(BANK_DATA_COUNT_AT), 0x7FFFFFFF),
+             big_endian ? REFUSED : PLAYS_SOUND},
+            {p + "count-ffffffff.xwb", with_bank_field(bank, data_field(BANK_DATA_COUNT_AT), 0xFFFFFFFF),
+             big_endian ? REFUSED : PLAYS_SOUND},
+            {p + "record-size-0.xwb", with_bank_field(bank, data_field(WINDOWS_BANK_DATA_RECORD_SIZE_AT), 0),
+             PLAYS_NOTHING},
+            {p + "record-size-4.xwb", with_bank_field(bank, data_field(WINDOWS_BANK_DATA_RECORD_SIZE_AT), 4),
+             REFUSED},  // the flags and duration only: no format, so no record plays
+            {p + "compact.xwb", compact, PLAYS_SOUND},
+            {p + "compact-alignment-0.xwb",
+             with_bank_field(compact, windows_bank_data_field(compact, WINDOWS_BANK_DATA_ALIGNMENT_AT), 0),
+             PLAYS_SOUND},  // both records start at 0; the last runs over the whole region
+            {p + "compact-record-size-0.xwb",
+             with_bank_field(compact, windows_bank_data_field(compact, WINDOWS_BANK_DATA_RECORD_SIZE_AT), 0),
+             PLAYS_SOUND},
+            {p + "seek-tables.xwb", xwma, REFUSED},  // xWMA is listed, not played
+            {p + "seek-region-negative.xwb", with_bank_field(xwma, seek_region, 0xFFFFFF00), REFUSED},
+            {p + "seek-region-past-end.xwb", with_bank_field(xwma, seek_region, (uint32_t)xwma.size() + 64), REFUSED},
+            {p + "seek-region-huge.xwb", with_bank_field(xwma, seek_region + 4, 0xFFFFFFFF), REFUSED},
+            {p + "seek-offset-negative.xwb", with_bank_field(xwma, seek_offsets_at(xwma), 0x80000000), REFUSED},
+            {p + "seek-offset-huge.xwb", with_bank_field(xwma, seek_offsets_at(xwma), 0x7FFFFFF0), REFUSED},
+            {p + "seek-count-ffffffff.xwb", with_bank_field(xwma, first_seek_count_at(xwma), 0xFFFFFFFF), REFUSED},
+            {p + "seek-count-past-region.xwb", with_bank_field(xwma, first_seek_count_at(xwma), 5), REFUSED},
+            {p + "ms-adpcm-field-255.xwb", with_format(bank, CODEC_MS_ADPCM, 2, 44100, 255), PLAYS_SOUND},
+            {p + "ms-adpcm-field-0.xwb", with_format(bank, CODEC_MS_ADPCM, 2, 44100, 0), PLAYS_SOUND},
+            {p + "ms-adpcm-predictor-7.xwb", with_field(bank, sound_at, 0x0707, 2, false), PLAYS_SOUND},
+            {p + "ms-adpcm-predictor-255.xwb", with_field(bank, sound_at + 1, 0xFF, 1, false), PLAYS_SOUND},
+            {p + "rate-0.xwb", with_format(bank, CODEC_MS_ADPCM, 2, 0, MS_ADPCM_FIELD), REFUSED},
+            {p + "rate-3ffff.xwb", with_format(bank, CODEC_MS_ADPCM, 2, 0x3FFFF, MS_ADPCM_FIELD), PLAYS_SOUND},
+            {p + "channels-0.xwb", with_format(bank, CODEC_MS_ADPCM, 0, 44100, MS_ADPCM_FIELD), REFUSED},
+            {p + "channels-7.xwb", with_format(bank, CODEC_MS_ADPCM, 7, 44100, MS_ADPCM_FIELD), PLAYS_SOUND},
+            // xWMA packet sizes 17 to 31 and byte rate 7 are not in the tables.
+            {p + "xwma-packet-31.xwb",
+             windows_bank_of(platform, {windows_bank_entry("w", CODEC_XWMA, 2, random_bytes(929, 7), 31)}),
+             PLAYS_SOUND},
+            {p + "xwma-rate-7.xwb",
+             windows_bank_of(platform, {windows_bank_entry("w", CODEC_WMA_PRO, 2, random_bytes(929, 8), 0xE0)}),
+             PLAYS_SOUND},
+        };
+        cases.insert(cases.end(), more.begin(), more.end());
+        // Cut at every byte of the header, its regions and the bank data. A
+        // big-endian version cut short reads as an Xbox version, which no
+        // Xbox 360 bank has.
+        for (size_t size = 0; size < windows_region_offset(bank, REGION_ENTRY_METADATA); ++size)
+            cases.push_back({p + "cut-" + std::to_string(size) + ".xwb", cut(bank, size),
+                             big_endian && size > 4 && size < 8 ? REFUSED : PLAYS_NOTHING});
+    }
+    return cases;
 }
 
 std::vector<hostile_case> catalogue() {
@@ -162,18 +293,28 @@ std::vector<hostile_case> catalogue() {
     for (size_t size = 0; size <= 48; ++size)
         cases.push_back(
             {"cut-" + std::to_string(size) + ".wav", bytes(wave.begin(), wave.begin() + (long)size), PLAYS_NOTHING});
+    std::vector<hostile_case> windows = windows_catalogue();
+    cases.insert(cases.end(), windows.begin(), windows.end());
     return cases;
+}
+
+// Sounds of each kind over the waves of "bank", and cues of them.
+sound_bank_design sound_bank_for_bank(uint16_t version, bool big_endian) {
+    sound_bank_design design;
+    design.version = version;
+    design.big_endian = big_endian;
+    design.wave_banks = {"bank"};
+    design.sounds = {trivial_sound(wave_reference(0, 0)), simple_sound({wave_reference(0, 0), wave_reference(0, 1)}),
+                     complex_sound({{play_event({wave_reference(0, 0)}), play_event({wave_reference(0, 2)})}})};
+    design.cues = {{"one", {0}}, {"two", {1}}, {"three", {2, 0}}};
+    return design;
 }
 
 // A sound bank for "bank" with a sound of each kind, and the same damaged in
 // every way that matters: cut at every byte, counts of 0xFFFF, offsets
 // outside the file and onto its own tables, another version, no header.
 std::vector<hostile_case> damaged_sound_banks() {
-    sound_bank_design design;
-    design.wave_banks = {"bank"};
-    design.sounds = {trivial_sound(wave_reference(0, 0)), simple_sound({wave_reference(0, 0), wave_reference(0, 1)}),
-                     complex_sound({{play_event({wave_reference(0, 0)}), play_event({wave_reference(0, 2)})}})};
-    design.cues = {{"one", {0}}, {"two", {1}}, {"three", {2, 0}}};
+    sound_bank_design design = sound_bank_for_bank(SOUND_BANK_VERSION, false);
     bytes good = build_sound_bank(design);
     auto damaged = [&](const std::function<void(bytes&)>& damage) {
         bytes file = good;
@@ -210,6 +351,33 @@ std::vector<hostile_case> damaged_sound_banks() {
     return cases;
 }
 
+// Content versions 43 to 46 in one byte order, damaged the same ways: cut
+// at every 17th byte, counts of 0xFFFF (0xFF for the one-byte wave bank
+// count), every table's offset outside the file and onto the header.
+std::vector<hostile_case> damaged_xact3_sound_banks(bool big_endian) {
+    std::vector<hostile_case> cases;
+    for (uint16_t version = FIRST_XACT3_VERSION; version <= LAST_XACT3_VERSION; ++version) {
+        bytes good = build_sound_bank(sound_bank_for_bank(version, big_endian));
+        std::string v = "version-" + std::to_string(version) + "-";
+        cases.push_back(
+            {v + "as-version-7.xsb", with_field(good, SOUND_BANK_VERSION_AT, 7, 2, big_endian), PLAYS_SOUND});
+        cases.push_back(
+            {v + "wave-banks-ff.xsb", with_field(good, XACT3_WAVE_BANK_COUNT_AT, 0xFF, 1, big_endian), PLAYS_SOUND});
+        for (uint32_t count_at : {XACT3_SIMPLE_CUE_COUNT_AT, XACT3_COMPLEX_CUE_COUNT_AT, XACT3_TOTAL_CUE_COUNT_AT,
+                                  XACT3_SOUND_COUNT_AT, XACT3_CUE_NAMES_BYTES_AT})
+            cases.push_back({v + "count-at-" + std::to_string(count_at) + "-ffff.xsb",
+                             with_field(good, count_at, 0xFFFF, 2, big_endian), PLAYS_SOUND});
+        for (uint32_t offset_at : {XACT3_SIMPLE_CUES_AT, XACT3_COMPLEX_CUES_AT, XACT3_CUE_NAMES_AT, XACT3_VARIATIONS_AT,
+                                   XACT3_WAVE_BANK_NAMES_AT, XACT3_CUE_NAME_INDEX_AT, XACT3_SOUNDS_AT})
+            for (uint32_t offset : {0x7FFFFFF0u, 0u})
+                cases.push_back({v + "offset-at-" + std::to_string(offset_at) + "-" + std::to_string(offset) + ".xsb",
+                                 with_field(good, offset_at, offset, 4, big_endian), PLAYS_SOUND});
+        for (size_t size = 0; size < good.size(); size += 17)
+            cases.push_back({v + "cut-" + std::to_string(size) + ".xsb", cut(good, size), PLAYS_SOUND});
+    }
+    return cases;
+}
+
 class HostileFilesTest : public module_fixture {
 protected:
     const std::string& dir = scratch.path;
@@ -243,17 +411,12 @@ TEST_F(HostileFilesTest, EveryFileIsRefusedOrEndsByItself) {
     }
 }
 
-TEST_F(HostileFilesTest, DamagedSoundBanksBesideABankNeverStopIt) {
-    bytes adpcm = tone_adpcm(1, 20, 4);
-    wave_bank_design design;
-    design.bank_name = "bank";
-    for (uint32_t i = 0; i < 3; ++i) {
-        design.entries.push_back(
-            {format_word(1, 1, 22050), (uint32_t)design.entry_data.size(), (uint32_t)adpcm.size()});
-        design.entry_data.insert(design.entry_data.end(), adpcm.begin(), adpcm.end());
-    }
-    bytes bank = build_wave_bank(design);
-    std::vector<hostile_case> cases = damaged_sound_banks();
+// Each damaged sound bank, as bank.xsb beside bank.xwb, names what it can:
+// the bank still lists its three records and plays them all. The tool lists
+// and renders it too, for every tool_step-th case (and each of the first
+// nine, which are not mere prefixes).
+void check_beside_bank(test_host& host, const bytes& bank, const bytes& expected,
+                       const std::vector<hostile_case>& cases, const std::string& dir, size_t tool_step) {
     for (size_t i = 0; i < cases.size(); ++i) {
         const hostile_case& c = cases[i];
         SCOPED_TRACE(c.name);
@@ -279,11 +442,9 @@ TEST_F(HostileFilesTest, DamagedSoundBanksBesideABankNeverStopIt) {
         ASSERT_EQ(host.play(path), 0);
         EXPECT_TRUE(host.wait_for_end_of_stream(10000));
         host.module->Stop();
-        EXPECT_EQ(host.written(), concat({reference_pcm(adpcm, 1), reference_pcm(adpcm, 1), reference_pcm(adpcm, 1)}));
+        EXPECT_EQ(host.written(), expected);
     }
-    // And through the tool, for the cases that are not mere prefixes and a
-    // few that are: info lists all three records, render writes them.
-    for (size_t i = 0; i < cases.size(); i += i < 9 ? 1 : 23) {
+    for (size_t i = 0; i < cases.size(); i += i < 9 ? 1 : tool_step) {
         SCOPED_TRACE(cases[i].name);
         std::string folder = dir + std::to_string(i) + PLATFORM_PATH_SEPARATOR;
         run_result run = run_tool("info --json " + in_quotes(folder + "bank.xwb"), dir);
@@ -296,6 +457,76 @@ TEST_F(HostileFilesTest, DamagedSoundBanksBesideABankNeverStopIt) {
         run = run_tool("render " + in_quotes(folder + "bank.xwb") + " -o " + in_quotes(out + "{entry}.wav"), dir);
         EXPECT_EQ(0, run.status) << run.err;
         EXPECT_EQ(files_under(out).size(), 3u);
+    }
+}
+
+// The line of info's JSON about the file of that name; "" for none.
+std::string json_line_of(const std::string& out, const std::string& name) {
+    size_t at = out.find(name + "\",");
+    while (at != std::string::npos && at > 0 && out[at - 1] != '/' && out[at - 1] != '\\')
+        at = out.find(name + "\",", at + 1);
+    if (at == std::string::npos) return "";
+    size_t start = out.rfind('\n', at);
+    start = start == std::string::npos ? 0 : start + 1;
+    return out.substr(start, out.find('\n', at) - start);
+}
+
+// The Windows and Xbox 360 rows, but for the cuts, again through the tool:
+// in one run its module (in_tolvane.dll under Wine in the win32 build) is
+// asked for GetFileInfo on each file, every refused one is reported as
+// refused and every one that plays is listed.
+TEST_F(HostileFilesTest, WindowsBanksThroughTheToolsModule) {
+    std::string folder = dir + "w" + PLATFORM_PATH_SEPARATOR;
+    std::vector<hostile_case> cases;
+    std::string arguments = "info --json";
+    for (const hostile_case& c : windows_catalogue()) {
+        if (c.name.find("-cut-") != std::string::npos) continue;
+        cases.push_back(c);
+        arguments += " " + in_quotes(write_file_in(folder, c.name, c.content));
+    }
+    run_result run = run_tool(arguments, dir);
+    EXPECT_EQ(run.status, 1) << run.err;  // some are refused
+    for (const hostile_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string line = json_line_of(run.out, c.name);
+        ASSERT_FALSE(line.empty()) << run.out;
+        if (c.expected == REFUSED) {
+            EXPECT_NE(line.find("\"error\":"), std::string::npos) << line;
+        }
+        if (c.expected == PLAYS_SOUND) {
+            EXPECT_NE(line.find("\"title\":"), std::string::npos) << line;
+        }
+    }
+}
+
+TEST_F(HostileFilesTest, DamagedSoundBanksBesideABankNeverStopIt) {
+    bytes adpcm = tone_adpcm(1, 20, 4);
+    wave_bank_design design;
+    design.bank_name = "bank";
+    for (uint32_t i = 0; i < 3; ++i) {
+        design.entries.push_back(
+            {format_word(1, 1, 22050), (uint32_t)design.entry_data.size(), (uint32_t)adpcm.size()});
+        design.entry_data.insert(design.entry_data.end(), adpcm.begin(), adpcm.end());
+    }
+    check_beside_bank(host, build_wave_bank(design),
+                      concat({reference_pcm(adpcm, 1), reference_pcm(adpcm, 1), reference_pcm(adpcm, 1)}),
+                      damaged_sound_banks(), dir, 23);
+}
+
+TEST_F(HostileFilesTest, DamagedVersion43To46SoundBanksBesideAWindowsBankNeverStopIt) {
+    for (bank_platform platform : {BANK_FOR_WINDOWS, BANK_FOR_XBOX360}) {
+        SCOPED_TRACE(platform == BANK_FOR_WINDOWS ? "windows" : "xbox 360");
+        std::vector<built_entry> entries;
+        bytes expected;
+        for (uint32_t i = 0; i < 3; ++i) {
+            bytes sound = ms_adpcm_tone(1, 10 * 104, MS_ADPCM_FIELD, i);
+            entries.push_back(windows_bank_entry("e" + std::to_string(i), CODEC_MS_ADPCM, 1, sound, MS_ADPCM_FIELD));
+            expected = concat({expected, reference_pcm_of(CODEC_MS_ADPCM, sound, 1, MS_ADPCM_FIELD)});
+        }
+        std::string error;
+        bytes bank = built_bank_bytes(entries, "bank", 2048, &error, platform);
+        std::string folder = dir + (platform == BANK_FOR_WINDOWS ? "w" : "x") + PLATFORM_PATH_SEPARATOR;
+        check_beside_bank(host, bank, expected, damaged_xact3_sound_banks(platform == BANK_FOR_XBOX360), folder, 97);
     }
 }
 
