@@ -388,7 +388,8 @@ TEST_F(TolvaneTool, ShippedLayoutsRenderBitExactAndListTheirRecords) {
         for (const shipped_record& record : shipped.records) {
             // The Linux tool alone decodes xWMA, WMA Pro and XMA, each to the
             // frames its record states.
-            bool packets = record.codec == "xwma" || record.codec == "wma_pro" || record.codec == "xma";
+            std::string codec = record.codec;
+            bool packets = codec == "xwma" || codec == "wma_pro" || codec == "xma";
             bool decoded_by_tool = !record.plays && packets && TOOL_DECODES_PACKETS;
             if (!record.plays && !decoded_by_tool) continue;
             std::string name = record.record ? stem + "-" + padded_record(record.record, 2) + ".wav" : stem + ".wav";
