@@ -87,3 +87,12 @@ ms_adpcm_channel_state ms_adpcm_header_state(const uint8_t* block, uint32_t chan
 // size, which each entry states.
 int32_t decode_ms_adpcm(const uint8_t* input, int32_t input_bytes, int16_t* output, uint32_t channels,
                         int32_t block_bytes_per_channel);
+
+// The vector lanes decode_ms_adpcm decodes several blocks' channels in at
+// once: the widest this processor has (none off x86, or without SSE4.1).
+enum ms_adpcm_lanes { MS_ADPCM_LANES_NONE, MS_ADPCM_LANES_SSE41, MS_ADPCM_LANES_AVX2 };
+ms_adpcm_lanes ms_adpcm_processor_lanes();
+// decode_ms_adpcm with at most the lanes given, so that every path can be
+// checked against the others on one machine. The samples are the same.
+int32_t decode_ms_adpcm_using(ms_adpcm_lanes lanes, const uint8_t* input, int32_t input_bytes, int16_t* output,
+                              uint32_t channels, int32_t block_bytes_per_channel);

@@ -1,7 +1,8 @@
 // The decoders: Xbox ADPCM's hand-computed golden blocks, header clamping,
 // the interleaved layout for several channels and the counting of block sets;
-// Microsoft ADPCM's golden blocks, channel layout, bad predictors and block
-// counting; PCM's widening and whole frames; the codec table's rows.
+// Microsoft ADPCM's golden blocks, channel layout, bad predictors, block
+// counting and its blocks side by side against the plain decode; PCM's
+// widening and whole frames; the codec table's rows.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -357,6 +358,84 @@ TEST(MsAdpcm, CountsWholeBlocksOnly) {
                                     << c.block_bytes_per_channel << ", seed " << seed;
         for (size_t i = (size_t)result / 2; i < out.size(); ++i) ASSERT_EQ(out[i], SENTINEL) << "wrote sample " << i;
     }
+}
+
+// The plain decode, one code at a time through ms_adpcm_decode_nibble,
+// channel after channel; counts the blocks in which a delta hit its cap.
+std::vector<int16_t> ms_by_nibble(const bytes& input, uint32_t channels, int32_t block_bytes_per_channel, size_t blocks,
+                                  int* capped_blocks) {
+    const size_t frames = (size_t)ms_adpcm_frames_in_block(block_bytes_per_channel);
+    const size_t block_bytes = (size_t)block_bytes_per_channel * channels;
+    std::vector<int16_t> out(blocks * frames * channels);
+    for (size_t b = 0; b < blocks; ++b) {
+        const uint8_t* block = &input[b * block_bytes];
+        bool capped = false;
+        for (uint32_t j = 0; j < channels; ++j) {
+            ms_adpcm_channel_state state = ms_adpcm_header_state(block, channels, j);
+            int16_t* frame = &out[b * frames * channels + j];
+            frame[0] = (int16_t)state.sample2;
+            frame[channels] = (int16_t)state.sample1;
+            for (size_t f = 2, k = j; f < frames; ++f, k += channels) {
+                uint8_t byte = block[MS_ADPCM_HEADER_BYTES_PER_CHANNEL * channels + k / 2];
+                frame[f * channels] = ms_adpcm_decode_nibble(k % 2 ? byte : byte >> 4, &state);
+                capped |= state.delta == MS_ADPCM_DELTA_MAX;
+            }
+        }
+        *capped_blocks += capped;
+    }
+    return out;
+}
+
+// Several blocks decode side by side; for every channel count, block size
+// and number of blocks (so full and partial groups of them), the samples
+// must be those of the plain decode. Headers take any predictor byte and
+// deltas at and past the usual ends; some blocks hold codes that grow the
+// delta at each step (-8 and 7), so it reaches its cap.
+TEST(MsAdpcm, MatchesTheNibbleByNibbleDecode) {
+    uint32_t seed = test_seed(2718);
+    std::mt19937 random(seed);
+    const int16_t deltas[] = {-32768, -1, 0, 16, 32767};
+    const uint8_t growing[] = {0x88, 0x87, 0x78, 0x77};
+    int capped_blocks = 0;
+    for (uint32_t channels = 1; channels <= 8; ++channels) {
+        for (uint32_t field : {0u, 1u, 37u, 255u}) {
+            const int32_t per_channel = (int32_t)field + 22;
+            const size_t block_bytes = (size_t)per_channel * channels;
+            for (size_t blocks = 1; blocks <= 9; ++blocks) {
+                bytes input = random_bytes(blocks * block_bytes + random() % block_bytes, random());
+                for (size_t b = 0; b < blocks; ++b) {
+                    uint8_t* block = &input[b * block_bytes];
+                    for (uint32_t j = 0; j < channels; ++j) {
+                        if (random() % 2) {
+                            int16_t delta = deltas[random() % 5];
+                            block[channels + 2 * j] = (uint8_t)delta;
+                            block[channels + 2 * j + 1] = (uint8_t)((uint16_t)delta >> 8);
+                        }
+                    }
+                    if (random() % 3 == 0) {
+                        for (size_t i = MS_ADPCM_HEADER_BYTES_PER_CHANNEL * channels; i < block_bytes; ++i)
+                            block[i] = growing[random() % 4];
+                    }
+                }
+                int capped = 0;
+                std::vector<int16_t> expected = ms_by_nibble(input, channels, per_channel, blocks, &capped);
+                capped_blocks += capped;
+                // Every path this processor can take: channel by channel,
+                // and in each width of vector lanes it has.
+                for (int lanes = MS_ADPCM_LANES_NONE; lanes <= ms_adpcm_processor_lanes(); ++lanes) {
+                    std::vector<int16_t> out(expected.size() + 1, SENTINEL);
+                    int32_t result = decode_ms_adpcm_using((ms_adpcm_lanes)lanes, input.data(), (int32_t)input.size(),
+                                                           out.data(), channels, per_channel);
+                    ASSERT_EQ(result, (int32_t)expected.size() * 2);
+                    ASSERT_EQ(out.back(), SENTINEL);
+                    out.pop_back();
+                    ASSERT_EQ(out, expected) << channels << " ch, field " << field << ", " << blocks
+                                             << " blocks, lanes " << lanes << ", seed " << seed;
+                }
+            }
+        }
+    }
+    EXPECT_GT(capped_blocks, 0) << "no delta reached its cap, seed " << seed;
 }
 
 // PCM decodes whole frames only: 8-bit unsigned samples widened as
