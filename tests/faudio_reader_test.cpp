@@ -190,7 +190,9 @@ TEST(FaudioReaderTest, ReadsTheWritersBanksAndAReplacedOneAsTheModuleDoes) {
             EXPECT_EQ(w->channels, r.channels);
             EXPECT_EQ(w->sample_rate, r.rate);
         }
-        if (r.plays) EXPECT_EQ(before[i].duration, (uint32_t)r.stated_frames);
+        if (r.plays) {
+            EXPECT_EQ(before[i].duration, (uint32_t)r.stated_frames);
+        }
         EXPECT_EQ(before[i].loop_start, r.loop_start == NO_FRAMES ? 0u : (uint32_t)r.loop_start);
         if (r.name == "Dig_0") {
             EXPECT_EQ(after[i].duration, 3016u);  // 29 blocks of 104 frames

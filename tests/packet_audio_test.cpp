@@ -168,7 +168,9 @@ TEST(PacketAudio, DamagedOrMissingPacketsOfEveryCodecKeepTheLength) {
             ASSERT_TRUE(decode_packets(format, noise.data(), bytes_given, 10000, collect, &out, &bad, &padded, &reason))
                 << codec << ": " << reason;
             EXPECT_EQ(out.pcm.size(), 10000u * CHANNELS) << codec;
-            if (bytes_given == 0) EXPECT_GT(padded, 0) << codec;
+            if (bytes_given == 0) {
+                EXPECT_GT(padded, 0) << codec;
+            }
         }
     }
 }

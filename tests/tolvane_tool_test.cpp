@@ -397,11 +397,12 @@ TEST_F(TolvaneTool, ShippedLayoutsRenderBitExactAndListTheirRecords) {
             SCOPED_TRACE(name);
             std::vector<uint8_t> samples =
                 pcm_wave_samples(dir + "out" + PLATFORM_PATH_SEPARATOR + name, (uint16_t)record.channels, record.rate);
-            if (decoded_by_tool)
+            if (decoded_by_tool) {
                 EXPECT_EQ((int64_t)samples.size(), record.stated_frames * 2 * record.channels);
-            else
+            } else {
                 EXPECT_TRUE(samples ==
                             reference_pcm_of(record.sound_codec, record.sound, record.channels, record.block_field));
+            }
         }
         std::sort(written.begin(), written.end());
         EXPECT_EQ(files_under(dir + "out"), written);
