@@ -7,6 +7,7 @@
 #include "containers/wave_bank_writer.h"
 #include "containers/stream_pair.h"
 #include "containers/wave_bank.h"
+#include "tests/support/windows_bank_variants.h"
 
 namespace {
 
@@ -220,6 +221,31 @@ shipped_file windows_bank(const char* file_name, bank_platform platform) {
     return file;
 }
 
+// A compact bank of content version 46, as XACT writes banks of many short
+// sounds of one format: every entry shares the bank's format word, and each
+// record is one word; no durations, so no stated frames.
+shipped_file windows_compact_bank(const char* file_name, bank_platform platform, entry_codec codec,
+                                  uint32_t block_field) {
+    shipped_file file;
+    file.name = file_name;
+    file.version = 46;
+    file.bank_name = "compact";
+    const char* codec_name = codec == CODEC_MS_ADPCM ? "ms_adpcm" : "pcm16";
+    std::vector<built_entry> entries;
+    for (uint32_t i = 0; i < 3; ++i) {
+        bytes sound =
+            codec == CODEC_MS_ADPCM ? ms_adpcm_tone(2, 300 + 250 * i, block_field, i) : pcm_bytes(500 + 7 * i, 60 + i);
+        if (codec != CODEC_MS_ADPCM) sound.resize(sound.size() / 4 * 4);
+        std::string name = "Hit_" + std::to_string(i);
+        entries.push_back(windows_bank_entry(name, codec, 2, sound, block_field));
+        file.records.push_back(
+            {(int32_t)i + 1, name, NONE, NONE, NONE, codec_name, true, 44100, 2, sound, codec, block_field});
+    }
+    std::string error;
+    file.files = {{file.name, compact_windows_bank(built_bank_bytes(entries, file.bank_name, 2048, &error, platform))}};
+    return file;
+}
+
 }  // namespace
 
 std::vector<shipped_file> shipped_files() {
@@ -232,5 +258,7 @@ std::vector<shipped_file> shipped_files() {
             stream_pair("nhl2k3", STREAM_HEADER_VERSION_101, true),
             padded_wave(),
             windows_bank("Wave Bank.xwb", BANK_FOR_WINDOWS),
-            windows_bank("x360_music.xwb", BANK_FOR_XBOX360)};
+            windows_bank("x360_music.xwb", BANK_FOR_XBOX360),
+            windows_compact_bank("compact_sfx.xwb", BANK_FOR_WINDOWS, CODEC_MS_ADPCM, 0x24),
+            windows_compact_bank("x360_compact.xwb", BANK_FOR_XBOX360, CODEC_PCM16_BE, 0)};
 }
