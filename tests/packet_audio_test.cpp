@@ -16,6 +16,7 @@ extern "C" {
 #include "containers/wave_bank_writer.h"
 #include "tests/support/sample_files.h"
 #include "tests/support/tool_runner.h"
+#include "tests/support/windows_bank_variants.h"
 #include "tools/tolvane/session/packet_audio.h"
 
 namespace {
@@ -252,4 +253,19 @@ TEST(PacketAudio, TheToolRendersXwmaEntriesBesideTheModulesOwn) {
                    scratch.path);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(pcm_wave_samples(scratch.path + "m.wav", CHANNELS, RATE).size(), (size_t)frames * 4);
+
+    // A compact record states no duration: its seek table's last value,
+    // decoded bytes, gives its frames, in either byte order.
+    for (bank_platform platform : {BANK_FOR_WINDOWS, BANK_FOR_XBOX360}) {
+        built_entry first = windows_bank_entry("a", CODEC_XWMA, CHANNELS, bytes(929 * 3, 1), 0, {4 * 5000, 4 * 9000});
+        built_entry second = windows_bank_entry("b", CODEC_XWMA, CHANNELS, bytes(929 * 2, 2), 0, {4 * 7000});
+        write_file_in(scratch.path, "compact.xwb",
+                      compact_windows_bank(built_bank_bytes({first, second}, "compact", 2048, &error, platform)));
+        run = run_tool(
+            "render " + in_quotes(scratch.path + "compact.xwb") + " -q -o " + in_quotes(scratch.path + "c/{entry}.wav"),
+            scratch.path);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(pcm_wave_samples(scratch.path + "c/01.wav", CHANNELS, RATE).size(), 9000u * 4);
+        EXPECT_EQ(pcm_wave_samples(scratch.path + "c/02.wav", CHANNELS, RATE).size(), 7000u * 4);
+    }
 }
