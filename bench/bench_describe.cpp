@@ -102,26 +102,6 @@ void write_pair(const std::string& stem, uint32_t entries, uint32_t entry_bytes)
     write_file(stem + ".xsd", bytes((size_t)entries * entry_bytes, 0));
 }
 
-// The peak resident memory since the last reset_peak(), from Linux's
-// /proc; -1 where it cannot be had.
-void reset_peak() {
-    FILE* file = fopen("/proc/self/clear_refs", "w");
-    if (!file) return;
-    fputs("5", file);
-    fclose(file);
-}
-
-long peak_kb() {
-    FILE* file = fopen("/proc/self/status", "r");
-    if (!file) return -1;
-    char line[256];
-    long kb = -1;
-    while (fgets(line, sizeof line, file))
-        if (sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
-    fclose(file);
-    return kb;
-}
-
 }  // namespace
 
 int main() {

@@ -180,26 +180,6 @@ struct ffmpeg_decoder {
 };
 #endif
 
-// The peak resident memory since the last reset_peak(), from Linux's /proc;
-// -1 where it cannot be had.
-void reset_peak() {
-    FILE* file = fopen("/proc/self/clear_refs", "w");
-    if (!file) return;
-    fputs("5", file);
-    fclose(file);
-}
-
-long peak_kb() {
-    FILE* file = fopen("/proc/self/status", "r");
-    if (!file) return -1;
-    char line[256];
-    long kb = -1;
-    while (fgets(line, sizeof line, file))
-        if (sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
-    fclose(file);
-    return kb;
-}
-
 // Streams the file through decode and returns the best time of three, with
 // the samples decoded.
 double best_of_three(const std::string& path, const std::function<size_t(const uint8_t*, int32_t)>& decode,

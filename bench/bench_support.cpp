@@ -1,6 +1,7 @@
 // Helpers shared by the benchmark programs.
 #include "bench/bench_support.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -54,4 +55,22 @@ int32_t open_like_play(const std::string& path) {
     if (playing != INVALID_FILE) file_close(playing);
     description_release(&item);
     return entries;
+}
+
+void reset_peak() {
+    FILE* file = fopen("/proc/self/clear_refs", "w");
+    if (!file) return;
+    fputs("5", file);
+    fclose(file);
+}
+
+long peak_kb() {
+    FILE* file = fopen("/proc/self/status", "r");
+    if (!file) return -1;
+    char line[256];
+    long kb = -1;
+    while (fgets(line, sizeof line, file))
+        if (sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
+    fclose(file);
+    return kb;
 }

@@ -26,6 +26,11 @@ void remove_bench_folder(const std::string& folder);
 
 bool write_file(const std::string& path, const bytes& content);
 
+// The peak resident memory since the last reset_peak(), from Linux's /proc;
+// -1 where it cannot be had.
+void reset_peak();
+long peak_kb();
+
 // The opener's way into a file, as Play goes: open, then open_stream with a
 // writable copy of the path. The entry count the reader found, or -1 when
 // the file was refused.

@@ -374,9 +374,8 @@ bool said_of_decoded_entries(const file_warning& warning, const stream_descripti
     for (const sound_unit& unit : chosen) {
         if (!decoded_by_tool(unit, d)) continue;
         any_decoded = true;
-        if (warning.first_record == unit.record && warning.last_record == unit.record &&
-            warning.text.find(" skipped: ") != std::string::npos)
-            return true;
+        // The only warning of a skipped record alone is that it is skipped.
+        if (warning.first_record == unit.record && warning.last_record == unit.record) return true;
     }
     return any_decoded && warning.no_sound;
 }
