@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "codec/xbox_adpcm.h"
+#include "containers/output_file.h"
 #include "containers/riff_wave_writer.h"
 #include "codec/xbox_adpcm_encoder.h"
 
@@ -57,8 +59,10 @@ int main(int argc, char** argv) {
         size_t take = std::min(next.size(), (target_bytes - adpcm.size()) / set_bytes * set_bytes);
         adpcm.insert(adpcm.end(), next.begin(), next.begin() + (ptrdiff_t)take);
     }
-    if (!write_whole_file(argv[1], make_adpcm_wave(adpcm, channels, SAMPLE_RATE))) {
-        fprintf(stderr, "bench_make_wave: cannot write %s\n", argv[1]);
+    std::vector<uint8_t> wave = make_adpcm_wave(adpcm, channels, SAMPLE_RATE);
+    std::string error;
+    if (!write_output_file(argv[1], wave.data(), wave.size(), false, &error)) {
+        fprintf(stderr, "bench_make_wave: cannot write %s: %s\n", argv[1], error.c_str());
         return 1;
     }
     return 0;

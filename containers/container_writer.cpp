@@ -33,7 +33,7 @@ bool write_zeros(output_file* out, uint64_t byte_count) {
 
 // An entry's sound into out, from memory or copied from its file.
 bool write_sound(const built_entry& entry, output_file* out, std::string* error) {
-    if (entry.source_path.empty()) return write_bytes(out, entry.adpcm.data(), entry.adpcm.size());
+    if (entry.source_path.empty()) return output_write(out, entry.adpcm.data(), entry.adpcm.size());
     FILE* in = fopen(entry.source_path.c_str(), "rb");
     bool copied = in && fseek(in, (long)entry.source_offset, SEEK_SET) == 0;
     std::vector<uint8_t> buffer(COPY_BYTES);
@@ -108,10 +108,6 @@ std::vector<uint64_t> sound_offsets(const std::vector<built_entry>& entries, uin
     return offsets;
 }
 
-bool write_bytes(output_file* out, const uint8_t* data, size_t byte_count) {
-    return byte_count == 0 || output_write(out, data, byte_count);
-}
-
 // The entries' sound one after another, each at its offset.
 bool write_sound_region(const std::vector<built_entry>& entries, const std::vector<uint64_t>& offsets, output_file* out,
                         std::string* error) {
@@ -127,10 +123,6 @@ bool discard_with_reason(output_file* out, std::string* error) {
     if (error->empty()) *error = out->error;
     output_discard(out);
     return false;
-}
-
-bool write_whole_output(const std::string& path, const byte_vector& content, bool keep_existing, std::string* error) {
-    return write_output_file(path, content.data(), content.size(), keep_existing, error);
 }
 
 bool refuse(std::string* error, const std::string& reason) {
@@ -159,12 +151,6 @@ int64_t splice_sound(sound_region_edit* e, size_t record_index, const byte_vecto
     int64_t shift = (int64_t)new_next - (int64_t)next;
     *region_length = (uint64_t)((int64_t)e->sound_length + shift);
     return shift;
-}
-
-uint32_t loop_field(const built_entry& sound, bool length) {
-    if (sound.loop_start < 0) return 0;
-    int64_t start = sound.bytes_at(sound.loop_start);
-    return (uint32_t)(length ? sound.bytes_at(sound.loop_end) - start : start);
 }
 
 int64_t built_entry::sound_bytes() const {
@@ -253,5 +239,5 @@ bool write_built_container(const std::vector<built_entry>& entries, const std::s
         if (error->empty()) *error = "zlib cannot pack it";
         return false;
     }
-    return write_whole_output(path, packed, keep_existing, error);
+    return write_output_file(path, packed.data(), packed.size(), keep_existing, error);
 }

@@ -94,13 +94,11 @@ std::vector<std::string> names_cut(const std::vector<built_entry>& entries, cons
 // Where each entry's sound starts in the sound region, and the region's
 // length (to the end of the last entry).
 std::vector<uint64_t> sound_offsets(const std::vector<built_entry>& entries, uint32_t alignment, uint64_t* length);
-bool write_bytes(output_file* out, const uint8_t* data, size_t byte_count);
 // The entries' sound one after another, each at its offset, zeros between.
 bool write_sound_region(const std::vector<built_entry>& entries, const std::vector<uint64_t>& offsets, output_file* out,
                         std::string* error);
 // Removes what out wrote; false, with out's reason unless one is given.
 bool discard_with_reason(output_file* out, std::string* error);
-bool write_whole_output(const std::string& path, const byte_vector& content, bool keep_existing, std::string* error);
 // False with the reason.
 bool refuse(std::string* error, const std::string& reason);
 
@@ -118,5 +116,3 @@ struct sound_region_edit {
 // sound after it (every record starting at or after moved_from moves by it),
 // writing the new region length into *region_length.
 int64_t splice_sound(sound_region_edit* e, size_t record_index, const byte_vector& new_sound, uint64_t* region_length);
-// The record's loop start (or, with length, loop length) in bytes; 0 without.
-uint32_t loop_field(const built_entry& sound, bool length);

@@ -191,14 +191,6 @@ int32_t find_riff_chunk(byte_source* source, const char* tag) {
     return search.size_bytes;
 }
 
-int32_t read_riff_wave(byte_source* source, wave_format* format) {
-    wave_chunks chunks;
-    if (!read_wave_chunks(source, &chunks) || !chunks.has_format || !chunks.has_data) return -1;
-    *format = chunks.format;
-    if (source_seek(source, chunks.data_start) != chunks.data_start) return -1;
-    return chunks.data_bytes;
-}
-
 bool read_wave_or_raw(byte_source* source, stream_description* description) {
     wave_chunks chunks;
     bool is_wave = read_wave_chunks(source, &chunks) && chunks.has_format && chunks.has_data;

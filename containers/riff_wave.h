@@ -61,11 +61,6 @@ bool read_wave_chunks(byte_source* source, wave_chunks* chunks);
 // refusal in the description, for a WAVE of another format.
 bool read_wave_or_raw(byte_source* source, stream_description* description);
 
-// Reads a RIFF WAVE header from offset 0: fills format and returns the "data"
-// chunk size with the source at its first content byte, or a negative value
-// when the source is not a RIFF WAVE holding both an "fmt " and a "data" chunk.
-int32_t read_riff_wave(byte_source* source, wave_format* format);
-
 // Searches the chunks from offset 12 for the first one tagged tag (4 bytes),
 // stepping over the pad byte after an odd-sized chunk when the file has one.
 // Returns its size with the source right after its 8-byte header, or -1.

@@ -185,22 +185,13 @@ std::vector<uint8_t> xwma_head(const xwma_shape& shape, const std::vector<uint32
     return out;
 }
 
-// The 44-byte header of a 16-bit PCM WAVE whose data chunk holds data_bytes.
-static void fill_pcm_header(uint8_t* h, uint32_t sample_rate, uint32_t channels, uint32_t data_bytes) {
-    std::vector<uint8_t> head = wave_head(pcm_shape(sample_rate, channels), data_bytes, data_bytes & 1);
-    memcpy(h, head.data(), PCM_HEADER_BYTES);
-}
-
 bool pcm_wave_open(pcm_wave_writer* writer, const char* path, uint32_t sample_rate, uint32_t channels) {
     writer->data_bytes = 0;
     writer->sample_rate = sample_rate;
     if (!output_create(&writer->out, path)) return false;
-    uint8_t header[PCM_HEADER_BYTES];
-    fill_pcm_header(header, sample_rate, channels, 0);
-    if (output_write(&writer->out, header, sizeof header)) return true;
-    std::string error = writer->out.error;
+    std::vector<uint8_t> header = pcm_wave_header(sample_rate, channels, 0);
+    if (output_write(&writer->out, header.data(), header.size())) return true;
     output_discard(&writer->out);
-    writer->out.error = error;
     return false;
 }
 
@@ -229,16 +220,12 @@ bool pcm_wave_close(pcm_wave_writer* writer, bool keep_existing, const sound_ext
 }
 
 void pcm_wave_discard(pcm_wave_writer* writer) {
-    std::string error = writer->out.error;
     output_discard(&writer->out);
-    writer->out.error = error;
 }
 
 std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, uint64_t data_bytes) {
-    std::vector<uint8_t> header(PCM_HEADER_BYTES);
-    fill_pcm_header(header.data(), sample_rate, channels,
-                    (uint32_t)(data_bytes > MAX_DATA_BYTES ? MAX_DATA_BYTES : data_bytes));
-    return header;
+    uint32_t kept = (uint32_t)(data_bytes > MAX_DATA_BYTES ? MAX_DATA_BYTES : data_bytes);
+    return wave_head(pcm_shape(sample_rate, channels), kept, kept & 1);
 }
 
 std::vector<uint8_t> make_wave(const wave_shape& shape, const uint8_t* data, size_t data_bytes,
@@ -250,15 +237,6 @@ std::vector<uint8_t> make_wave(const wave_shape& shape, const uint8_t* data, siz
     out.insert(out.end(), data, data + kept);
     out.insert(out.end(), tail.begin(), tail.end());
     return out;
-}
-
-std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate) {
-    uint64_t frame_bytes = (uint64_t)2 * channels;
-    uint64_t data_bytes = frame_bytes * frames;
-    if (frame_bytes > 0 && data_bytes > MAX_DATA_BYTES) data_bytes = MAX_DATA_BYTES / frame_bytes * frame_bytes;
-    std::vector<uint8_t> samples((size_t)data_bytes);
-    for (size_t i = 0; i < (size_t)data_bytes / 2; ++i) write_u16le(&samples[2 * i], (uint16_t)pcm[i]);
-    return make_wave(pcm_shape(sample_rate, channels), samples.data(), samples.size(), sound_extras());
 }
 
 std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate,
@@ -316,14 +294,6 @@ bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, 
         extras->name = chunks.name;
     }
     return true;
-}
-
-bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes) {
-    FILE* f = fopen(path, "wb");
-    if (!f) return false;
-    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    if (fclose(f) != 0) ok = false;
-    return ok;
 }
 
 bool read_whole_file(const char* path, std::vector<uint8_t>* bytes) {

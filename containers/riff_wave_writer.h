@@ -106,8 +106,6 @@ void pcm_wave_discard(pcm_wave_writer* writer);
 // The 44-byte header of a 16-bit PCM WAVE whose data chunk holds data_bytes
 // (cut to what the size fields can hold), for a WAVE written in one go.
 std::vector<uint8_t> pcm_wave_header(uint32_t sample_rate, uint32_t channels, uint64_t data_bytes);
-// The bytes of a complete 16-bit PCM WAVE file.
-std::vector<uint8_t> make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate);
 // The bytes of an Xbox ADPCM WAVE file (format tag 0x0069, 36-byte blocks per
 // channel) holding the given block sets.
 std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t channels, uint32_t sample_rate,
@@ -119,5 +117,4 @@ std::vector<uint8_t> make_adpcm_wave(const std::vector<uint8_t>& adpcm, uint32_t
 bool read_pcm_wave(const char* path, uint32_t* sample_rate, uint32_t* channels, std::vector<int16_t>* pcm,
                    const char** error, sound_extras* extras = nullptr);
 
-bool write_whole_file(const char* path, const std::vector<uint8_t>& bytes);
 bool read_whole_file(const char* path, std::vector<uint8_t>* bytes);

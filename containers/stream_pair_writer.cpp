@@ -20,6 +20,16 @@ typedef std::vector<uint8_t> bytes;
 
 const uint32_t LARGEST_INFERRED_ALIGNMENT = 2048;
 
+// A record's wave format: the content of the "fmt " chunk a WAVE of the
+// entry would have (after "RIFF", size, "WAVE", "fmt " and its size).
+void put_format(uint8_t* at, const built_entry& entry) {
+    wave_shape shape = entry.codec == CODEC_XBOX_ADPCM
+                           ? adpcm_shape(entry.rate, entry.channels)
+                           : pcm_shape(entry.rate, entry.channels, entry.codec == CODEC_PCM8 ? 8 : 16);
+    bytes head = wave_head(shape, 0, 0);
+    memcpy(at, &head[20], read_u32le(&head[16]));
+}
+
 // A stream header of version 0x100: 100-byte records with names, and a
 // format record for each entry. Only a loop over the whole entry can be
 // said: the header flags the entry as looping whole.
@@ -41,12 +51,7 @@ bytes pair_header(const std::vector<built_entry>& entries, const std::vector<uin
         write_u32le(record + layout.length_at, (uint32_t)entry.sound_bytes());
         write_u32le(record + layout.flags_at, loops_whole ? STREAM_ENTRY_LOOPS : 0);
         write_u32le(record + layout.frames_at, (uint32_t)entry.frames());
-        wave_shape shape = entry.codec == CODEC_XBOX_ADPCM
-                               ? adpcm_shape(entry.rate, entry.channels)
-                               : pcm_shape(entry.rate, entry.channels, entry.codec == CODEC_PCM8 ? 8 : 16);
-        std::vector<uint8_t> format = wave_head(shape, 0, 0);
-        // The "fmt " chunk's content: after "RIFF", size, "WAVE", "fmt " and its size.
-        memcpy(record + layout.format_at, format.data() + 20, 20);
+        put_format(record + layout.format_at, entry);
     }
     return header;
 }
@@ -72,7 +77,7 @@ bool write_stream_pair(const std::vector<built_entry>& entries, uint32_t alignme
     output_file header;
     bytes header_bytes = pair_header(entries, offsets);
     if (!output_create(&header, with_extension(path, "xsh")) ||
-        !write_bytes(&header, header_bytes.data(), header_bytes.size())) {
+        !output_write(&header, header_bytes.data(), header_bytes.size())) {
         output_discard(&data);
         return discard_with_reason(&header, error);
     }
@@ -117,12 +122,7 @@ bool patch_pair_entry(bytes* header, bytes* data, int32_t record, const built_en
     write_u32le(r + layout.length_at, (uint32_t)new_sound.size());
     write_u16le(r + layout.channels_at, sound.channels);
     write_u32le(r + layout.rate_at, sound.rate);
-    if (layout.format_at >= 0 && sound.codec == CODEC_XBOX_ADPCM) write_u16le(r + layout.format_at, XBOX_ADPCM_TAG);
-    if (layout.format_at >= 0 && sound.codec != CODEC_XBOX_ADPCM) {
-        // The "fmt " chunk's first 16 bytes, after "RIFF", size, "WAVE", "fmt " and its size.
-        bytes format = wave_head(pcm_shape(sound.rate, sound.channels, sound.codec == CODEC_PCM8 ? 8 : 16), 0, 0);
-        memcpy(r + layout.format_at, format.data() + 20, 16);
-    }
+    if (layout.format_at >= 0) put_format(r + layout.format_at, sound);
     if (layout.frames_at >= 0) write_u32le(r + layout.frames_at, (uint32_t)sound.frames());
     if (layout.flags_at >= 0) {
         uint32_t flags = read_u32le(r + layout.flags_at) & ~STREAM_ENTRY_LOOPS;

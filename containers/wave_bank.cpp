@@ -327,14 +327,6 @@ uint32_t pack_format(const record_layout& layout, entry_codec codec, uint32_t ch
     return bit_31 ? word | PCM16_BIT : word;
 }
 
-uint32_t bank_format_word(entry_codec codec, uint32_t channels, uint32_t rate) {
-    return pack_format(VERSION_2_RECORD, codec, channels, rate);
-}
-
-uint32_t bank_v1_format_word(entry_codec codec, uint32_t channels, uint32_t rate) {
-    return pack_format(VERSION_1_RECORD, codec, channels, rate);
-}
-
 bool xwma_packet_format(uint32_t block_field, uint32_t* packet_bytes, uint32_t* bytes_per_second) {
     static const uint32_t PACKET_BYTES[] = {929,  1487, 1280, 2230, 8917, 8192, 4459, 5945, 2304,
                                             1536, 1485, 1008, 2731, 4096, 6827, 5462, 1280};

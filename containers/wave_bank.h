@@ -86,12 +86,6 @@ const uint32_t BANK_ENTRY_IGNORE_LOOP = 0x8;
 const uint32_t BANK_FORMAT_LARGEST_CHANNELS = 7;
 const uint32_t BANK_FORMAT_LARGEST_RATE = 0xffff;
 
-// The packed format word of a version 0, 2 or 3 record: tag in bits 0-1,
-// channels in bits 2-4, rate in bits 5-20, bit 31 set for 16-bit PCM.
-uint32_t bank_format_word(entry_codec codec, uint32_t channels, uint32_t rate);
-// The same for a version 1 record: tag in bit 0, channels in bits 1-3, rate
-// from bit 4.
-uint32_t bank_v1_format_word(entry_codec codec, uint32_t channels, uint32_t rate);
 // A compact record: its offset in units of the alignment, and the bytes its
 // sound falls short of the next record's offset.
 uint32_t compact_record_word(uint32_t offset_units, uint32_t deviation_bytes);

@@ -19,32 +19,27 @@ const uint32_t BANK_VERSION = 3;
 const uint32_t WINDOWS_BANK_VERSION = 46;
 const uint32_t WINDOWS_HEADER_VERSION = 44;
 
-// What differs between the banks written for each platform.
+// What differs between an Xbox bank and a Windows or Xbox 360 one.
 struct bank_shape {
-    bool big_endian;
     int region_count;
     uint32_t header_bytes;
     uint32_t data_bytes;
     uint32_t name_bytes;
     const record_layout* record;
 };
-const bank_shape XBOX_SHAPE = {false,           BANK_REGION_COUNT, BANK_HEADER_BYTES,
-                               BANK_DATA_BYTES, BANK_NAME_BYTES,   &VERSION_2_RECORD};
-const bank_shape WINDOWS_SHAPE = {false,
-                                  WINDOWS_BANK_REGION_COUNT,
-                                  12 + BANK_REGION_BYTES* WINDOWS_BANK_REGION_COUNT,
-                                  WINDOWS_BANK_DATA_BYTES,
-                                  LONGEST_BANK_NAME_BYTES,
-                                  &WINDOWS_RECORD};
-const bank_shape XBOX360_SHAPE = {true,
-                                  WINDOWS_BANK_REGION_COUNT,
-                                  12 + BANK_REGION_BYTES* WINDOWS_BANK_REGION_COUNT,
-                                  WINDOWS_BANK_DATA_BYTES,
-                                  LONGEST_BANK_NAME_BYTES,
-                                  &WINDOWS_RECORD};
+const bank_shape XBOX_SHAPE = {BANK_REGION_COUNT, BANK_HEADER_BYTES, BANK_DATA_BYTES, BANK_NAME_BYTES,
+                               &VERSION_2_RECORD};
+const bank_shape WINDOWS_SHAPE = {WINDOWS_BANK_REGION_COUNT, 12 + BANK_REGION_BYTES * WINDOWS_BANK_REGION_COUNT,
+                                  WINDOWS_BANK_DATA_BYTES, LONGEST_BANK_NAME_BYTES, &WINDOWS_RECORD};
 
-const bank_shape& shape_of(bank_platform platform) {
-    return platform == BANK_FOR_WINDOWS ? WINDOWS_SHAPE : platform == BANK_FOR_XBOX360 ? XBOX360_SHAPE : XBOX_SHAPE;
+// A record's loop start and length as its layout counts them, in frames or
+// in bytes; zeros without a loop.
+void loop_fields(const record_layout& layout, const built_entry& entry, uint32_t fields[2]) {
+    bool looped = entry.loop_start >= 0 && entry.loop_end > entry.loop_start;
+    int64_t start = !looped ? 0 : layout.loops_in_frames ? entry.loop_start : entry.bytes_at(entry.loop_start);
+    int64_t end = !looped ? 0 : layout.loops_in_frames ? entry.loop_end : entry.bytes_at(entry.loop_end);
+    fields[0] = (uint32_t)start;
+    fields[1] = (uint32_t)(end - start);
 }
 
 void append_field(bytes& out, uint32_t value, bool big_endian) {
@@ -74,9 +69,9 @@ bytes seek_tables(const std::vector<built_entry>& entries, bool big_endian) {
 // *sound_at (aligned), and the sound's offsets.
 bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank_name, uint32_t alignment,
                 bank_platform platform, std::vector<uint64_t>* offsets, uint64_t* sound_at, uint64_t* sound_length) {
-    const bank_shape& shape = shape_of(platform);
-    bool be = shape.big_endian;
-    bool windows = shape.record == &WINDOWS_RECORD;
+    bool windows = platform != BANK_FOR_XBOX;
+    bool be = platform == BANK_FOR_XBOX360;
+    const bank_shape& shape = windows ? WINDOWS_SHAPE : XBOX_SHAPE;
     uint32_t count = (uint32_t)entries.size();
     uint32_t records_at = shape.header_bytes + shape.data_bytes;
     bytes seeks = windows ? seek_tables(entries, be) : bytes();
@@ -90,18 +85,16 @@ bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank
                (be ? WAVE_BANK_MAGIC_BIG_ENDIAN : WAVE_BANK_MAGIC) + 4);
     append_field(head, windows ? WINDOWS_BANK_VERSION : BANK_VERSION, be);
     if (windows) append_field(head, WINDOWS_HEADER_VERSION, be);
-    const uint32_t xbox_regions[][2] = {{shape.header_bytes, shape.data_bytes},
-                                        {records_at, BANK_RECORD_BYTES * count},
-                                        {names_at, names_bytes},
-                                        {(uint32_t)*sound_at, (uint32_t)*sound_length}};
-    const uint32_t windows_regions[][2] = {{shape.header_bytes, shape.data_bytes},
-                                           {records_at, BANK_RECORD_BYTES * count},
-                                           {seeks_at, (uint32_t)seeks.size()},
-                                           {names_at, names_bytes},
-                                           {(uint32_t)*sound_at, (uint32_t)*sound_length}};
-    for (int r = 0; r < shape.region_count; ++r) {
-        append_field(head, windows ? windows_regions[r][0] : xbox_regions[r][0], be);
-        append_field(head, windows ? windows_regions[r][1] : xbox_regions[r][1], be);
+    // An Xbox bank has no seek table region.
+    const uint32_t regions[][2] = {{shape.header_bytes, shape.data_bytes},
+                                   {records_at, BANK_RECORD_BYTES * count},
+                                   {seeks_at, (uint32_t)seeks.size()},
+                                   {names_at, names_bytes},
+                                   {(uint32_t)*sound_at, (uint32_t)*sound_length}};
+    for (int r = 0; r < 5; ++r) {
+        if (r == 2 && !windows) continue;
+        append_field(head, regions[r][0], be);
+        append_field(head, regions[r][1], be);
     }
     append_field(head, BANK_FLAG_ENTRY_NAMES | (seeks.empty() ? 0 : BANK_FLAG_SEEK_TABLES), be);
     append_field(head, count, be);
@@ -113,21 +106,16 @@ bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank
     head.resize(records_at, 0);  // a Windows bank's build time: none
     for (size_t i = 0; i < entries.size(); ++i) {
         const built_entry& entry = entries[i];
-        bool looped = entry.loop_start >= 0 && entry.loop_end > entry.loop_start;
         entry_codec codec = entry.codec == CODEC_PCM16_BE ? CODEC_PCM16 : entry.codec;
         uint32_t duration = windows ? (uint32_t)entry.frames() << WINDOWS_RECORD_DURATION_SHIFT : 0;
+        uint32_t loop[2];
+        loop_fields(*shape.record, entry, loop);
         append_field(head, duration, be);  // and no flags
         append_field(head, pack_format(*shape.record, codec, entry.channels, entry.rate, entry.block_field), be);
         append_field(head, (uint32_t)(*offsets)[i], be);
         append_field(head, (uint32_t)entry.sound_bytes(), be);
-        if (windows) {
-            append_field(head, looped ? (uint32_t)entry.loop_start : 0, be);
-            append_field(head, looped ? (uint32_t)(entry.loop_end - entry.loop_start) : 0, be);
-        } else {
-            append_field(head, looped ? (uint32_t)entry.bytes_at(entry.loop_start) : 0, be);
-            append_field(
-                head, looped ? (uint32_t)(entry.bytes_at(entry.loop_end) - entry.bytes_at(entry.loop_start)) : 0, be);
-        }
+        append_field(head, loop[0], be);
+        append_field(head, loop[1], be);
     }
     head.insert(head.end(), seeks.begin(), seeks.end());
     for (const built_entry& entry : entries) append_text_field(head, entry.name, BANK_ENTRY_NAME_BYTES);
@@ -162,9 +150,9 @@ bool write_wave_bank(const std::vector<built_entry>& entries, const std::string&
     if (in_container) {
         bytes container(CONTAINER_BANK_BASE, 0);
         memcpy(container.data(), CONTAINER_MAGIC, sizeof CONTAINER_MAGIC);
-        if (!write_bytes(&out, container.data(), container.size())) return discard_with_reason(&out, error);
+        if (!output_write(&out, container.data(), container.size())) return discard_with_reason(&out, error);
     }
-    if (!write_bytes(&out, head.data(), head.size()) || !write_sound_region(entries, offsets, &out, error) ||
+    if (!output_write(&out, head.data(), head.size()) || !write_sound_region(entries, offsets, &out, error) ||
         !output_finish(&out, keep_existing))
         return discard_with_reason(&out, error);
     return true;
@@ -250,12 +238,10 @@ bool patch_bank_entry(bytes* file, size_t base, int32_t record, const built_entr
         size_t at = (size_t)plan.first_record + (size_t)plan.stride * index;
         write_u32le(&f[at + layout.format_at], format);
         write_u32le(&f[at + layout.length_at], (uint32_t)new_sound.size());
-        bool looped = sound.loop_start >= 0;
-        write_u32le(&f[at + layout.loop_start_at],
-                    layout.loops_in_frames ? (looped ? (uint32_t)sound.loop_start : 0) : loop_field(sound, false));
-        write_u32le(&f[at + layout.loop_length_at], layout.loops_in_frames
-                                                        ? (looped ? (uint32_t)(sound.loop_end - sound.loop_start) : 0)
-                                                        : loop_field(sound, true));
+        uint32_t loop[2];
+        loop_fields(layout, sound, loop);
+        write_u32le(&f[at + layout.loop_start_at], loop[0]);
+        write_u32le(&f[at + layout.loop_length_at], loop[1]);
         if (layout.duration_in_flags) {
             uint32_t flags = read_u32le(&f[at + layout.flags_at]) & ((1u << WINDOWS_RECORD_DURATION_SHIFT) - 1);
             write_u32le(&f[at + layout.flags_at], (uint32_t)sound.frames() << WINDOWS_RECORD_DURATION_SHIFT | flags);

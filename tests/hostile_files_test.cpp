@@ -75,7 +75,7 @@ bytes compact_bank_with(const std::function<void(wave_bank_design&)>& tweak) {
     design.compact = true;
     design.element_size = BANK_COMPACT_RECORD_BYTES;
     design.alignment = 2048;
-    design.compact_format = bank_format_word(CODEC_XBOX_ADPCM, 2, 44100);
+    design.compact_format = pack_format(VERSION_2_RECORD, CODEC_XBOX_ADPCM, 2, 44100);
     design.compact_words = {compact_record_word(0, 0), compact_record_word(1, 0)};
     design.entry_data = random_bytes(2048, 2);
     design.entry_data.insert(design.entry_data.end(), sound.begin(), sound.end());

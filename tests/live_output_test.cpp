@@ -308,7 +308,7 @@ TEST_F(LiveOutput, AFailedOpenLeavesItsReason) {
 // ---- The null device keeps real time --------------------------------------------
 
 TEST_F(LiveOutput, TheNullDevicePlaysInRealTimeAndHoldsWhilePaused) {
-    live_output_use_device(null_sound_device(), NULL_DEVICE_NAME);
+    live_output_use_device(sound_device_named(NULL_DEVICE_NAME), NULL_DEVICE_NAME);
     ASSERT_GE(out->Open(8000, 1, 16, -1, -1), 0);
     uint64_t started_ms = clock_ms();
     write_frames(4800, 1);  // 600 ms

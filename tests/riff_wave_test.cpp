@@ -201,15 +201,17 @@ TEST_F(RiffWaveTest, ChunkSearchEndsOnSizesItCannotFollow) {
     }
 }
 
-TEST_F(RiffWaveTest, ReadRiffWaveFillsTheWholeFormat) {
+TEST_F(RiffWaveTest, ReadWaveChunksFillsTheWholeFormat) {
     bytes format = {0x69, 0x00, 0x02, 0x00, 0x44, 0xac, 0x00, 0x00, 0x10, 0x27, 0x00, 0x00, 0x48, 0x00, 0x04, 0x00};
     bytes file = build_riff({chunk("fmt ", format), chunk("data", bytes(144))});
     // The same from a file and from memory.
     file_handle handle = open_bytes(file);
     for (byte_source source : {source_of_file(handle), source_of_memory(file.data(), (int64_t)file.size())}) {
-        wave_format read = {};
-        EXPECT_EQ(read_riff_wave(&source, &read), 144);
-        EXPECT_EQ(source_tell(&source), 44);
+        wave_chunks chunks;
+        ASSERT_TRUE(read_wave_chunks(&source, &chunks));
+        EXPECT_EQ(chunks.data_bytes, 144);
+        EXPECT_EQ(chunks.data_start, 44);
+        const wave_format& read = chunks.format;
         EXPECT_EQ(read.format_tag, 0x69);
         EXPECT_EQ(read.channels, 2);
         EXPECT_EQ(read.sample_rate, 44100u);

@@ -176,6 +176,12 @@ bytes adpcm_wave(const bytes& adpcm, uint16_t channels, uint32_t sample_rate) {
     return make_adpcm_wave(adpcm, channels, sample_rate);
 }
 
+bytes make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate) {
+    bytes samples(frames * channels * 2);
+    for (size_t i = 0; i < samples.size() / 2; ++i) write_u16le(&samples[2 * i], (uint16_t)pcm[i]);
+    return make_wave(pcm_shape(sample_rate, channels), samples.data(), samples.size(), sound_extras());
+}
+
 bytes compressed_bank(const bytes& bank, uint32_t stated_size) {
     uLongf packed_bytes = compressBound((uLong)bank.size());
     bytes packed(packed_bytes);

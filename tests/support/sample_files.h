@@ -81,6 +81,8 @@ bytes build_riff(const std::vector<riff_chunk>& chunks, const std::string& riff_
 bytes fmt_content(uint16_t format_tag, uint16_t channels, uint32_t sample_rate, size_t content_bytes = 16);
 // An Xbox ADPCM WAVE: a "fmt " chunk (format tag 0x0069) then a "data" chunk.
 bytes adpcm_wave(const bytes& adpcm, uint16_t channels, uint32_t sample_rate);
+// A 16-bit PCM WAVE of frames frames of interleaved pcm.
+bytes make_pcm_wave(const int16_t* pcm, size_t frames, uint32_t channels, uint32_t sample_rate);
 
 // ---- Wave banks: the writer of reference/bank_writer.h ---------------------------
 

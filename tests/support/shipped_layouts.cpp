@@ -99,7 +99,7 @@ shipped_file compact_bank(const char* stem, entry_codec codec, const std::vector
     design.compact = true;
     design.element_size = BANK_COMPACT_RECORD_BYTES;
     design.alignment = ALIGN;
-    design.compact_format = bank_format_word(codec, 2, 22050);
+    design.compact_format = pack_format(VERSION_2_RECORD, codec, 2, 22050);
     for (const bytes& sound : sounds) {
         uint32_t units = (uint32_t)((design.entry_data.size() + ALIGN - 1) / ALIGN);
         design.entry_data.resize((size_t)units * ALIGN, 0xcc);

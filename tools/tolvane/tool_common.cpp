@@ -136,6 +136,13 @@ bool same_file(const std::string& a, const std::string& b) {
     return fs::equivalent(a, b, error) && !error;
 }
 
+bool kept_existing(const command_line& line, const std::string& path) {
+    std::error_code probe;
+    if (!line.no_clobber || !fs::exists(path, probe)) return false;
+    fprintf(stderr, "tolvane: kept %s: it exists (--no-clobber)\n", path.c_str());
+    return true;
+}
+
 namespace {
 
 // The extensions the plug-in registers, and the first bytes of the kinds it

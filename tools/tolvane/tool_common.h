@@ -86,3 +86,6 @@ std::string path_played(const std::string& path, const stream_description& d);
 // The files the input is made of: itself, and a stream pair's partner.
 std::vector<std::string> inputs_of(const std::string& path, const stream_description& d);
 bool same_file(const std::string& a, const std::string& b);
+// With --no-clobber, true when a file is at path, said as "kept PATH: it
+// exists (--no-clobber)".
+bool kept_existing(const command_line& line, const std::string& path);

@@ -93,33 +93,34 @@ std::string why_unplayable(const std::string& path) {
     return reason;
 }
 
+namespace {
+
+// Each codec's words, in the order of entry_codec: its name as info --json
+// gives it, and as the user reads it.
+const char* const CODEC_WORDS[][2] = {
+    {"xbox_adpcm", "Xbox ADPCM"},
+    {"pcm8", "8-bit PCM"},
+    {"pcm16", "16-bit PCM"},
+    {"wma", "WMA"},
+    {"pcm16", "16-bit PCM"},  // big-endian
+    {"ms_adpcm", "Microsoft ADPCM"},
+    {"xwma", "xWMA"},
+    {"wma_pro", "WMA Pro"},
+    {"xma", "XMA"},
+    {"unknown", "unknown"},
+    {"empty", "no sound"},
+    {"external", "external"},
+};
+static_assert(sizeof CODEC_WORDS / sizeof CODEC_WORDS[0] == CODEC_EXTERNAL + 1, "words for every codec");
+
+}  // namespace
+
+const char* codec_key(entry_codec codec) {
+    return codec <= CODEC_EXTERNAL ? CODEC_WORDS[codec][0] : "";
+}
+
 const char* codec_name(entry_codec codec) {
-    switch (codec) {
-    case CODEC_XBOX_ADPCM:
-        return "Xbox ADPCM";
-    case CODEC_PCM8:
-        return "8-bit PCM";
-    case CODEC_PCM16:
-    case CODEC_PCM16_BE:
-        return "16-bit PCM";
-    case CODEC_WMA:
-        return "WMA";
-    case CODEC_MS_ADPCM:
-        return "Microsoft ADPCM";
-    case CODEC_XWMA:
-        return "xWMA";
-    case CODEC_WMA_PRO:
-        return "WMA Pro";
-    case CODEC_XMA:
-        return "XMA";
-    case CODEC_UNKNOWN:
-        return "unknown";
-    case CODEC_EMPTY:
-        return "no sound";
-    case CODEC_EXTERNAL:
-        return "external";
-    }
-    return "";
+    return codec <= CODEC_EXTERNAL ? CODEC_WORDS[codec][1] : "";
 }
 
 std::string skip_text(const entry_record& record) {

@@ -19,6 +19,8 @@ std::string why_unplayable(const std::string& path);
 std::string skip_text(const entry_record& record);
 // The codec's name as the user reads it: "Xbox ADPCM", "16-bit PCM"...
 const char* codec_name(entry_codec codec);
+// The codec as info --json names it: "xbox_adpcm", "pcm16", "xwma"...
+const char* codec_key(entry_codec codec);
 
 // A warning, and the records it is about: none (0, 0) for the whole file.
 struct file_warning {

@@ -78,35 +78,6 @@ void for_each_row(const stream_description& description, const std::vector<sound
 
 }  // namespace
 
-const char* codec_key(entry_codec codec) {
-    switch (codec) {
-    case CODEC_XBOX_ADPCM:
-        return "xbox_adpcm";
-    case CODEC_PCM8:
-        return "pcm8";
-    case CODEC_PCM16:
-    case CODEC_PCM16_BE:
-        return "pcm16";
-    case CODEC_WMA:
-        return "wma";
-    case CODEC_MS_ADPCM:
-        return "ms_adpcm";
-    case CODEC_XWMA:
-        return "xwma";
-    case CODEC_WMA_PRO:
-        return "wma_pro";
-    case CODEC_XMA:
-        return "xma";
-    case CODEC_UNKNOWN:
-        return "unknown";
-    case CODEC_EMPTY:
-        return "empty";
-    case CODEC_EXTERNAL:
-        return "external";
-    }
-    return "";
-}
-
 namespace {
 
 std::string frames_or_dash(int64_t frames) {

@@ -25,9 +25,6 @@ void append_json_string(std::string* out, const std::string& text);
 // A key of an object being written: a comma first unless it is the first.
 void append_json_key(std::string* out, const char* key);
 
-// A codec as info --json names it: "xbox_adpcm", "pcm16", "xwma"...
-const char* codec_key(entry_codec codec);
-
 // Both write row by row, so a bank of any size lists in little memory. The
 // notes say where names came from (which sound bank, or why one named nothing).
 void print_info_text(FILE* out, const player_view& view, const stream_description& description,

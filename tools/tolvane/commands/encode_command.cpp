@@ -4,7 +4,6 @@
 #include <stdio.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,11 +20,7 @@ int run_encode(const command_line& line) {
     const std::string& in = line.files[0];
     const std::string& out = line.has_out ? line.out : line.files[1];
     if (same_file(in, out)) return failure("cannot encode", in, "it would overwrite itself");
-    std::error_code probe;
-    if (line.no_clobber && std::filesystem::exists(out, probe)) {
-        fprintf(stderr, "tolvane: kept %s: it exists (--no-clobber)\n", out.c_str());
-        return EXIT_OK;
-    }
+    if (kept_existing(line, out)) return EXIT_OK;
     // An Xbox ADPCM WAVE is encoded already: pack and replace take it as it is.
     if (describe_sound_file(in) == "an Xbox ADPCM WAVE")
         return failure("cannot encode", in, "an Xbox ADPCM WAVE: it is encoded already");

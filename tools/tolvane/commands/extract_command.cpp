@@ -11,7 +11,6 @@
 #include <stdio.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,8 +29,6 @@
 #include "tools/tolvane/cli/sound_bank_names.h"
 #include "tools/tolvane/tool_common.h"
 #include "containers/riff_wave_writer.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -404,11 +401,7 @@ int extract_one(extract_run* run, const std::string& path) {
             status = failure("cannot extract", path, "another file of this run is also written to " + target);
             break;
         }
-        std::error_code probe;
-        if (line.no_clobber && fs::exists(target, probe)) {
-            fprintf(stderr, "tolvane: kept %s: it exists (--no-clobber)\n", target.c_str());
-            continue;
-        }
+        if (kept_existing(line, target)) continue;
         std::string error;
         if (!write_item(source, items[i], target, line.no_clobber, &error)) {
             status = failure("cannot write", target, error);

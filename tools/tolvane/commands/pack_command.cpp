@@ -199,11 +199,7 @@ int run_pack(const command_line& line) {
             "pair, not " +
                 line.out,
             "pack");
-    std::error_code probe;
-    if (line.no_clobber && fs::exists(line.out, probe)) {
-        fprintf(stderr, "tolvane: kept %s: it exists (--no-clobber)\n", line.out.c_str());
-        return EXIT_OK;
-    }
+    if (kept_existing(line, line.out)) return EXIT_OK;
     std::vector<built_entry> entries;
     for (const std::string& path : line.files) {
         if (same_file(path, line.out)) return failure("cannot pack", path, "it is the output; it is never overwritten");

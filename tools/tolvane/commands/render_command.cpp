@@ -331,12 +331,7 @@ void keep_existing_outputs(const command_line& line, std::vector<render_target>*
     if (!line.no_clobber) return;
     std::vector<render_target> left;
     for (const render_target& target : *targets) {
-        std::error_code error;
-        if (target.path != "-" && fs::exists(target.path, error)) {
-            fprintf(stderr, "tolvane: kept %s: it exists (--no-clobber)\n", target.path.c_str());
-        } else {
-            left.push_back(target);
-        }
+        if (target.path == "-" || !kept_existing(line, target.path)) left.push_back(target);
     }
     *targets = left;
 }

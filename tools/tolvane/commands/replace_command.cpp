@@ -135,13 +135,6 @@ std::string format_words(const built_entry& sound) {
     return from + how + to;
 }
 
-bool kept_existing(const command_line& line, const std::string& path) {
-    std::error_code probe;
-    if (!line.no_clobber || line.in_place || !fs::exists(path, probe)) return false;
-    fprintf(stderr, "tolvane: kept %s: it exists (--no-clobber)\n", path.c_str());
-    return true;
-}
-
 // The records of the bank or pair, named as info and extract name them.
 // EXIT_OK, else the failure said.
 int read_records(const command_line& line, const std::string& bank_path, edited_container* c) {
@@ -340,7 +333,7 @@ int write_pair(const command_line& line, const edited_container& c, const std::v
     std::string out_data = with_extension(out, "xsd");
     if (!line.in_place && (same_file(out_header, header_path) || same_file(out_data, data_path)))
         return failure("cannot replace in", c.path, "-o names the pair itself; give --in-place to rewrite it");
-    if (kept_existing(line, out_header)) return EXIT_OK;
+    if (!line.in_place && kept_existing(line, out_header)) return EXIT_OK;
     std::vector<output_part> parts = {{out_data, data.data(), data.size()}, {out_header, header.data(), header.size()}};
     std::string failed_path;
     if (!write_output_files(parts, line.no_clobber && !line.in_place, &failed_path, &error))
@@ -372,7 +365,7 @@ int write_bank(const command_line& line, const edited_container& c, const std::v
     const bytes& result = c.compressed ? packed : file;
     if (!line.in_place && same_file(out, c.path))
         return failure("cannot replace in", c.path, "-o names the bank itself; give --in-place to rewrite it");
-    if (kept_existing(line, out)) return EXIT_OK;
+    if (!line.in_place && kept_existing(line, out)) return EXIT_OK;
     if (!write_output_file(out, result.data(), result.size(), line.no_clobber && !line.in_place, &error))
         return failure("cannot write", out, error);
     *written = {out};

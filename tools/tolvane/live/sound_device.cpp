@@ -128,14 +128,6 @@ const sound_device NULL_DEVICE = {null_open, null_close, null_write, null_delay_
 
 }  // namespace
 
-const sound_device* system_sound_device() {
-    return &SYSTEM_DEVICE;
-}
-
-const sound_device* null_sound_device() {
-    return &NULL_DEVICE;
-}
-
 const sound_device* sound_device_named(const char* name) {
     return strcmp(name, NULL_DEVICE_NAME) == 0 ? &NULL_DEVICE : &SYSTEM_DEVICE;
 }

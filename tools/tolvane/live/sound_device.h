@@ -25,8 +25,6 @@ struct sound_device {
 // The name that picks the null device.
 const char NULL_DEVICE_NAME[] = "null";
 
-const sound_device* system_sound_device();
-const sound_device* null_sound_device();
 // The null device for NULL_DEVICE_NAME, the system's for any other name.
 const sound_device* sound_device_named(const char* name);
 
