@@ -22,6 +22,7 @@
 #include "tests/support/shipped_layouts.h"
 #include "tests/support/tool_runner.h"
 #include "containers/riff_wave_writer.h"
+#include "containers/stream_pair.h"
 
 #ifdef TOLVANE_TEST_SNDFILE
 #include <math.h>
@@ -287,6 +288,13 @@ TEST_F(Modding, ReplaceChangesOnlyTheEntryReplaced) {
             }
         }
     }
+    // The replaced stream record states its new sound's whole format, as the
+    // new WAVE's "fmt " chunk does: block align and byte rate included.
+    bytes header = read_file(path("big.xsh"));
+    bytes wave = make_adpcm_wave(tone_adpcm(3, 1, 77), 3, 32000);
+    const size_t format_at = STREAM_HEADER_RECORDS_AT + 100 + 0x50;
+    EXPECT_TRUE(bytes(header.begin() + format_at, header.begin() + format_at + 20) ==
+                bytes(wave.begin() + 20, wave.begin() + 40));
     // Records of a bank that keeps its size are byte for byte the original's,
     // the one replaced aside.
     bytes small = read_file(path("small.xwb"));
