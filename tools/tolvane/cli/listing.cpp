@@ -76,10 +76,6 @@ void for_each_row(const stream_description& description, const std::vector<sound
     }
 }
 
-}  // namespace
-
-namespace {
-
 std::string frames_or_dash(int64_t frames) {
     return frames == NO_FRAMES ? "-" : std::to_string(frames);
 }
@@ -105,36 +101,6 @@ const char* kind_name(stream_kind kind) {
     }
     return "";
 }
-
-void append_number(std::string* out, const char* key, int64_t value) {
-    append_json_key(out, key);
-    *out += std::to_string(value);
-}
-
-void append_frames(std::string* out, const char* key, int64_t frames) {
-    append_json_key(out, key);
-    *out += frames == NO_FRAMES ? "null" : std::to_string(frames);
-}
-
-void append_json_strings(std::string* out, const std::vector<std::string>& texts) {
-    *out += '[';
-    for (size_t i = 0; i < texts.size(); ++i) {
-        if (i) *out += ',';
-        append_json_string(out, texts[i]);
-    }
-    *out += ']';
-}
-
-void append_text_or_null(std::string* out, const char* key, const char* text) {
-    append_json_key(out, key);
-    if (text[0]) {
-        append_json_string(out, text);
-    } else {
-        *out += "null";
-    }
-}
-
-}  // namespace
 
 // Bytes that form UTF-8 go out as they are; every other byte, and every
 // control character, as \u00XX, so the document is valid whatever a file
@@ -166,6 +132,41 @@ void append_json_key(std::string* out, const char* key) {
     if (out->back() != '{') *out += ',';
     append_json_string(out, key);
     *out += ':';
+}
+
+void append_number(std::string* out, const char* key, int64_t value) {
+    append_json_key(out, key);
+    *out += std::to_string(value);
+}
+
+void append_frames(std::string* out, const char* key, int64_t frames) {
+    append_json_key(out, key);
+    *out += frames == NO_FRAMES ? "null" : std::to_string(frames);
+}
+
+void append_json_strings(std::string* out, const std::vector<std::string>& texts) {
+    *out += '[';
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (i) *out += ',';
+        append_json_string(out, texts[i]);
+    }
+    *out += ']';
+}
+
+void append_text_or_null(std::string* out, const char* key, const std::string& text) {
+    if (text.empty()) {
+        append_json_key(out, key);
+        *out += "null";
+    } else {
+        append_json_text(out, key, text);
+    }
+}
+
+}  // namespace
+
+void append_json_text(std::string* out, const char* key, const std::string& text) {
+    append_json_key(out, key);
+    append_json_string(out, text);
 }
 
 // Who a bank was written for: its content version and byte order say it.
@@ -205,25 +206,19 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
                      const std::vector<sound_unit>& units, const loop_rendering& looping,
                      const std::vector<std::string>& warnings, const std::vector<std::string>& notes) {
     std::string text = "{";
-    append_json_key(&text, "file");
-    append_json_string(&text, path);
-    append_json_key(&text, "title");
-    append_json_string(&text, view.title);
+    append_json_text(&text, "file", path);
+    append_json_text(&text, "title", view.title);
     append_number(&text, "length_ms", view.length_ms);
     append_number(&text, "sample_rate", view.sample_rate);
     append_number(&text, "channels", view.channels);
     append_number(&text, "entries", view.entries);
-    append_json_key(&text, "kind");
-    append_json_string(&text, kind_name(description.kind));
+    append_json_text(&text, "kind", kind_name(description.kind));
     append_json_key(&text, "compressed");
     text += description.inflated ? "true" : "false";
     append_frames(&text, "version", description.layout_version);
     append_frames(&text, "header_version", description.header_version);
-    append_json_key(&text, "platform");
-    if (const char* platform = bank_platform_name(description))
-        append_json_string(&text, platform);
-    else
-        text += "null";
+    const char* platform = bank_platform_name(description);
+    append_text_or_null(&text, "platform", platform ? platform : "");
     append_text_or_null(&text, "bank_name", description.bank_name);
     append_frames(&text, "stated_frames", description.stated_frames);
     int64_t frames = 0;
@@ -260,14 +255,8 @@ void print_info_json(FILE* out, const std::string& path, const player_view& view
         append_frames(&record, "loop_start", row.loop_start);
         append_frames(&record, "loop_end", row.loop_end);
         append_frames(&record, "stated_frames", row.stated_frames);
-        append_json_key(&record, "codec");
-        append_json_string(&record, codec_key(row.codec));
-        append_json_key(&record, "skipped");
-        if (row.skipped.empty()) {
-            record += "null";
-        } else {
-            append_json_string(&record, row.skipped);
-        }
+        append_json_text(&record, "codec", codec_key(row.codec));
+        append_text_or_null(&record, "skipped", row.skipped);
         record += '}';
         fputs(record.c_str(), out);
     });

@@ -20,10 +20,9 @@ struct player_view {
     int entries = 0;
 };
 
-// A JSON string of any bytes: UTF-8 as it is, other bytes as \u00XX.
-void append_json_string(std::string* out, const std::string& text);
-// A key of an object being written: a comma first unless it is the first.
-void append_json_key(std::string* out, const char* key);
+// A member "key":"text" of an object being written, a comma first unless it
+// is the first; any bytes of text: UTF-8 as it is, other bytes as \u00XX.
+void append_json_text(std::string* out, const char* key, const std::string& text);
 
 // Both write row by row, so a bank of any size lists in little memory. The
 // notes say where names came from (which sound bank, or why one named nothing).

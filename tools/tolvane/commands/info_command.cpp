@@ -50,10 +50,8 @@ player_view view_of(host_session* session, const std::string& path, const stream
 
 void print_failure_json(const std::string& path, const file_failure& failed) {
     std::string text = "{";
-    append_json_key(&text, "file");
-    append_json_string(&text, path);
-    append_json_key(&text, "error");
-    append_json_string(&text, failed.what + ": " + failed.reason);
+    append_json_text(&text, "file", path);
+    append_json_text(&text, "error", failed.what + ": " + failed.reason);
     text += "}\n";
     fputs(text.c_str(), stdout);
 }
