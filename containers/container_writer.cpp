@@ -181,10 +181,13 @@ bool set_entry_loop(built_entry* entry, int64_t loop_start, int64_t loop_end, st
         entry->loop_start = start;
         entry->loop_end = end;
     }
+    std::string within = end < loop_end / unit * unit       ? "within its " + std::to_string(end) + " frames"
+                         : entry->codec == CODEC_XBOX_ADPCM ? "in whole block sets of 65 frames"
+                                                            : "in whole blocks of " + std::to_string(unit) + " frames";
     if (start != loop_start || end != loop_end)
         *warning = "its loop " + std::to_string(loop_start) + "-" + std::to_string(loop_end) + " is kept as " +
-                   (end > start ? std::to_string(start) + "-" + std::to_string(end) : std::string("none")) +
-                   ", in whole block sets of 65 frames";
+                   (end > start ? std::to_string(start) + "-" + std::to_string(end) : std::string("none")) + ", " +
+                   within;
     return end > start;
 }
 

@@ -596,6 +596,30 @@ TEST_F(Modding, WindowsAndXbox360EntriesExtractAsStored) {
         for (const char* key : {"frames", "loop_start", "loop_end", "sample_rate", "channels"})
             EXPECT_EQ(now[key].number, was[key].number) << key;
     }
+    // The Microsoft ADPCM and 16-bit PCM WAVEs in a folder replace their
+    // records as they are: the bank comes back byte for byte.
+    for (int record : {1, 3, 4}) {
+        std::string name = "Wave Bank-0" + std::to_string(record) + ".wav";
+        write_file_in(path("mods/"), name, read_file(path("ex/" + name)));
+    }
+    run = run_tool("replace " + in_quotes(path("Wave Bank.xwb")) + " " + in_quotes(path("mods")) + " -q -o " +
+                       in_quotes(path("same.xwb")),
+                   scratch);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(read_file(path("same.xwb")) == read_file(path("Wave Bank.xwb")));
+    // An Xbox ADPCM WAVE is decoded for a Windows bank and its loop kept in
+    // the record's blocks.
+    bytes adpcm = tone_adpcm(2, 40, 5);
+    sound_extras extras;
+    extras.loop_start = 650;
+    extras.loop_end = 1950;
+    write_file_in(scratch, "xbox.wav", make_adpcm_wave(adpcm, 2, 44100, extras));
+    run = run_tool("replace " + in_quotes(path("Wave Bank.xwb")) + " " + in_quotes(path("xbox.wav")) +
+                       " --entry 1 -o " + in_quotes(path("xbox.xwb")),
+                   scratch);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_NE(run.err.find("whole blocks of"), std::string::npos) << run.err;
+    EXPECT_EQ(info("xbox.xwb")["records"].items[0]["codec"].text, "ms_adpcm");
     // The Windows build neither reads an ADPCM WAVE nor resamples.
 #ifndef _WIN32
     write_file_in(scratch, "dig.wav", read_file(path("ex/Wave Bank-04.wav")));

@@ -223,15 +223,11 @@ bool choose_codec(const command_line& line, const edited_container& c, const old
         return false;
     }
     if (kept)
-        shape->codec = old.codec == CODEC_PCM8       ? SHAPE_CODEC_PCM8
-                       : pcm16                       ? SHAPE_CODEC_PCM16
-                       : old.codec == CODEC_MS_ADPCM ? SHAPE_CODEC_MS_ADPCM
-                                                     : SHAPE_CODEC_XBOX_ADPCM;
+        shape->codec = old.codec == CODEC_PCM8 ? SHAPE_CODEC_PCM8 : pcm16 ? SHAPE_CODEC_PCM16 : SHAPE_CODEC_ADPCM;
     else
-        shape->codec = line.codec == "pcm" ? SHAPE_CODEC_PCM16
-                       : c.windows         ? SHAPE_CODEC_MS_ADPCM
-                                           : SHAPE_CODEC_XBOX_ADPCM;
-    shape->block_field = old.codec == CODEC_MS_ADPCM ? old.block_field : ms_adpcm_field_for(old.channels, 512);
+        shape->codec = line.codec == "pcm" ? SHAPE_CODEC_PCM16 : SHAPE_CODEC_ADPCM;
+    shape->bank_adpcm = c.windows ? CODEC_MS_ADPCM : CODEC_XBOX_ADPCM;
+    if (old.codec == CODEC_MS_ADPCM) shape->block_field = (int32_t)old.block_field;
     return true;
 }
 
@@ -260,9 +256,6 @@ int prepare(const command_line& line, const edited_container& c, replacement* r)
                            std::to_string(XBOX_HIGHEST_RATE) + " Hz" +
                            (sound.source_path.empty() ? "; leave out --keep-input-format"
                                                       : " (an Xbox ADPCM WAVE is taken as it is)"));
-    if (c.windows && sound.codec == CODEC_XBOX_ADPCM)
-        return failure("cannot replace with", sound_path,
-                       "a Windows or Xbox 360 bank holds no Xbox ADPCM; give the sound as PCM or another sound file");
     std::string misfit = entry_misfit(sound, c.kind == STREAM_PAIR ? BUILT_PAIR : BUILT_BANK);
     if (!misfit.empty()) return failure("cannot replace with", sound_path, misfit);
     if (!warning.empty() && !line.quiet) warn(sound_path, warning);
