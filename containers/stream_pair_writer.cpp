@@ -8,11 +8,9 @@
 #include <algorithm>
 
 #include "codec/little_endian.h"
-#include "codec/xbox_adpcm.h"
 #include "containers/output_file.h"
 #include "containers/riff_wave_writer.h"
 #include "containers/stream_pair.h"
-#include "platform/platform.h"
 
 namespace {
 

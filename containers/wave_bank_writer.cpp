@@ -85,14 +85,14 @@ bytes bank_head(const std::vector<built_entry>& entries, const std::string& bank
                (be ? WAVE_BANK_MAGIC_BIG_ENDIAN : WAVE_BANK_MAGIC) + 4);
     append_field(head, windows ? WINDOWS_BANK_VERSION : BANK_VERSION, be);
     if (windows) append_field(head, WINDOWS_HEADER_VERSION, be);
-    // An Xbox bank has no seek table region.
-    const uint32_t regions[][2] = {{shape.header_bytes, shape.data_bytes},
-                                   {records_at, BANK_RECORD_BYTES * count},
-                                   {seeks_at, (uint32_t)seeks.size()},
-                                   {names_at, names_bytes},
-                                   {(uint32_t)*sound_at, (uint32_t)*sound_length}};
-    for (int r = 0; r < 5; ++r) {
-        if (r == 2 && !windows) continue;
+    // In a Windows bank's order; an Xbox bank has no seek table region.
+    const uint32_t regions[WINDOWS_BANK_REGION_COUNT][2] = {{shape.header_bytes, shape.data_bytes},
+                                                            {records_at, BANK_RECORD_BYTES * count},
+                                                            {seeks_at, (uint32_t)seeks.size()},
+                                                            {names_at, names_bytes},
+                                                            {(uint32_t)*sound_at, (uint32_t)*sound_length}};
+    for (int r = 0; r < WINDOWS_BANK_REGION_COUNT; ++r) {
+        if (r == WINDOWS_REGION_SEEK_TABLES && !windows) continue;
         append_field(head, regions[r][0], be);
         append_field(head, regions[r][1], be);
     }

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "containers/output_file.h"
 #include "containers/stream_description.h"
 
 // Why the player module would refuse the file described.

@@ -11,8 +11,8 @@
 #include <map>
 #include <set>
 
-#include "codec/xbox_adpcm.h"
 #include "containers/file_names.h"
+#include "containers/timeline.h"
 #include "platform/platform.h"
 #include "tools/tolvane/cli/file_report.h"
 #include "tools/tolvane/cli/utf8.h"

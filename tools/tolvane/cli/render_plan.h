@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "containers/stream_description.h"
-#include "containers/timeline.h"
 
 // One stream of a file as it plays: a bank or pair entry, or the file's
 // single stream (index 0, record 0).

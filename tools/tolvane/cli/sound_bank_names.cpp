@@ -7,8 +7,8 @@
 
 #include "containers/byte_source.h"
 #include "containers/file_names.h"
+#include "containers/output_file.h"
 #include "platform/platform.h"
-#include "tools/tolvane/cli/file_report.h"
 
 namespace fs = std::filesystem;
 

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "codec/xbox_adpcm.h"
 #include "containers/file_names.h"
 #include "containers/wave_bank.h"
 #include "containers/stream_opener.h"

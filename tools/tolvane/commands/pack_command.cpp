@@ -11,14 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/little_endian.h"
-#include "codec/ms_adpcm.h"
-#include "codec/ms_adpcm_encoder.h"
-#include "codec/xbox_adpcm.h"
-#include "containers/byte_source.h"
 #include "containers/container_writer.h"
-#include "containers/file_names.h"
-#include "containers/riff_wave.h"
 #include "containers/wave_bank_writer.h"
 #include "tools/tolvane/input/entry_input.h"
 #include "tools/tolvane/commands/commands.h"

@@ -14,10 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "codec/little_endian.h"
-#include "codec/xbox_adpcm.h"
-#include "containers/stream_opener.h"
-#include "containers/stream_pair.h"
 #include "containers/wave_bank.h"
 #include "containers/compressed_bank_writer.h"
 #include "containers/container_writer.h"
@@ -25,7 +21,6 @@
 #include "containers/stream_pair_writer.h"
 #include "containers/wave_bank_writer.h"
 #include "tools/tolvane/cli/file_report.h"
-#include "tools/tolvane/cli/listing.h"
 #include "tools/tolvane/cli/render_plan.h"
 #include "tools/tolvane/commands/commands.h"
 #include "tools/tolvane/input/encoded_audio_input.h"

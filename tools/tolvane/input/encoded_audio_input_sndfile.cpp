@@ -20,7 +20,6 @@
 #include "containers/riff_wave.h"
 #include "containers/stream_description.h"
 #include "platform/platform.h"
-#include "containers/riff_wave_writer.h"
 
 namespace {
 
