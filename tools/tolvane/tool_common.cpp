@@ -13,6 +13,7 @@
 #include "containers/file_names.h"
 #include "containers/stream_opener.h"
 #include "containers/wave_bank.h"
+#include "platform/host_io.h"
 #include "tools/tolvane/session/linked_zlib.h"
 #include "tools/tolvane/session/host_session.h"
 #include "containers/output_file.h"
@@ -134,6 +135,24 @@ std::vector<std::string> inputs_of(const std::string& path, const stream_descrip
 bool same_file(const std::string& a, const std::string& b) {
     std::error_code error;
     return fs::equivalent(a, b, error) && !error;
+}
+
+int run_each_input(outputs_run* run, const std::function<int(const std::string&)>& one, bool summary) {
+    const command_line& line = *run->line;
+    terminal_catch_interrupts();
+    int status = EXIT_OK;
+    for (const std::string& path : line.files) {
+        int file_status = one(path);
+        if (file_status == EXIT_INTERRUPTED || interrupt_requested()) return interrupted_exit();
+        if (file_status != EXIT_OK) {
+            status = EXIT_FAILED;
+            run->files_failed++;
+        }
+    }
+    if (summary && line.files.size() > 1 && !line.quiet && terminal_stdout_is_tty())
+        printf("%u files, %d entries written, %d refused\n", (unsigned)line.files.size(), run->entries_written,
+               run->files_failed);
+    return line.strict && run->warned ? EXIT_FAILED : status;
 }
 
 bool kept_existing(const command_line& line, const std::string& path) {

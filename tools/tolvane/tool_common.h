@@ -5,6 +5,8 @@
 
 #include <stdio.h>
 
+#include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,6 +88,20 @@ std::string path_played(const std::string& path, const stream_description& d);
 // The files the input is made of: itself, and a stream pair's partner.
 std::vector<std::string> inputs_of(const std::string& path, const stream_description& d);
 bool same_file(const std::string& a, const std::string& b);
+// What a command writing the entries of each input (render, extract) has
+// done so far.
+struct outputs_run {
+    const command_line* line = nullptr;
+    std::set<std::string> outputs;  // every file this run writes
+    bool warned = false;
+    int files_failed = 0;
+    int entries_written = 0;
+};
+// Calls one for each input in turn; an interrupt ends the command. After
+// several inputs, with summary, a terminal is told "N files, N entries
+// written, N refused". EXIT_FAILED when an input failed or, with --strict, a
+// warning was given.
+int run_each_input(outputs_run* run, const std::function<int(const std::string&)>& one, bool summary);
 // With --no-clobber, true when a file is at path, said as "kept PATH: it
 // exists (--no-clobber)".
 bool kept_existing(const command_line& line, const std::string& path);

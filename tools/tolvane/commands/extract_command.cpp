@@ -330,15 +330,7 @@ bool write_item(file_handle file, const extract_item& item, const std::string& p
     return written;
 }
 
-struct extract_run {
-    const command_line* line;
-    std::set<std::string> outputs;
-    bool warned = false;
-    int files_failed = 0;
-    int entries_written = 0;
-};
-
-int extract_one(extract_run* run, const std::string& path) {
+int extract_one(outputs_run* run, const std::string& path) {
     const command_line& line = *run->line;
     described_file file;
     file_failure failed;
@@ -417,24 +409,11 @@ int extract_one(extract_run* run, const std::string& path) {
 }  // namespace
 
 int run_extract(const command_line& line) {
-    extract_run run;
+    outputs_run run;
     run.line = &line;
     if (classify_out(line.out) == OUT_STANDARD_OUTPUT) return usage_error("extract writes files, not -o -", "extract");
     if (line.files.size() > 1 && classify_out(line.out) == OUT_FILE)
         return usage_error("several files need -o DIR/ or a pattern with {name}", "extract");
-    terminal_catch_interrupts();
-    int status = EXIT_OK;
-    for (const std::string& path : line.files) {
-        int file_status = extract_one(&run, path);
-        if (file_status == EXIT_INTERRUPTED || interrupt_requested()) return interrupted_exit();
-        if (file_status != EXIT_OK) {
-            status = EXIT_FAILED;
-            run.files_failed++;
-        }
-    }
-    if (line.files.size() > 1 && !line.quiet && terminal_stdout_is_tty())
-        printf("%u files, %d entries written, %d refused\n", (unsigned)line.files.size(), run.entries_written,
-               run.files_failed);
-    if (line.strict && run.warned) status = EXIT_FAILED;
-    return status;
+    return run_each_input(
+        &run, [&run](const std::string& path) { return extract_one(&run, path); }, true);
 }

@@ -55,13 +55,8 @@ void rename_for_format(render_format format, std::vector<render_target>* targets
 const uint32_t STALL_LIMIT_MS = 30000;
 
 // What one run of render has done, for its summary and exit status.
-struct render_run {
-    const command_line* line;
-    render_format format;
-    std::set<std::string> outputs;  // every file this run writes
-    bool warned = false;
-    int files_failed = 0;
-    int entries_written = 0;
+struct render_run : outputs_run {
+    render_format format = RENDER_WAV;
 };
 
 // A progress bar naming the file, on a terminal. It first shows at the first
@@ -484,19 +479,6 @@ int run_render(const command_line& line) {
     if (line.files.size() > 1 && kind == OUT_FILE)
         return usage_error("several files need -o DIR/ or a pattern with {name}", "render");
     if (kind == OUT_STANDARD_OUTPUT) stdout_binary();
-    terminal_catch_interrupts();
-    int status = EXIT_OK;
-    for (const std::string& path : line.files) {
-        int file_status = render_one(&run, path);
-        if (file_status == EXIT_INTERRUPTED || interrupt_requested()) return interrupted_exit();
-        if (file_status != EXIT_OK) {
-            status = EXIT_FAILED;
-            run.files_failed++;
-        }
-    }
-    if (line.files.size() > 1 && !line.quiet && kind != OUT_STANDARD_OUTPUT && terminal_stdout_is_tty())
-        printf("%u files, %d entries written, %d refused\n", (unsigned)line.files.size(), run.entries_written,
-               run.files_failed);
-    if (line.strict && run.warned) status = EXIT_FAILED;
-    return status;
+    return run_each_input(
+        &run, [&run](const std::string& path) { return render_one(&run, path); }, kind != OUT_STANDARD_OUTPUT);
 }
