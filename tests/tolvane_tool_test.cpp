@@ -702,6 +702,9 @@ const said_case SAID_CASES[] = {
      "--codec xbox-adpcm does not go with --platform windows"},
     {"Microsoft ADPCM for the Xbox", "pack @in.wav --codec ms-adpcm -o @out.xwb", 2,
      "--codec ms-adpcm needs --platform windows"},
+    {"no channels", "pack @silent.wav -o @out.xwb", 1, "an Xbox ADPCM WAVE with no channels or no rate"},
+    {"no channels, for Windows", "pack @silent.wav --platform windows -o @out.xwb", 1,
+     "an Xbox ADPCM WAVE with no channels or no rate"},
     {"replace into Xbox ADPCM", "replace @bank.xwb @in.wav --entry 1 --codec xbox-adpcm -o @out.xwb", 2,
      "replace takes --codec pcm or ms-adpcm"},
     {"replace an Xbox ADPCM record as PCM", "replace @bank.xwb @in.wav --entry 1 --codec pcm -o @out.xwb", 1,
@@ -727,6 +730,7 @@ TEST_F(TolvaneTool, EveryOutcomeIsSaid) {
     write_file_in(scratch, "in.dat", tone_adpcm(2, 10, 1));
     write_file_in(scratch, "pcm.wav", build_riff({{"fmt ", fmt_content(1, 2, 44100)}, {"data", bytes(400, 0)}}));
     write_file_in(scratch, "empty.dat", {});
+    write_file_in(scratch, "silent.wav", adpcm_wave(tone_adpcm(1, 10, 1), 0, 44100));
     write_file_in(scratch, "notes.txt", bytes(300, 'x'));
     write_file_in(scratch, "lone.xsd", tone_adpcm(2, 10, 2));
     write_file_in(scratch, "pair.xsh", build_stream_header({{0, 720, 44100, 2}}));

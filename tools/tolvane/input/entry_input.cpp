@@ -194,11 +194,11 @@ bool read_entry_wave(const std::string& path, built_entry* entry, std::string* r
     bool ms_adpcm_kept = input.block_field >= 0 && !reshaped &&
                          (shape.codec == SHAPE_CODEC_AS_INPUT || shape.codec == SHAPE_CODEC_ADPCM) &&
                          (shape.block_field < 0 || shape.block_field == input.block_field);
+    if (input.tag == XBOX_ADPCM_TAG && (format.channels == 0 || format.sample_rate == 0)) {
+        *reason = "an Xbox ADPCM WAVE with no channels or no rate";
+        return false;
+    }
     if (input.tag == XBOX_ADPCM_TAG && shape.bank_adpcm == CODEC_XBOX_ADPCM) {
-        if (format.channels == 0 || format.sample_rate == 0) {
-            *reason = "an Xbox ADPCM WAVE with no channels or no rate";
-            return false;
-        }
         take_as_it_is(path, input, CODEC_XBOX_ADPCM, entry);
         entry->name = input.chunks.name;
         entry->loop_start = input.chunks.loop_start;
