@@ -8,7 +8,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-
 void description_init(stream_description* description) {
     memset(description, 0, sizeof *description);
     description->kind = STREAM_RAW;

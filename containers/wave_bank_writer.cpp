@@ -29,7 +29,7 @@ struct bank_shape {
 };
 const bank_shape XBOX_SHAPE = {BANK_REGION_COUNT, BANK_HEADER_BYTES, BANK_DATA_BYTES, BANK_NAME_BYTES,
                                &VERSION_2_RECORD};
-const bank_shape WINDOWS_SHAPE = {WINDOWS_BANK_REGION_COUNT, 12 + BANK_REGION_BYTES * WINDOWS_BANK_REGION_COUNT,
+const bank_shape WINDOWS_SHAPE = {WINDOWS_BANK_REGION_COUNT, 12 + BANK_REGION_BYTES* WINDOWS_BANK_REGION_COUNT,
                                   WINDOWS_BANK_DATA_BYTES, LONGEST_BANK_NAME_BYTES, &WINDOWS_RECORD};
 
 // A record's loop start and length as its layout counts them, in frames or

@@ -78,9 +78,9 @@ mixed_bank make_mixed_bank() {
                                                   : random_bytes(e.codec == CODEC_PCM16 ? 4000 : 777, (uint32_t)i);
         design.entry_data.resize((design.entry_data.size() + ALIGN - 1) / ALIGN * ALIGN, 0);
         uint32_t set_bytes = 36 * e.channels;
-        design.entries.push_back({pack_format(VERSION_2_RECORD, e.codec, e.channels, e.rate), (uint32_t)design.entry_data.size(),
-                                  (uint32_t)sound.size(), 0, e.loop_start * set_bytes,
-                                  (e.loop_end - e.loop_start) * set_bytes, e.name});
+        design.entries.push_back({pack_format(VERSION_2_RECORD, e.codec, e.channels, e.rate),
+                                  (uint32_t)design.entry_data.size(), (uint32_t)sound.size(), 0,
+                                  e.loop_start * set_bytes, (e.loop_end - e.loop_start) * set_bytes, e.name});
         design.entry_data.insert(design.entry_data.end(), sound.begin(), sound.end());
         bank.sounds.push_back(sound);
     }
@@ -365,8 +365,8 @@ TEST_F(Modding, AFolderReplacesTheEntriesItsFilesAreNamedAfter) {
         bytes sound = tone_adpcm(1, 10 + (uint32_t)i, (uint32_t)i + 1);
         design.entry_data.resize((design.entry_data.size() + ALIGN - 1) / ALIGN * ALIGN, 0);
         std::string name = "line" + std::to_string(i + 1);
-        design.entries.push_back({pack_format(VERSION_2_RECORD, CODEC_XBOX_ADPCM, 1, 22050), (uint32_t)design.entry_data.size(),
-                                  (uint32_t)sound.size(), 0, 0, 0, name});
+        design.entries.push_back({pack_format(VERSION_2_RECORD, CODEC_XBOX_ADPCM, 1, 22050),
+                                  (uint32_t)design.entry_data.size(), (uint32_t)sound.size(), 0, 0, 0, name});
         pair_records.push_back({{(int64_t)design.entry_data.size(), (int64_t)sound.size(), 22050, 1}, name, 1, 0, 0});
         design.entry_data.insert(design.entry_data.end(), sound.begin(), sound.end());
     }

@@ -231,9 +231,10 @@ bytes reference_pcm_of(entry_codec codec, const bytes& sound, uint32_t channels,
     if (codec == CODEC_MS_ADPCM) {
         // The codec's own decoder, which its golden blocks pin down.
         int32_t block = ms_adpcm_block_bytes(block_field, channels);
-        std::vector<int16_t> samples(sound.size() / (size_t)block * (size_t)ms_adpcm_block_frames(block_field) * channels);
-        int32_t written = decode_ms_adpcm(sound.data(), (int32_t)sound.size(), samples.data(), channels,
-                                          (int32_t)block_field + 22);
+        std::vector<int16_t> samples(sound.size() / (size_t)block * (size_t)ms_adpcm_block_frames(block_field) *
+                                     channels);
+        int32_t written =
+            decode_ms_adpcm(sound.data(), (int32_t)sound.size(), samples.data(), channels, (int32_t)block_field + 22);
         bytes pcm;
         for (int32_t i = 0; i < written / 2; ++i) put_u16le(pcm, (uint16_t)samples[(size_t)i]);
         return pcm;

@@ -98,18 +98,10 @@ namespace {
 // Each codec's words, in the order of entry_codec: its name as info --json
 // gives it, and as the user reads it.
 const char* const CODEC_WORDS[][2] = {
-    {"xbox_adpcm", "Xbox ADPCM"},
-    {"pcm8", "8-bit PCM"},
-    {"pcm16", "16-bit PCM"},
-    {"wma", "WMA"},
+    {"xbox_adpcm", "Xbox ADPCM"},    {"pcm8", "8-bit PCM"}, {"pcm16", "16-bit PCM"},  {"wma", "WMA"},
     {"pcm16", "16-bit PCM"},  // big-endian
-    {"ms_adpcm", "Microsoft ADPCM"},
-    {"xwma", "xWMA"},
-    {"wma_pro", "WMA Pro"},
-    {"xma", "XMA"},
-    {"unknown", "unknown"},
-    {"empty", "no sound"},
-    {"external", "external"},
+    {"ms_adpcm", "Microsoft ADPCM"}, {"xwma", "xWMA"},      {"wma_pro", "WMA Pro"},   {"xma", "XMA"},
+    {"unknown", "unknown"},          {"empty", "no sound"}, {"external", "external"},
 };
 static_assert(sizeof CODEC_WORDS / sizeof CODEC_WORDS[0] == CODEC_EXTERNAL + 1, "words for every codec");
 

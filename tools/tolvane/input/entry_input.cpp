@@ -98,8 +98,7 @@ void take_as_it_is(const std::string& path, const wave_input& input, entry_codec
 
 // An Xbox ADPCM WAVE's block sets decoded, for a bank that holds no Xbox
 // ADPCM.
-bool decode_xbox_adpcm_wave(const std::string& path, const wave_input& input, input_sound* sound,
-                            std::string* reason) {
+bool decode_xbox_adpcm_wave(const std::string& path, const wave_input& input, input_sound* sound, std::string* reason) {
     built_entry stored;
     take_as_it_is(path, input, CODEC_XBOX_ADPCM, &stored);
     bytes adpcm;
@@ -189,8 +188,8 @@ bool read_entry_wave(const std::string& path, built_entry* entry, std::string* r
         return false;
     }
     const wave_format& format = input.chunks.format;
-    bool reshaped = (shape.rate && shape.rate != format.sample_rate) ||
-                    (shape.channels && shape.channels != format.channels);
+    bool reshaped =
+        (shape.rate && shape.rate != format.sample_rate) || (shape.channels && shape.channels != format.channels);
     bool ms_adpcm_kept = input.block_field >= 0 && !reshaped &&
                          (shape.codec == SHAPE_CODEC_AS_INPUT || shape.codec == SHAPE_CODEC_ADPCM) &&
                          (shape.block_field < 0 || shape.block_field == input.block_field);
